@@ -1,0 +1,210 @@
+#include "console/frmIPNDTCPServer.h"
+
+#include "console/Twips.h"
+#include "platform/AppIcon.h"
+#include "platform/Clock.h"
+#include "platform/PlatformError.h"
+#include "platform/Socket.h"
+#include "platform/Version.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+struct Placement
+{
+    QWidget *control;
+    int left, top, width, height; // twips, relative to the parent
+    int tabIndex;                 // -1: not in the tab order
+};
+
+QFont boldArial()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+frmIPNDTCPServer::frmIPNDTCPServer(const WindowSettings &settings, QWidget *parent)
+    : QWidget(parent)
+{
+    if (settings.clock) {
+        m_clock = settings.clock;
+    } else {
+        m_ownClock = std::make_unique<SystemClock>();
+        m_clock = m_ownClock.get();
+    }
+    setWindowIcon(appIcon());
+    createControls();
+    placeControls();
+    setTabOrderFromIndex();
+    routeEvents();
+    Form_Load();
+    Timer1->start();
+}
+
+frmIPNDTCPServer::~frmIPNDTCPServer() = default;
+
+void frmIPNDTCPServer::createControls()
+{
+    Frame1 = new QGroupBox(QStringLiteral("Single Test Packets"), this);
+    cmdStandard = new QPushButton(QStringLiteral("Standard"), Frame1);
+    cmdLongAdd = new QPushButton(QStringLiteral("Long"), Frame1);
+    cmdNoAdd = new QPushButton(QStringLiteral("No Add"), Frame1);
+    cmdMinAdd = new QPushButton(QStringLiteral("Min"), Frame1);
+    cmdMaxAdd = new QPushButton(QStringLiteral("Max"), Frame1);
+
+    Frame7 = new QGroupBox(QStringLiteral("Cycle Packet Control"), this);
+    lbIPNDfile = new QLineEdit(Frame7);
+    RunControl = new QPushButton(QStringLiteral("Start"), Frame7);
+    RunControl->setFont(boldArial());
+    PktPer = new QLineEdit(Frame7);
+    PktNum = new QLineEdit(Frame7);
+    timerlabel = new QLabel(QStringLiteral("Timer"), Frame7);
+    timerlabel->setFont(boldArial());
+    QPalette teal = timerlabel->palette();
+    teal.setColor(QPalette::WindowText, QColor(0, 128, 128));
+    timerlabel->setPalette(teal);
+    label22 = new QLabel(QStringLiteral("Period"), Frame7);
+    Label21 = new QLabel(QStringLiteral("Packets"), Frame7);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    txbAddress = new QLineEdit(this);
+    txbPort = new QLineEdit(this);
+    lbProcessed = new QLineEdit(this);
+    txbLog = new QPlainTextEdit(this);
+    txbLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txbLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txbMessage = new QPlainTextEdit(this);
+    txbMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txbMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txbMessage->setTabChangesFocus(true);
+    txbLog->setTabChangesFocus(true);
+    wskMessage = new Socket(this);
+    Label1 = new QLabel(QStringLiteral("Packets Processed"), this);
+
+    setObjectName(QStringLiteral("frmIPNDTCPServer"));
+    const std::pair<QObject *, const char *> names[] = {
+        {Frame1, "Frame1"},         {cmdStandard, "cmdStandard"}, {cmdLongAdd, "cmdLongAdd"},
+        {cmdNoAdd, "cmdNoAdd"},     {cmdMinAdd, "cmdMinAdd"},     {cmdMaxAdd, "cmdMaxAdd"},
+        {Frame7, "Frame7"},         {lbIPNDfile, "lbIPNDfile"},   {RunControl, "RunControl"},
+        {PktPer, "PktPer"},         {PktNum, "PktNum"},           {timerlabel, "timerlabel"},
+        {label22, "label22"},       {Label21, "Label21"},         {Timer1, "Timer1"},
+        {cmdClose, "cmdClose"},     {txbAddress, "txbAddress"},   {txbPort, "txbPort"},
+        {lbProcessed, "lbProcessed"}, {txbLog, "txbLog"},         {txbMessage, "txbMessage"},
+        {wskMessage, "wskMessage"}, {Label1, "Label1"}};
+    for (const auto &[control, name] : names)
+        control->setObjectName(QLatin1String(name));
+}
+
+static QList<Placement> controlTable(frmIPNDTCPServer &w)
+{
+    return {
+        {w.Frame1, 210, 6195, 7050, 750, 14},
+        {w.cmdStandard, 210, 315, 915, 285, 19},
+        {w.cmdLongAdd, 1575, 315, 915, 285, 18},
+        {w.cmdNoAdd, 2940, 315, 915, 285, 17},
+        {w.cmdMinAdd, 4305, 315, 915, 285, 16},
+        {w.cmdMaxAdd, 5670, 315, 915, 285, 15},
+        {w.Frame7, 210, 7035, 7080, 975, 7},
+        {w.lbIPNDfile, 3675, 525, 3225, 285, 20},
+        {w.RunControl, 1800, 240, 1455, 255, 10},
+        {w.PktPer, 840, 600, 615, 285, 9},
+        {w.PktNum, 840, 210, 615, 285, 8},
+        {w.timerlabel, 1800, 600, 1695, 255, 13},
+        {w.label22, 120, 600, 615, 255, 12},
+        {w.Label21, 120, 240, 735, 255, 11},
+        {w.cmdClose, 3465, 150, 915, 285, 6},
+        {w.txbAddress, 1335, 150, 1665, 315, 5},
+        {w.txbPort, 195, 150, 1035, 315, 4},
+        {w.lbProcessed, 6600, 270, 705, 285, 2},
+        {w.txbLog, 150, 1500, 7185, 4515, 1},
+        {w.txbMessage, 150, 630, 7155, 750, 0},
+        {w.Label1, 5040, 300, 1515, 225, 3},
+    };
+}
+
+void frmIPNDTCPServer::placeControls()
+{
+    const int dpi = logicalDpiX();
+    for (const Placement &p : controlTable(*this)) {
+        p.control->setGeometry(twipsToPixels(p.left, dpi), twipsToPixels(p.top, dpi),
+                               twipsToPixels(p.width, dpi), twipsToPixels(p.height, dpi));
+    }
+    setFixedSize(twipsToPixels(7500, dpi), twipsToPixels(8265, dpi));
+}
+
+void frmIPNDTCPServer::setTabOrderFromIndex()
+{
+    QList<Placement> table = controlTable(*this);
+    std::sort(table.begin(), table.end(), [](const Placement &a, const Placement &b) { return a.tabIndex < b.tabIndex; });
+    QWidget *previous = nullptr;
+    for (const Placement &p : table) {
+        if (p.control->focusPolicy() == Qt::NoFocus)
+            continue;
+        if (previous)
+            setTabOrder(previous, p.control);
+        previous = p.control;
+    }
+}
+
+void frmIPNDTCPServer::routeEvents()
+{
+    connect(cmdClose, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdClose_Click);
+    connect(cmdStandard, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdStandard_Click);
+    connect(cmdNoAdd, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdNoAdd_Click);
+    connect(cmdLongAdd, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdLongAdd_Click);
+    connect(cmdMinAdd, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdMinAdd_Click);
+    connect(cmdMaxAdd, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdMaxAdd_Click);
+    connect(wskMessage, &Socket::connected, this, &frmIPNDTCPServer::wskMessage_Connect);
+    connect(wskMessage, &Socket::dataArrival, this, &frmIPNDTCPServer::wskMessage_DataArrival);
+    connect(wskMessage, &Socket::closed, this, &frmIPNDTCPServer::wskMessage_Close);
+    connect(wskMessage, &Socket::connectionRequest, this, &frmIPNDTCPServer::wskMessage_ConnectionRequest);
+    connect(wskMessage, &Socket::error, this, &frmIPNDTCPServer::wskMessage_Error);
+    // A closed socket holds no connection: the flag must not outlive it, or
+    // the next send would take it for its own connection.
+    connect(wskMessage, &Socket::becameClosed, this, [this] { TCPConnected = 0; });
+}
+
+void frmIPNDTCPServer::Form_Load()
+{
+    setWindowTitle(QStringLiteral("ZENT TCP 000 Test Generator %1.%2 (%3)")
+                       .arg(Version::Major)
+                       .arg(Version::Minor)
+                       .arg(Version::Revision));
+    txbAddress->setText(QString::fromLatin1(DefaultServerAddress));
+    txbPort->setText(QString::fromLatin1(DefaultServerPort));
+    PktPer->setText(QStringLiteral("5"));
+    PktNum->setText(QStringLiteral("10000"));
+    txbMessage->setFocus();
+}
+
+void frmIPNDTCPServer::InsertLog(const QByteArray &source)
+{
+    m_eventLog.insert(timeOfDayText(clock().now().time()).toLatin1(), source);
+    txbLog->setPlainText(QString::fromLatin1(m_eventLog.render()));
+}
+
+void frmIPNDTCPServer::closeEvent(QCloseEvent *event)
+{
+    qint16 cancel = 0;
+    Form_Unload(cancel);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}

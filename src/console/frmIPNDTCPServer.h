@@ -1,0 +1,115 @@
+#pragma once
+
+#include "console/EventLog.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class Clock;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class Socket;
+
+// Settings that the code building the window passes in. The program uses the
+// defaults; tests and tools put their own clock in.
+struct WindowSettings
+{
+    const Clock *clock = nullptr; // nullptr: the system clock
+};
+
+// The server address written into txbAddress at start-up: a host on the
+// private local network.
+inline constexpr char DefaultServerAddress[] = "192.168.1.20";
+inline constexpr char DefaultServerPort[] = "50003";
+
+// The one window of the program. It owns every control, the socket, the timer,
+// the event log and the link flags; its handlers are named after the control
+// and the event.
+class frmIPNDTCPServer : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit frmIPNDTCPServer(const WindowSettings &settings = {}, QWidget *parent = nullptr);
+    ~frmIPNDTCPServer() override;
+
+    // Public methods.
+    void SendTCPPacket(const QByteArray &source);
+    void InsertLog(const QByteArray &source);
+
+    // Link flags: -1 true, 0 false.
+    qint16 TCPConnected = 0;
+    qint32 Processed = 0;
+
+    const EventLog &eventLog() const { return m_eventLog; }
+
+    // Controls, in the window's control order.
+    QGroupBox *Frame1 = nullptr;
+    QPushButton *cmdStandard = nullptr;
+    QPushButton *cmdLongAdd = nullptr;
+    QPushButton *cmdNoAdd = nullptr;
+    QPushButton *cmdMinAdd = nullptr;
+    QPushButton *cmdMaxAdd = nullptr;
+    QGroupBox *Frame7 = nullptr;
+    QLineEdit *lbIPNDfile = nullptr;
+    QPushButton *RunControl = nullptr;
+    QLineEdit *PktPer = nullptr;
+    QLineEdit *PktNum = nullptr;
+    QLabel *timerlabel = nullptr;
+    QLabel *label22 = nullptr;
+    QLabel *Label21 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QPushButton *cmdClose = nullptr;
+    QLineEdit *txbAddress = nullptr;
+    QLineEdit *txbPort = nullptr;
+    QLineEdit *lbProcessed = nullptr;
+    QPlainTextEdit *txbLog = nullptr;
+    QPlainTextEdit *txbMessage = nullptr;
+    Socket *wskMessage = nullptr;
+    QLabel *Label1 = nullptr;
+
+    // Handlers.
+    void Form_Load();
+    void Form_Unload(qint16 &cancel);
+    void cmdClose_Click();
+    void cmdStandard_Click();
+    void cmdNoAdd_Click();
+    void cmdLongAdd_Click();
+    void cmdMinAdd_Click();
+    void cmdMaxAdd_Click();
+    void wskMessage_Connect();
+    void wskMessage_DataArrival(qint32 bytesTotal);
+    void wskMessage_Close();
+    void wskMessage_ConnectionRequest(qint32 requestId);
+    void wskMessage_Error(int number, const QString &description);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void placeControls();
+    void setTabOrderFromIndex();
+    void routeEvents();
+
+    void OpenConnection(qint16 mode);
+    void HandleReply(const QByteArray &reply);
+
+    // The edge of a handler that sends: a failure that leaves the sender is
+    // written to the event log as one line and the window goes on working.
+    void reportFailure(const std::function<void()> &action);
+
+    const Clock &clock() const { return *m_clock; }
+
+    std::unique_ptr<Clock> m_ownClock;
+    const Clock *m_clock = nullptr;
+    EventLog m_eventLog;
+};

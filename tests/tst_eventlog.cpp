@@ -1,0 +1,108 @@
+#include "TestSupport.h"
+
+#include <QPlainTextEdit>
+
+class tst_EventLog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstLineThenNinetyNineEmptySlots();
+    void hundredFirstLineDropsTheOldest();
+    void lineIsTimeBlankAndSourceVerbatim_data();
+    void lineIsTimeBlankAndSourceVerbatim();
+    void windowStampsWithTheClockAndShowsNewestFirst();
+    void typedTextInTheBoxIsReplaced();
+    void highBytesShowAsLatin1();
+};
+
+void tst_EventLog::firstLineThenNinetyNineEmptySlots()
+{
+    EventLog log;
+    log.insert("13:05:09", "first");
+    QCOMPARE(log.slot(100), QByteArray("13:05:09 first"));
+    for (int i = 1; i < 100; ++i)
+        QCOMPARE(log.slot(i), QByteArray());
+    QCOMPARE(log.render(), QByteArray("13:05:09 first\r\n") + QByteArray("\r\n").repeated(99));
+}
+
+void tst_EventLog::hundredFirstLineDropsTheOldest()
+{
+    EventLog log;
+    for (int i = 1; i <= 101; ++i)
+        log.insert("t", QByteArray::number(i));
+    QCOMPARE(log.slot(100), QByteArray("t 101"));
+    QCOMPARE(log.slot(1), QByteArray("t 2"));
+    QByteArray expected;
+    for (int i = 101; i >= 2; --i)
+        expected += "t " + QByteArray::number(i) + "\r\n";
+    QCOMPARE(log.render(), expected);
+    QCOMPARE(log.render().count("\r\n"), 100);
+}
+
+void tst_EventLog::lineIsTimeBlankAndSourceVerbatim_data()
+{
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<int>("crlfPairs");
+    QTest::newRow("empty") << QByteArray() << 100;
+    QTest::newRow("blanks kept") << QByteArray("  padded  ") << 100;
+    QTest::newRow("crlf inside") << QByteArray("one\r\ntwo") << 101;
+    QTest::newRow("tab and nul") << QByteArray("a\tb\0c", 5) << 100;
+    QTest::newRow("713 characters") << QByteArray(713, 'Z') << 100;
+}
+
+void tst_EventLog::lineIsTimeBlankAndSourceVerbatim()
+{
+    QFETCH(QByteArray, source);
+    QFETCH(int, crlfPairs);
+    EventLog log;
+    log.insert("1:05:09 PM", source);
+    QCOMPARE(log.slot(100), "1:05:09 PM " + source);
+    QCOMPARE(log.render().count("\r\n"), crlfPairs);
+    QVERIFY(log.render().startsWith("1:05:09 PM " + source + "\r\n"));
+}
+
+void tst_EventLog::windowStampsWithTheClockAndShowsNewestFirst()
+{
+    FixedClock clock;
+    WindowSettings settings;
+    settings.clock = &clock;
+    frmIPNDTCPServer window(settings);
+    const QString firstStamp = timeOfDayText(clock.now().time());
+    window.InsertLog("older");
+    clock.set(clock.now().addSecs(3600 + 61));
+    const QString secondStamp = timeOfDayText(clock.now().time());
+    QVERIFY(firstStamp != secondStamp);
+    window.InsertLog("newer");
+
+    QCOMPARE(window.eventLog().slot(100), (secondStamp + " newer").toLatin1());
+    QCOMPARE(window.eventLog().slot(99), (firstStamp + " older").toLatin1());
+    QCOMPARE(window.txbLog->toPlainText(),
+             secondStamp + " newer\n" + firstStamp + " older\n" + QString(98, QLatin1Char('\n')));
+}
+
+void tst_EventLog::typedTextInTheBoxIsReplaced()
+{
+    FixedClock clock;
+    WindowSettings settings;
+    settings.clock = &clock;
+    frmIPNDTCPServer window(settings);
+    window.txbLog->setPlainText(QStringLiteral("typed by the operator"));
+    window.InsertLog("line");
+    QVERIFY(!window.txbLog->toPlainText().contains(QStringLiteral("typed")));
+    QVERIFY(window.txbLog->toPlainText().startsWith(timeOfDayText(clock.now().time()) + " line\n"));
+}
+
+void tst_EventLog::highBytesShowAsLatin1()
+{
+    FixedClock clock;
+    WindowSettings settings;
+    settings.clock = &clock;
+    frmIPNDTCPServer window(settings);
+    window.InsertLog("caf\xe9 \xff");
+    QVERIFY(window.txbLog->toPlainText().contains(QString::fromUtf8("caf\u00e9 \u00ff")));
+    QVERIFY(window.eventLog().slot(100).endsWith("caf\xe9 \xff"));
+}
+
+QTEST_MAIN(tst_EventLog)
+#include "tst_eventlog.moc"

@@ -1,0 +1,366 @@
+#include "TestSupport.h"
+
+#include "testpackets/TestRecords.h"
+
+#include <QPlainTextEdit>
+#include <QTextDocument>
+#include <QPushButton>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+class tst_Link : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void wholeExchange();
+    void secondPressSendsAgainOverNewConnection();
+    void replyInTwoPiecesCountsFirstPieceOnly();
+    void serverClosesWithoutReplyThenPeerConnects();
+    void closeButton_data();
+    void closeButton();
+    void pressWhileBusySendsAndLogsNothing();
+    void refusedConnectionIsLoggedAndClosed();
+    void unresolvableNameIsLoggedAndClosed();
+    void connectionThatNeverComesUpTimesOut();
+    void badEndpointIsLoggedAndWindowGoesOn_data();
+    void badEndpointIsLoggedAndWindowGoesOn();
+    void highBytesTravelUnchanged();
+    void unloadClosesTheSocket();
+
+private:
+    QByteArray stamp() const { return timeOfDayText(clock.now().time()).toLatin1() + ' '; }
+    QString replyBoxFor(const QByteArray &reply) const
+    {
+        return dateTimeText(clock.now()) + QLatin1Char(' ') + QString::fromLatin1(reply);
+    }
+    QByteArray originateLine() const
+    {
+        return "TCP TCP Originate: Local port <" + QByteArray::number(server->port()) + "> Local IP <127.0.0.1 > ";
+    }
+
+    FixedClock clock;
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<frmIPNDTCPServer> window;
+};
+
+void tst_Link::init()
+{
+    server = std::make_unique<TestServer>();
+    window = makeLoopbackWindow(*server, clock);
+}
+
+void tst_Link::cleanup()
+{
+    window.reset();
+    server.reset();
+}
+
+void tst_Link::wholeExchange()
+{
+    server->reply = "ACK 08903043";
+    server->replyAfter = TestRecords::Standard.size();
+
+    window->cmdStandard_Click();
+
+    QTRY_COMPARE(window->Processed, 1);
+    QCOMPARE(server->connectionCount(), 1);
+    QCOMPARE(server->received(0), TestRecords::Standard);
+    QCOMPARE(newestLogTexts(*window, clock, 3),
+             (QList<QByteArray>{"Event: <127.0.0.1> Data Pkt Rxd", "Event: Connected", originateLine()}));
+    QCOMPARE(logLineCount(*window), 3);
+    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("ACK 08903043"));
+    QCOMPARE(window->lbProcessed->text(), QStringLiteral("1"));
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(window->TCPConnected, qint16(0));
+    QTRY_VERIFY(server->isPeerClosed(0));
+}
+
+void tst_Link::secondPressSendsAgainOverNewConnection()
+{
+    server->replyAfter = TestRecords::Min.size();
+    window->cmdMinAdd_Click();
+    QTRY_COMPARE(window->Processed, 1);
+
+    clock.set(clock.now().addSecs(75));
+    server->reply = "second";
+    window->cmdMinAdd_Click();
+    QTRY_COMPARE(window->Processed, 2);
+
+    QCOMPARE(server->connectionCount(), 2);
+    QCOMPARE(server->received(1), TestRecords::Min);
+    QCOMPARE(window->lbProcessed->text(), QStringLiteral("2"));
+    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("second"));
+    QCOMPARE(logLineCount(*window), 6);
+}
+
+void tst_Link::replyInTwoPiecesCountsFirstPieceOnly()
+{
+    server->reply = "FIRST";
+    server->replyAfter = TestRecords::NoAdd.size();
+    window->cmdNoAdd_Click();
+    QTRY_COMPARE(window->Processed, 1);
+    QTRY_VERIFY(server->isPeerClosed(0) || server->connection(0)->state() == QAbstractSocket::ClosingState);
+
+    // The second piece comes after the first was handled: nobody reads it.
+    if (QTcpSocket *peer = server->connection(0))
+        peer->write("SECOND");
+    QTRY_VERIFY(server->isPeerClosed(0));
+    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("FIRST"));
+    QCOMPARE(window->Processed, 1);
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(logLineCount(*window), 3);
+}
+
+void tst_Link::serverClosesWithoutReplyThenPeerConnects()
+{
+    server->answer = TestServer::Answer::CloseWithoutReply;
+    server->replyAfter = TestRecords::Standard.size();
+    window->cmdStandard_Click();
+
+    QTRY_COMPARE(window->wskMessage->State(), int(Socket::Listening));
+    QCOMPARE(newestLogTexts(*window, clock, 1).first(), QByteArray("Event: Port Closed"));
+    QCOMPARE(window->TCPConnected, qint16(0));
+    QCOMPARE(window->Processed, 0);
+    QCOMPARE(window->lbProcessed->text(), QString());
+
+    // While the socket listens a press sends nothing and logs nothing.
+    const QByteArray logBefore = window->eventLog().render();
+    window->cmdStandard_Click();
+    QCOMPARE(window->eventLog().render(), logBefore);
+    QCOMPARE(server->connectionCount(), 1);
+
+    // A peer that connects to the listening socket has its data handled as a reply.
+    const quint16 listeningPort = quint16(window->wskMessage->LocalPort());
+    QVERIFY(listeningPort != 0);
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, listeningPort);
+    QVERIFY(peer.waitForConnected(5000));
+    QTRY_COMPARE(window->wskMessage->State(), int(Socket::Connected));
+    const QByteArray requestLine = newestLogTexts(*window, clock, 1).first();
+    QVERIFY2(requestLine.startsWith("Event: Connect request id = ") && requestLine.endsWith(" from <127.0.0.1>"),
+             requestLine.constData());
+
+    peer.write("PEER SAYS HI");
+    QTRY_COMPARE(window->Processed, 1);
+    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("PEER SAYS HI"));
+    QCOMPARE(newestLogTexts(*window, clock, 1).first(), QByteArray("Event: <127.0.0.1> Data Pkt Rxd"));
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    QTRY_COMPARE(peer.state(), QAbstractSocket::UnconnectedState);
+
+    // The link is free again: the next press goes out on a fresh connection.
+    server->answer = TestServer::Answer::Reply;
+    window->cmdStandard_Click();
+    QTRY_COMPARE(window->Processed, 2);
+    QCOMPARE(server->received(1), TestRecords::Standard);
+}
+
+void tst_Link::closeButton_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::newRow("closed") << int(Socket::Closed);
+    QTest::newRow("connected, awaiting reply") << int(Socket::Connected);
+    QTest::newRow("listening after peer close") << int(Socket::Listening);
+}
+
+void tst_Link::closeButton()
+{
+    QFETCH(int, state);
+    server->replyAfter = TestRecords::Standard.size();
+    if (state == Socket::Connected)
+        server->answer = TestServer::Answer::Silent;
+    if (state == Socket::Listening)
+        server->answer = TestServer::Answer::CloseWithoutReply;
+    if (state != Socket::Closed) {
+        window->cmdStandard_Click();
+        QTRY_COMPARE(window->wskMessage->State(), state);
+        QTRY_COMPARE(server->received(0), TestRecords::Standard);
+    }
+    const QByteArray logBefore = window->eventLog().render();
+
+    QTest::mouseClick(window->cmdClose, Qt::LeftButton);
+
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(window->TCPConnected, qint16(0));
+    QCOMPARE(window->eventLog().render(), logBefore);
+    QCOMPARE(window->Processed, 0);
+
+    // After Close the next press waits for its own, new connection and sends.
+    server->answer = TestServer::Answer::Reply;
+    window->cmdStandard_Click();
+    QTRY_COMPARE(window->Processed, 1);
+    const int last = server->connectionCount() - 1;
+    QCOMPARE(server->received(last), TestRecords::Standard);
+}
+
+void tst_Link::pressWhileBusySendsAndLogsNothing()
+{
+    server->answer = TestServer::Answer::Silent;
+    window->cmdStandard_Click();
+    QTRY_COMPARE(server->received(0), TestRecords::Standard);
+    const QByteArray logBefore = window->eventLog().render();
+
+    window->cmdMaxAdd_Click();
+    window->cmdNoAdd_Click();
+
+    QCOMPARE(window->eventLog().render(), logBefore);
+    QCOMPARE(server->connectionCount(), 1);
+    QCOMPARE(server->received(0), TestRecords::Standard);
+    QCOMPARE(window->wskMessage->State(), int(Socket::Connected));
+}
+
+void tst_Link::refusedConnectionIsLoggedAndClosed()
+{
+    quint16 deadPort = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        deadPort = closed.serverPort();
+    }
+    window->txbPort->setText(QString::number(deadPort));
+
+    window->cmdStandard_Click();
+
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    const QList<QByteArray> lines = newestLogTexts(*window, clock, 2);
+    QVERIFY2(lines[0].startsWith("Event: Socket error ") && lines[0].contains("refused"), lines[0].constData());
+    QVERIFY(lines[1].startsWith("TCP TCP Originate: Local port <" + QByteArray::number(deadPort) + ">"));
+    QCOMPARE(logLineCount(*window), 2);
+
+    // The window goes on working: the next press reaches a live server.
+    window->txbPort->setText(QString::number(server->port()));
+    window->cmdStandard_Click();
+    QTRY_COMPARE(window->Processed, 1);
+}
+
+void tst_Link::unresolvableNameIsLoggedAndClosed()
+{
+    // Not a valid host name: the resolver fails it locally, without a query.
+    window->txbAddress->setText(QStringLiteral("no such host"));
+
+    window->cmdLongAdd_Click();
+
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    const QByteArray line = newestLogTexts(*window, clock, 1).first();
+    QVERIFY2(line.startsWith("Event: Socket error ") && line.contains("not found"), line.constData());
+    QCOMPARE(server->connectionCount(), 0);
+}
+
+void tst_Link::connectionThatNeverComesUpTimesOut()
+{
+    // A listener whose accept queue is full drops further connection requests,
+    // so a connection to it stays pending until the sender gives up.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), length), 0);
+    QCOMPARE(::listen(fd, 0), 0);
+    QCOMPARE(::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const quint16 port = ntohs(address.sin_port);
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(filler.waitForConnected(5000));
+
+    window->wskMessage->setConnectTimeout(300);
+    window->txbPort->setText(QString::number(port));
+    window->cmdStandard_Click();
+    ::close(fd);
+
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(newestLogTexts(*window, clock, 1).first(),
+             QByteArray("Event: Socket error 5: Connection timed out after 300 ms"));
+    QCOMPARE(window->TCPConnected, qint16(0));
+}
+
+void tst_Link::badEndpointIsLoggedAndWindowGoesOn_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QByteArray>("logLine");
+    QTest::newRow("empty port") << "127.0.0.1" << ""
+                                << QByteArray("Send failed: Type mismatch: \"\" is not a whole number (error 13)");
+    QTest::newRow("abc") << "127.0.0.1" << "abc"
+                         << QByteArray("Send failed: Type mismatch: \"abc\" is not a whole number (error 13)");
+    QTest::newRow("0") << "127.0.0.1" << "0"
+                       << QByteArray("Send failed: Invalid port 0: a port is a number from 1 to 65535 (error 380)");
+    QTest::newRow("70000") << "127.0.0.1" << "70000"
+                           << QByteArray("Send failed: Invalid port 70000: a port is a number from 1 to 65535 "
+                                         "(error 380)");
+    QTest::newRow("-1") << "127.0.0.1" << "-1"
+                        << QByteArray("Send failed: Invalid port -1: a port is a number from 1 to 65535 (error 380)");
+    QTest::newRow("beyond 32 bits") << "127.0.0.1" << "99999999999"
+                                    << QByteArray("Send failed: Overflow: 99999999999 is outside -2147483648 to "
+                                                  "2147483647 (error 6)");
+    QTest::newRow("empty address") << "" << "PORT"
+                                   << QByteArray("Send failed: No server address given (error 40020)");
+}
+
+void tst_Link::badEndpointIsLoggedAndWindowGoesOn()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, port);
+    QFETCH(QByteArray, logLine);
+    window->txbAddress->setText(address);
+    window->txbPort->setText(port == QLatin1String("PORT") ? QString::number(server->port()) : port);
+
+    QTest::mouseClick(window->cmdStandard, Qt::LeftButton);
+
+    QCOMPARE(logLineCount(*window), 1);
+    QCOMPARE(newestLogTexts(*window, clock, 1).first(), logLine);
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(server->connectionCount(), 0);
+
+    window->txbAddress->setText(QStringLiteral("127.0.0.1"));
+    window->txbPort->setText(QString::number(server->port()));
+    QTest::mouseClick(window->cmdStandard, Qt::LeftButton);
+    QTRY_COMPARE(window->Processed, 1);
+    QCOMPARE(server->received(0), TestRecords::Standard);
+}
+
+void tst_Link::highBytesTravelUnchanged()
+{
+    QByteArray allBytes;
+    for (int b = 1; b < 256; ++b)
+        allBytes += char(b);
+    QByteArray high;
+    for (int b = 128; b < 256; ++b)
+        high += char(b);
+    server->reply = high;
+    server->replyAfter = allBytes.size();
+
+    window->SendTCPPacket(allBytes);
+
+    QTRY_COMPARE(window->Processed, 1);
+    QCOMPARE(server->received(0), allBytes);
+    // toPlainText() folds U+00A0 into a blank; the raw text is what the box holds.
+    const QString shown = window->txbMessage->document()->toRawText();
+    QCOMPARE(shown, replyBoxFor(high));
+    QCOMPARE(shown.right(128).front(), QChar(0x80));
+    QCOMPARE(shown.back(), QChar(0xFF));
+}
+
+void tst_Link::unloadClosesTheSocket()
+{
+    server->answer = TestServer::Answer::Silent;
+    window->cmdStandard_Click();
+    QTRY_COMPARE(window->wskMessage->State(), int(Socket::Connected));
+    const QByteArray logBefore = window->eventLog().render();
+
+    QVERIFY(window->close());
+
+    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(window->eventLog().render(), logBefore);
+    QTRY_VERIFY(server->isPeerClosed(0));
+}
+
+QTEST_MAIN(tst_Link)
+#include "tst_link.moc"

@@ -1,0 +1,185 @@
+#include "TestSupport.h"
+
+#include "platform/Convert.h"
+#include "platform/PlatformError.h"
+
+#include <limits>
+
+class tst_Platform : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wholeNumbers_data();
+    void wholeNumbers();
+    void timeAndDateTexts();
+    void socketRefusesWhatItCannotDo_data();
+    void socketRefusesWhatItCannotDo();
+    void socketReadsBackWhatWasSet();
+    void listenAcceptAndPeerClose();
+    void closeRaisesNoEvent();
+};
+
+void tst_Platform::wholeNumbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("int16");  // value, or the failure number as a negative
+    QTest::addColumn<qint64>("int32");
+    const qint64 mismatch = -ErrorNumber::TypeMismatch;
+    const qint64 overflow = -ErrorNumber::Overflow;
+    QTest::newRow("5") << "5" << qint64(5) << qint64(5);
+    QTest::newRow("zero") << "0" << qint64(0) << qint64(0);
+    QTest::newRow("blanks around") << " 42 " << qint64(42) << qint64(42);
+    QTest::newRow("signs") << "-17" << qint64(-17) << qint64(-17);
+    QTest::newRow("plus") << "+3" << qint64(3) << qint64(3);
+    QTest::newRow("leading zeros") << "0050003" << qint64(overflow) << qint64(50003);
+    QTest::newRow("int16 max") << "32767" << qint64(32767) << qint64(32767);
+    QTest::newRow("int16 min") << "-32768" << qint64(-32768) << qint64(-32768);
+    QTest::newRow("int16 max + 1") << "32768" << overflow << qint64(32768);
+    QTest::newRow("int32 max") << "2147483647" << overflow << qint64(2147483647);
+    QTest::newRow("int32 max + 1") << "2147483648" << overflow << overflow;
+    QTest::newRow("huge") << "99999999999999999999999" << overflow << overflow;
+    QTest::newRow("empty") << "" << mismatch << mismatch;
+    QTest::newRow("letters") << "abc" << mismatch << mismatch;
+    QTest::newRow("digits then letters") << "12ab" << mismatch << mismatch;
+    QTest::newRow("fraction") << "1.5" << mismatch << mismatch;
+    QTest::newRow("blank inside") << "1 2" << mismatch << mismatch;
+    QTest::newRow("sign alone") << "-" << mismatch << mismatch;
+}
+
+void tst_Platform::wholeNumbers()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, int16);
+    QFETCH(qint64, int32);
+    // A negative expectation is the failure number that must be thrown.
+    const auto check = [&](auto convert, qint64 expected) {
+        qint64 outcome = 0;
+        try {
+            outcome = convert(text);
+        } catch (const PlatformError &failure) {
+            QVERIFY(!failure.description.isEmpty());
+            outcome = -failure.number;
+        }
+        QCOMPARE(outcome, expected);
+    };
+    check([](const QString &t) { return qint64(toInt16(t)); }, int16);
+    check([](const QString &t) { return qint64(toInt32(t)); }, int32);
+}
+
+void tst_Platform::timeAndDateTexts()
+{
+    const QTime time(13, 5, 9);
+    const QString text = timeOfDayText(time);
+    QVERIFY2(text.contains(QStringLiteral("05")) && text.contains(QStringLiteral("09")), qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("2026")));
+    QCOMPARE(timeOfDayText(time), text);
+    const QString both = dateTimeText(QDateTime(QDate(2026, 12, 8), time));
+    QVERIFY2(both.endsWith(QLatin1Char(' ') + text), qPrintable(both));
+    QVERIFY(both.size() > text.size() + 1);
+}
+
+void tst_Platform::socketRefusesWhatItCannotDo_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::newRow("port 0") << 0;
+    QTest::newRow("port 65536") << 1;
+    QTest::newRow("protocol 1") << 2;
+    QTest::newRow("connect without host") << 3;
+    QTest::newRow("send while closed") << 4;
+    QTest::newRow("accept unknown request") << 5;
+}
+
+void tst_Platform::socketRefusesWhatItCannotDo()
+{
+    QFETCH(int, step);
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    bool threw = false;
+    try {
+        switch (step) {
+        case 0: socket.setRemotePort(0); break;
+        case 1: socket.setRemotePort(65536); break;
+        case 2: socket.setProtocol(1); break;
+        case 3: socket.setRemotePort(50003); socket.Connect(); break;
+        case 4: socket.SendData("x"); break;
+        case 5: socket.Accept(7); break;
+        }
+    } catch (const PlatformError &failure) {
+        threw = true;
+        QVERIFY(failure.number != 0);
+        QVERIFY(!failure.description.isEmpty());
+    }
+    QVERIFY(threw);
+    QCOMPARE(socket.State(), int(Socket::Closed));
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(socket.GetData(), QByteArray());
+}
+
+void tst_Platform::socketReadsBackWhatWasSet()
+{
+    Socket socket;
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(65535);
+    socket.setProtocol(0);
+    QCOMPARE(socket.RemoteHost(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(socket.RemotePort(), 65535);
+    QVERIFY(!socket.LocalIP().isEmpty());
+    QCOMPARE(socket.RemoteHostIP(), QString());
+}
+
+void tst_Platform::listenAcceptAndPeerClose()
+{
+    Socket socket;
+    socket.setLocalPort(0);
+    socket.Listen();
+    QCOMPARE(socket.State(), int(Socket::Listening));
+    QVERIFY(socket.LocalPort() > 0);
+    QSignalSpy requests(&socket, &Socket::connectionRequest);
+    QSignalSpy arrivals(&socket, &Socket::dataArrival);
+    QSignalSpy closes(&socket, &Socket::closed);
+
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, quint16(socket.LocalPort()));
+    QVERIFY(peer.waitForConnected(5000));
+    peer.write("early bytes");
+    QVERIFY(requests.wait(5000));
+    const qint32 id = requests.first().first().toInt();
+    socket.Close();
+    socket.Accept(id);
+    QCOMPARE(socket.State(), int(Socket::Connected));
+    QCOMPARE(socket.RemoteHostIP(), QStringLiteral("127.0.0.1"));
+    QTRY_VERIFY(arrivals.count() >= 1);
+    QCOMPARE(socket.GetData(), QByteArray("early bytes"));
+
+    peer.disconnectFromHost();
+    QTRY_COMPARE(closes.count(), 1);
+    QCOMPARE(socket.State(), int(Socket::Closing));
+    socket.Close();
+    QCOMPARE(socket.State(), int(Socket::Closed));
+}
+
+void tst_Platform::closeRaisesNoEvent()
+{
+    TestServer server;
+    server.answer = TestServer::Answer::Silent;
+    Socket socket;
+    QSignalSpy connects(&socket, &Socket::connected);
+    QSignalSpy closes(&socket, &Socket::closed);
+    QSignalSpy emptied(&socket, &Socket::becameClosed);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(server.port());
+    socket.Connect();
+    QVERIFY(socket.isConnecting());
+    QVERIFY(connects.wait(5000));
+    QCOMPARE(socket.State(), int(Socket::Connected));
+    const quint64 before = socket.generation();
+    socket.Close();
+    QVERIFY(socket.generation() != before);
+    QCOMPARE(emptied.count(), 1);
+    QTRY_VERIFY(server.isPeerClosed(0));
+    QCOMPARE(closes.count(), 0);
+}
+
+QTEST_MAIN(tst_Platform)
+#include "tst_platform.moc"
