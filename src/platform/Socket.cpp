@@ -73,7 +73,6 @@ void Socket::Connect()
     connect(socket, &QTcpSocket::hostFound, this, [this] { setState(HostResolved); });
     connect(socket, &QTcpSocket::connected, this, [this, socket] {
         m_connectTimer->stop();
-        m_localPort = socket->localPort();
         setState(Connected);
         emit connected();
     });
@@ -123,7 +122,6 @@ void Socket::Listen()
                             QStringLiteral("Unable to listen on port %1: %2").arg(m_localPort).arg(reason)};
     }
     m_listener = server;
-    m_localPort = server->serverPort();
     connect(server, &QTcpServer::newConnection, this, &Socket::onNewConnection);
     setState(Listening);
 }
@@ -140,7 +138,6 @@ void Socket::Accept(qint32 requestId)
     ++m_generation;
     dropPendingRequests();
     adoptConnection(socket);
-    m_localPort = socket->localPort();
     setState(Connected);
     // Bytes that came with the request are announced like any later arrival.
     if (socket->bytesAvailable() > 0)
@@ -148,6 +145,15 @@ void Socket::Accept(qint32 requestId)
             if (m_connection == socket && socket->bytesAvailable() > 0)
                 emit dataArrival(qint32(socket->bytesAvailable()));
         }, Qt::QueuedConnection);
+}
+
+qint32 Socket::LocalPort() const
+{
+    if (m_listener)
+        return m_listener->serverPort();
+    if (m_connection && m_connection->state() == QAbstractSocket::ConnectedState)
+        return m_connection->localPort();
+    return m_localPort;
 }
 
 QString Socket::LocalIP() const

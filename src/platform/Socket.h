@@ -44,13 +44,16 @@ public:
     void setRemotePort(qint32 port);
     qint32 RemotePort() const { return m_remotePort; }
     void setLocalPort(qint32 port);
-    qint32 LocalPort() const { return m_localPort; }
+    // The port of the listener or connection held; otherwise the port set.
+    qint32 LocalPort() const;
     void setProtocol(int protocol);
 
     void Connect();
     void SendData(const QByteArray &data);
     QByteArray GetData();
     void Close();
+    // Listens on the local port set (0, the default, lets the system pick a
+    // free one; LocalPort then tells which).
     void Listen();
     void Accept(qint32 requestId);
 
