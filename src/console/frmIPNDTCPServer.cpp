@@ -3,6 +3,7 @@
 #include "console/Twips.h"
 #include "platform/AppIcon.h"
 #include "platform/Clock.h"
+#include "platform/FileDialog.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
 #include "platform/Version.h"
@@ -45,6 +46,13 @@ frmIPNDTCPServer::frmIPNDTCPServer(const WindowSettings &settings, QWidget *pare
         m_ownClock = std::make_unique<SystemClock>();
         m_clock = m_ownClock.get();
     }
+    if (settings.fileDialog) {
+        CommonDialog1 = settings.fileDialog;
+    } else {
+        m_ownFileDialog = std::make_unique<QtFileDialog>(this);
+        CommonDialog1 = m_ownFileDialog.get();
+    }
+    m_cycle.InputMode = settings.inputMode;
     setWindowIcon(appIcon());
     createControls();
     placeControls();
@@ -175,6 +183,9 @@ void frmIPNDTCPServer::routeEvents()
     connect(wskMessage, &Socket::closed, this, &frmIPNDTCPServer::wskMessage_Close);
     connect(wskMessage, &Socket::connectionRequest, this, &frmIPNDTCPServer::wskMessage_ConnectionRequest);
     connect(wskMessage, &Socket::error, this, &frmIPNDTCPServer::wskMessage_Error);
+    connect(RunControl, &QPushButton::clicked, this, &frmIPNDTCPServer::RunControl_Click);
+    connect(Timer1, &QTimer::timeout, this, &frmIPNDTCPServer::Timer1_Timer);
+    PktPer->installEventFilter(this);
     // A closed socket holds no connection: the flag must not outlive it, or
     // the next send would take it for its own connection.
     connect(wskMessage, &Socket::becameClosed, this, [this] { TCPConnected = 0; });
@@ -188,8 +199,10 @@ void frmIPNDTCPServer::Form_Load()
                        .arg(Version::Revision));
     txbAddress->setText(QString::fromLatin1(DefaultServerAddress));
     txbPort->setText(QString::fromLatin1(DefaultServerPort));
-    PktPer->setText(QStringLiteral("5"));
-    PktNum->setText(QStringLiteral("10000"));
+    m_cycle.PacketsLeft = 10000;
+    m_cycle.PeriodTicks = 5;
+    PktPer->setText(QString::number(m_cycle.PeriodTicks));
+    PktNum->setText(QString::number(m_cycle.PacketsLeft));
     txbMessage->setFocus();
 }
 
@@ -197,6 +210,13 @@ void frmIPNDTCPServer::InsertLog(const QByteArray &source)
 {
     m_eventLog.insert(timeOfDayText(clock().now().time()).toLatin1(), source);
     txbLog->setPlainText(QString::fromLatin1(m_eventLog.render()));
+}
+
+bool frmIPNDTCPServer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == PktPer && event->type() == QEvent::FocusOut)
+        PktPer_LostFocus();
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmIPNDTCPServer::closeEvent(QCloseEvent *event)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "DataFile/DataFile.h"
+#include "DataFile/DataFileHost.h"
+#include "DataFile/TCPIPNDserver.h"
 #include "console/EventLog.h"
 
 #include <QByteArray>
@@ -10,6 +13,7 @@
 #include <memory>
 
 class Clock;
+class FileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -22,7 +26,9 @@ class Socket;
 // defaults; tests and tools put their own clock in.
 struct WindowSettings
 {
-    const Clock *clock = nullptr; // nullptr: the system clock
+    const Clock *clock = nullptr;        // nullptr: the system clock
+    FileDialog *fileDialog = nullptr;    // nullptr: Qt's own file dialog
+    QString inputMode = QString::fromLatin1(RawLogMode);
 };
 
 // The server address written into txbAddress at start-up: a host on the
@@ -33,7 +39,7 @@ inline constexpr char DefaultServerPort[] = "50003";
 // The one window of the program. It owns every control, the socket, the timer,
 // the event log and the link flags; its handlers are named after the control
 // and the event.
-class frmIPNDTCPServer : public QWidget
+class frmIPNDTCPServer : public QWidget, public DataFileHost
 {
     Q_OBJECT
 
@@ -42,14 +48,18 @@ public:
     ~frmIPNDTCPServer() override;
 
     // Public methods.
-    void SendTCPPacket(const QByteArray &source);
-    void InsertLog(const QByteArray &source);
+    SendResult SendTCPPacket(const QByteArray &source) override;
+    void InsertLog(const QByteArray &source) override;
+    void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
+                       const QString &filterText) override;
 
     // Link flags: -1 true, 0 false.
     qint16 TCPConnected = 0;
     qint32 Processed = 0;
 
     const EventLog &eventLog() const { return m_eventLog; }
+    const TCPIPNDserver &cycle() const { return m_cycle; }
+    DataFile &dataFile() { return m_dataFile; }
 
     // Controls, in the window's control order.
     QGroupBox *Frame1 = nullptr;
@@ -75,6 +85,7 @@ public:
     QPlainTextEdit *txbMessage = nullptr;
     Socket *wskMessage = nullptr;
     QLabel *Label1 = nullptr;
+    FileDialog *CommonDialog1 = nullptr;
 
     // Handlers.
     void Form_Load();
@@ -90,15 +101,24 @@ public:
     void wskMessage_Close();
     void wskMessage_ConnectionRequest(qint32 requestId);
     void wskMessage_Error(int number, const QString &description);
+    void RunControl_Click();
+    void PktPer_LostFocus();
+    void Timer1_Timer();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
     void placeControls();
     void setTabOrderFromIndex();
     void routeEvents();
+
+    FileDialog &dataFileDialog() override { return *CommonDialog1; }
+    void showDataFilePath(const QString &path) override;
+    void readAndSendPeriod();
+    void stopCycle();
 
     void OpenConnection(qint16 mode);
     void HandleReply(const QByteArray &reply);
@@ -111,5 +131,8 @@ private:
 
     std::unique_ptr<Clock> m_ownClock;
     const Clock *m_clock = nullptr;
+    std::unique_ptr<FileDialog> m_ownFileDialog;
     EventLog m_eventLog;
+    TCPIPNDserver m_cycle;
+    DataFile m_dataFile{*this};
 };

@@ -19,12 +19,12 @@ constexpr qint16 Originate = 2;
 constexpr qint16 ListenMode = 1;
 } // namespace
 
-void frmIPNDTCPServer::SendTCPPacket(const QByteArray &source)
+SendResult frmIPNDTCPServer::SendTCPPacket(const QByteArray &source)
 {
     // A busy socket drops the packet: the receiver is still answering the last
     // one, or the link waits for a peer.
     if (wskMessage->State() != Socket::Closed)
-        return;
+        return SendResult::Busy;
 
     OpenConnection(Originate);
 
@@ -40,8 +40,9 @@ void frmIPNDTCPServer::SendTCPPacket(const QByteArray &source)
     // coming up: refused, timed out, closed by the operator, or already
     // answered and closed. Then there is nothing to send on.
     if (!TCPConnected || wskMessage->generation() != ownConnection || wskMessage->State() != Socket::Connected)
-        return;
+        return SendResult::NoConnection;
     wskMessage->SendData(source);
+    return SendResult::Sent;
 }
 
 void frmIPNDTCPServer::OpenConnection(qint16 mode)

@@ -18,6 +18,7 @@ constexpr int FileNotFound = 53;
 constexpr int FileAlreadyOpen = 55;
 constexpr int InputPastEndOfFile = 62;
 constexpr int PermissionDenied = 70;
+constexpr int PathFileAccessError = 75;
 constexpr int PathNotFound = 76;
 constexpr int InvalidPropertyValue = 380;
 constexpr int DialogCancelled = 32755;

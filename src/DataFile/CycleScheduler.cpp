@@ -1,0 +1,72 @@
+// The replay cycle: Start and Stop, the period, and the one-second tick that
+// reads and sends one record at the end of every period.
+
+#include "console/frmIPNDTCPServer.h"
+
+#include "platform/Convert.h"
+#include "platform/PlatformError.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+void frmIPNDTCPServer::RunControl_Click()
+{
+    if (m_cycle.Running) {
+        RunControl->setText(QStringLiteral("Start"));
+        m_dataFile.closeDataFile();
+    } else {
+        // The cycle starts whatever the open did: a failure was logged, and
+        // the first period finds no file and stops the cycle again.
+        m_dataFile.OpenDataFile();
+        RunControl->setText(QStringLiteral("Stop"));
+    }
+    m_cycle.Running = qint16(~m_cycle.Running);
+}
+
+void frmIPNDTCPServer::stopCycle()
+{
+    if (m_cycle.Running)
+        RunControl_Click();
+}
+
+void frmIPNDTCPServer::PktPer_LostFocus()
+{
+    try {
+        m_cycle.PeriodTicks = toInt16(PktPer->text());
+    } catch (const PlatformError &failure) {
+        InsertLog("Period not changed, still " + QByteArray::number(m_cycle.PeriodTicks) + " ticks: "
+                  + failure.description.toLatin1());
+    }
+}
+
+void frmIPNDTCPServer::Timer1_Timer()
+{
+    if (m_cycle.Running != -1)
+        return;
+    timerlabel->setText(QStringLiteral("Timer %1").arg(m_cycle.TickCount));
+    if (m_cycle.TickCount < m_cycle.PeriodTicks) {
+        ++m_cycle.TickCount;
+        return;
+    }
+    m_cycle.TickCount = 1;
+    if (m_cycle.PacketsLeft <= 0)
+        return;
+    --m_cycle.PacketsLeft;
+    PktNum->setText(QString::number(m_cycle.PacketsLeft));
+
+    reportFailure([this] { readAndSendPeriod(); });
+    if (m_dataFile.takeEndOfData())
+        stopCycle();
+}
+
+void frmIPNDTCPServer::readAndSendPeriod()
+{
+    if (m_cycle.InputMode == QLatin1String(RawLogMode)) {
+        if (m_dataFile.ReadRawLogRecord())
+            m_dataFile.SendRecord();
+    } else if (m_cycle.InputMode == QLatin1String(MultiPacketMode)) {
+        // A Stop served during a send's wait closes the file: read no further.
+        m_dataFile.ReadMultiPacketPeriod([this] { return m_cycle.Running == -1; });
+    }
+}

@@ -1,0 +1,188 @@
+#include "DataFile/DataFile.h"
+
+#include "DataFile/DataFileHost.h"
+#include "DataFile/Framing.h"
+#include "DataFile/RecordTests.h"
+#include "platform/FileDialog.h"
+#include "platform/PlatformError.h"
+
+#include <algorithm>
+
+namespace {
+constexpr qsizetype DateLength = 19;
+constexpr int FieldPasses = 3;
+constexpr qsizetype FieldScan = 100;
+constexpr qsizetype HeaderLength = 7;
+constexpr int HighestPart = 10;
+} // namespace
+
+void DataFile::log(const QByteArray &line)
+{
+    m_host.InsertLog(line);
+}
+
+void DataFile::OpenDataFile()
+{
+    try {
+        const QString defaultPath = QString::fromLatin1(DefaultDataFilePath);
+        m_host.showDataFilePath(defaultPath);
+        FileDialog &dialog = m_host.dataFileDialog();
+        QString source = defaultPath; // the chosen name is taken from the dialog itself
+        m_host.OpenDialogBox(dialog, QString::fromLatin1(DataFileDialogTitle), source,
+                             QString::fromLatin1(DataFileFilter));
+        m_channel.open(dialog.FileName);
+        m_host.showDataFilePath(dialog.FileName);
+    } catch (const PlatformError &failure) {
+        log("Unable to open log file, windows reports: " + failure.description.toLatin1());
+    }
+}
+
+bool DataFile::noLineLeft(const char *endLogLine)
+{
+    if (!m_channel.atEnd())
+        return false;
+    log(endLogLine);
+    m_endOfData = true;
+    return true;
+}
+
+qint16 DataFile::ReadRawLogRecord()
+{
+    if (noLineLeft("SRLP: End of data file"))
+        return 0;
+    const QByteArray line = m_channel.readLine();
+
+    if (!isDateText(line.left(DateLength))) {
+        log("SRLP: Not a valid record");
+        ResetSequence();
+        return 0;
+    }
+
+    // Up to three leading log fields, each ended by a TAB within the first 100
+    // characters of what is left.
+    QByteArray text = line;
+    for (int pass = 0; pass < FieldPasses; ++pass) {
+        const qsizetype tab = text.left(FieldScan).indexOf('\t');
+        if (tab < 0)
+            break;
+        text = text.mid(tab + 1);
+    }
+
+    if (!isNumberText(text.mid(2, 6))) {
+        log("SRLP: Unable to send packet. Header is Non Numeric");
+        ResetSequence();
+        return 0;
+    }
+    increment(m_state.RecordCount);
+    m_state.CurrentRecord = text;
+    return -1;
+}
+
+QByteArray DataFile::SendRecord()
+{
+    const QByteArray record = m_state.CurrentRecord;
+    const QByteArray packet = Framing::framePacket(record);
+    if (packet.isEmpty())
+        return {};
+    // The log names the record that was framed: a tick nested in the wait
+    // for the connection may have read the next one meanwhile.
+    switch (m_host.SendTCPPacket(packet)) {
+    case SendResult::Sent:
+        log("RSFP: Data Sent: " + record);
+        break;
+    case SendResult::Busy:
+        log("RSFP: Link busy, not sent: " + record);
+        break;
+    case SendResult::NoConnection:
+        log("RSFP: No connection, not sent: " + record);
+        break;
+    }
+    return packet;
+}
+
+qint16 DataFile::ReadMultiPacketLine()
+{
+    if (noLineLeft("SFIP: End of data file"))
+        return 0;
+    const QByteArray line = m_channel.readLine();
+    ReplayState &s = m_state;
+
+    const std::optional<int> terminal = wholeNumber(line.mid(0, 3));
+    const std::optional<int> total = wholeNumber(line.mid(3, 2));
+    const std::optional<int> part = wholeNumber(line.mid(5, 2));
+    if (!isNumberText(line.left(HeaderLength)) || !terminal || !total || !part) {
+        log("SFIP: Unable to send packet header: Non Numeric");
+        ResetSequence();
+        return 0;
+    }
+    s.TerminalId = qint16(*terminal % 999);
+    s.PartTotal = qint16(*total % 99);
+    increment(s.ExpectedPart);
+    s.PartNumber = qint16(*part % 99);
+
+    if (s.PartNumber < 0 || s.PartNumber > HighestPart) {
+        log("SFIP: Dumping pkt, part number out of range");
+        return 0;
+    }
+
+    if (s.isHeld(s.PartNumber)) {
+        log("SFIP: Found duplicate sequence pkt");
+        if (s.PartNumber != 1) {
+            log("SFIP: Dumping duplicate sequence pkt");
+            return 0;
+        }
+        log("SFIP: Found new start sequence pkt");
+        s.freeSlots();
+        s.RecordCount = 0;
+        s.ExpectedPart = 1;
+    }
+
+    s.PartState[s.PartNumber][ReplayState::Received] = -1;
+    s.PartState[s.PartNumber][ReplayState::Terminal] = s.TerminalId;
+    s.PartText[s.PartNumber] = line.mid(HeaderLength);
+    increment(s.RecordCount);
+
+    if (s.PartNumber != s.ExpectedPart) {
+        log("SFIP: Dumping pkt out of sequence");
+        return 0;
+    }
+    if (s.RecordCount != s.PartTotal) {
+        log("SFIP: Part packet:[" + QByteArray::number(s.PartNumber) + "]");
+        s.SequenceComplete = 0;
+        return -1;
+    }
+
+    const int lastSlot = std::min<int>(s.PartTotal, HighestPart);
+    bool terminalsDiffer = false;
+    for (int slot = 1; slot <= lastSlot; ++slot) {
+        if (s.PartState[slot][ReplayState::Terminal] != s.TerminalId) {
+            log("SFIP: Found different terminal id in sequence pkt");
+            terminalsDiffer = true;
+        }
+    }
+    if (terminalsDiffer) {
+        ResetSequence();
+        return 0;
+    }
+
+    s.SequenceComplete = -1;
+    log("SFIP: Packet sequence complete");
+    s.CurrentRecord.clear();
+    for (int slot = 1; slot <= lastSlot && s.isHeld(slot); ++slot)
+        s.CurrentRecord += s.PartText[slot];
+    ResetSequence();
+    return -1;
+}
+
+void DataFile::ReadMultiPacketPeriod(const std::function<bool()> &keepReading)
+{
+    do {
+        if (!keepReading())
+            return;
+        const qint16 stored = ReadMultiPacketLine();
+        if (m_endOfData) // left set for the cycle, which stops on it
+            return;
+        if (stored && m_state.SequenceComplete)
+            SendRecord();
+    } while (!m_state.SequenceComplete);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "DataFile/ReplayState.h"
+#include "platform/TextInput.h"
+
+#include <QByteArray>
+#include <functional>
+
+class DataFileHost;
+
+inline constexpr char DefaultDataFilePath[] = "c:\\logs\\logs\\ipnd.dat";
+inline constexpr char DataFileDialogTitle[] = "IPND Data File";
+inline constexpr char DataFileFilter[] = "Data file (*.dat)|*.dat|All (*.*)|*.*";
+
+// Data-file replay: opens the data file (channel 1), reads it one line per
+// call in either input format, keeps the replay state, and frames and sends
+// the records it yields. Rejected lines are logged with a tag ("SRLP:" for
+// the RAWLOG reader, "SFIP:" for the MULTIPKT reassembler, "RSFP:" for sent
+// records) and never raise a failure.
+class DataFile
+{
+public:
+    explicit DataFile(DataFileHost &host) : m_host(host) {}
+
+    // Asks for the file and opens it; a failure is logged, never raised.
+    void OpenDataFile();
+    void closeDataFile() { m_channel.close(); }
+    bool isDataFileOpen() const { return m_channel.isOpen(); }
+
+    // One line of RAWLOG: -1 when a record was stored in CurrentRecord, 0
+    // when the line was rejected or there was none left.
+    qint16 ReadRawLogRecord();
+    // One line of MULTIPKT: -1 when the part was stored in sequence (the
+    // sequence may now be complete), 0 when it was rejected.
+    qint16 ReadMultiPacketLine();
+    // A completed period in MULTIPKT mode: reads lines until a sequence is
+    // complete and has it sent. Stops early, reading nothing more, once
+    // keepReading() says the cycle was stopped, and at the end of the file.
+    void ReadMultiPacketPeriod(const std::function<bool()> &keepReading);
+    // Frames CurrentRecord and hands it to the link; returns the packet, or
+    // an empty text when the record was too short to send.
+    QByteArray SendRecord();
+
+    // True once after a reader found no line to read: the end of the file,
+    // or no file open. The cycle stops itself on it.
+    bool takeEndOfData() { return std::exchange(m_endOfData, false); }
+
+    ReplayState &state() { return m_state; }
+    const ReplayState &state() const { return m_state; }
+
+private:
+    bool noLineLeft(const char *endLogLine);
+    void ResetSequence() { m_state.ResetSequence(); }
+    void log(const QByteArray &line);
+
+    DataFileHost &m_host;
+    ReplayState m_state;
+    TextInput m_channel;
+    bool m_endOfData = false;
+};

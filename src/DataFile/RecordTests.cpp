@@ -1,0 +1,64 @@
+#include "DataFile/RecordTests.h"
+
+#include <QDate>
+#include <QRegularExpression>
+#include <QTime>
+
+namespace {
+
+bool validTime(const QRegularExpressionMatch &m, int first)
+{
+    int hour = m.captured(first).toInt();
+    const int minute = m.captured(first + 1).toInt();
+    const int second = m.captured(first + 2).isEmpty() ? 0 : m.captured(first + 2).toInt();
+    const QString meridiem = m.captured(first + 3).trimmed().toUpper();
+    if (!meridiem.isEmpty()) {
+        if (hour < 1 || hour > 12)
+            return false;
+        hour = hour % 12 + (meridiem == QLatin1String("PM") ? 12 : 0);
+    }
+    return QTime::isValid(hour, minute, second);
+}
+
+// Year first, or day first with month-first as the fallback.
+bool validDate(const QRegularExpressionMatch &m, int first)
+{
+    if (!m.captured(first).isEmpty())
+        return QDate::isValid(m.captured(first).toInt(), m.captured(first + 1).toInt(), m.captured(first + 2).toInt());
+    const int a = m.captured(first + 3).toInt();
+    const int b = m.captured(first + 4).toInt();
+    const int year = m.captured(first + 5).toInt();
+    return QDate::isValid(year, b, a) || QDate::isValid(year, a, b);
+}
+
+} // namespace
+
+bool isDateText(const QByteArray &text)
+{
+    static const QString date = QStringLiteral(
+        R"((?:(\d{4})[-/.](\d{1,2})[-/.](\d{1,2})|(\d{1,2})[-/.](\d{1,2})[-/.](\d{4})))");
+    static const QString time = QStringLiteral(R"((\d{1,2}):(\d{2})(?::(\d{2}))?(\s*[AaPp][Mm])?)");
+    static const QRegularExpression dateTime(QStringLiteral(R"(^\s*%1(?:[ T]+%2)?\s*$)").arg(date, time));
+    static const QRegularExpression timeOnly(QStringLiteral(R"(^\s*%1\s*$)").arg(time));
+
+    const QString s = QString::fromLatin1(text);
+    if (const QRegularExpressionMatch m = dateTime.match(s); m.hasMatch())
+        return validDate(m, 1) && (m.captured(7).isEmpty() || validTime(m, 7));
+    if (const QRegularExpressionMatch m = timeOnly.match(s); m.hasMatch())
+        return validTime(m, 1);
+    return false;
+}
+
+bool isNumberText(const QByteArray &text)
+{
+    static const QRegularExpression number(QStringLiteral(R"(^ *[+-]?(?:\d+(?:\.\d*)?|\.\d+) *$)"));
+    return number.match(QString::fromLatin1(text)).hasMatch();
+}
+
+std::optional<int> wholeNumber(const QByteArray &text)
+{
+    static const QRegularExpression whole(QStringLiteral(R"(^ *[+-]?\d+ *$)"));
+    if (!whole.match(QString::fromLatin1(text)).hasMatch())
+        return std::nullopt;
+    return text.trimmed().toInt();
+}
