@@ -7,6 +7,8 @@
 
 #include "console/frmIPNDTCPServer.h"
 #include "platform/Clock.h"
+#include "platform/FileDialog.h"
+#include "platform/PlatformError.h"
 #include "platform/Socket.h"
 
 #include <QHostAddress>
@@ -30,6 +32,46 @@ private:
     QDateTime m_now{QDate(2026, 12, 8), QTime(13, 5, 9)};
 };
 
+// A file dialog that does what the test told it: choose a file, cancel, or
+// fail. It remembers what it was shown each time.
+class ScriptedFileDialog final : public FileDialog
+{
+public:
+    enum class Next { Choose, Cancel, Fail };
+
+    void choose(const QString &path) { m_next = Next::Choose; m_path = path; }
+    void cancel() { m_next = Next::Cancel; }
+    void fail(int number) { m_next = Next::Fail; m_failure = number; }
+
+    struct Shown
+    {
+        QString title, fileName, filter;
+        bool cancelError;
+    };
+    QList<Shown> shown;
+
+    void ShowOpen() override
+    {
+        shown.append({DialogTitle, FileName, Filter, CancelError});
+        switch (m_next) {
+        case Next::Choose:
+            FileName = m_path;
+            return;
+        case Next::Cancel:
+            if (CancelError)
+                throw PlatformError{ErrorNumber::DialogCancelled, QStringLiteral("Cancel was selected.")};
+            return;
+        case Next::Fail:
+            throw PlatformError{m_failure, QStringLiteral("The dialog failed")};
+        }
+    }
+
+private:
+    Next m_next = Next::Cancel;
+    QString m_path;
+    int m_failure = 0;
+};
+
 // A receiving server on loopback. Each accepted connection's bytes are kept;
 // once a connection has received replyAfter bytes the server answers with the
 // reply (or stays silent, or closes without a reply).
@@ -41,6 +83,8 @@ public:
     Answer answer = Answer::Reply;
     QByteArray reply = "ACK";
     qsizetype replyAfter = 1;
+    // Per connection, in order; connections beyond the list use replyAfter.
+    QList<qsizetype> replyAfterSizes;
 
     TestServer()
     {
@@ -68,7 +112,8 @@ private:
             m_sockets.append(socket);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
                 m_received[index] += socket->readAll();
-                if (m_received[index].size() < replyAfter || m_answered.contains(index))
+                const qsizetype wanted = index < replyAfterSizes.size() ? replyAfterSizes[index] : replyAfter;
+                if (m_received[index].size() < wanted || m_answered.contains(index))
                     return;
                 m_answered.append(index);
                 if (answer == Answer::Reply)
@@ -87,9 +132,9 @@ private:
 
 // A window whose link points at the test's own server on 127.0.0.1. The real
 // one-second timer is stopped: tests drive ticks themselves.
-inline std::unique_ptr<frmIPNDTCPServer> makeLoopbackWindow(const TestServer &server, const FixedClock &clock)
+inline std::unique_ptr<frmIPNDTCPServer> makeLoopbackWindow(const TestServer &server, const FixedClock &clock,
+                                                            WindowSettings settings = {})
 {
-    WindowSettings settings;
     settings.clock = &clock;
     auto window = std::make_unique<frmIPNDTCPServer>(settings);
     window->Timer1->stop();
