@@ -44,12 +44,15 @@ private slots:
     void stopDuringTheSendWaitReadsNoFurther();
     void rawLogReplayEndToEnd();
     void multiPacketReplayEndToEnd();
+    void shippedExamplesReplayAllFiveRecords_data();
+    void shippedExamplesReplayAllFiveRecords();
 
 private:
     QString writeDataFile(const QString &name, const QByteArray &content);
     std::unique_ptr<frmIPNDTCPServer> makeWindow(const QString &inputMode);
     void start(const QString &path);
     void tick(int times = 1);
+    void tickUntilStopped();
     void setPeriod(const QString &text);
     QList<QByteArray> newest(int n) const { return newestLogTexts(*window, clock, n); }
 
@@ -100,6 +103,19 @@ void tst_Cycle::tick(int times)
 {
     for (int i = 0; i < times; ++i)
         window->Timer1_Timer();
+}
+
+// Ticks until the cycle stops itself at the end of the file, letting each
+// exchange finish before the next period.
+void tst_Cycle::tickUntilStopped()
+{
+    for (int t = 0; t < 50 && window->cycle().Running; ++t) {
+        const int before = server->connectionCount();
+        tick();
+        if (server->connectionCount() > before)
+            QTRY_COMPARE(window->Processed, server->connectionCount());
+    }
+    QCOMPARE(window->cycle().Running, qint16(0));
 }
 
 void tst_Cycle::setPeriod(const QString &text)
@@ -451,14 +467,7 @@ void tst_Cycle::rawLogReplayEndToEnd()
     start(writeDataFile("replay.dat", content));
     setPeriod(QStringLiteral("1"));
 
-    for (int t = 0; t < 20 && window->cycle().Running; ++t) {
-        const int before = server->connectionCount();
-        tick();
-        if (server->connectionCount() > before)
-            QTRY_COMPARE(window->Processed, server->connectionCount());
-    }
-
-    QCOMPARE(window->cycle().Running, qint16(0));
+    tickUntilStopped();
     QCOMPARE(server->connectionCount(), expected.size());
     for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(server->received(i), expected[i]);
@@ -481,20 +490,47 @@ void tst_Cycle::multiPacketReplayEndToEnd()
     start(writeDataFile("multi.dat", content));
     setPeriod(QStringLiteral("1"));
 
-    for (int t = 0; t < 20 && window->cycle().Running; ++t) {
-        const int before = server->connectionCount();
-        tick();
-        if (server->connectionCount() > before)
-            QTRY_COMPARE(window->Processed, server->connectionCount());
-    }
-
-    QCOMPARE(window->cycle().Running, qint16(0));
+    tickUntilStopped();
     QCOMPARE(server->connectionCount(), expected.size());
     for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(server->received(i), expected[i]);
     const QList<QByteArray> tail = newest(4);
     QCOMPARE(tail, (QList<QByteArray>{"SFIP: End of data file", "SFIP: Found different terminal id in sequence pkt",
                                       "SFIP: Part packet:[1]", "Event: <127.0.0.1> Data Pkt Rxd"}));
+}
+
+void tst_Cycle::shippedExamplesReplayAllFiveRecords_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("RAWLOG") << QString::fromLatin1(RawLogMode) << QFINDTESTDATA("../examples/ipnd-rawlog.dat");
+    QTest::newRow("MULTIPKT") << QString::fromLatin1(MultiPacketMode) << QFINDTESTDATA("../examples/ipnd-multipkt.dat");
+}
+
+void tst_Cycle::shippedExamplesReplayAllFiveRecords()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, file);
+    QVERIFY(!file.isEmpty());
+    window = makeWindow(mode);
+    const QList<QByteArray> expected = {"0900311" + TestRecords::Standard, "0100164" + TestRecords::NoAdd,
+                                        "0900695" + TestRecords::Long, "0900120" + TestRecords::Min,
+                                        "0900713" + TestRecords::Max};
+    server->replyAfterSizes = {318, 171, 702, 127, 720};
+    start(file);
+    setPeriod(QStringLiteral("1"));
+    tickUntilStopped();
+    QCOMPARE(server->connectionCount(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(server->received(i), expected[i]);
+    int rejections = 0;
+    for (const QByteArray &line : newest(logLineCount(*window)))
+        rejections += (line.startsWith("SRLP: Not") || line.startsWith("SRLP: Unable") || line.contains("Dumping")
+                       || line.contains("Non Numeric") || line.contains("different terminal"))
+            ? 1
+            : 0;
+    // Each file holds three lines that are rejected on purpose.
+    QCOMPARE(rejections, 3);
 }
 
 QTEST_MAIN(tst_Cycle)
