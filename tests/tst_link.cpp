@@ -75,8 +75,8 @@ void tst_Link::wholeExchange()
     QCOMPARE(newestLogTexts(*window, clock, 3),
              (QList<QByteArray>{"Event: <127.0.0.1> Data Pkt Rxd", "Event: Connected", originateLine()}));
     QCOMPARE(logLineCount(*window), 3);
-    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("ACK 08903043"));
-    QCOMPARE(window->lbProcessed->text(), QStringLiteral("1"));
+    QTRY_COMPARE(window->txbMessage->toPlainText(), replyBoxFor("ACK 08903043"));
+    QTRY_COMPARE(window->lbProcessed->text(), QStringLiteral("1"));
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(window->TCPConnected, qint16(0));
     QTRY_VERIFY(server->isPeerClosed(0));
@@ -95,8 +95,8 @@ void tst_Link::secondPressSendsAgainOverNewConnection()
 
     QCOMPARE(server->connectionCount(), 2);
     QCOMPARE(server->received(1), TestRecords::Min);
-    QCOMPARE(window->lbProcessed->text(), QStringLiteral("2"));
-    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("second"));
+    QTRY_COMPARE(window->lbProcessed->text(), QStringLiteral("2"));
+    QTRY_COMPARE(window->txbMessage->toPlainText(), replyBoxFor("second"));
     QCOMPARE(logLineCount(*window), 6);
 }
 
@@ -112,7 +112,7 @@ void tst_Link::replyInTwoPiecesCountsFirstPieceOnly()
     if (QTcpSocket *peer = server->connection(0))
         peer->write("SECOND");
     QTRY_VERIFY(server->isPeerClosed(0));
-    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("FIRST"));
+    QTRY_COMPARE(window->txbMessage->toPlainText(), replyBoxFor("FIRST"));
     QCOMPARE(window->Processed, 1);
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(logLineCount(*window), 3);
@@ -149,7 +149,7 @@ void tst_Link::serverClosesWithoutReplyThenPeerConnects()
 
     peer.write("PEER SAYS HI");
     QTRY_COMPARE(window->Processed, 1);
-    QCOMPARE(window->txbMessage->toPlainText(), replyBoxFor("PEER SAYS HI"));
+    QTRY_COMPARE(window->txbMessage->toPlainText(), replyBoxFor("PEER SAYS HI"));
     QCOMPARE(newestLogTexts(*window, clock, 1).first(), QByteArray("Event: <127.0.0.1> Data Pkt Rxd"));
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QTRY_COMPARE(peer.state(), QAbstractSocket::UnconnectedState);
@@ -342,6 +342,7 @@ void tst_Link::highBytesTravelUnchanged()
     QTRY_COMPARE(window->Processed, 1);
     QCOMPARE(server->received(0), allBytes);
     // toPlainText() folds U+00A0 into a blank; the raw text is what the box holds.
+    QTRY_VERIFY(!window->txbMessage->document()->isEmpty());
     const QString shown = window->txbMessage->document()->toRawText();
     QCOMPARE(shown, replyBoxFor(high));
     QCOMPARE(shown.right(128).front(), QChar(0x80));

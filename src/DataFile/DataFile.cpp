@@ -110,7 +110,8 @@ qint16 DataFile::ReadMultiPacketLine()
     const std::optional<int> terminal = wholeNumber(line.mid(0, 3));
     const std::optional<int> total = wholeNumber(line.mid(3, 2));
     const std::optional<int> part = wholeNumber(line.mid(5, 2));
-    if (!isNumberText(line.left(HeaderLength)) || !terminal || !total || !part) {
+    // A line shorter than its header lacks a field, however its digits read.
+    if (line.size() < HeaderLength || !isNumberText(line.left(HeaderLength)) || !terminal || !total || !part) {
         log("SFIP: Unable to send packet header: Non Numeric");
         ResetSequence();
         return 0;

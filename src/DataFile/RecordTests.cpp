@@ -20,14 +20,15 @@ bool validTime(const QRegularExpressionMatch &m, int first)
     return QTime::isValid(hour, minute, second);
 }
 
-// Year first, or day first with month-first as the fallback.
-bool validDate(const QRegularExpressionMatch &m, int first)
+// Year first, or day first with month-first as the fallback; one separator
+// throughout.
+bool validDate(const QRegularExpressionMatch &m)
 {
-    if (!m.captured(first).isEmpty())
-        return QDate::isValid(m.captured(first).toInt(), m.captured(first + 1).toInt(), m.captured(first + 2).toInt());
-    const int a = m.captured(first + 3).toInt();
-    const int b = m.captured(first + 4).toInt();
-    const int year = m.captured(first + 5).toInt();
+    if (!m.captured(1).isEmpty())
+        return QDate::isValid(m.captured(1).toInt(), m.captured(3).toInt(), m.captured(4).toInt());
+    const int a = m.captured(5).toInt();
+    const int b = m.captured(7).toInt();
+    const int year = m.captured(8).toInt();
     return QDate::isValid(year, b, a) || QDate::isValid(year, a, b);
 }
 
@@ -36,14 +37,14 @@ bool validDate(const QRegularExpressionMatch &m, int first)
 bool isDateText(const QByteArray &text)
 {
     static const QString date = QStringLiteral(
-        R"((?:(\d{4})[-/.](\d{1,2})[-/.](\d{1,2})|(\d{1,2})[-/.](\d{1,2})[-/.](\d{4})))");
+        R"((?:(\d{4})([-/.])(\d{1,2})\2(\d{1,2})|(\d{1,2})([-/.])(\d{1,2})\6(\d{4})))");
     static const QString time = QStringLiteral(R"((\d{1,2}):(\d{2})(?::(\d{2}))?(\s*[AaPp][Mm])?)");
     static const QRegularExpression dateTime(QStringLiteral(R"(^\s*%1(?:[ T]+%2)?\s*$)").arg(date, time));
     static const QRegularExpression timeOnly(QStringLiteral(R"(^\s*%1\s*$)").arg(time));
 
     const QString s = QString::fromLatin1(text);
     if (const QRegularExpressionMatch m = dateTime.match(s); m.hasMatch())
-        return validDate(m, 1) && (m.captured(7).isEmpty() || validTime(m, 7));
+        return validDate(m) && (m.captured(9).isEmpty() || validTime(m, 9));
     if (const QRegularExpressionMatch m = timeOnly.match(s); m.hasMatch())
         return validTime(m, 1);
     return false;

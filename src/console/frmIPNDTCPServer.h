@@ -58,6 +58,8 @@ public:
     qint32 Processed = 0;
 
     const EventLog &eventLog() const { return m_eventLog; }
+    // The log, reply and counter boxes show a change at most this much later.
+    static constexpr int DisplayRefreshMs = 25;
     const TCPIPNDserver &cycle() const { return m_cycle; }
     DataFile &dataFile() { return m_dataFile; }
 
@@ -118,6 +120,8 @@ private:
     FileDialog &dataFileDialog() override { return *CommonDialog1; }
     void showDataFilePath(const QString &path) override;
     void readAndSendPeriod();
+    void scheduleDisplay();
+    void refreshDisplay();
     void stopCycle();
 
     void OpenConnection(qint16 mode);
@@ -132,6 +136,11 @@ private:
     std::unique_ptr<Clock> m_ownClock;
     const Clock *m_clock = nullptr;
     std::unique_ptr<FileDialog> m_ownFileDialog;
+    QTimer *m_display = nullptr;
+    bool m_logChanged = false;
+    QString m_replyText;
+    bool m_replyChanged = false;
+    bool m_countChanged = false;
     EventLog m_eventLog;
     TCPIPNDserver m_cycle;
     DataFile m_dataFile{*this};

@@ -78,12 +78,15 @@ void frmIPNDTCPServer::wskMessage_DataArrival(qint32 /*bytesTotal*/)
     // The count stops at its maximum rather than wrapping.
     if (Processed < std::numeric_limits<qint32>::max())
         ++Processed;
-    lbProcessed->setText(QString::number(Processed));
+    m_countChanged = true;
+    scheduleDisplay();
 }
 
 void frmIPNDTCPServer::HandleReply(const QByteArray &reply)
 {
-    txbMessage->setPlainText(dateTimeText(clock().now()) + QLatin1Char(' ') + QString::fromLatin1(reply));
+    m_replyText = dateTimeText(clock().now()) + QLatin1Char(' ') + QString::fromLatin1(reply);
+    m_replyChanged = true;
+    scheduleDisplay();
     TCPConnected = 0;
     skipFailure([&] { wskMessage->Close(); });
 }

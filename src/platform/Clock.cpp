@@ -4,7 +4,13 @@
 
 QDateTime SystemClock::now() const
 {
-    return QDateTime::currentDateTime();
+    const QDateTime utc = QDateTime::currentDateTimeUtc();
+    const qint64 age = m_offsetCheckedAt.isValid() ? m_offsetCheckedAt.msecsTo(utc) : -1;
+    if (age < 0 || age >= 1000) {
+        m_offsetSeconds = utc.toLocalTime().offsetFromUtc();
+        m_offsetCheckedAt = utc;
+    }
+    return utc.toOffsetFromUtc(m_offsetSeconds);
 }
 
 namespace {

@@ -16,6 +16,12 @@ class SystemClock final : public Clock
 {
 public:
     QDateTime now() const override;
+
+private:
+    // Asking for local time reads the zone settings each time; the offset
+    // from UTC is looked up again once it is a second old.
+    mutable QDateTime m_offsetCheckedAt;
+    mutable int m_offsetSeconds = 0;
 };
 
 // Hours, minutes and seconds in the regional time format, no date.
