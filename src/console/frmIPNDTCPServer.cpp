@@ -39,6 +39,8 @@ QFont boldArial()
 
 frmIPNDTCPServer::frmIPNDTCPServer(const WindowSettings &settings, QWidget *parent)
     : QWidget(parent)
+    , TCPConnected(m_link.TCPConnected)
+    , Processed(m_link.Processed)
 {
     if (settings.clock) {
         m_clock = settings.clock;
@@ -106,7 +108,7 @@ void frmIPNDTCPServer::createControls()
     txbMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txbMessage->setTabChangesFocus(true);
     txbLog->setTabChangesFocus(true);
-    wskMessage = new Socket(this);
+    wskMessage = m_link.wskMessage;
     Label1 = new QLabel(QStringLiteral("Packets Processed"), this);
 
     setObjectName(QStringLiteral("frmIPNDTCPServer"));
@@ -118,7 +120,7 @@ void frmIPNDTCPServer::createControls()
         {label22, "label22"},       {Label21, "Label21"},         {Timer1, "Timer1"},
         {cmdClose, "cmdClose"},     {txbAddress, "txbAddress"},   {txbPort, "txbPort"},
         {lbProcessed, "lbProcessed"}, {txbLog, "txbLog"},         {txbMessage, "txbMessage"},
-        {wskMessage, "wskMessage"}, {Label1, "Label1"}};
+        {Label1, "Label1"}};
     for (const auto &[control, name] : names)
         control->setObjectName(QLatin1String(name));
 }
@@ -182,17 +184,9 @@ void frmIPNDTCPServer::routeEvents()
     connect(cmdLongAdd, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdLongAdd_Click);
     connect(cmdMinAdd, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdMinAdd_Click);
     connect(cmdMaxAdd, &QPushButton::clicked, this, &frmIPNDTCPServer::cmdMaxAdd_Click);
-    connect(wskMessage, &Socket::connected, this, &frmIPNDTCPServer::wskMessage_Connect);
-    connect(wskMessage, &Socket::dataArrival, this, &frmIPNDTCPServer::wskMessage_DataArrival);
-    connect(wskMessage, &Socket::closed, this, &frmIPNDTCPServer::wskMessage_Close);
-    connect(wskMessage, &Socket::connectionRequest, this, &frmIPNDTCPServer::wskMessage_ConnectionRequest);
-    connect(wskMessage, &Socket::error, this, &frmIPNDTCPServer::wskMessage_Error);
     connect(RunControl, &QPushButton::clicked, this, &frmIPNDTCPServer::RunControl_Click);
     connect(Timer1, &QTimer::timeout, this, &frmIPNDTCPServer::Timer1_Timer);
     PktPer->installEventFilter(this);
-    // A closed socket holds no connection: the flag must not outlive it, or
-    // the next send would take it for its own connection.
-    connect(wskMessage, &Socket::becameClosed, this, [this] { TCPConnected = 0; });
 }
 
 void frmIPNDTCPServer::Form_Load()

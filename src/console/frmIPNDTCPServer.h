@@ -4,6 +4,7 @@
 #include "DataFile/DataFileHost.h"
 #include "DataFile/TCPIPNDserver.h"
 #include "console/EventLog.h"
+#include "link/Link.h"
 
 #include <QByteArray>
 #include <QString>
@@ -39,7 +40,7 @@ inline constexpr char DefaultServerPort[] = "50003";
 // The one window of the program. It owns every control, the socket, the timer,
 // the event log and the link flags; its handlers are named after the control
 // and the event.
-class frmIPNDTCPServer : public QWidget, public DataFileHost
+class frmIPNDTCPServer : public QWidget, public DataFileHost, public LinkHost
 {
     Q_OBJECT
 
@@ -53,9 +54,10 @@ public:
     void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
                        const QString &filterText) override;
 
-    // Link flags: -1 true, 0 false.
-    qint16 TCPConnected = 0;
-    qint32 Processed = 0;
+    Link &link() { return m_link; }
+    // The link's flags, read here: -1 true, 0 false.
+    const qint16 &TCPConnected;
+    const qint32 &Processed;
 
     const EventLog &eventLog() const { return m_eventLog; }
     // The log, reply and counter boxes show a change at most this much later.
@@ -98,11 +100,6 @@ public:
     void cmdLongAdd_Click();
     void cmdMinAdd_Click();
     void cmdMaxAdd_Click();
-    void wskMessage_Connect();
-    void wskMessage_DataArrival(qint32 bytesTotal);
-    void wskMessage_Close();
-    void wskMessage_ConnectionRequest(qint32 requestId);
-    void wskMessage_Error(int number, const QString &description);
     void RunControl_Click();
     void PktPer_LostFocus();
     void Timer1_Timer();
@@ -124,8 +121,10 @@ private:
     void refreshDisplay();
     void stopCycle();
 
-    void OpenConnection(qint16 mode);
-    void HandleReply(const QByteArray &reply);
+    QString serverAddress() const override;
+    QString serverPort() const override;
+    void showReply(const QByteArray &reply) override;
+    void showProcessed(qint32 processed) override;
 
     // The edge of a handler that sends: a failure that leaves the sender is
     // written to the event log as one line and the window goes on working.
@@ -142,6 +141,7 @@ private:
     bool m_replyChanged = false;
     bool m_countChanged = false;
     EventLog m_eventLog;
+    Link m_link{*this};
     TCPIPNDserver m_cycle;
     DataFile m_dataFile{*this};
 };

@@ -1,16 +1,9 @@
-// The test link: one packet per connection to the server named in the
-// window, and every way in which such a connection ends.
+#include "link/Link.h"
 
-#include "console/frmIPNDTCPServer.h"
-
-#include "platform/Clock.h"
 #include "platform/Convert.h"
 #include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
-
-#include <QLineEdit>
-#include <QPlainTextEdit>
 
 #include <limits>
 
@@ -19,7 +12,23 @@ constexpr qint16 Originate = 2;
 constexpr qint16 ListenMode = 1;
 } // namespace
 
-SendResult frmIPNDTCPServer::SendTCPPacket(const QByteArray &source)
+Link::Link(LinkHost &host, QObject *parent)
+    : QObject(parent)
+    , wskMessage(new Socket(this))
+    , m_host(host)
+{
+    wskMessage->setObjectName(QStringLiteral("wskMessage"));
+    connect(wskMessage, &Socket::connected, this, &Link::wskMessage_Connect);
+    connect(wskMessage, &Socket::dataArrival, this, &Link::wskMessage_DataArrival);
+    connect(wskMessage, &Socket::closed, this, &Link::wskMessage_Close);
+    connect(wskMessage, &Socket::connectionRequest, this, &Link::wskMessage_ConnectionRequest);
+    connect(wskMessage, &Socket::error, this, &Link::wskMessage_Error);
+    // A closed socket holds no connection: the flag must not outlive it, or
+    // the next send would take it for its own connection.
+    connect(wskMessage, &Socket::becameClosed, this, [this] { TCPConnected = 0; });
+}
+
+SendResult Link::SendTCPPacket(const QByteArray &source)
 {
     // A busy socket drops the packet: the receiver is still answering the last
     // one, or the link waits for a peer.
@@ -45,63 +54,68 @@ SendResult frmIPNDTCPServer::SendTCPPacket(const QByteArray &source)
     return SendResult::Sent;
 }
 
-void frmIPNDTCPServer::OpenConnection(qint16 mode)
+void Link::Close()
+{
+    if (wskMessage->State() != Socket::Closed)
+        wskMessage->Close();
+}
+
+void Link::OpenConnection(qint16 mode)
 {
     if (mode == ListenMode) {
-        wskMessage->setLocalPort(toInt32(txbPort->text()));
+        wskMessage->setLocalPort(toInt32(m_host.serverPort()));
         wskMessage->Listen();
-        InsertLog("TCP Remote Server: Local port <" + QByteArray::number(wskMessage->LocalPort()) + "> Local IP <"
-                  + wskMessage->LocalIP().toLatin1() + " > ");
+        m_host.InsertLog("TCP Remote Server: Local port <" + QByteArray::number(wskMessage->LocalPort())
+                         + "> Local IP <" + wskMessage->LocalIP().toLatin1() + " > ");
         return;
     }
-    wskMessage->setRemoteHost(txbAddress->text());
-    wskMessage->setRemotePort(toInt32(txbPort->text()));
+    wskMessage->setRemoteHost(m_host.serverAddress());
+    wskMessage->setRemotePort(toInt32(m_host.serverPort()));
     wskMessage->setProtocol(0);
     wskMessage->Connect();
     // The labels say "Local" but the values are the server's port and address.
-    InsertLog("TCP TCP Originate: Local port <" + QByteArray::number(wskMessage->RemotePort()) + "> Local IP <"
-              + wskMessage->RemoteHost().toLatin1() + " > ");
+    m_host.InsertLog("TCP TCP Originate: Local port <" + QByteArray::number(wskMessage->RemotePort())
+                     + "> Local IP <" + wskMessage->RemoteHost().toLatin1() + " > ");
 }
 
-void frmIPNDTCPServer::wskMessage_Connect()
+void Link::wskMessage_Connect()
 {
-    skipFailure([&] { InsertLog("Event: Connected"); });
+    skipFailure([&] { m_host.InsertLog("Event: Connected"); });
     TCPConnected = -1;
 }
 
-void frmIPNDTCPServer::wskMessage_DataArrival(qint32 /*bytesTotal*/)
+void Link::wskMessage_DataArrival(qint32 /*bytesTotal*/)
 {
     QByteArray reply;
     skipFailure([&] { reply = wskMessage->GetData(); });
-    skipFailure([&] { InsertLog("Event: <" + wskMessage->RemoteHostIP().toLatin1() + "> Data Pkt Rxd"); });
+    skipFailure([&] { m_host.InsertLog("Event: <" + wskMessage->RemoteHostIP().toLatin1() + "> Data Pkt Rxd"); });
     skipFailure([&] { HandleReply(reply); });
     // The count stops at its maximum rather than wrapping.
     if (Processed < std::numeric_limits<qint32>::max())
         ++Processed;
-    m_countChanged = true;
-    scheduleDisplay();
+    m_host.showProcessed(Processed);
+    emit replyHandled(reply);
 }
 
-void frmIPNDTCPServer::HandleReply(const QByteArray &reply)
+void Link::HandleReply(const QByteArray &reply)
 {
-    m_replyText = dateTimeText(clock().now()) + QLatin1Char(' ') + QString::fromLatin1(reply);
-    m_replyChanged = true;
-    scheduleDisplay();
+    m_host.showReply(reply);
     TCPConnected = 0;
     skipFailure([&] { wskMessage->Close(); });
 }
 
-void frmIPNDTCPServer::wskMessage_Close()
+void Link::wskMessage_Close()
 {
-    skipFailure([&] { InsertLog("Event: Port Closed"); });
+    skipFailure([&] { m_host.InsertLog("Event: Port Closed"); });
     skipFailure([&] {
         if (wskMessage->State() != Socket::Closed)
             wskMessage->Close();
     });
     skipFailure([&] { wskMessage->Listen(); });
+    emit peerClosed();
 }
 
-void frmIPNDTCPServer::wskMessage_ConnectionRequest(qint32 requestId)
+void Link::wskMessage_ConnectionRequest(qint32 requestId)
 {
     skipFailure([&] {
         if (wskMessage->State() != Socket::Closed)
@@ -109,38 +123,18 @@ void frmIPNDTCPServer::wskMessage_ConnectionRequest(qint32 requestId)
     });
     skipFailure([&] { wskMessage->Accept(requestId); });
     skipFailure([&] {
-        InsertLog("Event: Connect request id = " + QByteArray::number(requestId) + " from <"
-                  + wskMessage->RemoteHostIP().toLatin1() + ">");
+        m_host.InsertLog("Event: Connect request id = " + QByteArray::number(requestId) + " from <"
+                         + wskMessage->RemoteHostIP().toLatin1() + ">");
     });
 }
 
-void frmIPNDTCPServer::wskMessage_Error(int number, const QString &description)
+void Link::wskMessage_Error(int number, const QString &description)
 {
     // A connection that failed is logged with the socket's own words and
     // closed, so the link is free for the next send.
     skipFailure([&] {
-        InsertLog("Event: Socket error " + QByteArray::number(number) + ": " + description.toLatin1());
+        m_host.InsertLog("Event: Socket error " + QByteArray::number(number) + ": " + description.toLatin1());
     });
     skipFailure([&] { wskMessage->Close(); });
-}
-
-void frmIPNDTCPServer::cmdClose_Click()
-{
-    if (wskMessage->State() != Socket::Closed)
-        wskMessage->Close();
-}
-
-void frmIPNDTCPServer::Form_Unload(qint16 & /*cancel*/)
-{
-    wskMessage->Close();
-}
-
-void frmIPNDTCPServer::reportFailure(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const PlatformError &failure) {
-        InsertLog("Send failed: " + failure.description.toLatin1() + " (error " + QByteArray::number(failure.number)
-                  + ")");
-    }
+    emit connectionFailed(number, description);
 }

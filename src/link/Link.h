@@ -1,0 +1,68 @@
+#pragma once
+
+#include "link/SendResult.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class Socket;
+
+// What the link needs of whoever owns it: the event log, the server named by
+// the operator, and somewhere to show the reply and the count of replies.
+class LinkHost
+{
+public:
+    virtual ~LinkHost() = default;
+
+    virtual void InsertLog(const QByteArray &source) = 0;
+    // Read at every connection set-up, as typed.
+    virtual QString serverAddress() const = 0;
+    virtual QString serverPort() const = 0;
+    virtual void showReply(const QByteArray &reply) = 0;
+    virtual void showProcessed(qint32 processed) = 0;
+};
+
+// The test link: one packet per connection to the server, the server's first
+// reply taken as the whole reply, and every way in which a connection ends.
+// It owns the one socket; its handlers are named after the socket's events.
+class Link : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Link(LinkHost &host, QObject *parent = nullptr);
+
+    // Opens a connection when the socket is closed, waits (serving events)
+    // until it is up or has failed, and hands the packet to it. Throws
+    // PlatformError for a port or address that cannot be used.
+    SendResult SendTCPPacket(const QByteArray &source);
+    // Closes whatever the socket holds; nothing is logged.
+    void Close();
+
+    Socket *const wskMessage;
+    // -1 while the connection that a send asked for is up, 0 otherwise.
+    qint16 TCPConnected = 0;
+    // Replies handled since the link was made; stops at its maximum.
+    qint32 Processed = 0;
+
+    void wskMessage_Connect();
+    void wskMessage_DataArrival(qint32 bytesTotal);
+    void wskMessage_Close();
+    void wskMessage_ConnectionRequest(qint32 requestId);
+    void wskMessage_Error(int number, const QString &description);
+
+signals:
+    // After a reply has been handled (shown, counted, connection closed).
+    void replyHandled(const QByteArray &reply);
+    // After the peer closed a connection and the socket went on to listen.
+    void peerClosed();
+    // After a failed connection was logged and closed.
+    void connectionFailed(int number, const QString &description);
+
+private:
+    void OpenConnection(qint16 mode);
+    void HandleReply(const QByteArray &reply);
+
+    LinkHost &m_host;
+};
