@@ -46,17 +46,23 @@ bool DataFile::noLineLeft(const char *endLogLine)
     return true;
 }
 
+qint16 DataFile::reject(const char *logLine, bool resetSequence)
+{
+    log(logLine);
+    if (resetSequence)
+        ResetSequence();
+    ++m_counts.linesRejected;
+    return 0;
+}
+
 qint16 DataFile::ReadRawLogRecord()
 {
     if (noLineLeft("SRLP: End of data file"))
         return 0;
     const QByteArray line = m_channel.readLine();
 
-    if (!isDateText(line.left(DateLength))) {
-        log("SRLP: Not a valid record");
-        ResetSequence();
-        return 0;
-    }
+    if (!isDateText(line.left(DateLength)))
+        return reject("SRLP: Not a valid record", true);
 
     // Up to three leading log fields, each ended by a TAB within the first 100
     // characters of what is left.
@@ -68,13 +74,11 @@ qint16 DataFile::ReadRawLogRecord()
         text = text.mid(tab + 1);
     }
 
-    if (!isNumberText(text.mid(2, 6))) {
-        log("SRLP: Unable to send packet. Header is Non Numeric");
-        ResetSequence();
-        return 0;
-    }
+    if (!isNumberText(text.mid(2, 6)))
+        return reject("SRLP: Unable to send packet. Header is Non Numeric", true);
     increment(m_state.RecordCount);
     m_state.CurrentRecord = text;
+    ++m_counts.recordsRead;
     return -1;
 }
 
@@ -111,27 +115,20 @@ qint16 DataFile::ReadMultiPacketLine()
     const std::optional<int> total = wholeNumber(line.mid(3, 2));
     const std::optional<int> part = wholeNumber(line.mid(5, 2));
     // A line shorter than its header lacks a field, however its digits read.
-    if (line.size() < HeaderLength || !isNumberText(line.left(HeaderLength)) || !terminal || !total || !part) {
-        log("SFIP: Unable to send packet header: Non Numeric");
-        ResetSequence();
-        return 0;
-    }
+    if (line.size() < HeaderLength || !isNumberText(line.left(HeaderLength)) || !terminal || !total || !part)
+        return reject("SFIP: Unable to send packet header: Non Numeric", true);
     s.TerminalId = qint16(*terminal % 999);
     s.PartTotal = qint16(*total % 99);
     increment(s.ExpectedPart);
     s.PartNumber = qint16(*part % 99);
 
-    if (s.PartNumber < 0 || s.PartNumber > HighestPart) {
-        log("SFIP: Dumping pkt, part number out of range");
-        return 0;
-    }
+    if (s.PartNumber < 0 || s.PartNumber > HighestPart)
+        return reject("SFIP: Dumping pkt, part number out of range", false);
 
     if (s.isHeld(s.PartNumber)) {
         log("SFIP: Found duplicate sequence pkt");
-        if (s.PartNumber != 1) {
-            log("SFIP: Dumping duplicate sequence pkt");
-            return 0;
-        }
+        if (s.PartNumber != 1)
+            return reject("SFIP: Dumping duplicate sequence pkt", false);
         log("SFIP: Found new start sequence pkt");
         s.freeSlots();
         s.RecordCount = 0;
@@ -143,10 +140,8 @@ qint16 DataFile::ReadMultiPacketLine()
     s.PartText[s.PartNumber] = line.mid(HeaderLength);
     increment(s.RecordCount);
 
-    if (s.PartNumber != s.ExpectedPart) {
-        log("SFIP: Dumping pkt out of sequence");
-        return 0;
-    }
+    if (s.PartNumber != s.ExpectedPart)
+        return reject("SFIP: Dumping pkt out of sequence", false);
     if (s.RecordCount != s.PartTotal) {
         log("SFIP: Part packet:[" + QByteArray::number(s.PartNumber) + "]");
         s.SequenceComplete = 0;
@@ -163,6 +158,7 @@ qint16 DataFile::ReadMultiPacketLine()
     }
     if (terminalsDiffer) {
         ResetSequence();
+        ++m_counts.linesRejected;
         return 0;
     }
 
@@ -172,6 +168,7 @@ qint16 DataFile::ReadMultiPacketLine()
     for (int slot = 1; slot <= lastSlot && s.isHeld(slot); ++slot)
         s.CurrentRecord += s.PartText[slot];
     ResetSequence();
+    ++m_counts.recordsRead;
     return -1;
 }
 

@@ -45,11 +45,20 @@ public:
     // or no file open. The cycle stops itself on it.
     bool takeEndOfData() { return std::exchange(m_endOfData, false); }
 
+    // Records the readers yielded, and lines they rejected, since start-up.
+    struct Counts
+    {
+        qint64 recordsRead = 0;
+        qint64 linesRejected = 0;
+    };
+    const Counts &counts() const { return m_counts; }
+
     ReplayState &state() { return m_state; }
     const ReplayState &state() const { return m_state; }
 
 private:
     bool noLineLeft(const char *endLogLine);
+    qint16 reject(const char *logLine, bool resetSequence);
     void ResetSequence() { m_state.ResetSequence(); }
     void log(const QByteArray &line);
 
@@ -57,4 +66,5 @@ private:
     ReplayState m_state;
     TextInput m_channel;
     bool m_endOfData = false;
+    Counts m_counts;
 };

@@ -1,0 +1,40 @@
+#include "sender/RunSummary.h"
+
+#include <algorithm>
+#include <cmath>
+
+double percentile(QList<double> values, double p)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = qsizetype(std::ceil(p / 100.0 * double(values.size())));
+    return values[std::clamp<qsizetype>(rank - 1, 0, values.size() - 1)];
+}
+
+int RunSummary::exitStatus() const
+{
+    if (connectFailures > 0 && !everConnected)
+        return 3;
+    return (unanswered > 0 || notSent() > 0) ? 1 : 0;
+}
+
+QByteArray RunSummary::text() const
+{
+    QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent)
+        + ", answered " + QByteArray::number(answered) + ", unanswered " + QByteArray::number(unanswered)
+        + ", not sent " + QByteArray::number(notSent()) + ", lines rejected " + QByteArray::number(linesRejected)
+        + '\n';
+    if (roundTripsMs.isEmpty()) {
+        out += "round trip ms: none\n";
+    } else {
+        out += "round trip ms: min " + QByteArray::number(percentile(roundTripsMs, 0.0001), 'f', 3) + ", median "
+            + QByteArray::number(percentile(roundTripsMs, 50), 'f', 3) + ", p99 "
+            + QByteArray::number(percentile(roundTripsMs, 99), 'f', 3) + ", max "
+            + QByteArray::number(percentile(roundTripsMs, 100), 'f', 3) + '\n';
+    }
+    const double rate = elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0;
+    out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(sent)
+        + " sent in " + QByteArray::number(elapsedSeconds, 'f', 3) + " s)\n";
+    return out;
+}

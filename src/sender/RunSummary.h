@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// The counts and round-trip times of one ipnd-send run, and the summary it
+// prints at the end.
+struct RunSummary
+{
+    qint64 recordsRead = 0;
+    qint64 sent = 0;
+    qint64 answered = 0;
+    qint64 unanswered = 0;
+    qint64 linesRejected = 0;
+    qint64 connectFailures = 0;
+    bool everConnected = false;
+    QList<double> roundTripsMs; // one per answered record
+    double elapsedSeconds = 0;  // from the first record to the end
+
+    qint64 notSent() const { return recordsRead - sent; }
+
+    // 0 every record read was sent and answered; 1 some were not; 3 no
+    // connection to the server ever came up.
+    int exitStatus() const;
+
+    // Three lines: the counts, the round-trip times, the rate.
+    QByteArray text() const;
+};
+
+// The nearest-rank percentile (0 < p <= 100) of the values; 0 for none.
+double percentile(QList<double> values, double p);

@@ -1,0 +1,29 @@
+// ipnd-send: the fixed records and the data-file replay, without a window.
+
+#include "platform/StopSignals.h"
+#include "sender/SendOptions.h"
+#include "sender/SendRun.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const ParsedSendArguments parsed = parseSendArguments(app.arguments().mid(1));
+    if (parsed.help) {
+        std::fputs(qPrintable(sendUsage()), stdout);
+        return 0;
+    }
+    if (!parsed.options) {
+        std::fprintf(stderr, "ipnd-send: %s\n%s", qPrintable(parsed.error), qPrintable(sendUsage()));
+        return 2;
+    }
+
+    SendRun run(*parsed.options, stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::stop);
+    return run.run();
+}
