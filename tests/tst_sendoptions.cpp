@@ -1,0 +1,227 @@
+#include "sender/RunSummary.h"
+#include "sender/SendOptions.h"
+#include "testpackets/TestRecords.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_SendOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void goodArguments_data();
+    void goodArguments();
+    void badArgumentsNameTheArgument_data();
+    void badArgumentsNameTheArgument();
+    void percentiles_data();
+    void percentiles();
+    void exitStatus_data();
+    void exitStatus();
+    void summaryText();
+
+private:
+    QTemporaryDir dir;
+    QString dataFile;
+};
+
+void tst_SendOptions::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    dataFile = dir.filePath(QStringLiteral("ipnd.dat"));
+    QFile file(dataFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("x\n");
+}
+
+void tst_SendOptions::goodArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<double>("period");
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<int>("connectMs");
+    QTest::addColumn<int>("replyMs");
+    QTest::addColumn<bool>("quiet");
+    const QStringList base = {"--host", "127.0.0.1", "--port", "50003"};
+    QTest::newRow("standard") << base + QStringList{"--record", "standard"} << TestRecords::Standard << QString() << 1.0
+                              << qint64(-1) << 10000 << 10000 << false;
+    QTest::newRow("max, equals form, quiet")
+        << QStringList{"--host=127.0.0.1", "--port=50003", "--record=max", "--quiet"} << TestRecords::Max << QString()
+        << 1.0 << qint64(-1) << 10000 << 10000 << true;
+    QTest::newRow("noadd with timeouts")
+        << base + QStringList{"--record", "noadd", "--connect-timeout", "0.25", "--reply-timeout", "3"}
+        << TestRecords::NoAdd << QString() << 1.0 << qint64(-1) << 250 << 3000 << false;
+    QTest::newRow("replay defaults") << base + QStringList{"--replay", "FILE"} << QByteArray() << "RAWLOG" << 1.0
+                                     << qint64(-1) << 10000 << 10000 << false;
+    QTest::newRow("replay multipkt, fraction, count")
+        << base + QStringList{"--replay", "FILE", "--format", "multipkt", "--period", "0.2", "--count", "20"}
+        << QByteArray() << "MULTIPKT" << 0.2 << qint64(20) << 10000 << 10000 << false;
+    QTest::newRow("closed loop") << base + QStringList{"--replay", "FILE", "--period", "0"} << QByteArray() << "RAWLOG"
+                                 << 0.0 << qint64(-1) << 10000 << 10000 << false;
+}
+
+void tst_SendOptions::goodArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, record);
+    QFETCH(QString, format);
+    QFETCH(double, period);
+    QFETCH(qint64, count);
+    QFETCH(int, connectMs);
+    QFETCH(int, replyMs);
+    QFETCH(bool, quiet);
+    arguments.replaceInStrings(QStringLiteral("FILE"), dataFile);
+    const ParsedSendArguments parsed = parseSendArguments(arguments);
+    QVERIFY2(parsed.options, qPrintable(parsed.error));
+    const SendOptions &o = *parsed.options;
+    QCOMPARE(o.host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(o.port, QStringLiteral("50003"));
+    QCOMPARE(o.mode, record.isEmpty() ? SendOptions::Mode::Replay : SendOptions::Mode::Record);
+    QCOMPARE(o.record, record);
+    QCOMPARE(o.format, format);
+    QCOMPARE(o.replayFile, record.isEmpty() ? dataFile : QString());
+    QCOMPARE(o.periodSeconds, period);
+    QCOMPARE(o.count, count);
+    QCOMPARE(o.connectTimeoutMs, connectMs);
+    QCOMPARE(o.replyTimeoutMs, replyMs);
+    QCOMPARE(o.quiet, quiet);
+}
+
+void tst_SendOptions::badArgumentsNameTheArgument_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    const QStringList hostPort = {"--host", "127.0.0.1", "--port", "50003"};
+    QTest::newRow("nothing") << QStringList() << "--host is required";
+    QTest::newRow("no port") << QStringList{"--host", "127.0.0.1", "--record", "min"} << "--port is required";
+    QTest::newRow("empty host") << QStringList{"--host", " ", "--port", "1", "--record", "min"}
+                                << "--host: no address given";
+    for (const char *port : {"abc", "0", "65536", "-1", ""})
+        QTest::newRow(qPrintable(QStringLiteral("port %1").arg(port)))
+            << QStringList{"--host", "127.0.0.1", "--port", port, "--record", "min"}
+            << QStringLiteral("--port: \"%1\" is not a port number (1 to 65535)").arg(port);
+    QTest::newRow("neither") << hostPort << "give either --record or --replay";
+    QTest::newRow("both") << hostPort + QStringList{"--record", "min", "--replay", "FILE"}
+                          << "give either --record or --replay";
+    QTest::newRow("bad record") << hostPort + QStringList{"--record", "huge"}
+                                << "--record: \"huge\" is not standard, noadd, long, min or max";
+    QTest::newRow("period with record") << hostPort + QStringList{"--record", "min", "--period", "1"}
+                                        << "--period goes with --replay, not --record";
+    QTest::newRow("missing file") << hostPort + QStringList{"--replay", "/nonexistent/ipnd.dat"}
+                                  << "--replay: \"/nonexistent/ipnd.dat\" is not a readable file";
+    QTest::newRow("bad format") << hostPort + QStringList{"--replay", "FILE", "--format", "RAW"}
+                                << "--format: \"RAW\" is not rawlog or multipkt";
+    QTest::newRow("negative period") << hostPort + QStringList{"--replay", "FILE", "--period", "-1"}
+                                     << "--period: \"-1\" is not a number of seconds (0 or more)";
+    QTest::newRow("period text") << hostPort + QStringList{"--replay", "FILE", "--period", "fast"}
+                                 << "--period: \"fast\" is not a number of seconds (0 or more)";
+    QTest::newRow("count 0") << hostPort + QStringList{"--replay", "FILE", "--count", "0"}
+                             << "--count: \"0\" is not a whole number of 1 or more";
+    QTest::newRow("count fraction") << hostPort + QStringList{"--replay", "FILE", "--count", "2.5"}
+                                    << "--count: \"2.5\" is not a whole number of 1 or more";
+    QTest::newRow("zero connect timeout") << hostPort + QStringList{"--record", "min", "--connect-timeout", "0"}
+                                          << "--connect-timeout: \"0\" is not a number of seconds above 0";
+    QTest::newRow("bad reply timeout") << hostPort + QStringList{"--record", "min", "--reply-timeout", "soon"}
+                                       << "--reply-timeout: \"soon\" is not a number of seconds above 0";
+    QTest::newRow("unknown option") << hostPort + QStringList{"--record", "min", "--verbose"}
+                                    << "unknown option --verbose";
+    QTest::newRow("stray argument") << hostPort + QStringList{"--record", "min", "extra"}
+                                    << "unexpected argument \"extra\"";
+    QTest::newRow("value missing") << QStringList{"--host", "127.0.0.1", "--port"} << "--port needs a value";
+    QTest::newRow("twice") << hostPort + QStringList{"--record", "min", "--port", "2"} << "--port is given twice";
+}
+
+void tst_SendOptions::badArgumentsNameTheArgument()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    arguments.replaceInStrings(QStringLiteral("FILE"), dataFile);
+    const ParsedSendArguments parsed = parseSendArguments(arguments);
+    QVERIFY(!parsed.options);
+    QCOMPARE(parsed.error, error);
+}
+
+void tst_SendOptions::percentiles_data()
+{
+    QTest::addColumn<QList<double>>("values");
+    QTest::addColumn<double>("p");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("none") << QList<double>() << 50.0 << 0.0;
+    QTest::newRow("one") << QList<double>{4} << 99.0 << 4.0;
+    QTest::newRow("median of four is the second") << QList<double>{4, 1, 3, 2} << 50.0 << 2.0;
+    QList<double> hundred;
+    for (int i = 100; i >= 1; --i)
+        hundred << i;
+    QTest::newRow("p99 of 1..100") << hundred << 99.0 << 99.0;
+    QTest::newRow("max") << hundred << 100.0 << 100.0;
+    QTest::newRow("min") << hundred << 0.0001 << 1.0;
+    QList<double> thousand;
+    for (int i = 1; i <= 1000; ++i)
+        thousand << i;
+    QTest::newRow("p99 of 1..1000") << thousand << 99.0 << 990.0;
+}
+
+void tst_SendOptions::percentiles()
+{
+    QFETCH(QList<double>, values);
+    QFETCH(double, p);
+    QFETCH(double, expected);
+    QCOMPARE(percentile(values, p), expected);
+}
+
+void tst_SendOptions::exitStatus_data()
+{
+    QTest::addColumn<qint64>("read");
+    QTest::addColumn<qint64>("sent");
+    QTest::addColumn<qint64>("answered");
+    QTest::addColumn<qint64>("failures");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("status");
+    QTest::newRow("all answered") << qint64(5) << qint64(5) << qint64(5) << qint64(0) << true << 0;
+    QTest::newRow("nothing to send") << qint64(0) << qint64(0) << qint64(0) << qint64(0) << false << 0;
+    QTest::newRow("one unanswered") << qint64(5) << qint64(5) << qint64(4) << qint64(0) << true << 1;
+    QTest::newRow("one not sent") << qint64(5) << qint64(4) << qint64(4) << qint64(1) << true << 1;
+    QTest::newRow("never reached") << qint64(3) << qint64(0) << qint64(0) << qint64(3) << false << 3;
+}
+
+void tst_SendOptions::exitStatus()
+{
+    QFETCH(qint64, read);
+    QFETCH(qint64, sent);
+    QFETCH(qint64, answered);
+    QFETCH(qint64, failures);
+    QFETCH(bool, connected);
+    QFETCH(int, status);
+    RunSummary summary;
+    summary.recordsRead = read;
+    summary.sent = sent;
+    summary.answered = answered;
+    summary.unanswered = sent - answered;
+    summary.connectFailures = failures;
+    summary.everConnected = connected;
+    QCOMPARE(summary.exitStatus(), status);
+}
+
+void tst_SendOptions::summaryText()
+{
+    RunSummary summary;
+    summary.recordsRead = 4;
+    summary.sent = 3;
+    summary.answered = 2;
+    summary.unanswered = 1;
+    summary.linesRejected = 7;
+    summary.roundTripsMs = {2.5, 0.5};
+    summary.elapsedSeconds = 1.5;
+    QCOMPARE(summary.text(),
+             QByteArray("summary: records read 4, sent 3, answered 2, unanswered 1, not sent 1, lines rejected 7\n"
+                        "round trip ms: min 0.500, median 0.500, p99 2.500, max 2.500\n"
+                        "rate: 2.00 records per second (3 sent in 1.500 s)\n"));
+    summary.roundTripsMs.clear();
+    QVERIFY(summary.text().contains("\nround trip ms: none\n"));
+}
+
+QTEST_MAIN(tst_SendOptions)
+#include "tst_sendoptions.moc"
