@@ -4,3 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 QT_QPA_PLATFORM=offscreen build/bench/ipnd-bench "$@"
+build/bench/ipnd-bench-send

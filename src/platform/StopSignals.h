@@ -15,6 +15,12 @@ public:
     explicit StopSignals(QObject *parent = nullptr);
     ~StopSignals() override;
 
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+    // False when the pipe or the handlers could not be set up.
+    bool isWatching() const { return m_watching; }
+
 signals:
     void stopRequested(int signalNumber);
 
@@ -22,4 +28,5 @@ private:
     void readSignal();
 
     QSocketNotifier *m_notifier = nullptr;
+    bool m_watching = false;
 };

@@ -1,0 +1,47 @@
+# Installs the build into a fresh folder and checks that the programs, the
+# desktop entry and the icons are where a desktop looks for them.
+file(REMOVE_RECURSE "${STAGE}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${STAGE}"
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+
+foreach(file bin/ipnd-testgen bin/ipnd-send bin/ipnd-receiver share/applications/ipnd-testgen.desktop
+             share/doc/ipnd-testgen/examples/ipnd-rawlog.dat)
+  if(NOT EXISTS "${STAGE}/${file}")
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+# A PNG's width and height stand at bytes 16 to 23 of the file.
+foreach(size 16 32)
+  set(icon "${STAGE}/share/icons/hicolor/${size}x${size}/apps/ipnd-testgen.png")
+  if(NOT EXISTS "${icon}")
+    message(FATAL_ERROR "not installed: ${icon}")
+  endif()
+  file(READ "${icon}" header LIMIT 24 HEX)
+  string(SUBSTRING "${header}" 32 16 dimensions)
+  math(EXPR expected_hex "${size}" OUTPUT_FORMAT HEXADECIMAL)
+  string(REPLACE "0x" "" expected_hex "${expected_hex}")
+  string(LENGTH "${expected_hex}" length)
+  math(EXPR pad "8 - ${length}")
+  string(REPEAT "0" ${pad} zeros)
+  if(NOT dimensions STREQUAL "${zeros}${expected_hex}${zeros}${expected_hex}")
+    message(FATAL_ERROR "${icon} is not ${size} by ${size}: ${dimensions}")
+  endif()
+endforeach()
+
+file(READ "${STAGE}/share/applications/ipnd-testgen.desktop" entry)
+if(NOT entry MATCHES "\nExec=ipnd-testgen\n" OR NOT entry MATCHES "\nIcon=ipnd-testgen\n")
+  message(FATAL_ERROR "the desktop entry does not start ipnd-testgen with its icon")
+endif()
+
+foreach(program ipnd-send ipnd-receiver)
+  execute_process(COMMAND "${STAGE}/bin/${program}" --help RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
+                  TIMEOUT 20)
+  if(NOT rc EQUAL 0 OR NOT "${out}${err}" MATCHES "usage: ${program}")
+    message(FATAL_ERROR "installed ${program} --help: ${rc}: ${out}${err}")
+  endif()
+endforeach()
+message(STATUS "install layout ok")

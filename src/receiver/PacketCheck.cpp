@@ -1,0 +1,205 @@
+#include "receiver/PacketCheck.h"
+
+#include "DataFile/Framing.h"
+#include "platform/PlatformError.h"
+#include "testpackets/TestRecords.h"
+
+namespace {
+
+constexpr qsizetype CodeDigits = 3;
+constexpr qsizetype ShortestLengthField = 4;
+// Longest length field read: lengths up to 999,999,999 bytes.
+constexpr qsizetype LongestLengthField = 9;
+constexpr qsizetype Separators = TestRecords::FieldCount - 1;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool allDigits(const QByteArray &bytes, qsizetype from, qsizetype count)
+{
+    if (from + count > bytes.size())
+        return false;
+    for (qsizetype i = from; i < from + count; ++i) {
+        if (!isDigit(bytes[i]))
+            return false;
+    }
+    return true;
+}
+
+qint64 digitsValue(const QByteArray &bytes, qsizetype from, qsizetype count)
+{
+    qint64 value = 0;
+    for (qsizetype i = from; i < from + count; ++i)
+        value = value * 10 + (bytes[i] - '0');
+    return value;
+}
+
+// A length field wider than 4 digits never starts with 0: records are framed
+// with their length padded to 4 digits only.
+bool mayBeLonger(const QByteArray &bytes, qsizetype width)
+{
+    return width < LongestLengthField && bytes[CodeDigits] != '0' && CodeDigits + width < bytes.size() &&
+           isDigit(bytes[CodeDigits + width]);
+}
+
+// The packet size a length field of `width` digits asks for; -1 when the
+// packet has no such field.
+qint64 framedSize(const QByteArray &bytes, qsizetype width)
+{
+    if (!allDigits(bytes, CodeDigits, width) || (width > ShortestLengthField && bytes[CodeDigits] == '0'))
+        return -1;
+    return CodeDigits + width + digitsValue(bytes, CodeDigits, width);
+}
+
+// The width of the length field that makes the packet exactly as long as it
+// says; 4 when none does.
+qsizetype lengthFieldWidth(const QByteArray &packet)
+{
+    for (qsizetype width = ShortestLengthField; width <= LongestLengthField; ++width) {
+        const qint64 size = framedSize(packet, width);
+        if (size < 0)
+            break;
+        if (size == packet.size())
+            return width;
+    }
+    return ShortestLengthField;
+}
+
+int recordRule(const QByteArray &bytes, int otherwise)
+{
+    if (bytes.count('|') >= Separators)
+        return bytes.endsWith('|') ? PacketCheck::QuietAfterRecord : PacketCheck::CompleteNow;
+    return otherwise;
+}
+
+QByteArray fieldsText(qsizetype fields)
+{
+    return QByteArray::number(fields) + (fields == 1 ? " field" : " fields");
+}
+
+} // namespace
+
+namespace PacketCheck {
+
+bool looksFramed(const QByteArray &packet)
+{
+    constexpr qsizetype HeaderDigits = CodeDigits + ShortestLengthField;
+    if (!allDigits(packet, 0, HeaderDigits))
+        return false;
+    const qsizetype idWidth = TestRecords::fieldWidths().constFirst();
+    const qsizetype firstSeparator = packet.indexOf('|');
+    return firstSeparator < 0 ? packet.size() > idWidth : firstSeparator > idWidth;
+}
+
+int quietNeeded(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return QuietForAnything;
+    if (bytes.size() >= LargestPacket)
+        return CompleteNow;
+    if (!looksFramed(bytes))
+        return recordRule(bytes, QuietForAnything);
+
+    for (qsizetype width = ShortestLengthField; width <= LongestLengthField; ++width) {
+        const qint64 size = framedSize(bytes, width);
+        if (size < 0)
+            break;
+        if (bytes.size() < size)
+            return QuietForAnything;
+        if (bytes.size() == size)
+            return mayBeLonger(bytes, width) ? recordRule(bytes, QuietAfterRecord) : CompleteNow;
+    }
+    // More bytes than any length field asks for.
+    return recordRule(bytes, QuietForAnything);
+}
+
+QByteArray Result::text() const
+{
+    QByteArray line = malformed ? "malformed: " : "";
+    for (qsizetype i = 0; i < items.size(); ++i)
+        line += (i ? "; " : "") + items[i];
+    return line;
+}
+
+Result check(const QByteArray &packet)
+{
+    Result result;
+    result.framed = looksFramed(packet);
+    result.record = packet;
+
+    if (result.framed) {
+        const qsizetype width = lengthFieldWidth(packet);
+        result.code = packet.left(CodeDigits);
+        result.lengthField = packet.mid(CodeDigits, width);
+        result.record = packet.mid(CodeDigits + width);
+
+        bool framingOk = true;
+        try {
+            const QByteArray recordCode = Framing::packetCode(result.record);
+            if (recordCode != result.code) {
+                result.items.append("framed code " + result.code + " but record code " + printable(recordCode));
+                framingOk = false;
+            }
+        } catch (const PlatformError &) {
+            result.items.append("framed code " + result.code + " but record characters 3 and 4 \"" +
+                                printable(result.record.mid(2, 2)) + "\" are not a number");
+            framingOk = false;
+        }
+        if (digitsValue(result.lengthField, 0, result.lengthField.size()) != result.record.size()) {
+            result.items.append("framed length " + result.lengthField + " but " +
+                                QByteArray::number(result.record.size()) + " record bytes");
+            framingOk = false;
+        }
+        if (framingOk)
+            result.items.append("framed code " + result.code + " length " + result.lengthField + " ok");
+        result.malformed = !framingOk;
+    } else {
+        result.items.append("bare");
+    }
+
+    const QList<QByteArray> fields = result.record.split('|');
+    result.fields = fields.size();
+    result.items.append(fieldsText(result.fields));
+    if (result.fields != TestRecords::FieldCount)
+        result.malformed = true;
+
+    const QList<int> &widths = TestRecords::fieldWidths();
+    for (qsizetype i = 0; i < fields.size() && i < widths.size(); ++i) {
+        if (fields[i].size() > widths[i]) {
+            result.tooWideField = int(i + 1);
+            result.tooWideWidth = fields[i].size();
+            break;
+        }
+    }
+    if (result.tooWideField) {
+        result.items.append("field " + QByteArray::number(result.tooWideField) + " is " +
+                            QByteArray::number(result.tooWideWidth) + " wide, at most " +
+                            QByteArray::number(widths[result.tooWideField - 1]));
+        result.malformed = true;
+    } else {
+        result.items.append("widths ok");
+    }
+
+    result.recordId = fields.constFirst();
+    result.items.append(result.recordId.isEmpty() ? QByteArray("no record id")
+                                                  : "record id " + printable(result.recordId));
+    return result;
+}
+
+QByteArray printable(const QByteArray &bytes)
+{
+    QByteArray text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 32 || byte >= 127 || c == '\\')
+            text += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+        else
+            text += c;
+    }
+    return text;
+}
+
+} // namespace PacketCheck

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// What the receiver makes of the bytes that arrive on one connection: when
+// they are a whole packet, and what is wrong with a packet.
+//
+// A packet is either FRAMED (a 3-digit packet code, the record length in at
+// least 4 digits, then the record) or BARE (the record alone). A record is
+// one line of 53 '|'-separated fields, and its first field, the record id,
+// is at most 8 wide. Seven header digits in front of a record id make the
+// first field too wide to be a record id, and that is what tells the two
+// apart: a packet is framed when its first 7 bytes are digits and the text
+// before its first '|' is wider than a record id may be. (The length field
+// alone cannot tell: the fixed test records' ids happen to read as a header
+// whose length matches the record.) A framed packet whose record id is one
+// character or empty is therefore read as bare.
+namespace PacketCheck {
+
+// How long the connection must then stay quiet before the bytes count as the
+// whole packet.
+constexpr int CompleteNow = 0;
+constexpr int QuietAfterRecord = 100; // a record that may have ended
+constexpr int QuietForAnything = 500; // whatever arrived, malformed or not
+
+// A connection that has sent this many bytes has sent its packet, whole or not.
+constexpr qsizetype LargestPacket = 1 << 20;
+
+// 0 when `bytes` is a whole packet already; otherwise the milliseconds
+// without a new byte after which it is taken as the whole packet.
+//
+// Framed: complete when the packet is exactly as long as its length field
+// says. A 4-digit length of 1000 or more followed by a digit might be the
+// first part of a 5-digit length, so at that size the packet is complete only
+// if its record looks complete (below), else after 100 ms of quiet.
+// Bare: complete when 52 '|' have arrived and a byte follows the last '|';
+// with 52 '|' and a '|' last, after 100 ms of quiet. Anything else: 500 ms.
+// LargestPacket bytes or more are complete in any case.
+int quietNeeded(const QByteArray &bytes);
+
+// Whether the packet is read as framed (see above).
+bool looksFramed(const QByteArray &packet);
+
+struct Result
+{
+    bool framed = false;
+    QByteArray code;         // framed: the packet code as sent
+    QByteArray lengthField;  // framed: the length digits as sent
+    QByteArray record;       // the packet without its header
+    QByteArray recordId;     // field 1, empty when there is none
+    qsizetype fields = 0;    // number of '|'-separated fields
+    int tooWideField = 0;    // the first field wider than allowed, from 1; 0 for none
+    qsizetype tooWideWidth = 0;
+    QList<QByteArray> items; // the findings, in order: framing, fields, widths, record id
+    bool malformed = false;  // any check failed
+
+    // The findings as one line of printable ASCII, "malformed: " in front of
+    // a malformed packet's.
+    QByteArray text() const;
+};
+
+Result check(const QByteArray &packet);
+
+// Printable ASCII: bytes below 32, 127 and above, and '\' as \xHH.
+QByteArray printable(const QByteArray &bytes);
+
+} // namespace PacketCheck

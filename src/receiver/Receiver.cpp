@@ -1,0 +1,183 @@
+#include "receiver/Receiver.h"
+
+#include "receiver/PacketCheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+constexpr int SplitPause = 100; // ms between the two halves of a split reply
+
+// One accepted connection, from its first byte to its close. It owns the
+// socket and deletes itself once the socket is closed.
+class Exchange final : public QObject
+{
+public:
+    Exchange(QTcpSocket *socket, Receiver *receiver)
+        : QObject(receiver), m_socket(socket), m_receiver(receiver),
+          m_peer(endpointText(socket->peerAddress(), socket->peerPort()))
+    {
+        m_socket->setParent(this);
+        m_quiet.setSingleShot(true);
+        m_quiet.setTimerType(Qt::PreciseTimer);
+        connect(&m_quiet, &QTimer::timeout, this, &Exchange::quietElapsed);
+        connect(m_socket, &QTcpSocket::readyRead, this, &Exchange::read);
+        connect(m_socket, &QTcpSocket::disconnected, this, &Exchange::closed);
+        read();
+    }
+
+private:
+    void read()
+    {
+        const QByteArray bytes = m_socket->readAll();
+        if (m_complete || bytes.isEmpty())
+            return;
+        m_bytes += bytes;
+        const int quiet = PacketCheck::quietNeeded(m_bytes);
+        if (quiet == PacketCheck::CompleteNow)
+            complete(true);
+        else
+            m_quiet.start(quiet);
+    }
+
+    void quietElapsed() { complete(true); }
+
+    void closed()
+    {
+        // The peer closed before the packet was whole: what arrived is the
+        // packet, and nobody is left to reply to.
+        if (!m_complete && !m_bytes.isEmpty())
+            complete(false);
+        m_complete = true;
+        deleteLater();
+    }
+
+    void complete(bool replying)
+    {
+        m_complete = true;
+        m_quiet.stop();
+        m_reply = m_receiver->takePacket(m_bytes, m_peer);
+        if (!replying)
+            return;
+
+        using M = ReceiverOptions::Misbehaviour;
+        switch (m_receiver->options().misbehaviour) {
+        case M::None:
+            replyAndClose(m_reply);
+            return;
+        case M::Silent:
+            return; // until the peer closes
+        case M::Close:
+            m_socket->disconnectFromHost();
+            return;
+        case M::Split: {
+            const qsizetype half = (m_reply.size() + 1) / 2;
+            m_socket->write(m_reply.left(half));
+            m_socket->flush();
+            QTimer::singleShot(SplitPause, Qt::PreciseTimer, this,
+                               [this, half] { replyAndClose(m_reply.mid(half)); });
+            return;
+        }
+        case M::Slow:
+            QTimer::singleShot(m_receiver->options().delay, Qt::PreciseTimer, this,
+                               [this] { replyAndClose(m_reply); });
+            return;
+        }
+    }
+
+    void replyAndClose(const QByteArray &bytes)
+    {
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        m_socket->write(bytes);
+        m_socket->disconnectFromHost();
+    }
+
+    QTcpSocket *const m_socket;
+    Receiver *const m_receiver;
+    const QByteArray m_peer;
+    QByteArray m_bytes;
+    QByteArray m_reply;
+    QTimer m_quiet;
+    bool m_complete = false;
+};
+
+} // namespace
+
+QByteArray endpointText(const QHostAddress &address, quint16 port)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    const QByteArray host = isV4 ? QHostAddress(v4).toString().toLatin1()
+                            : '[' + address.toString().toLatin1() + ']';
+    return host + ':' + QByteArray::number(port);
+}
+
+Receiver::Receiver(const ReceiverOptions &options, QObject *parent) : QObject(parent), m_options(options)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &Receiver::accept);
+}
+
+bool Receiver::listen(QByteArray *error)
+{
+    if (m_server.listen(m_options.bind, m_options.port))
+        return true;
+    QByteArray reason;
+    switch (m_server.serverError()) {
+    case QAbstractSocket::AddressInUseError:
+        reason = "address already in use";
+        break;
+    case QAbstractSocket::SocketAccessError:
+        reason = "permission denied";
+        break;
+    default:
+        reason = m_server.errorString().toLocal8Bit();
+        break;
+    }
+    *error = "cannot listen on " + endpointText(m_options.bind, m_options.port) + ": " + reason;
+    return false;
+}
+
+QByteArray Receiver::listeningLine() const
+{
+    return "listening on " + endpointText(m_server.serverAddress(), m_server.serverPort());
+}
+
+QList<QByteArray> Receiver::summaryLines() const
+{
+    return {"packets " + QByteArray::number(m_counts.packets), "framed " + QByteArray::number(m_counts.framed),
+            "bare " + QByteArray::number(m_counts.bare), "malformed " + QByteArray::number(m_counts.malformed)};
+}
+
+QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer)
+{
+    const PacketCheck::Result result = PacketCheck::check(packet);
+    const int number = ++m_counts.packets;
+    ++(result.framed ? m_counts.framed : m_counts.bare);
+    if (result.malformed)
+        ++m_counts.malformed;
+
+    if (!m_options.saveDirectory.isEmpty()) {
+        const QString path =
+            QDir(m_options.saveDirectory).filePath(QStringLiteral("packet-%1.bin").arg(number));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(packet) != packet.size() || !file.flush())
+            emit failure("packet " + QByteArray::number(number) + ": cannot save to " + path.toLocal8Bit() + ": " +
+                      file.errorString().toLocal8Bit());
+    }
+    if (!m_options.quiet)
+        emit line("packet " + QByteArray::number(number) + " from " + peer + ": " + result.text());
+
+    if (m_options.reply)
+        return *m_options.reply;
+    return result.recordId.isEmpty() ? QByteArray("ACK") : "ACK " + result.recordId;
+}
+
+void Receiver::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection())
+        new Exchange(socket, this);
+}

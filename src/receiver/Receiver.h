@@ -1,0 +1,58 @@
+#pragma once
+
+#include "receiver/ReceiverOptions.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+// The receiving server: accepts each connection, reads one packet, checks
+// it, replies (or misbehaves as told) and closes. Every line it has to say
+// comes out of line(), without a line end.
+class Receiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Counts
+    {
+        int packets = 0;
+        int framed = 0;
+        int bare = 0;
+        int malformed = 0; // framed or bare, with any check failed
+    };
+
+    explicit Receiver(const ReceiverOptions &options, QObject *parent = nullptr);
+
+    // False, with one line naming the address and port in *error, when the
+    // port cannot be bound.
+    bool listen(QByteArray *error);
+    QByteArray listeningLine() const; // "listening on 127.0.0.1:50003"
+
+    const ReceiverOptions &options() const { return m_options; }
+    Counts counts() const { return m_counts; }
+    // "packets N", "framed N", "bare N", "malformed N".
+    QList<QByteArray> summaryLines() const;
+
+    // Checks, counts, saves and reports one whole packet from `peer`; returns
+    // the reply to send.
+    QByteArray takePacket(const QByteArray &packet, const QByteArray &peer);
+
+signals:
+    void line(const QByteArray &text);    // for stdout
+    void failure(const QByteArray &text); // for stderr
+
+private:
+    void accept();
+
+    const ReceiverOptions m_options;
+    QTcpServer m_server;
+    Counts m_counts;
+};
+
+// "127.0.0.1:40312", or "[::1]:40312" for an IPv6 address.
+QByteArray endpointText(const QHostAddress &address, quint16 port);

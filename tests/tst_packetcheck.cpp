@@ -1,0 +1,322 @@
+// The receiver's packet checks: when the bytes on a connection are a whole
+// packet, framed or bare, and what is wrong with a packet.
+
+#include "receiver/PacketCheck.h"
+#include "testpackets/TestRecords.h"
+
+#include <QByteArray>
+#include <QtTest>
+
+namespace {
+
+// `record` with field `number` (from 1) replaced by `value`.
+QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
+{
+    QList<QByteArray> fields = record.split('|');
+    fields[number - 1] = value;
+    return fields.join('|');
+}
+
+// The Standard record with field 9 (the 80-wide one) padded so the record is
+// `length` bytes long.
+QByteArray standardOfLength(qsizetype length)
+{
+    const QByteArray field9 = TestRecords::Standard.split('|').at(8);
+    return withField(TestRecords::Standard, 9, field9 + QByteArray(length - TestRecords::Standard.size(), 'x'));
+}
+
+// Bytes 128 to 255 in order, `count` of them from `first`.
+QByteArray highBytes(int first, int count)
+{
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes.append(char(first + i));
+    return bytes;
+}
+
+struct Fixed
+{
+    const char *name;
+    QByteArray record;
+    QByteArray header; // packet code and length
+    QByteArray id;
+};
+
+QList<Fixed> fixedRecords()
+{
+    return {{"Standard", TestRecords::Standard, "0900311", "08903043"},
+            {"NoAdd", TestRecords::NoAdd, "0100164", "00101573"},
+            {"Long", TestRecords::Long, "0900695", "99906883"},
+            {"Min", TestRecords::Min, "0900120", "09901133"},
+            {"Max", TestRecords::Max, "0900713", "99907063"}};
+}
+
+} // namespace
+
+class tst_PacketCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checks_data();
+    void checks();
+    void completeness_data();
+    void completeness();
+    void printableText_data();
+    void printableText();
+};
+
+void tst_PacketCheck::checks_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<bool>("framed");
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<qsizetype>("fields");
+    QTest::addColumn<int>("tooWideField");
+    QTest::addColumn<QByteArray>("recordId");
+    QTest::addColumn<bool>("malformed");
+    QTest::addColumn<QByteArray>("text");
+
+    const QByteArray standard = TestRecords::Standard;
+    for (const Fixed &fixed : fixedRecords()) {
+        const QByteArray code = fixed.header.left(3);
+        const QByteArray length = fixed.header.mid(3);
+        QTest::addRow("%s bare", fixed.name)
+            << fixed.record << false << fixed.record << qsizetype(53) << 0 << fixed.id << false
+            << "bare; 53 fields; widths ok; record id " + fixed.id;
+        QTest::addRow("%s framed", fixed.name)
+            << fixed.header + fixed.record << true << fixed.record << qsizetype(53) << 0 << fixed.id << false
+            << "framed code " + code + " length " + length + " ok; 53 fields; widths ok; record id " + fixed.id;
+    }
+
+    // Framing faults.
+    QTest::newRow("length too big") << "0900400" + standard << true << standard << qsizetype(53) << 0
+                                    << QByteArray("08903043") << true
+                                    << QByteArray("malformed: framed length 0400 but 311 record bytes; 53 fields; "
+                                                  "widths ok; record id 08903043");
+    QTest::newRow("length too small") << "0900300" + standard << true << standard << qsizetype(53) << 0
+                                      << QByteArray("08903043") << true
+                                      << QByteArray("malformed: framed length 0300 but 311 record bytes; 53 fields; "
+                                                    "widths ok; record id 08903043");
+    QTest::newRow("wrong code") << "0990311" + standard << true << standard << qsizetype(53) << 0
+                                << QByteArray("08903043") << true
+                                << QByteArray("malformed: framed code 099 but record code 090; 53 fields; widths ok; "
+                                              "record id 08903043");
+    QTest::newRow("wrong code and length")
+        << "0100999" + standard << true << standard << qsizetype(53) << 0 << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 010 but record code 090; framed length 0999 but 311 record bytes; "
+                      "53 fields; widths ok; record id 08903043");
+    const QByteArray letterCode = withField(standard, 1, "12AB5678");
+    QTest::newRow("record code not a number")
+        << "0000311" + letterCode << true << letterCode << qsizetype(53) << 0 << QByteArray("12AB5678") << true
+        << QByteArray("malformed: framed code 000 but record characters 3 and 4 \"AB\" are not a number; "
+                      "53 fields; widths ok; record id 12AB5678");
+
+    // Not a header: the packet is bare, and its first field too wide.
+    QTest::newRow("letter in header") << "09A0311" + standard << false << "09A0311" + standard << qsizetype(53) << 1
+                                      << QByteArray("09A031108903043") << true
+                                      << QByteArray("malformed: bare; 53 fields; field 1 is 15 wide, at most 8; "
+                                                    "record id 09A031108903043");
+    QTest::newRow("blank in header") << "090 311" + standard << false << "090 311" + standard << qsizetype(53) << 1
+                                     << QByteArray("090 31108903043") << true
+                                     << QByteArray("malformed: bare; 53 fields; field 1 is 15 wide, at most 8; "
+                                                   "record id 090 31108903043");
+    QTest::newRow("header only") << QByteArray("0900311") << false << QByteArray("0900311") << qsizetype(1) << 0
+                                 << QByteArray("0900311") << true
+                                 << QByteArray("malformed: bare; 1 field; widths ok; record id 0900311");
+
+    // Field counts.
+    QTest::newRow("12 fields") << QByteArray("ABC|1|2|3|4|5|6|7|8|9|10|11") << false
+                               << QByteArray("ABC|1|2|3|4|5|6|7|8|9|10|11") << qsizetype(12) << 0 << QByteArray("ABC")
+                               << true << QByteArray("malformed: bare; 12 fields; widths ok; record id ABC");
+    QTest::newRow("52 fields") << standard.left(standard.lastIndexOf('|')) << false
+                               << standard.left(standard.lastIndexOf('|')) << qsizetype(52) << 0
+                               << QByteArray("08903043") << true
+                               << QByteArray("malformed: bare; 52 fields; widths ok; record id 08903043");
+    QTest::newRow("54 fields") << standard + "|F" << false << standard + "|F" << qsizetype(54) << 0
+                               << QByteArray("08903043") << true
+                               << QByteArray("malformed: bare; 54 fields; widths ok; record id 08903043");
+    QTest::newRow("54 fields framed") << "0900313" + standard + "|F" << true << standard + "|F" << qsizetype(54) << 0
+                                      << QByteArray("08903043") << true
+                                      << QByteArray("malformed: framed code 090 length 0313 ok; 54 fields; widths ok; "
+                                                    "record id 08903043");
+    QTest::newRow("empty packet") << QByteArray() << false << QByteArray() << qsizetype(1) << 0 << QByteArray()
+                                  << true << QByteArray("malformed: bare; 1 field; widths ok; no record id");
+
+    // Widths.
+    const QByteArray wide7 = withField(standard, 7, QByteArray(41, 'N'));
+    QTest::newRow("field 7 one too wide")
+        << wide7 << false << wide7 << qsizetype(53) << 7 << QByteArray("08903043") << true
+        << QByteArray("malformed: bare; 53 fields; field 7 is 41 wide, at most 40; record id 08903043");
+    const QByteArray full7 = withField(standard, 7, QByteArray(40, 'N'));
+    QTest::newRow("field 7 exactly as wide as allowed")
+        << full7 << false << full7 << qsizetype(53) << 0 << QByteArray("08903043") << false
+        << QByteArray("bare; 53 fields; widths ok; record id 08903043");
+    const QByteArray twoWide = withField(withField(standard, 20, QByteArray(31, 'L')), 30, "ABCDEFG");
+    QTest::newRow("first of two too wide")
+        << twoWide << false << twoWide << qsizetype(53) << 20 << QByteArray("08903043") << true
+        << QByteArray("malformed: bare; 53 fields; field 20 is 31 wide, at most 30; record id 08903043");
+    const QByteArray wide53 = withField(standard, 53, "FF");
+    QTest::newRow("last field too wide framed")
+        << "0900312" + wide53 << true << wide53 << qsizetype(53) << 53 << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 0312 ok; 53 fields; field 53 is 2 wide, at most 1; "
+                      "record id 08903043");
+    const QByteArray wideFewer = "ABC|1|" + QByteArray(11, '2');
+    QTest::newRow("too wide among too few fields")
+        << wideFewer << false << wideFewer << qsizetype(3) << 3 << QByteArray("ABC") << true
+        << QByteArray("malformed: bare; 3 fields; field 3 is 11 wide, at most 10; record id ABC");
+    const QByteArray noId = withField(standard, 1, "");
+    QTest::newRow("empty record id")
+        << noId << false << noId << qsizetype(53) << 0 << QByteArray() << false
+        << QByteArray("bare; 53 fields; widths ok; no record id");
+
+    // Bytes 128 to 255 are single bytes.
+    const QByteArray high7 = withField(standard, 7, highBytes(0xC0, 40));
+    QTest::newRow("40 high bytes in a 40-wide field")
+        << high7 << false << high7 << qsizetype(53) << 0 << QByteArray("08903043") << false
+        << QByteArray("bare; 53 fields; widths ok; record id 08903043");
+    const QByteArray high9 = withField(standard, 9, highBytes(128, 128));
+    QTest::newRow("bytes 128 to 255 in an 80-wide field framed")
+        << "0900424" + high9 << true << high9 << qsizetype(53) << 9 << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 0424 ok; 53 fields; field 9 is 128 wide, at most 80; "
+                      "record id 08903043");
+    const QByteArray highId = withField(standard, 1, "\x80\xff\\\x01");
+    QTest::newRow("record id of odd bytes")
+        << highId << false << highId << qsizetype(53) << 0 << QByteArray("\x80\xff\\\x01") << false
+        << QByteArray("bare; 53 fields; widths ok; record id \\x80\\xff\\x5c\\x01");
+
+    // Long records: lengths of 4 and 5 digits.
+    const QByteArray r9999 = standardOfLength(9999);
+    QTest::newRow("framed 9999-byte record")
+        << "0909999" + r9999 << true << r9999 << qsizetype(53) << 9 << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 9999 ok; 53 fields; field 9 is 9703 wide, at most 80; "
+                      "record id 08903043");
+    const QByteArray r10000 = standardOfLength(10000);
+    QTest::newRow("framed 10000-byte record")
+        << "09010000" + r10000 << true << r10000 << qsizetype(53) << 9 << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 10000 ok; 53 fields; field 9 is 9704 wide, at most 80; "
+                      "record id 08903043");
+    QTest::newRow("framed 10000-byte record, 4-digit length")
+        << "0901000" + r10000 << true << r10000 << qsizetype(53) << 9 << QByteArray("08903043") << true
+        << QByteArray("malformed: framed length 1000 but 10000 record bytes; 53 fields; field 9 is 9704 wide, "
+                      "at most 80; record id 08903043");
+}
+
+void tst_PacketCheck::checks()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(bool, framed);
+    QFETCH(QByteArray, record);
+    QFETCH(qsizetype, fields);
+    QFETCH(int, tooWideField);
+    QFETCH(QByteArray, recordId);
+    QFETCH(bool, malformed);
+    QFETCH(QByteArray, text);
+
+    const PacketCheck::Result result = PacketCheck::check(packet);
+    QCOMPARE(result.framed, framed);
+    QCOMPARE(PacketCheck::looksFramed(packet), framed);
+    QCOMPARE(result.record, record);
+    QCOMPARE(result.fields, fields);
+    QCOMPARE(result.tooWideField, tooWideField);
+    QCOMPARE(result.recordId, recordId);
+    QCOMPARE(result.malformed, malformed);
+    QCOMPARE(result.text(), text);
+}
+
+void tst_PacketCheck::completeness_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("quiet");
+
+    const int now = PacketCheck::CompleteNow;
+    const int record = PacketCheck::QuietAfterRecord;
+    const int anything = PacketCheck::QuietForAnything;
+    QCOMPARE(now, 0);
+    QCOMPARE(record, 100);
+    QCOMPARE(anything, 500);
+
+    for (const Fixed &fixed : fixedRecords()) {
+        // NoAdd and Min end in an empty field: their last byte is a '|'.
+        const bool endsEmpty = fixed.record.endsWith('|');
+        QTest::addRow("%s bare", fixed.name) << fixed.record << (endsEmpty ? record : now);
+        QTest::addRow("%s framed", fixed.name) << fixed.header + fixed.record << now;
+        QTest::addRow("%s framed, one byte short", fixed.name) << fixed.header + fixed.record.chopped(1) << anything;
+        QTest::addRow("%s framed, header only", fixed.name) << fixed.header << anything;
+    }
+
+    const QByteArray standard = TestRecords::Standard;
+    QTest::newRow("nothing") << QByteArray() << anything;
+    QTest::newRow("bare, 100 bytes") << standard.left(100) << anything;
+    QTest::newRow("bare, 52nd '|' last") << standard.chopped(1) << record;
+    QTest::newRow("bare, 51 '|'") << standard.chopped(2) << anything;
+    QTest::newRow("bare, 54 fields") << standard + "|F" << now;
+    QTest::newRow("bare, 12 fields") << QByteArray("ABC|1|2|3|4|5|6|7|8|9|10|11") << anything;
+    QTest::newRow("letter in header") << "09A0311" + standard << now;
+    QTest::newRow("letter in header, 52nd '|' last") << "09A0311" + standard.chopped(1) << record;
+    QTest::newRow("framed, length too big") << "0900400" + standard << anything;
+    QTest::newRow("framed, length too small") << "0900300" + standard << now;
+    QTest::newRow("framed, length too small, 52nd '|' last") << "0900300" + standard.chopped(1) << record;
+    QTest::newRow("framed, one byte more") << "0900311" + standard + "X" << now;
+    QTest::newRow("framed 12 fields, length right") << QByteArray("0000027ABC|1|2|3|4|5|6|7|8|9|10|11") << now;
+    QTest::newRow("framed 12 fields, 1 byte short") << QByteArray("0000028ABC|1|2|3|4|5|6|7|8|9|10|11") << anything;
+
+    const QByteArray r1000 = standardOfLength(1000);
+    QTest::newRow("framed 1000-byte record") << "0901000" + r1000 << now;
+    QTest::newRow("framed 1000-byte record ending in '|'") << "0901000" + r1000.chopped(1) + "|" << record;
+    QTest::newRow("framed 1000-byte record, 12 fields")
+        << "0901000" + QByteArray("00|1|2|3|4|5|6|7|8|9|10|") + QByteArray(976, 'x') << record;
+    const QByteArray r9999 = standardOfLength(9999);
+    QTest::newRow("framed 9999-byte record") << "0909999" + r9999 << now;
+    QTest::newRow("framed 9999-byte record, one byte short") << "0909999" + r9999.chopped(1) << anything;
+
+    const QByteArray p10000 = "09010000" + standardOfLength(10000);
+    QTest::newRow("framed 10000-byte record") << p10000 << now;
+    QTest::newRow("framed 10000-byte record, first 1007 bytes") << p10000.left(1007) << record;
+    QTest::newRow("framed 10000-byte record, first 1008 bytes") << p10000.left(1008) << anything;
+    QTest::newRow("framed 10000-byte record, one byte short") << p10000.chopped(1) << anything;
+    // A length that may go on into the record's first digit: a record that
+    // may have ended still waits for quiet.
+    QTest::newRow("framed 10000-byte record ending in '|'") << p10000.chopped(1) + "|" << record;
+
+    QTest::newRow("largest packet") << QByteArray(PacketCheck::LargestPacket, 'x') << now;
+    QTest::newRow("one byte less than the largest packet") << QByteArray(PacketCheck::LargestPacket - 1, 'x')
+                                                           << anything;
+
+    const QByteArray high = withField(standard, 53, highBytes(255, 1));
+    QTest::newRow("bare, byte 255 last") << high << now;
+    QTest::newRow("framed, bytes 128 to 255") << "0900424" + withField(standard, 9, highBytes(128, 128)) << now;
+}
+
+void tst_PacketCheck::completeness()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, quiet);
+
+    QCOMPARE(PacketCheck::quietNeeded(bytes), quiet);
+}
+
+void tst_PacketCheck::printableText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("text");
+
+    QTest::newRow("plain") << QByteArray("08903043") << QByteArray("08903043");
+    QTest::newRow("blank and tilde") << QByteArray(" a~") << QByteArray(" a~");
+    QTest::newRow("control bytes") << QByteArray("\x00\x1f\n", 3) << QByteArray("\\x00\\x1f\\x0a");
+    QTest::newRow("backslash") << QByteArray("a\\b") << QByteArray("a\\x5cb");
+    QTest::newRow("127 to 129") << QByteArray("\x7f\x80\x81") << QByteArray("\\x7f\\x80\\x81");
+    QTest::newRow("255") << QByteArray("\xff") << QByteArray("\\xff");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+}
+
+void tst_PacketCheck::printableText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, text);
+
+    QCOMPARE(PacketCheck::printable(bytes), text);
+}
+
+QTEST_GUILESS_MAIN(tst_PacketCheck)
+#include "tst_packetcheck.moc"

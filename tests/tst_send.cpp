@@ -1,0 +1,347 @@
+// ipnd-send and ipnd-receiver driven as processes, on loopback only.
+
+#include "testpackets/TestRecords.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QList<QByteArray> log;      // stdout lines without their time stamps
+    QList<QDateTime> stamps;    // the time stamp of each log line
+    QList<QByteArray> summary;  // the three summary lines
+    QByteArray errors;
+};
+
+const QRegularExpression Stamp(QStringLiteral(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) )"));
+
+Run collect(QProcess &process)
+{
+    Run run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.errors = process.readAllStandardError();
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QRegularExpressionMatch m = Stamp.match(QString::fromLatin1(line));
+        if (m.hasMatch()) {
+            run.stamps.append(QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+            run.log.append(line.mid(24));
+        } else {
+            run.summary.append(line);
+        }
+    }
+    return run;
+}
+
+QByteArray rawLine(const QByteArray &record)
+{
+    return "2007-11-14 13:38:24\tTCPIN\t127.0.0.1:50003\t" + record + '\n';
+}
+
+} // namespace
+
+class tst_Send : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void eachFixedRecordArrivesByteForByte_data();
+    void eachFixedRecordArrivesByteForByte();
+    void replayArrivesByteForByte_data();
+    void replayArrivesByteForByte();
+    void misbehavingReceiver_data();
+    void misbehavingReceiver();
+    void serverThatCannotBeReached();
+    void badArguments_data();
+    void badArguments();
+    void periodKeepsItsPace();
+    void ctrlCPrintsTheSummary();
+
+private:
+    bool startReceiver(const QStringList &extra = {});
+    Run send(const QStringList &arguments, int timeoutMs = 20000);
+    QByteArray saved(int packet) const;
+    QString writeFile(const QString &name, const QByteArray &content);
+
+    QTemporaryDir dir;
+    QProcess receiver;
+    quint16 port = 0;
+};
+
+void tst_Send::init()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("packets")));
+}
+
+void tst_Send::cleanup()
+{
+    if (receiver.state() != QProcess::NotRunning) {
+        receiver.kill();
+        receiver.waitForFinished(5000);
+    }
+    QDir(dir.filePath(QStringLiteral("packets"))).removeRecursively();
+}
+
+bool tst_Send::startReceiver(const QStringList &extra)
+{
+    receiver.setProgram(QStringLiteral(IPND_RECEIVER));
+    receiver.setArguments(QStringList{"--port", "0", "--save", dir.filePath(QStringLiteral("packets"))} + extra);
+    receiver.start();
+    if (!receiver.waitForStarted(10000) || !receiver.waitForReadyRead(10000))
+        return false;
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral(R"(^listening on 127\.0\.0\.1:(\d+)$)"))
+                                          .match(QString::fromLatin1(receiver.readLine()).trimmed());
+    port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+    return port != 0;
+}
+
+Run tst_Send::send(const QStringList &arguments, int timeoutMs)
+{
+    QProcess sender;
+    sender.start(QStringLiteral(IPND_SEND), arguments);
+    if (!sender.waitForFinished(timeoutMs)) {
+        sender.kill();
+        sender.waitForFinished(5000);
+        return {};
+    }
+    return collect(sender);
+}
+
+QByteArray tst_Send::saved(int packet) const
+{
+    QFile file(dir.filePath(QStringLiteral("packets/packet-%1.bin").arg(packet)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no packet saved>");
+}
+
+QString tst_Send::writeFile(const QString &name, const QByteArray &content)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+void tst_Send::eachFixedRecordArrivesByteForByte_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("record");
+    QTest::newRow("standard") << "standard" << TestRecords::Standard;
+    QTest::newRow("noadd") << "noadd" << TestRecords::NoAdd;
+    QTest::newRow("long") << "long" << TestRecords::Long;
+    QTest::newRow("min") << "min" << TestRecords::Min;
+    QTest::newRow("max") << "max" << TestRecords::Max;
+}
+
+void tst_Send::eachFixedRecordArrivesByteForByte()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, record);
+    QVERIFY(startReceiver());
+
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--record", name});
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(saved(1), record);
+    QCOMPARE(run.log, (QList<QByteArray>{"TCP TCP Originate: Local port <" + QByteArray::number(port)
+                                             + "> Local IP <127.0.0.1 > ",
+                                         "Event: Connected", "Event: <127.0.0.1> Data Pkt Rxd"}));
+    QCOMPARE(run.summary.value(0),
+             QByteArray("summary: records read 1, sent 1, answered 1, unanswered 0, not sent 0, lines rejected 0"));
+    QVERIFY(run.summary.value(1).startsWith("round trip ms: min "));
+    QVERIFY(run.summary.value(2).startsWith("rate: "));
+}
+
+void tst_Send::replayArrivesByteForByte_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("rawlog") << "rawlog" << QFINDTESTDATA("../examples/ipnd-rawlog.dat");
+    QTest::newRow("multipkt") << "multipkt" << QFINDTESTDATA("../examples/ipnd-multipkt.dat");
+}
+
+void tst_Send::replayArrivesByteForByte()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, file);
+    QVERIFY(startReceiver());
+
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--format", format,
+                          "--period", "0"});
+
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> expected = {"0900311" + TestRecords::Standard, "0100164" + TestRecords::NoAdd,
+                                        "0900695" + TestRecords::Long, "0900120" + TestRecords::Min,
+                                        "0900713" + TestRecords::Max};
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(saved(i + 1), expected[i]);
+    QCOMPARE(saved(6), QByteArray("<no packet saved>"));
+    QCOMPARE(run.summary.value(0),
+             QByteArray("summary: records read 5, sent 5, answered 5, unanswered 0, not sent 0, lines rejected 3"));
+    QCOMPARE(run.log.count("RSFP: Data Sent: " + TestRecords::Min), 1);
+    QCOMPARE(run.log.last(), format == QLatin1String("rawlog") ? QByteArray("SRLP: End of data file")
+                                                                : QByteArray("SFIP: End of data file"));
+}
+
+void tst_Send::misbehavingReceiver_data()
+{
+    QTest::addColumn<QString>("misbehave");
+    QTest::addColumn<QString>("replyTimeout");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("summary");
+    QTest::addColumn<QByteArray>("lastLogLine");
+    QTest::addColumn<double>("minimumRoundTripMs");
+    const QByteArray answered =
+        "summary: records read 1, sent 1, answered 1, unanswered 0, not sent 0, lines rejected 0";
+    const QByteArray unanswered =
+        "summary: records read 1, sent 1, answered 0, unanswered 1, not sent 0, lines rejected 0";
+    QTest::newRow("none") << "none" << "5" << 0 << answered << QByteArray("Event: <127.0.0.1> Data Pkt Rxd") << 0.0;
+    QTest::newRow("split") << "split" << "5" << 0 << answered << QByteArray("Event: <127.0.0.1> Data Pkt Rxd")
+                           << 0.0;
+    QTest::newRow("slow, in time") << "slow:200" << "5" << 0 << answered
+                                   << QByteArray("Event: <127.0.0.1> Data Pkt Rxd") << 200.0;
+    QTest::newRow("slow, too late") << "slow:3000" << "0.3" << 1 << unanswered
+                                    << QByteArray("Event: No reply within 300 ms: connection closed") << 0.0;
+    QTest::newRow("silent") << "silent" << "0.3" << 1 << unanswered
+                            << QByteArray("Event: No reply within 300 ms: connection closed") << 0.0;
+    QTest::newRow("close") << "close" << "5" << 1 << unanswered << QByteArray("Event: Port Closed") << 0.0;
+}
+
+void tst_Send::misbehavingReceiver()
+{
+    QFETCH(QString, misbehave);
+    QFETCH(QString, replyTimeout);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, summary);
+    QFETCH(QByteArray, lastLogLine);
+    QFETCH(double, minimumRoundTripMs);
+    QVERIFY(startReceiver({"--misbehave", misbehave}));
+
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--record", "standard",
+                          "--reply-timeout", replyTimeout});
+
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.summary.value(0), summary);
+    QCOMPARE(run.log.value(run.log.size() - 1), lastLogLine);
+    QCOMPARE(saved(1), TestRecords::Standard);
+    if (minimumRoundTripMs > 0) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral(R"(^round trip ms: min ([0-9.]+),)")).match(QString::fromLatin1(run.summary.value(1)));
+        QVERIFY(m.hasMatch());
+        QVERIFY2(m.captured(1).toDouble() >= minimumRoundTripMs, qPrintable(m.captured(1)));
+    }
+}
+
+void tst_Send::serverThatCannotBeReached()
+{
+    quint16 deadPort = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        deadPort = closed.serverPort();
+    }
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min"});
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.log.value(1), QByteArray("Event: Socket error 0: Connection refused"));
+    QCOMPARE(run.summary.value(0),
+             QByteArray("summary: records read 1, sent 0, answered 0, unanswered 0, not sent 1, lines rejected 0"));
+}
+
+void tst_Send::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("no arguments") << QStringList() << QByteArray("ipnd-send: --host is required");
+    QTest::newRow("bad port") << QStringList{"--host", "127.0.0.1", "--port", "99999", "--record", "min"}
+                              << QByteArray("ipnd-send: --port: \"99999\" is not a port number (1 to 65535)");
+    QTest::newRow("unknown option") << QStringList{"--host", "127.0.0.1", "--port", "1", "--record", "min", "--fast"}
+                                    << QByteArray("ipnd-send: unknown option --fast");
+    QTest::newRow("missing file") << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", "/nonexistent"}
+                                  << QByteArray("ipnd-send: --replay: \"/nonexistent\" is not a readable file");
+}
+
+void tst_Send::badArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+    const Run run = send(arguments);
+    QCOMPARE(run.exitCode, 2);
+    const QList<QByteArray> lines = run.errors.split('\n');
+    QCOMPARE(lines.value(0), message);
+    QVERIFY(lines.value(1).startsWith("usage: ipnd-send"));
+    QVERIFY(run.log.isEmpty());
+    QVERIFY(run.summary.isEmpty());
+}
+
+void tst_Send::periodKeepsItsPace()
+{
+    QVERIFY(startReceiver({"--quiet"}));
+    QByteArray content;
+    for (int i = 0; i < 25; ++i)
+        content += rawLine(TestRecords::Min);
+    const QString file = writeFile(QStringLiteral("pace.dat"), content);
+
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0.2",
+                          "--count", "20"});
+
+    QCOMPARE(run.exitCode, 0);
+    QList<QDateTime> sends;
+    for (int i = 0; i < run.log.size(); ++i) {
+        if (run.log[i].startsWith("TCP TCP Originate:"))
+            sends.append(run.stamps[i]);
+    }
+    QCOMPARE(sends.size(), 20);
+    // Against the schedule: each send within 5 % of its period of its slot,
+    // and the whole run 19 periods long within 5 %.
+    for (int k = 0; k < sends.size(); ++k) {
+        const qint64 offset = sends.first().msecsTo(sends[k]) - 200 * k;
+        QVERIFY2(offset > -10 && offset < 10 + 200 / 20, qPrintable(QStringLiteral("send %1 is %2 ms off").arg(k).arg(offset)));
+    }
+    const qint64 span = sends.first().msecsTo(sends.last());
+    QVERIFY2(span >= 3610 && span <= 3990, qPrintable(QString::number(span)));
+}
+
+void tst_Send::ctrlCPrintsTheSummary()
+{
+    QVERIFY(startReceiver({"--quiet"}));
+    QByteArray content;
+    for (int i = 0; i < 10; ++i)
+        content += rawLine(TestRecords::NoAdd);
+    const QString file = writeFile(QStringLiteral("long-run.dat"), content);
+
+    QProcess sender;
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file,
+                                             "--period", "30"});
+    QVERIFY(sender.waitForStarted(10000));
+    // The first record goes at once; the next would wait 30 s.
+    QByteArray seen;
+    for (int i = 0; i < 100 && !seen.contains("Data Pkt Rxd"); ++i) {
+        if (sender.waitForReadyRead(100))
+            seen += sender.readAllStandardOutput();
+    }
+    QVERIFY(seen.contains("Data Pkt Rxd"));
+    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
+    QVERIFY(sender.waitForFinished(10000));
+    QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sender.exitCode(), 0);
+    const QByteArray out = seen + sender.readAllStandardOutput();
+    QVERIFY2(out.contains(
+                 "\nsummary: records read 1, sent 1, answered 1, unanswered 0, not sent 0, lines rejected 0\n"),
+             out.constData());
+}
+
+QTEST_MAIN(tst_Send)
+#include "tst_send.moc"

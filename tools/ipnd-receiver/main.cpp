@@ -1,0 +1,80 @@
+// ipnd-receiver: a receiving server for trying ipnd-testgen out on one
+// machine. It prints one line when it listens, one line per packet, and a
+// summary when it is stopped with SIGINT or SIGTERM.
+
+#include "receiver/Receiver.h"
+#include "receiver/ReceiverOptions.h"
+#include "platform/StopSignals.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int BadArguments = 2;
+constexpr int CannotListen = 3;
+
+void say(std::FILE *stream, const QByteArray &line)
+{
+    const QByteArray text = line + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stream);
+    std::fflush(stream);
+}
+
+void complain(const QByteArray &line)
+{
+    say(stderr, "ipnd-receiver: " + line);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QList<QByteArray> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+
+    QCoreApplication app(argc, argv);
+
+    const ParsedOptions parsed = parseReceiverOptions(arguments);
+    if (!parsed.ok()) {
+        complain(parsed.error);
+        say(stderr, receiverUsage());
+        return BadArguments;
+    }
+    const ReceiverOptions &options = parsed.options;
+    if (options.help) {
+        say(stdout, receiverUsage());
+        return 0;
+    }
+    if (!options.saveDirectory.isEmpty() && !QDir().mkpath(options.saveDirectory)) {
+        complain("--save: cannot create directory \"" + options.saveDirectory.toLocal8Bit() + '"');
+        say(stderr, receiverUsage());
+        return BadArguments;
+    }
+
+    StopSignals signalWatch;
+    if (!signalWatch.isWatching()) {
+        complain("cannot watch for SIGINT and SIGTERM");
+        return 1;
+    }
+
+    Receiver receiver(options);
+    QObject::connect(&receiver, &Receiver::line, &app, [](const QByteArray &line) { say(stdout, line); });
+    QObject::connect(&receiver, &Receiver::failure, &app, [](const QByteArray &line) { complain(line); });
+    QObject::connect(&signalWatch, &StopSignals::stopRequested, &app, [&receiver] {
+        for (const QByteArray &line : receiver.summaryLines())
+            say(stdout, line);
+        QCoreApplication::exit(0);
+    });
+
+    QByteArray error;
+    if (!receiver.listen(&error)) {
+        complain(error);
+        return CannotListen;
+    }
+    say(stdout, receiver.listeningLine());
+    return app.exec();
+}
