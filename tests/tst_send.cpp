@@ -304,11 +304,14 @@ void tst_Send::periodKeepsItsPace()
             sends.append(run.stamps[i]);
     }
     QCOMPARE(sends.size(), 20);
-    // Against the schedule: each send within 5 % of its period of its slot,
-    // and the whole run 19 periods long within 5 %.
-    for (int k = 0; k < sends.size(); ++k) {
+    // Against the schedule: never two sends in one period, none far behind
+    // its slot (the first send may itself be a little late), and the whole
+    // run 19 periods long within 5 %.
+    for (int k = 1; k < sends.size(); ++k) {
+        const qint64 gap = sends[k - 1].msecsTo(sends[k]);
+        QVERIFY2(gap >= 150, qPrintable(QStringLiteral("send %1 came %2 ms after the one before").arg(k).arg(gap)));
         const qint64 offset = sends.first().msecsTo(sends[k]) - 200 * k;
-        QVERIFY2(offset > -10 && offset < 10 + 200 / 20, qPrintable(QStringLiteral("send %1 is %2 ms off").arg(k).arg(offset)));
+        QVERIFY2(offset > -50 && offset < 60, qPrintable(QStringLiteral("send %1 is %2 ms off").arg(k).arg(offset)));
     }
     const qint64 span = sends.first().msecsTo(sends.last());
     QVERIFY2(span >= 3610 && span <= 3990, qPrintable(QString::number(span)));

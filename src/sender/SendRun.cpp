@@ -95,13 +95,16 @@ void SendRun::replay()
     if (!m_dataFile.isDataFileOpen())
         return; // the failure is in the log
     const double periodMs = m_options.periodSeconds * 1000.0;
+    qint64 slot = 0; // the point of the schedule the period under way started at
     for (qint64 period = 0; !m_stopping && (m_options.count < 0 || period < m_options.count); ++period) {
         if (period > 0 && periodMs > 0) {
             // The next period starts at the first point of the schedule that
-            // has not passed: late exchanges neither drift nor bunch up.
-            const qint64 now = m_clock.elapsed();
-            const double slot = std::ceil(double(now) / periodMs);
-            sleepUntil(qint64(std::llround(slot * periodMs)));
+            // has not passed and comes after the last one: late exchanges
+            // neither drift nor bunch up, and a quick one never gets a second
+            // turn in its own slot.
+            const double nowMs = double(m_clock.nsecsElapsed()) / 1e6;
+            slot = std::max(slot + 1, qint64(std::ceil(nowMs / periodMs)));
+            sleepUntil(qint64(std::llround(double(slot) * periodMs)));
             if (m_stopping)
                 break;
         }
@@ -136,12 +139,13 @@ void SendRun::sleepUntil(qint64 msSinceStart)
     QTimer wake;
     wake.setTimerType(Qt::PreciseTimer);
     wake.setSingleShot(true);
-    const qint64 wait = msSinceStart - m_clock.elapsed();
-    if (wait <= 0)
-        return;
-    wake.start(int(std::min<qint64>(wait, 24 * 3600 * 1000)));
-    while (!m_stopping && wake.isActive())
-        waitAndDispatchEvents();
+    // A timer may fire a little early: sleep again until the time has come.
+    for (qint64 wait = msSinceStart - m_clock.elapsed(); wait > 0 && !m_stopping;
+         wait = msSinceStart - m_clock.elapsed()) {
+        wake.start(int(std::min<qint64>(wait, 24 * 3600 * 1000)));
+        while (!m_stopping && wake.isActive())
+            waitAndDispatchEvents();
+    }
 }
 
 SendResult SendRun::SendTCPPacket(const QByteArray &source)
