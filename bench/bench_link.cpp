@@ -537,7 +537,7 @@ int main(int argc, char **argv)
             const double wallMs = secondsSince(start) * 1e3;
             ::getrusage(RUSAGE_SELF, &after);
             const double cpuMs = (cpuSeconds(after) - cpuSeconds(before)) * 1e3;
-            const QByteArray newest = window.eventLog().slot(EventLog::Slots);
+            const QByteArray newest = window.eventLog().slot(EventLog::Slots).toUtf8();
             const bool timedOut = handedOver && newest.contains("Event: Socket error") && window.Processed == processedBefore
                                   && window.wskMessage->State() == Socket::Closed;
             const long wakeups = (after.ru_nvcsw - before.ru_nvcsw) + (after.ru_nivcsw - before.ru_nivcsw);

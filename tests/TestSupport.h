@@ -148,11 +148,11 @@ inline std::unique_ptr<frmIPNDTCPServer> makeLoopbackWindow(const TestServer &se
 // comparison).
 inline QList<QByteArray> newestLogTexts(const frmIPNDTCPServer &window, const FixedClock &clock, int n)
 {
-    const QByteArray stamp = timeOfDayText(clock.now().time()).toLatin1() + ' ';
+    const QString stamp = timeOfDayText(clock.now().time()) + QLatin1Char(' ');
     QList<QByteArray> texts;
     for (int slot = EventLog::Slots; slot > EventLog::Slots - n; --slot) {
-        const QByteArray line = window.eventLog().slot(slot);
-        texts.append(line.startsWith(stamp) ? line.mid(stamp.size()) : "<no time stamp> " + line);
+        const QString line = window.eventLog().slot(slot);
+        texts.append(line.startsWith(stamp) ? line.mid(stamp.size()).toLatin1() : "<no time stamp> " + line.toLatin1());
     }
     return texts;
 }

@@ -167,7 +167,7 @@ void tst_Cycle::firstPeriodIsOneTickLongerThenOneRecordPerPeriod()
     QCOMPARE(window->RunControl->text(), QStringLiteral("Start"));
     QCOMPARE(window->cycle().Running, qint16(0));
     QVERIFY(!window->dataFile().isDataFileOpen());
-    const QByteArray logAtEnd = window->eventLog().render();
+    const QString logAtEnd = window->eventLog().render();
     tick(12);
     QCOMPARE(window->eventLog().render(), logAtEnd);
     QCOMPARE(window->timerlabel->text(), QStringLiteral("Timer 5"));

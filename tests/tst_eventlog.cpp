@@ -14,30 +14,31 @@ private slots:
     void windowStampsWithTheClockAndShowsNewestFirst();
     void typedTextInTheBoxIsReplaced();
     void highBytesShowAsLatin1();
+    void timeAndTextOutsideLatin1AreKept();
 };
 
 void tst_EventLog::firstLineThenNinetyNineEmptySlots()
 {
     EventLog log;
-    log.insert("13:05:09", "first");
-    QCOMPARE(log.slot(100), QByteArray("13:05:09 first"));
+    log.insert(QStringLiteral("13:05:09"), QStringLiteral("first"));
+    QCOMPARE(log.slot(100), QStringLiteral("13:05:09 first"));
     for (int i = 1; i < 100; ++i)
-        QCOMPARE(log.slot(i), QByteArray());
-    QCOMPARE(log.render(), QByteArray("13:05:09 first\r\n") + QByteArray("\r\n").repeated(99));
+        QCOMPARE(log.slot(i), QString());
+    QCOMPARE(log.render(), QStringLiteral("13:05:09 first\r\n") + QStringLiteral("\r\n").repeated(99));
 }
 
 void tst_EventLog::hundredFirstLineDropsTheOldest()
 {
     EventLog log;
     for (int i = 1; i <= 101; ++i)
-        log.insert("t", QByteArray::number(i));
-    QCOMPARE(log.slot(100), QByteArray("t 101"));
-    QCOMPARE(log.slot(1), QByteArray("t 2"));
-    QByteArray expected;
+        log.insert(QStringLiteral("t"), QString::number(i));
+    QCOMPARE(log.slot(100), QStringLiteral("t 101"));
+    QCOMPARE(log.slot(1), QStringLiteral("t 2"));
+    QString expected;
     for (int i = 101; i >= 2; --i)
-        expected += "t " + QByteArray::number(i) + "\r\n";
+        expected += QStringLiteral("t %1\r\n").arg(i);
     QCOMPARE(log.render(), expected);
-    QCOMPARE(log.render().count("\r\n"), 100);
+    QCOMPARE(log.render().count(QStringLiteral("\r\n")), 100);
 }
 
 void tst_EventLog::lineIsTimeBlankAndSourceVerbatim_data()
@@ -56,10 +57,11 @@ void tst_EventLog::lineIsTimeBlankAndSourceVerbatim()
     QFETCH(QByteArray, source);
     QFETCH(int, crlfPairs);
     EventLog log;
-    log.insert("1:05:09 PM", source);
-    QCOMPARE(log.slot(100), "1:05:09 PM " + source);
-    QCOMPARE(log.render().count("\r\n"), crlfPairs);
-    QVERIFY(log.render().startsWith("1:05:09 PM " + source + "\r\n"));
+    log.insert(QStringLiteral("1:05:09 PM"), QString::fromLatin1(source));
+    QCOMPARE(log.slot(100), "1:05:09 PM " + QString::fromLatin1(source));
+    QCOMPARE(log.slot(100).toLatin1(), "1:05:09 PM " + source);
+    QCOMPARE(log.render().count(QStringLiteral("\r\n")), crlfPairs);
+    QVERIFY(log.render().startsWith("1:05:09 PM " + QString::fromLatin1(source) + "\r\n"));
 }
 
 void tst_EventLog::windowStampsWithTheClockAndShowsNewestFirst()
@@ -75,8 +77,8 @@ void tst_EventLog::windowStampsWithTheClockAndShowsNewestFirst()
     QVERIFY(firstStamp != secondStamp);
     window.InsertLog("newer");
 
-    QCOMPARE(window.eventLog().slot(100), (secondStamp + " newer").toLatin1());
-    QCOMPARE(window.eventLog().slot(99), (firstStamp + " older").toLatin1());
+    QCOMPARE(window.eventLog().slot(100), secondStamp + " newer");
+    QCOMPARE(window.eventLog().slot(99), firstStamp + " older");
     QTRY_COMPARE(window.txbLog->toPlainText(),
                  secondStamp + " newer\n" + firstStamp + " older\n" + QString(98, QLatin1Char('\n')));
 }
@@ -101,7 +103,25 @@ void tst_EventLog::highBytesShowAsLatin1()
     frmIPNDTCPServer window(settings);
     window.InsertLog("caf\xe9 \xff");
     QTRY_VERIFY(window.txbLog->toPlainText().contains(QString::fromUtf8("caf\u00e9 \u00ff")));
-    QVERIFY(window.eventLog().slot(100).endsWith("caf\xe9 \xff"));
+    QCOMPARE(window.eventLog().slot(100).right(6).toLatin1(), QByteArray("caf\xe9 \xff"));
+}
+
+void tst_EventLog::timeAndTextOutsideLatin1AreKept()
+{
+    // A regional time in another script, and a path typed in one.
+    const QString arabicTime = QString::fromUtf8("\u0661:\u0660\u0665:\u0660\u0669 \u0645");
+    EventLog log;
+    log.insert(arabicTime, QStringLiteral("Event: Connected"));
+    QCOMPARE(log.slot(100), arabicTime + QStringLiteral(" Event: Connected"));
+
+    FixedClock clock;
+    WindowSettings settings;
+    settings.clock = &clock;
+    frmIPNDTCPServer window(settings);
+    const QString path = QString::fromUtf8("/\u0434\u0430\u043d\u043d\u044b\u0435/ipnd.dat");
+    window.InsertLogText(QStringLiteral("Unable to open log file, windows reports: File not found: ") + path);
+    QVERIFY(window.eventLog().slot(100).endsWith(path));
+    QTRY_VERIFY(window.txbLog->toPlainText().contains(path));
 }
 
 QTEST_MAIN(tst_EventLog)

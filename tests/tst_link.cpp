@@ -131,7 +131,7 @@ void tst_Link::serverClosesWithoutReplyThenPeerConnects()
     QCOMPARE(window->lbProcessed->text(), QString());
 
     // While the socket listens a press sends nothing and logs nothing.
-    const QByteArray logBefore = window->eventLog().render();
+    const QString logBefore = window->eventLog().render();
     window->cmdStandard_Click();
     QCOMPARE(window->eventLog().render(), logBefore);
     QCOMPARE(server->connectionCount(), 1);
@@ -182,7 +182,7 @@ void tst_Link::closeButton()
         QTRY_COMPARE(window->wskMessage->State(), state);
         QTRY_COMPARE(server->received(0), TestRecords::Standard);
     }
-    const QByteArray logBefore = window->eventLog().render();
+    const QString logBefore = window->eventLog().render();
 
     QTest::mouseClick(window->cmdClose, Qt::LeftButton);
 
@@ -204,7 +204,7 @@ void tst_Link::pressWhileBusySendsAndLogsNothing()
     server->answer = TestServer::Answer::Silent;
     window->cmdStandard_Click();
     QTRY_COMPARE(server->received(0), TestRecords::Standard);
-    const QByteArray logBefore = window->eventLog().render();
+    const QString logBefore = window->eventLog().render();
 
     window->cmdMaxAdd_Click();
     window->cmdNoAdd_Click();
@@ -354,7 +354,7 @@ void tst_Link::unloadClosesTheSocket()
     server->answer = TestServer::Answer::Silent;
     window->cmdStandard_Click();
     QTRY_COMPARE(window->wskMessage->State(), int(Socket::Connected));
-    const QByteArray logBefore = window->eventLog().render();
+    const QString logBefore = window->eventLog().render();
 
     QVERIFY(window->close());
 

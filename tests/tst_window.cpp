@@ -199,7 +199,7 @@ void tst_Window::startUpOpensNothingAndLogsNothing()
 {
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(logLineCount(*window), 0);
-    QCOMPARE(window->eventLog().render(), QByteArray("\r\n").repeated(100));
+    QCOMPARE(window->eventLog().render(), QStringLiteral("\r\n").repeated(100));
 }
 
 void tst_Window::closeRightAfterStartUpChangesNothing()

@@ -35,8 +35,9 @@ void frmIPNDTCPServer::PktPer_LostFocus()
     try {
         m_cycle.PeriodTicks = toInt16(PktPer->text());
     } catch (const PlatformError &failure) {
-        InsertLog("Period not changed, still " + QByteArray::number(m_cycle.PeriodTicks) + " ticks: "
-                  + failure.description.toLatin1());
+        InsertLogText(QStringLiteral("Period not changed, still %1 ticks: %2")
+                          .arg(m_cycle.PeriodTicks)
+                          .arg(failure.description));
     }
 }
 

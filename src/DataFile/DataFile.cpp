@@ -33,7 +33,7 @@ void DataFile::OpenDataFile()
         m_channel.open(dialog.FileName);
         m_host.showDataFilePath(dialog.FileName);
     } catch (const PlatformError &failure) {
-        log("Unable to open log file, windows reports: " + failure.description.toLatin1());
+        m_host.InsertLogText(QStringLiteral("Unable to open log file, windows reports: ") + failure.description);
     }
 }
 

@@ -15,6 +15,8 @@ public:
 
     virtual SendResult SendTCPPacket(const QByteArray &source) = 0;
     virtual void InsertLog(const QByteArray &source) = 0;
+    // A line of text rather than bytes: a path, what the operator typed.
+    virtual void InsertLogText(const QString &text) { InsertLog(text.toLatin1()); }
     virtual void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
                                const QString &filterText) = 0;
     // The window's file-open dialog control.

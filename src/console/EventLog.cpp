@@ -2,27 +2,22 @@
 
 #include <algorithm>
 
-void EventLog::insert(const QByteArray &timeOfDay, const QByteArray &source)
+void EventLog::insert(const QString &timeOfDay, const QString &text)
 {
     std::move(m_slots.begin() + 1, m_slots.end(), m_slots.begin());
-    QByteArray line;
-    line.reserve(timeOfDay.size() + 1 + source.size());
-    line += timeOfDay;
-    line += ' ';
-    line += source;
-    m_slots.back() = std::move(line);
+    m_slots.back() = timeOfDay + QLatin1Char(' ') + text;
 }
 
-QByteArray EventLog::render() const
+QString EventLog::render() const
 {
     qsizetype size = 2 * Slots;
-    for (const QByteArray &line : m_slots)
+    for (const QString &line : m_slots)
         size += line.size();
-    QByteArray text;
+    QString text;
     text.reserve(size);
     for (auto it = m_slots.rbegin(); it != m_slots.rend(); ++it) {
         text += *it;
-        text += "\r\n";
+        text += QLatin1String("\r\n");
     }
     return text;
 }

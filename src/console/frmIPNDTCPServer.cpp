@@ -206,7 +206,12 @@ void frmIPNDTCPServer::Form_Load()
 
 void frmIPNDTCPServer::InsertLog(const QByteArray &source)
 {
-    m_eventLog.insert(timeOfDayText(clock().now().time()).toLatin1(), source);
+    InsertLogText(QString::fromLatin1(source));
+}
+
+void frmIPNDTCPServer::InsertLogText(const QString &text)
+{
+    m_eventLog.insert(timeOfDayText(clock().now().time()), text);
     m_logChanged = true;
     scheduleDisplay();
 }
@@ -223,7 +228,7 @@ void frmIPNDTCPServer::scheduleDisplay()
 void frmIPNDTCPServer::refreshDisplay()
 {
     if (std::exchange(m_logChanged, false))
-        txbLog->setPlainText(QString::fromLatin1(m_eventLog.render()));
+        txbLog->setPlainText(m_eventLog.render());
     if (std::exchange(m_replyChanged, false))
         txbMessage->setPlainText(m_replyText);
     if (std::exchange(m_countChanged, false))

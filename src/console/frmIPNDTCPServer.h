@@ -51,6 +51,7 @@ public:
     // Public methods.
     SendResult SendTCPPacket(const QByteArray &source) override;
     void InsertLog(const QByteArray &source) override;
+    void InsertLogText(const QString &text) override;
     void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
                        const QString &filterText) override;
 

@@ -53,7 +53,6 @@ void frmIPNDTCPServer::reportFailure(const std::function<void()> &action)
     try {
         action();
     } catch (const PlatformError &failure) {
-        InsertLog("Send failed: " + failure.description.toLatin1() + " (error " + QByteArray::number(failure.number)
-                  + ")");
+        InsertLogText(QStringLiteral("Send failed: %1 (error %2)").arg(failure.description).arg(failure.number));
     }
 }

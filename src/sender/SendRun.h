@@ -37,6 +37,7 @@ public:
 
     // LinkHost and DataFileHost.
     void InsertLog(const QByteArray &source) override;
+    void InsertLogText(const QString &text) override { InsertLog(text.toUtf8()); }
     QString serverAddress() const override { return m_options.host; }
     QString serverPort() const override { return m_options.port; }
     void showReply(const QByteArray &) override {}
