@@ -6,10 +6,7 @@
 #include <QTextDocument>
 #include <QPushButton>
 
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
-#include <unistd.h>
+#include "PendingListener.h"
 
 class tst_Link : public QObject
 {
@@ -254,26 +251,12 @@ void tst_Link::unresolvableNameIsLoggedAndClosed()
 
 void tst_Link::connectionThatNeverComesUpTimesOut()
 {
-    // A listener whose accept queue is full drops further connection requests,
-    // so a connection to it stays pending until the sender gives up.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(fd >= 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), length), 0);
-    QCOMPARE(::listen(fd, 0), 0);
-    QCOMPARE(::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    const quint16 port = ntohs(address.sin_port);
-    QTcpSocket filler;
-    filler.connectToHost(QHostAddress::LocalHost, port);
-    QVERIFY(filler.waitForConnected(5000));
+    PendingListener listener;
+    QVERIFY(listener.port() != 0);
 
     window->wskMessage->setConnectTimeout(300);
-    window->txbPort->setText(QString::number(port));
+    window->txbPort->setText(QString::number(listener.port()));
     window->cmdStandard_Click();
-    ::close(fd);
 
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(newestLogTexts(*window, clock, 1).first(),

@@ -1,5 +1,6 @@
 // ipnd-send and ipnd-receiver driven as processes, on loopback only.
 
+#include "PendingListener.h"
 #include "testpackets/TestRecords.h"
 
 #include <QDir>
@@ -69,6 +70,8 @@ private slots:
     void badArguments();
     void periodKeepsItsPace();
     void ctrlCPrintsTheSummary();
+    void ctrlCEndsAPendingConnectionAtOnce();
+    void recordTooShortToSendDoesNotFailTheRun();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -344,6 +347,48 @@ void tst_Send::ctrlCPrintsTheSummary()
     QVERIFY2(out.contains(
                  "\nsummary: records read 1, sent 1, answered 1, unanswered 0, not sent 0, lines rejected 0\n"),
              out.constData());
+}
+
+void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
+{
+    PendingListener listener;
+    QVERIFY(listener.port() != 0);
+    QProcess sender;
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(listener.port()),
+                                             "--record", "standard", "--connect-timeout", "60"});
+    QVERIFY(sender.waitForStarted(10000));
+    QByteArray seen;
+    for (int i = 0; i < 100 && !seen.contains("TCP TCP Originate"); ++i) {
+        if (sender.waitForReadyRead(100))
+            seen += sender.readAllStandardOutput();
+    }
+    QVERIFY(seen.contains("TCP TCP Originate"));
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
+    QVERIFY(sender.waitForFinished(10000));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(sender.exitCode(), 1);
+    const QByteArray out = seen + sender.readAllStandardOutput();
+    QVERIFY2(out.contains(
+                 "\nsummary: records read 1, sent 0, answered 0, unanswered 0, not sent 1, lines rejected 0\n"),
+             out.constData());
+}
+
+void tst_Send::recordTooShortToSendDoesNotFailTheRun()
+{
+    QVERIFY(startReceiver({"--quiet"}));
+    const QString file = writeFile(QStringLiteral("short.dat"), rawLine(TestRecords::Min) + rawLine("1234"));
+
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0"});
+
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.log.contains("RSFP: Record too short, not sent: 1234"));
+    QCOMPARE(run.summary.value(0),
+             QByteArray("summary: records read 2, sent 1, answered 1, unanswered 0, not sent 1, lines rejected 0"));
+    QCOMPARE(saved(1), "0900120" + TestRecords::Min);
+    QCOMPARE(saved(2), QByteArray("<no packet saved>"));
 }
 
 QTEST_MAIN(tst_Send)

@@ -177,14 +177,16 @@ void tst_SendOptions::exitStatus_data()
     QTest::addColumn<qint64>("read");
     QTest::addColumn<qint64>("sent");
     QTest::addColumn<qint64>("answered");
+    QTest::addColumn<qint64>("tooShort");
     QTest::addColumn<qint64>("failures");
     QTest::addColumn<bool>("connected");
     QTest::addColumn<int>("status");
-    QTest::newRow("all answered") << qint64(5) << qint64(5) << qint64(5) << qint64(0) << true << 0;
-    QTest::newRow("nothing to send") << qint64(0) << qint64(0) << qint64(0) << qint64(0) << false << 0;
-    QTest::newRow("one unanswered") << qint64(5) << qint64(5) << qint64(4) << qint64(0) << true << 1;
-    QTest::newRow("one not sent") << qint64(5) << qint64(4) << qint64(4) << qint64(1) << true << 1;
-    QTest::newRow("never reached") << qint64(3) << qint64(0) << qint64(0) << qint64(3) << false << 3;
+    QTest::newRow("all answered") << qint64(5) << qint64(5) << qint64(5) << qint64(0) << qint64(0) << true << 0;
+    QTest::newRow("nothing to send") << qint64(0) << qint64(0) << qint64(0) << qint64(0) << qint64(0) << false << 0;
+    QTest::newRow("one unanswered") << qint64(5) << qint64(5) << qint64(4) << qint64(0) << qint64(0) << true << 1;
+    QTest::newRow("one not sent") << qint64(5) << qint64(4) << qint64(4) << qint64(0) << qint64(1) << true << 1;
+    QTest::newRow("too short to send") << qint64(3) << qint64(1) << qint64(1) << qint64(2) << qint64(0) << true << 0;
+    QTest::newRow("never reached") << qint64(3) << qint64(0) << qint64(0) << qint64(0) << qint64(3) << false << 3;
 }
 
 void tst_SendOptions::exitStatus()
@@ -192,6 +194,7 @@ void tst_SendOptions::exitStatus()
     QFETCH(qint64, read);
     QFETCH(qint64, sent);
     QFETCH(qint64, answered);
+    QFETCH(qint64, tooShort);
     QFETCH(qint64, failures);
     QFETCH(bool, connected);
     QFETCH(int, status);
@@ -200,6 +203,7 @@ void tst_SendOptions::exitStatus()
     summary.sent = sent;
     summary.answered = answered;
     summary.unanswered = sent - answered;
+    summary.tooShort = tooShort;
     summary.connectFailures = failures;
     summary.everConnected = connected;
     QCOMPARE(summary.exitStatus(), status);

@@ -86,8 +86,10 @@ QByteArray DataFile::SendRecord()
 {
     const QByteArray record = m_state.CurrentRecord;
     const QByteArray packet = Framing::framePacket(record);
-    if (packet.isEmpty())
+    if (packet.isEmpty()) {
+        ++m_counts.recordsTooShort;
         return {};
+    }
     // The log names the record that was framed: a tick nested in the wait
     // for the connection may have read the next one meanwhile.
     switch (m_host.SendTCPPacket(packet)) {

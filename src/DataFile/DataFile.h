@@ -50,6 +50,7 @@ public:
     {
         qint64 recordsRead = 0;
         qint64 linesRejected = 0;
+        qint64 recordsTooShort = 0; // read, but 10 characters or fewer: never sent
     };
     const Counts &counts() const { return m_counts; }
 

@@ -16,7 +16,7 @@ int RunSummary::exitStatus() const
 {
     if (connectFailures > 0 && !everConnected)
         return 3;
-    return (unanswered > 0 || notSent() > 0) ? 1 : 0;
+    return (unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
 }
 
 QByteArray RunSummary::text() const

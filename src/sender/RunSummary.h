@@ -12,6 +12,7 @@ struct RunSummary
     qint64 answered = 0;
     qint64 unanswered = 0;
     qint64 linesRejected = 0;
+    qint64 tooShort = 0;        // read but too short to send: the data's fault, like a rejected line
     qint64 connectFailures = 0;
     bool everConnected = false;
     QList<double> roundTripsMs; // one per answered record
@@ -19,8 +20,9 @@ struct RunSummary
 
     qint64 notSent() const { return recordsRead - sent; }
 
-    // 0 every record read was sent and answered; 1 some were not; 3 no
-    // connection to the server ever came up.
+    // 0 every record sent was answered and none failed to go out; 1 some
+    // were not; 3 no connection to the server ever came up. Records too
+    // short to send do not count against the run.
     int exitStatus() const;
 
     // Three lines: the counts, the round-trip times, the rate.

@@ -58,6 +58,8 @@ void SendRun::OpenDialogBox(FileDialog &commonDialog, const QString &, QString &
 void SendRun::stop()
 {
     m_stopping = true;
+    // Ends a wait for a connection at once, as the window's Close button does.
+    m_link.Close();
 }
 
 int SendRun::run()
@@ -114,8 +116,11 @@ void SendRun::replay()
             InsertLog("Send failed: " + failure.description.toLatin1() + " (error "
                       + QByteArray::number(failure.number) + ")");
         }
+        if (m_dataFile.counts().recordsTooShort > m_summary.tooShort)
+            InsertLog("RSFP: Record too short, not sent: " + m_dataFile.state().CurrentRecord);
         m_summary.recordsRead = m_dataFile.counts().recordsRead;
         m_summary.linesRejected = m_dataFile.counts().linesRejected;
+        m_summary.tooShort = m_dataFile.counts().recordsTooShort;
         if (m_dataFile.takeEndOfData())
             break;
     }

@@ -22,6 +22,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // One log line at a time, so that a pipe or `tail -f` sees each as it happens.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     SendRun run(*parsed.options, stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::stop);
