@@ -42,6 +42,7 @@ private slots:
     void sendFailureDuringATickIsLoggedAndTheCycleGoesOn();
     void stopDuringTheSendWaitReadsNoFurther_data();
     void stopDuringTheSendWaitReadsNoFurther();
+    void tickNestedInTheWaitThatEndsTheFileStopsTheWaitingPeriodToo();
     void rawLogReplayEndToEnd();
     void multiPacketReplayEndToEnd();
     void shippedExamplesReplayAllFiveRecords_data();
@@ -454,6 +455,31 @@ void tst_Cycle::stopDuringTheSendWaitReadsNoFurther()
         QVERIFY2(!line.contains("End of data file") && !line.contains("failed"), line.constData());
     QTRY_COMPARE(window->Processed, 1);
     QCOMPARE(server->connectionCount(), 1);
+}
+
+void tst_Cycle::tickNestedInTheWaitThatEndsTheFileStopsTheWaitingPeriodToo()
+{
+    // A one-part record, then the first part of a two-part one, then the end.
+    window = makeWindow(QString::fromLatin1(MultiPacketMode));
+    server->replyAfter = 127;
+    start(writeDataFile("a.dat", "0050101" + TestRecords::Min + "\n0060201" + TestRecords::NoAdd.left(20) + "\n"));
+    setPeriod(QStringLiteral("1"));
+    tick();
+    // Served inside the wait for the first record's connection: it completes a
+    // period of its own, reads the part and the end of the file, and stops the
+    // cycle. The waiting period must then read no further.
+    QTimer::singleShot(0, window.get(), [this] { window->Timer1_Timer(); });
+    tick();
+
+    QCOMPARE(window->cycle().Running, qint16(0));
+    QCOMPARE(window->RunControl->text(), QStringLiteral("Start"));
+    QVERIFY(!window->dataFile().isDataFileOpen());
+    const QList<QByteArray> log = newest(logLineCount(*window));
+    QCOMPARE(log.count("SFIP: End of data file"), 1);
+    QCOMPARE(log.count("SFIP: Part packet:[1]"), 1);
+    QCOMPARE(log.first(), "RSFP: Data Sent: " + TestRecords::Min);
+    QTRY_COMPARE(window->Processed, 1);
+    QCOMPARE(server->received(0), "0900120" + TestRecords::Min);
 }
 
 void tst_Cycle::rawLogReplayEndToEnd()

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr qsizetype Chunk = 64 * 1024;
@@ -110,6 +112,9 @@ void tst_TextInput::linesAndLineEnds_data()
     QTest::newRow("line over 64 KiB") << "head\r\n" + longLine + "\r\ntail\r\n" << L{"head", longLine, "tail"};
     QTest::newRow("line over 64 KiB without line end") << "head\n" + longLine << L{"head", longLine};
     QTest::newRow("line of exactly 64 KiB") << patternBytes(Chunk) << L{patternBytes(Chunk)};
+    const QByteArray mebibyte = patternBytes(1024 * 1024);
+    QTest::newRow("no line end for over 1 MiB: cut into 1 MiB pieces")
+        << mebibyte + mebibyte + "tail\n" << L{mebibyte, mebibyte, "tail"};
 }
 
 void tst_TextInput::linesAndLineEnds()
@@ -144,6 +149,8 @@ void tst_TextInput::openFailures_data()
     QTest::newRow("missing folder") << QStringLiteral("no-such-folder/ipnd.dat");
     QTest::newRow("a folder") << QStringLiteral("folder");
     QTest::newRow("empty name") << QString();
+    QTest::newRow("a named pipe") << QStringLiteral("pipe");
+    QTest::newRow("a device") << QStringLiteral("/dev/zero");
 }
 
 void tst_TextInput::openFailures()
@@ -153,7 +160,8 @@ void tst_TextInput::openFailures()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    const QString path = name.isEmpty() ? QString() : dir.filePath(name);
+    QCOMPARE(::mkfifo(qPrintable(dir.filePath(QStringLiteral("pipe"))), 0600), 0);
+    const QString path = name.isEmpty() ? QString() : name.startsWith(QLatin1Char('/')) ? name : dir.filePath(name);
 
     TextInput input;
     bool failed = false;

@@ -237,8 +237,13 @@ void frmIPNDTCPServer::refreshDisplay()
 
 bool frmIPNDTCPServer::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == PktPer && event->type() == QEvent::FocusOut)
-        PktPer_LostFocus();
+    // Focus that leaves for another control; not the whole window being
+    // deactivated, nor the box's own context menu opening.
+    if (watched == PktPer && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            PktPer_LostFocus();
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -7,6 +7,9 @@
 
 namespace {
 constexpr qint64 ChunkSize = 64 * 1024;
+// Records are well under a kilobyte; a "line" longer than this is cut into
+// pieces rather than read whole into memory.
+constexpr qsizetype MaxLineLength = 1024 * 1024;
 } // namespace
 
 void TextInput::open(const QString &path)
@@ -23,6 +26,10 @@ void TextInput::open(const QString &path)
     if (info.isDir())
         throw PlatformError{ErrorNumber::PathFileAccessError,
                             QStringLiteral("Path/File access error: %1 is a folder").arg(path)};
+    // A pipe or a device could block the window or never end a line.
+    if (!info.isFile())
+        throw PlatformError{ErrorNumber::PathFileAccessError,
+                            QStringLiteral("Path/File access error: %1 is not a regular file").arg(path)};
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly))
         throw PlatformError{ErrorNumber::PermissionDenied,
@@ -64,6 +71,11 @@ QByteArray TextInput::readLine()
             ++length;
         if (m_pos + length < m_buffer.size())
             break;
+        if (length >= MaxLineLength) { // no line end in sight: hand over what there is
+            QByteArray line = m_buffer.mid(m_pos, MaxLineLength);
+            m_pos += MaxLineLength;
+            return line;
+        }
         if (!fill()) { // the last line has no line end
             QByteArray line = m_buffer.mid(m_pos);
             m_pos = m_buffer.size();
