@@ -165,6 +165,13 @@ void tst_Window::fonts()
     QCOMPARE(window->timerlabel->palette().color(QPalette::WindowText), QColor(0, 128, 128));
     QCOMPARE(window->cmdStandard->font(), QApplication::font(window->cmdStandard));
     QVERIFY(!window->cmdClose->font().bold());
+    // Every caption fits its control: none is cut off.
+    for (QLabel *label : {window->Label1, window->label22, window->Label21, window->timerlabel}) {
+        QVERIFY2(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width(),
+                 qPrintable(label->objectName()));
+        QCOMPARE(label->font().family(), label == window->timerlabel ? QStringLiteral("Arial")
+                                                                       : QApplication::font(label).family());
+    }
 }
 
 void tst_Window::tabOrderFollowsTabIndex()

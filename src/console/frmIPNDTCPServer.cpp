@@ -160,6 +160,18 @@ void frmIPNDTCPServer::placeControls()
                                twipsToPixels(p.width, dpi), twipsToPixels(p.height, dpi));
     }
     setFixedSize(twipsToPixels(7500, dpi), twipsToPixels(8265, dpi));
+    // The sizes were drawn for a smaller dialog font than many desktops use:
+    // a caption that would be cut off gets a smaller size of the same font.
+    for (QLabel *label : {Label1, label22, Label21})
+        fitCaption(label);
+}
+
+void frmIPNDTCPServer::fitCaption(QLabel *label)
+{
+    QFont font = label->font();
+    while (QFontMetrics(font).horizontalAdvance(label->text()) > label->width() && font.pointSizeF() > 6)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
 }
 
 void frmIPNDTCPServer::setTabOrderFromIndex()

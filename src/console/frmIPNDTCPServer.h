@@ -112,6 +112,7 @@ protected:
 private:
     void createControls();
     void placeControls();
+    static void fitCaption(QLabel *label);
     void setTabOrderFromIndex();
     void routeEvents();
 
