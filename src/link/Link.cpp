@@ -12,6 +12,11 @@ constexpr qint16 Originate = 2;
 constexpr qint16 ListenMode = 1;
 } // namespace
 
+QString sendFailureLine(const PlatformError &failure)
+{
+    return QStringLiteral("Send failed: %1 (error %2)").arg(failure.description).arg(failure.number);
+}
+
 Link::Link(LinkHost &host, QObject *parent)
     : QObject(parent)
     , wskMessage(new Socket(this))

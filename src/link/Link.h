@@ -7,6 +7,11 @@
 #include <QString>
 
 class Socket;
+struct PlatformError;
+
+// The one log line for a failure that left a send: a port or address that
+// cannot be used, or a socket that refused the packet.
+QString sendFailureLine(const PlatformError &failure);
 
 // What the link needs of whoever owns it: the event log, the server named by
 // the operator, and somewhere to show the reply and the count of replies.

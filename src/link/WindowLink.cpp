@@ -53,6 +53,6 @@ void frmIPNDTCPServer::reportFailure(const std::function<void()> &action)
     try {
         action();
     } catch (const PlatformError &failure) {
-        InsertLogText(QStringLiteral("Send failed: %1 (error %2)").arg(failure.description).arg(failure.number));
+        InsertLogText(sendFailureLine(failure));
     }
 }

@@ -73,8 +73,7 @@ int SendRun::run()
             SendTCPPacket(m_options.record);
             awaitReply();
         } catch (const PlatformError &failure) {
-            InsertLog("Send failed: " + failure.description.toLatin1() + " (error "
-                      + QByteArray::number(failure.number) + ")");
+            InsertLogText(sendFailureLine(failure));
         }
     } else {
         replay();
@@ -113,8 +112,7 @@ void SendRun::replay()
         try {
             readPeriod();
         } catch (const PlatformError &failure) {
-            InsertLog("Send failed: " + failure.description.toLatin1() + " (error "
-                      + QByteArray::number(failure.number) + ")");
+            InsertLogText(sendFailureLine(failure));
         }
         if (m_dataFile.counts().recordsTooShort > m_summary.tooShort)
             InsertLog("RSFP: Record too short, not sent: " + m_dataFile.state().CurrentRecord);
