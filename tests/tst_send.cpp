@@ -44,6 +44,18 @@ Run collect(QProcess &process)
     return run;
 }
 
+// What the process wrote to standard output until `marker` appeared, or
+// until ten seconds passed.
+QByteArray outputUntil(QProcess &process, const QByteArray &marker)
+{
+    QByteArray seen;
+    for (int i = 0; i < 100 && !seen.contains(marker); ++i) {
+        if (process.waitForReadyRead(100))
+            seen += process.readAllStandardOutput();
+    }
+    return seen;
+}
+
 QByteArray rawLine(const QByteArray &record)
 {
     return "2007-11-14 13:38:24\tTCPIN\t127.0.0.1:50003\t" + record + '\n';
@@ -333,11 +345,7 @@ void tst_Send::ctrlCPrintsTheSummary()
                                              "--period", "30"});
     QVERIFY(sender.waitForStarted(10000));
     // The first record goes at once; the next would wait 30 s.
-    QByteArray seen;
-    for (int i = 0; i < 100 && !seen.contains("Data Pkt Rxd"); ++i) {
-        if (sender.waitForReadyRead(100))
-            seen += sender.readAllStandardOutput();
-    }
+    const QByteArray seen = outputUntil(sender, "Data Pkt Rxd");
     QVERIFY(seen.contains("Data Pkt Rxd"));
     QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
     QVERIFY(sender.waitForFinished(10000));
@@ -357,11 +365,7 @@ void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
     sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(listener.port()),
                                              "--record", "standard", "--connect-timeout", "60"});
     QVERIFY(sender.waitForStarted(10000));
-    QByteArray seen;
-    for (int i = 0; i < 100 && !seen.contains("TCP TCP Originate"); ++i) {
-        if (sender.waitForReadyRead(100))
-            seen += sender.readAllStandardOutput();
-    }
+    const QByteArray seen = outputUntil(sender, "TCP TCP Originate");
     QVERIFY(seen.contains("TCP TCP Originate"));
 
     QElapsedTimer clock;
