@@ -8,7 +8,7 @@
 
 #include "DataFile/DataFile.h"
 #include "DataFile/DataFileHost.h"
-#include "platform/FileDialog.h"
+#include "ScriptedFileDialog.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -18,13 +18,6 @@
 
 #include <functional>
 
-class ChoosingFileDialog final : public FileDialog
-{
-public:
-    QString chosen;
-    void ShowOpen() override { FileName = chosen; }
-};
-
 class FakeHost final : public DataFileHost
 {
 public:
@@ -33,7 +26,7 @@ public:
     SendResult result = SendResult::Sent;
     // Runs inside SendTCPPacket, as a handler nested in the wait would.
     std::function<void()> duringSend;
-    ChoosingFileDialog dialog;
+    ScriptedFileDialog dialog;
 
     SendResult SendTCPPacket(const QByteArray &source) override
     {
@@ -82,7 +75,7 @@ struct Replay
             return false;
         }
         file.close();
-        host.dialog.chosen = path;
+        host.dialog.choose(path);
         data.OpenDataFile();
         if (!data.isDataFileOpen() || !host.logLines.isEmpty()) {
             QTest::qFail(qPrintable(QStringLiteral("data file not opened: ") + QString::fromLatin1(host.logLines.join('\n'))),

@@ -7,8 +7,7 @@
 
 #include "console/frmIPNDTCPServer.h"
 #include "platform/Clock.h"
-#include "platform/FileDialog.h"
-#include "platform/PlatformError.h"
+#include "ScriptedFileDialog.h"
 #include "platform/Socket.h"
 
 #include <QHostAddress>
@@ -30,46 +29,6 @@ public:
 
 private:
     QDateTime m_now{QDate(2026, 12, 8), QTime(13, 5, 9)};
-};
-
-// A file dialog that does what the test told it: choose a file, cancel, or
-// fail. It remembers what it was shown each time.
-class ScriptedFileDialog final : public FileDialog
-{
-public:
-    enum class Next { Choose, Cancel, Fail };
-
-    void choose(const QString &path) { m_next = Next::Choose; m_path = path; }
-    void cancel() { m_next = Next::Cancel; }
-    void fail(int number) { m_next = Next::Fail; m_failure = number; }
-
-    struct Shown
-    {
-        QString title, fileName, filter;
-        bool cancelError;
-    };
-    QList<Shown> shown;
-
-    void ShowOpen() override
-    {
-        shown.append({DialogTitle, FileName, Filter, CancelError});
-        switch (m_next) {
-        case Next::Choose:
-            FileName = m_path;
-            return;
-        case Next::Cancel:
-            if (CancelError)
-                throw PlatformError{ErrorNumber::DialogCancelled, QStringLiteral("Cancel was selected.")};
-            return;
-        case Next::Fail:
-            throw PlatformError{m_failure, QStringLiteral("The dialog failed")};
-        }
-    }
-
-private:
-    Next m_next = Next::Cancel;
-    QString m_path;
-    int m_failure = 0;
 };
 
 // A receiving server on loopback. Each accepted connection's bytes are kept;

@@ -276,7 +276,7 @@ void tst_RawLog::channelNotOpen()
     {
         Replay replay;
         QVERIFY(replay.dir.isValid());
-        replay.host.dialog.chosen = replay.dir.filePath(QStringLiteral("missing.dat"));
+        replay.host.dialog.choose(replay.dir.filePath(QStringLiteral("missing.dat")));
         replay.data.OpenDataFile();
         QVERIFY(!replay.data.isDataFileOpen());
         const QList<QByteArray> opening = replay.host.takeLog();

@@ -56,18 +56,8 @@ void frmIPNDTCPServer::Timer1_Timer()
     --m_cycle.PacketsLeft;
     PktNum->setText(QString::number(m_cycle.PacketsLeft));
 
-    reportFailure([this] { readAndSendPeriod(); });
+    // A Stop served during a send's wait closes the file: read no further.
+    reportFailure([this] { m_dataFile.ReadAndSendPeriod(m_cycle.InputMode, [this] { return m_cycle.Running == -1; }); });
     if (m_dataFile.takeEndOfData())
         stopCycle();
-}
-
-void frmIPNDTCPServer::readAndSendPeriod()
-{
-    if (m_cycle.InputMode == QLatin1String(RawLogMode)) {
-        if (m_dataFile.ReadRawLogRecord())
-            m_dataFile.SendRecord();
-    } else if (m_cycle.InputMode == QLatin1String(MultiPacketMode)) {
-        // A Stop served during a send's wait closes the file: read no further.
-        m_dataFile.ReadMultiPacketPeriod([this] { return m_cycle.Running == -1; });
-    }
 }

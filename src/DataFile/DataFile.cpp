@@ -3,6 +3,7 @@
 #include "DataFile/DataFileHost.h"
 #include "DataFile/Framing.h"
 #include "DataFile/RecordTests.h"
+#include "DataFile/TCPIPNDserver.h"
 #include "platform/FileDialog.h"
 #include "platform/PlatformError.h"
 
@@ -185,4 +186,14 @@ void DataFile::ReadMultiPacketPeriod(const std::function<bool()> &keepReading)
         if (stored && m_state.SequenceComplete)
             SendRecord();
     } while (!m_state.SequenceComplete);
+}
+
+void DataFile::ReadAndSendPeriod(const QString &inputMode, const std::function<bool()> &keepReading)
+{
+    if (inputMode == QLatin1String(RawLogMode)) {
+        if (ReadRawLogRecord())
+            SendRecord();
+    } else if (inputMode == QLatin1String(MultiPacketMode)) {
+        ReadMultiPacketPeriod(keepReading);
+    }
 }

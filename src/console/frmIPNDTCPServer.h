@@ -118,7 +118,6 @@ private:
 
     FileDialog &dataFileDialog() override { return *CommonDialog1; }
     void showDataFilePath(const QString &path) override;
-    void readAndSendPeriod();
     void scheduleDisplay();
     void refreshDisplay();
     void stopCycle();

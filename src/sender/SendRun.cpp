@@ -110,7 +110,8 @@ void SendRun::replay()
                 break;
         }
         try {
-            readPeriod();
+            m_dataFile.ReadAndSendPeriod(m_options.format, [this] { return !m_stopping; });
+            awaitReply();
         } catch (const PlatformError &failure) {
             InsertLogText(sendFailureLine(failure));
         }
@@ -123,17 +124,6 @@ void SendRun::replay()
             break;
     }
     m_dataFile.closeDataFile();
-}
-
-void SendRun::readPeriod()
-{
-    if (m_options.format == QLatin1String(RawLogMode)) {
-        if (m_dataFile.ReadRawLogRecord())
-            m_dataFile.SendRecord();
-    } else {
-        m_dataFile.ReadMultiPacketPeriod([this] { return !m_stopping; });
-    }
-    awaitReply();
 }
 
 void SendRun::sleepUntil(qint64 msSinceStart)

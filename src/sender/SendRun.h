@@ -33,8 +33,6 @@ public:
     // unanswered if its reply has not come.
     void stop();
 
-    const RunSummary &summary() const { return m_summary; }
-
     // LinkHost and DataFileHost.
     void InsertLog(const QByteArray &source) override;
     void InsertLogText(const QString &text) override { InsertLog(text.toUtf8()); }
@@ -57,7 +55,6 @@ private:
     };
 
     void replay();
-    void readPeriod();
     // Waits for the end of the exchange that the period started, if any: the
     // reply, the server closing the connection, the reply timeout or a stop.
     void awaitReply();
