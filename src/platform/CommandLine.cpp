@@ -1,0 +1,64 @@
+#include "platform/CommandLine.h"
+
+#include "platform/Version.h"
+
+#include <QFile>
+
+QString versionText()
+{
+    return QStringLiteral("%1.%2.%3").arg(Version::Major).arg(Version::Minor).arg(Version::Revision);
+}
+
+CommandLine::CommandLine(const QString &program, const QString &description) : m_program(program)
+{
+    parser.setApplicationDescription(description);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+QStringList CommandLine::byteArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLatin1(argv[i]);
+    return arguments;
+}
+
+QString CommandLine::fileName(const QString &value)
+{
+    return QFile::decodeName(bytes(value));
+}
+
+CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE *out)
+{
+    if (!parser.parse(arguments)) {
+        m_error = parser.errorText();
+        return Outcome::Error;
+    }
+    // Help and version win over anything else on the line, as with every
+    // other tool.
+    if (parser.isSet(QStringLiteral("help"))) {
+        // helpText() names the program by the path it was started as; show
+        // its own name instead.
+        QString text = parser.helpText();
+        const QLatin1String usage("Usage: ");
+        if (text.startsWith(usage)) {
+            const qsizetype end = text.indexOf(QLatin1Char(' '), usage.size());
+            if (end > 0)
+                text.replace(usage.size(), end - usage.size(), m_program);
+        }
+        std::fputs(text.toLocal8Bit().constData(), out);
+        return Outcome::Help;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::fprintf(out, "%s\n", versionLine().toLocal8Bit().constData());
+        return Outcome::Version;
+    }
+    return Outcome::Run;
+}
+
+QString CommandLine::versionLine() const
+{
+    return m_program + QLatin1Char(' ') + versionText();
+}
