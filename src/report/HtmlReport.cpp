@@ -1,0 +1,390 @@
+#include "report/ReportWriters.h"
+
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// Local and generic only: the page opens offline.
+const QString Style = QStringLiteral(
+    "body{font-family:sans-serif;margin:1.5em;color:#222}"
+    "table{border-collapse:collapse;margin-bottom:1em}"
+    "td,th{border:1px solid #ccc;padding:2px 8px;text-align:left;vertical-align:top}"
+    "td.n{text-align:right;font-variant-numeric:tabular-nums}"
+    "td.d{white-space:nowrap}td.t{font-family:monospace;white-space:pre-wrap;word-break:break-all}"
+    ".passed{color:#060;font-weight:bold}.failed{color:#b00;font-weight:bold}.running{color:#a60;font-weight:bold}"
+    "svg{background:#fafafa;border:1px solid #ddd;display:block;margin-bottom:1em}"
+    "svg text{font-family:sans-serif;font-size:11px;fill:#444}");
+
+constexpr int Width = 720;
+constexpr int Height = 260;
+constexpr double Left = 60, Right = 700, Top = 20, Bottom = 220;
+constexpr int MaxShownBytes = 200; // of a reply or a reason in the failed table
+
+QString num(double value, int decimals = 1)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString milliseconds(double value)
+{
+    return QString::number(value, 'f', 3);
+}
+
+// Printable text of at most MaxShownBytes.
+QString shown(const QByteArray &bytes)
+{
+    QByteArray text = printable(bytes.left(MaxShownBytes));
+    if (bytes.size() > MaxShownBytes)
+        text += "...";
+    return QString::fromLatin1(text);
+}
+
+// Elements written as an HTML parser reads them: a non-void element always
+// gets a closing tag, never "<td/>".
+class Page
+{
+public:
+    explicit Page(QByteArray *out) : xml(out) {}
+
+    void element(const QString &name, const QString &text, const QString &cssClass = {})
+    {
+        xml.writeStartElement(name);
+        if (!cssClass.isEmpty())
+            xml.writeAttribute(QStringLiteral("class"), cssClass);
+        xml.writeCharacters(text);
+        xml.writeEndElement();
+    }
+    void start(const QString &name, const QString &id = {})
+    {
+        xml.writeStartElement(name);
+        if (!id.isEmpty())
+            xml.writeAttribute(QStringLiteral("id"), id);
+    }
+    void end() { xml.writeEndElement(); }
+    void row(const QString &label, const QString &value)
+    {
+        start(QStringLiteral("tr"));
+        element(QStringLiteral("th"), label);
+        element(QStringLiteral("td"), value, QStringLiteral("n"));
+        end();
+    }
+    // An SVG shape; `title` shows when the pointer rests on it.
+    void shape(const QString &name, const QList<std::pair<QString, QString>> &attributes, const QString &title = {})
+    {
+        xml.writeStartElement(name);
+        for (const auto &[key, value] : attributes)
+            xml.writeAttribute(key, value);
+        if (!title.isEmpty())
+            element(QStringLiteral("title"), title);
+        xml.writeEndElement();
+    }
+    void label(double x, double y, const QString &text, const QString &anchor = QStringLiteral("middle"))
+    {
+        xml.writeStartElement(QStringLiteral("text"));
+        xml.writeAttribute(QStringLiteral("x"), num(x));
+        xml.writeAttribute(QStringLiteral("y"), num(y));
+        xml.writeAttribute(QStringLiteral("text-anchor"), anchor);
+        xml.writeCharacters(text);
+        xml.writeEndElement();
+    }
+    void startSvg(const QString &id, const QString &description)
+    {
+        start(QStringLiteral("svg"), id);
+        xml.writeAttribute(QStringLiteral("xmlns"), QStringLiteral("http://www.w3.org/2000/svg"));
+        xml.writeAttribute(QStringLiteral("width"), QString::number(Width));
+        xml.writeAttribute(QStringLiteral("height"), QString::number(Height));
+        xml.writeAttribute(QStringLiteral("viewBox"), QStringLiteral("0 0 %1 %2").arg(Width).arg(Height));
+        xml.writeAttribute(QStringLiteral("role"), QStringLiteral("img"));
+        element(QStringLiteral("title"), description);
+        const QString axis = QStringLiteral("M%1 %2 V%3 H%4").arg(num(Left), num(Top), num(Bottom), num(Right));
+        shape(QStringLiteral("path"), {{QStringLiteral("d"), axis}, {QStringLiteral("stroke"), QStringLiteral("#888")},
+                                       {QStringLiteral("fill"), QStringLiteral("none")}});
+    }
+
+    QXmlStreamWriter xml;
+};
+} // namespace
+
+HtmlReport::HtmlReport(const QString &fileName, const QString &title, int rewriteIntervalMs)
+    : m_fileName(fileName), m_title(title), m_rewriteIntervalMs(rewriteIntervalMs)
+{
+}
+
+int HtmlReport::binOf(double ms)
+{
+    if (ms <= 0)
+        return 0;
+    const double position = (std::log10(ms) - FirstDecade) * BinsPerDecade;
+    return int(std::clamp(std::floor(position + 1e-9), 0.0, double(Bins - 1)));
+}
+
+double HtmlReport::binStart(int bin)
+{
+    return std::pow(10.0, FirstDecade + double(bin) / BinsPerDecade);
+}
+
+bool HtmlReport::open()
+{
+    // A run that dies before its first record still leaves a page.
+    write(nullptr, {}, false);
+    return error().isEmpty();
+}
+
+void HtmlReport::add(const OutcomeRecord &record)
+{
+    m_tally.count(record.outcome);
+    if (isFailure(record.outcome)) {
+        if (m_failed.size() < MaxFailedRows) {
+            OutcomeRecord kept = record;
+            // Only what the table shows is kept: memory stays fixed.
+            if (kept.reply)
+                kept.reply = kept.reply->left(MaxShownBytes + 1);
+            kept.reason = kept.reason.left(MaxShownBytes + 1);
+            m_failed.append(kept);
+        } else {
+            ++m_failedNotShown;
+        }
+    }
+    const bool sent = record.outcome == Outcome::Answered || record.outcome == Outcome::Unexpected
+        || record.outcome == Outcome::Unanswered;
+    if (sent) {
+        if (record.rttMs)
+            ++m_bins[binOf(*record.rttMs)];
+        qint64 index = m_sentSoFar / m_spanWidth;
+        if (index >= MaxSpans) {
+            // Twice as many records per span, in half as many spans.
+            for (int i = 0; i < MaxSpans / 2; ++i) {
+                const Span &a = m_spans[2 * i];
+                const Span &b = m_spans[2 * i + 1];
+                Span merged{a.count + b.count, a.failures + b.failures, a.sumMs + b.sumMs, 0, 0};
+                merged.minMs = a.count == 0 ? b.minMs : (b.count == 0 ? a.minMs : std::min(a.minMs, b.minMs));
+                merged.maxMs = std::max(a.maxMs, b.maxMs);
+                m_spans[i] = merged;
+            }
+            m_spans.resize(MaxSpans / 2);
+            m_spanWidth *= 2;
+            index = m_sentSoFar / m_spanWidth;
+        }
+        if (index >= m_spans.size())
+            m_spans.resize(index + 1);
+        Span &span = m_spans[index];
+        if (record.rttMs) {
+            span.minMs = span.count == 0 ? *record.rttMs : std::min(span.minMs, *record.rttMs);
+            span.maxMs = std::max(span.maxMs, *record.rttMs);
+            span.sumMs += *record.rttMs;
+            ++span.count;
+        }
+        if (record.outcome != Outcome::Answered)
+            ++span.failures;
+        ++m_sentSoFar;
+    }
+    if (!m_sinceWrite.isValid() || m_sinceWrite.elapsed() >= m_rewriteIntervalMs)
+        write(nullptr, {}, false);
+}
+
+void HtmlReport::finish(const RunFigures &figures, const QStringList &missed, bool passed)
+{
+    write(&figures, missed, passed);
+}
+
+void HtmlReport::write(const RunFigures *figures, const QStringList &missed, bool passed)
+{
+    m_sinceWrite.start();
+    // Whole or not at all: a reader never sees half a page.
+    QSaveFile file(m_fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        fail(m_fileName, file.errorString());
+        return;
+    }
+    file.write(page(figures, missed, passed));
+    if (!file.commit())
+        fail(m_fileName, file.errorString());
+}
+
+QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed, bool passed) const
+{
+    const RunFigures &f = figures ? *figures : m_tally;
+    QByteArray out = "<!DOCTYPE html>\n";
+    Page html(&out);
+    html.start(QStringLiteral("html"));
+    html.xml.writeAttribute(QStringLiteral("lang"), QStringLiteral("en"));
+    html.start(QStringLiteral("head"));
+    html.xml.writeEmptyElement(QStringLiteral("meta"));
+    html.xml.writeAttribute(QStringLiteral("charset"), QStringLiteral("utf-8"));
+    html.element(QStringLiteral("title"), m_title);
+    html.element(QStringLiteral("style"), Style);
+    html.end();
+    html.start(QStringLiteral("body"));
+    html.element(QStringLiteral("h1"), m_title);
+
+    html.start(QStringLiteral("p"), QStringLiteral("verdict"));
+    if (!figures) {
+        html.xml.writeAttribute(QStringLiteral("class"), QStringLiteral("running"));
+        html.xml.writeCharacters(QStringLiteral("Not finished: the run is still going, or it was cut short. "
+                                                "The figures cover the %1 lines handled so far.")
+                                     .arg(f.read + f.rejected));
+    } else {
+        html.xml.writeAttribute(QStringLiteral("class"), passed ? QStringLiteral("passed") : QStringLiteral("failed"));
+        html.xml.writeCharacters(passed ? QStringLiteral("Passed") : QStringLiteral("Failed"));
+    }
+    html.end();
+
+    html.start(QStringLiteral("table"), QStringLiteral("summary"));
+    html.row(QStringLiteral("Records read"), QString::number(f.read));
+    html.row(QStringLiteral("Sent"), QString::number(f.sent));
+    html.row(QStringLiteral("Answered"), QString::number(f.answered));
+    html.row(QStringLiteral("Unexpected"), QString::number(f.unexpected));
+    html.row(QStringLiteral("Unanswered"), QString::number(f.unanswered));
+    html.row(QStringLiteral("Not sent"), QString::number(f.notSent));
+    html.row(QStringLiteral("Lines rejected"), QString::number(f.rejected));
+    if (figures) {
+        const QString none = QStringLiteral("none");
+        const auto &rtt = figures->rttMs;
+        html.row(QStringLiteral("Round trip min ms"), rtt ? milliseconds(rtt->min) : none);
+        html.row(QStringLiteral("Round trip median ms"), rtt ? milliseconds(rtt->p50) : none);
+        html.row(QStringLiteral("Round trip p90 ms"), rtt ? milliseconds(rtt->p90) : none);
+        html.row(QStringLiteral("Round trip p99 ms"), rtt ? milliseconds(rtt->p99) : none);
+        html.row(QStringLiteral("Round trip max ms"), rtt ? milliseconds(rtt->max) : none);
+        html.row(QStringLiteral("Rate, records per second"), num(figures->rate(), 2));
+        html.row(QStringLiteral("Elapsed s"), num(figures->elapsedSeconds, 3));
+    }
+    html.end();
+    if (!missed.isEmpty()) {
+        html.start(QStringLiteral("ul"), QStringLiteral("thresholds"));
+        for (const QString &line : missed)
+            html.element(QStringLiteral("li"), line, QStringLiteral("failed"));
+        html.end();
+    }
+
+    // Round-trip times on a log scale, ten bins a decade.
+    html.element(QStringLiteral("h2"), QStringLiteral("Round-trip times"));
+    html.startSvg(QStringLiteral("histogram"), QStringLiteral("Histogram of round-trip times, log scale"));
+    const auto firstBin = std::find_if(m_bins.cbegin(), m_bins.cend(), [](qint64 n) { return n > 0; });
+    if (firstBin == m_bins.cend()) {
+        html.label((Left + Right) / 2, (Top + Bottom) / 2, QStringLiteral("No replies"));
+    } else {
+        const int lo = int(firstBin - m_bins.cbegin());
+        const int hi = int(std::find_if(m_bins.crbegin(), m_bins.crend(), [](qint64 n) { return n > 0; }).base()
+                           - m_bins.cbegin()) - 1;
+        const qint64 most = *std::max_element(m_bins.cbegin(), m_bins.cend());
+        const double barWidth = (Right - Left) / (hi - lo + 1);
+        for (int bin = lo; bin <= hi; ++bin) {
+            if (m_bins[bin] == 0)
+                continue;
+            const double h = (Bottom - Top) * double(m_bins[bin]) / double(most);
+            html.shape(QStringLiteral("rect"),
+                       {{QStringLiteral("x"), num(Left + (bin - lo) * barWidth)},
+                        {QStringLiteral("y"), num(Bottom - h)},
+                        {QStringLiteral("width"), num(std::max(1.0, barWidth - 1))},
+                        {QStringLiteral("height"), num(h)},
+                        {QStringLiteral("fill"), QStringLiteral("#4a7ab5")}},
+                       QStringLiteral("%1 to %2 ms: %3")
+                           .arg(QString::number(binStart(bin), 'g', 3), QString::number(binStart(bin + 1), 'g', 3))
+                           .arg(m_bins[bin]));
+        }
+        for (int bin = lo; bin <= hi + 1; ++bin) {
+            if (bin % BinsPerDecade == 0 || bin == lo)
+                html.label(Left + (bin - lo) * barWidth, Bottom + 16,
+                           QString::number(binStart(bin), 'g', 3) + QStringLiteral(" ms"));
+        }
+        html.label(Left + 4, Top - 6, QString::number(most), QStringLiteral("start"));
+        html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));
+    }
+    html.end();
+
+    // Round trip over the run: each span of records as its lowest to highest
+    // round trip, the mean as a line, failures as red marks along the bottom.
+    html.element(QStringLiteral("h2"), QStringLiteral("Round trip over the run"));
+    html.startSvg(QStringLiteral("over-run"), QStringLiteral("Round-trip time over the run"));
+    double highest = 0;
+    for (const Span &span : m_spans)
+        highest = std::max(highest, span.maxMs);
+    if (m_spans.isEmpty()) {
+        html.label((Left + Right) / 2, (Top + Bottom) / 2, QStringLiteral("Nothing sent"));
+    } else {
+        const double step = (Right - Left) / double(m_spans.size());
+        const auto y = [&](double ms) { return highest > 0 ? Bottom - (Bottom - Top) * ms / highest : Bottom; };
+        QString range;
+        QString mean;
+        bool penDown = false;
+        for (qsizetype i = 0; i < m_spans.size(); ++i) {
+            const Span &span = m_spans[i];
+            const double x = Left + (double(i) + 0.5) * step;
+            if (span.count == 0) {
+                penDown = false; // no reply in the span: a gap in the line
+            } else {
+                range += QStringLiteral("M%1 %2 V%3 ").arg(num(x), num(y(span.maxMs)), num(y(span.minMs) + 0.5));
+                mean += QStringLiteral("%1%2 %3 ").arg(penDown ? QStringLiteral("L") : QStringLiteral("M"), num(x),
+                                                       num(y(span.sumMs / double(span.count))));
+                penDown = true;
+            }
+            if (span.failures > 0) {
+                const qint64 first = i * m_spanWidth + 1;
+                html.shape(QStringLiteral("rect"),
+                           {{QStringLiteral("x"), num(x - std::max(1.0, step / 2) / 2)},
+                            {QStringLiteral("y"), num(Bottom - 6)},
+                            {QStringLiteral("width"), num(std::max(1.0, step / 2))},
+                            {QStringLiteral("height"), QStringLiteral("6")},
+                            {QStringLiteral("fill"), QStringLiteral("#c00")}},
+                           QStringLiteral("records sent %1 to %2: %3 failed")
+                               .arg(first)
+                               .arg(std::min(first + m_spanWidth - 1, m_sentSoFar))
+                               .arg(span.failures));
+            }
+        }
+        if (!range.isEmpty()) {
+            html.shape(QStringLiteral("path"), {{QStringLiteral("d"), range.trimmed()},
+                                                {QStringLiteral("stroke"), QStringLiteral("#9bb7d9")},
+                                                {QStringLiteral("stroke-width"), num(std::max(1.0, step * 0.6))},
+                                                {QStringLiteral("fill"), QStringLiteral("none")}});
+            html.shape(QStringLiteral("path"), {{QStringLiteral("d"), mean.trimmed()},
+                                                {QStringLiteral("stroke"), QStringLiteral("#1d4f91")},
+                                                {QStringLiteral("stroke-width"), QStringLiteral("1.5")},
+                                                {QStringLiteral("fill"), QStringLiteral("none")}});
+        }
+        html.label(Left, Bottom + 16, QStringLiteral("1"));
+        html.label(Right, Bottom + 16, QString::number(m_sentSoFar));
+        html.label((Left + Right) / 2, Bottom + 32, QStringLiteral("records sent, in order"));
+        html.label(Left + 4, Top - 6, milliseconds(highest) + QStringLiteral(" ms"), QStringLiteral("start"));
+        html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));
+    }
+    html.end();
+
+    html.element(QStringLiteral("h2"), QStringLiteral("Failed records"));
+    if (m_failed.isEmpty()) {
+        html.element(QStringLiteral("p"), QStringLiteral("None."));
+    } else {
+        html.start(QStringLiteral("table"), QStringLiteral("failed"));
+        html.start(QStringLiteral("tr"));
+        for (const QString &heading : {QStringLiteral("Line"), QStringLiteral("Record id"), QStringLiteral("Outcome"),
+                                       QStringLiteral("Sent at"), QStringLiteral("Connection"),
+                                       QStringLiteral("Reply or reason")})
+            html.element(QStringLiteral("th"), heading);
+        html.end();
+        for (const OutcomeRecord &record : m_failed) {
+            html.start(QStringLiteral("tr"));
+            html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
+            html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
+            html.element(QStringLiteral("td"), outcomeName(record.outcome));
+            html.element(QStringLiteral("td"), isoTime(record.sentAt), QStringLiteral("d"));
+            html.element(QStringLiteral("td"), record.connection > 0 ? QString::number(record.connection) : QString(),
+                         QStringLiteral("n"));
+            html.element(QStringLiteral("td"), record.reply ? shown(*record.reply) : shown(record.reason),
+                         QStringLiteral("t"));
+            html.end();
+        }
+        html.end();
+        if (m_failedNotShown > 0)
+            html.element(QStringLiteral("p"),
+                         QStringLiteral("%1 more failed records are not shown here; the JSON Lines report "
+                                        "(--report) lists every record.")
+                             .arg(m_failedNotShown));
+    }
+    html.end(); // body
+    html.end(); // html
+    out += '\n';
+    return out;
+}

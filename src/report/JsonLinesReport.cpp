@@ -1,0 +1,90 @@
+#include "report/ReportWriters.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+void ReportWriter::fail(const QString &fileName, const QString &reason)
+{
+    if (m_error.isEmpty())
+        m_error = QStringLiteral("%1: %2").arg(fileName, reason);
+}
+
+namespace {
+// Bytes as JSON text, one character per byte, so that the bytes can be had
+// back exactly (as Latin-1).
+QJsonValue bytesValue(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+QJsonValue optionalNumber(const std::optional<double> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+} // namespace
+
+JsonLinesReport::JsonLinesReport(const QString &fileName) : m_file(fileName) {}
+
+bool JsonLinesReport::open()
+{
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        fail(m_file.fileName(), m_file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void JsonLinesReport::writeLine(const QByteArray &line)
+{
+    // Flushed line by line: a stopped or crashed run leaves every record so far.
+    if (m_file.write(line + '\n') != line.size() + 1 || !m_file.flush())
+        fail(m_file.fileName(), m_file.errorString());
+}
+
+void JsonLinesReport::add(const OutcomeRecord &record)
+{
+    QJsonObject object{{QStringLiteral("seq"), record.seq}, {QStringLiteral("outcome"), outcomeName(record.outcome)}};
+    if (record.outcome == Outcome::Rejected) {
+        object.insert(QStringLiteral("reason"), bytesValue(record.reason));
+    } else {
+        object.insert(QStringLiteral("id"), bytesValue(record.id));
+        object.insert(QStringLiteral("rtt_ms"), optionalNumber(record.rttMs));
+        object.insert(QStringLiteral("reply"), record.reply ? bytesValue(*record.reply) : QJsonValue());
+        object.insert(QStringLiteral("sent_at"), record.sentAt.isValid()
+                                                     ? QJsonValue(isoTime(record.sentAt))
+                                                     : QJsonValue());
+        object.insert(QStringLiteral("connection"), record.connection > 0 ? QJsonValue(record.connection) : QJsonValue());
+        if (!record.reason.isEmpty())
+            object.insert(QStringLiteral("reason"), bytesValue(record.reason));
+    }
+    writeLine(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+void JsonLinesReport::finish(const RunFigures &figures, const QStringList &missed, bool passed)
+{
+    QJsonObject summary{
+        {QStringLiteral("read"), figures.read},
+        {QStringLiteral("sent"), figures.sent},
+        {QStringLiteral("answered"), figures.answered},
+        {QStringLiteral("unexpected"), figures.unexpected},
+        {QStringLiteral("unanswered"), figures.unanswered},
+        {QStringLiteral("not_sent"), figures.notSent},
+        {QStringLiteral("rejected"), figures.rejected},
+        {QStringLiteral("elapsed_s"), figures.elapsedSeconds},
+        {QStringLiteral("rate"), figures.rate()},
+        {QStringLiteral("passed"), passed},
+        {QStringLiteral("thresholds_missed"), QJsonArray::fromStringList(missed)},
+    };
+    if (figures.rttMs) {
+        summary.insert(QStringLiteral("rtt_ms"), QJsonObject{{QStringLiteral("min"), figures.rttMs->min},
+                                                             {QStringLiteral("p50"), figures.rttMs->p50},
+                                                             {QStringLiteral("p90"), figures.rttMs->p90},
+                                                             {QStringLiteral("p99"), figures.rttMs->p99},
+                                                             {QStringLiteral("max"), figures.rttMs->max}});
+    } else {
+        summary.insert(QStringLiteral("rtt_ms"), QJsonValue());
+    }
+    writeLine(QJsonDocument(QJsonObject{{QStringLiteral("summary"), summary}}).toJson(QJsonDocument::Compact));
+    m_file.close();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QString>
+
+#include <optional>
+
+// --expect PATTERN: a regular expression that each whole reply must match.
+// "{id}" in it stands for the id of the record sent, matched literally.
+// Pattern, id and reply are taken byte for byte (one character per byte), so
+// that any byte the receiver sends can be matched.
+class ReplyExpectation
+{
+public:
+    // None, with a one-line reason in `error`, when the pattern is not a
+    // valid regular expression.
+    static std::optional<ReplyExpectation> fromPattern(const QByteArray &pattern, QString *error);
+
+    bool matches(const QByteArray &reply, const QByteArray &id) const;
+    QByteArray pattern() const { return m_pattern; }
+
+    // The log line for a reply that did not match.
+    static QByteArray unexpectedLine(const QByteArray &id, const QByteArray &reply);
+
+private:
+    explicit ReplyExpectation(const QByteArray &pattern);
+    QRegularExpression expression(const QByteArray &id) const;
+
+    QByteArray m_pattern;
+    bool m_perRecord = false;
+    QRegularExpression m_fixed; // the compiled pattern when it has no {id}
+};

@@ -1,0 +1,98 @@
+#include "report/ReportOptions.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace {
+const QString Expect = QStringLiteral("expect");
+const QString Report = QStringLiteral("report");
+const QString JUnit = QStringLiteral("junit");
+const QString Html = QStringLiteral("html");
+const QString MaxP99 = QStringLiteral("max-p99");
+const QString MinRate = QStringLiteral("min-rate");
+
+// A positive, finite number, or none with `error` set.
+std::optional<double> positive(const QCommandLineParser &parser, const QString &name, const QString &unit,
+                               QString *error)
+{
+    const QString value = parser.value(name);
+    bool ok = false;
+    const double number = value.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(number) || number <= 0) {
+        *error = QStringLiteral("--%1: not a number of %2 above 0: %3").arg(name, unit, value);
+        return std::nullopt;
+    }
+    return number;
+}
+} // namespace
+
+void addReportOptions(QCommandLineParser &parser)
+{
+    parser.addOption({Expect,
+                      QStringLiteral("A regular expression each whole reply must match; {id} in it stands for the "
+                                     "sent record's id (its first field), matched literally. A reply that does not "
+                                     "match counts as unexpected and fails the run."),
+                      QStringLiteral("PATTERN")});
+    parser.addOption({Report, QStringLiteral("Write a JSON Lines report, one line per line read and the summary "
+                                             "last, as the run goes."),
+                      QStringLiteral("FILE")});
+    parser.addOption({JUnit, QStringLiteral("Write a JUnit XML report, one test case per record sent, as the run goes."),
+                      QStringLiteral("FILE")});
+    parser.addOption({Html, QStringLiteral("Write a self-contained HTML page with the summary, round-trip charts and "
+                                           "the failed records, as the run goes."),
+                      QStringLiteral("FILE")});
+    parser.addOption({MaxP99, QStringLiteral("Fail the run when the 99th percentile round trip is above MS."),
+                      QStringLiteral("MS")});
+    parser.addOption({MinRate, QStringLiteral("Fail the run when fewer records than this went out per second."),
+                      QStringLiteral("RECORDS_PER_SECOND")});
+}
+
+bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options, QString *error)
+{
+    QString reason;
+    ReportOptions read;
+    if (parser.isSet(Expect)) {
+        read.expectation = ReplyExpectation::fromPattern(parser.value(Expect).toLatin1(), &reason);
+        if (!read.expectation) {
+            *error = reason;
+            return false;
+        }
+    }
+    // The argument's bytes as a path, as the program's other file names.
+    const auto path = [&](const QString &name) {
+        return parser.isSet(name) ? QFile::decodeName(parser.value(name).toLatin1()) : QString();
+    };
+    read.reportFile = path(Report);
+    read.junitFile = path(JUnit);
+    read.htmlFile = path(Html);
+    const QList<std::pair<QString, QString>> files{{Report, read.reportFile}, {JUnit, read.junitFile}, {Html, read.htmlFile}};
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (parser.isSet(files[i].first) && files[i].second.isEmpty()) {
+            *error = QStringLiteral("--%1: no file name given").arg(files[i].first);
+            return false;
+        }
+        // Two reports into one file would overwrite each other.
+        for (qsizetype j = 0; j < i; ++j) {
+            if (!files[i].second.isEmpty()
+                && QFileInfo(files[i].second).absoluteFilePath() == QFileInfo(files[j].second).absoluteFilePath()) {
+                *error = QStringLiteral("--%1 and --%2 name the same file: %3")
+                             .arg(files[j].first, files[i].first, files[i].second);
+                return false;
+            }
+        }
+    }
+    if (parser.isSet(MaxP99)) {
+        read.thresholds.maxP99Ms = positive(parser, MaxP99, QStringLiteral("milliseconds"), error);
+        if (!read.thresholds.maxP99Ms)
+            return false;
+    }
+    if (parser.isSet(MinRate)) {
+        read.thresholds.minRate = positive(parser, MinRate, QStringLiteral("records per second"), error);
+        if (!read.thresholds.minRate)
+            return false;
+    }
+    *options = read;
+    return true;
+}

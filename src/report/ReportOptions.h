@@ -1,0 +1,26 @@
+#pragma once
+
+#include "report/ReplyExpectation.h"
+#include "report/Thresholds.h"
+
+#include <QString>
+
+#include <optional>
+
+class QCommandLineParser;
+
+// --expect, --report, --junit, --html, --max-p99 and --min-rate.
+struct ReportOptions
+{
+    std::optional<ReplyExpectation> expectation;
+    QString reportFile; // JSON Lines; empty: none
+    QString junitFile;
+    QString htmlFile;
+    Thresholds thresholds;
+};
+
+void addReportOptions(QCommandLineParser &parser);
+// False, with one line naming the bad option in `error`, when a value is
+// unusable. Values are read one character per byte, as the program's
+// command line gives them.
+bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options, QString *error);

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "report/Outcome.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// A report written as the run goes: what a stopped or crashed run leaves on
+// disk is readable and shows every record handled so far.
+class ReportWriter
+{
+public:
+    virtual ~ReportWriter() = default;
+
+    // False, with a one-line reason in error(), when the file cannot be written.
+    virtual bool open() = 0;
+    virtual void add(const OutcomeRecord &record) = 0;
+    // The whole run's figures, the thresholds it missed, and whether it passed.
+    virtual void finish(const RunFigures &figures, const QStringList &missed, bool passed) = 0;
+
+    // The first write failure; empty while all is well.
+    QString error() const { return m_error; }
+
+protected:
+    void fail(const QString &fileName, const QString &reason);
+
+private:
+    QString m_error;
+};
+
+// --report: JSON Lines, one object per line read and the summary last.
+class JsonLinesReport final : public ReportWriter
+{
+public:
+    explicit JsonLinesReport(const QString &fileName);
+    bool open() override;
+    void add(const OutcomeRecord &record) override;
+    void finish(const RunFigures &figures, const QStringList &missed, bool passed) override;
+
+private:
+    void writeLine(const QByteArray &line);
+    QFile m_file;
+};
+
+// --junit: JUnit XML, one testcase per record sent. The start tags of
+// testsuites and testsuite sit in a fixed-size space at the top of the file
+// and the closing tags at its end: each record overwrites the closing tags
+// with its testcase and writes them again after it, then rewrites the counts
+// at the top. After every record the file is a whole, valid document.
+class JUnitReport final : public ReportWriter
+{
+public:
+    JUnitReport(const QString &fileName, const QString &suiteName);
+    bool open() override;
+    void add(const OutcomeRecord &record) override;
+    void finish(const RunFigures &figures, const QStringList &missed, bool passed) override;
+
+private:
+    QByteArray header() const;
+    bool writeAt(qint64 position, const QByteArray &bytes);
+
+    QFile m_file;
+    QString m_suite;
+    qint64 m_headerAt = 0;
+    qint64 m_headerSize = 0;
+    qint64 m_tailAt = 0;
+    qint64 m_tests = 0;
+    qint64 m_failures = 0;
+    double m_seconds = 0;
+    QDateTime m_firstSent;
+};
+
+// --html: one self-contained page. Its content is held in fixed-size form
+// (round trips in log-scaled bins, the run in at most MaxSpans spans of
+// records, the first MaxFailedRows failed records), and the page is
+// rewritten whole, atomically, at most every `rewriteIntervalMs` and at the
+// end, so that it stays small for any length of run.
+class HtmlReport final : public ReportWriter
+{
+public:
+    static constexpr int MaxSpans = 400;
+    static constexpr int MaxFailedRows = 500;
+
+    HtmlReport(const QString &fileName, const QString &title, int rewriteIntervalMs = 1000);
+    bool open() override;
+    void add(const OutcomeRecord &record) override;
+    void finish(const RunFigures &figures, const QStringList &missed, bool passed) override;
+
+    // The page as it stands; `figures` null while the run goes on.
+    QByteArray page(const RunFigures *figures, const QStringList &missed, bool passed) const;
+
+private:
+    struct Span
+    {
+        qint64 count = 0;    // replies
+        qint64 failures = 0; // unexpected and unanswered
+        double sumMs = 0;
+        double minMs = 0;
+        double maxMs = 0;
+    };
+    static constexpr int BinsPerDecade = 10;
+    static constexpr int FirstDecade = -3; // 1 microsecond
+    static constexpr int Decades = 9;      // to 1000 s
+    static constexpr int Bins = BinsPerDecade * Decades;
+
+    static int binOf(double ms);
+    static double binStart(int bin);
+    void write(const RunFigures *figures, const QStringList &missed, bool passed);
+
+    QString m_fileName;
+    QString m_title;
+    int m_rewriteIntervalMs;
+    QElapsedTimer m_sinceWrite;
+    RunFigures m_tally;
+    QList<qint64> m_bins = QList<qint64>(Bins, 0);
+    QList<Span> m_spans;
+    qint64 m_spanWidth = 1; // records sent per span
+    qint64 m_sentSoFar = 0;
+    QList<OutcomeRecord> m_failed;
+    qint64 m_failedNotShown = 0;
+};

@@ -1,0 +1,45 @@
+#include "report/Reports.h"
+
+bool Reports::open(const ReportOptions &options, const QString &title, QString *error)
+{
+    m_writers.clear();
+    if (!options.reportFile.isEmpty())
+        m_writers.push_back(std::make_unique<JsonLinesReport>(options.reportFile));
+    if (!options.junitFile.isEmpty())
+        m_writers.push_back(std::make_unique<JUnitReport>(options.junitFile, title));
+    if (!options.htmlFile.isEmpty())
+        m_writers.push_back(std::make_unique<HtmlReport>(options.htmlFile, title));
+    m_errorShown.assign(m_writers.size(), false);
+    for (const auto &writer : m_writers) {
+        if (!writer->open()) {
+            *error = writer->error();
+            m_writers.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Reports::add(const OutcomeRecord &record)
+{
+    for (const auto &writer : m_writers)
+        writer->add(record);
+}
+
+void Reports::finish(const RunFigures &figures, const QStringList &missed, bool passed)
+{
+    for (const auto &writer : m_writers)
+        writer->finish(figures, missed, passed);
+}
+
+QStringList Reports::takeErrors()
+{
+    QStringList errors;
+    for (size_t i = 0; i < m_writers.size(); ++i) {
+        if (!m_errorShown[i] && !m_writers[i]->error().isEmpty()) {
+            errors << m_writers[i]->error();
+            m_errorShown[i] = true;
+        }
+    }
+    return errors;
+}

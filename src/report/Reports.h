@@ -1,0 +1,27 @@
+#pragma once
+
+#include "report/ReportOptions.h"
+#include "report/ReportWriters.h"
+
+#include <memory>
+#include <vector>
+
+// The reports a run was asked for, fed together: add() at each record's
+// outcome, finish() once at the end.
+class Reports
+{
+public:
+    // Opens every report the options name. False, with one line in `error`,
+    // when one cannot be written; `title` names the run in the reports.
+    bool open(const ReportOptions &options, const QString &title, QString *error);
+
+    void add(const OutcomeRecord &record);
+    void finish(const RunFigures &figures, const QStringList &missed, bool passed);
+
+    // Write failures since the last call, one line each, once per report.
+    QStringList takeErrors();
+
+private:
+    std::vector<std::unique_ptr<ReportWriter>> m_writers;
+    std::vector<bool> m_errorShown;
+};

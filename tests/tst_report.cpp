@@ -1,0 +1,440 @@
+// The verdict on replies, the thresholds and the three reports of a run.
+
+#include "report/ReportOptions.h"
+#include "report/Reports.h"
+
+#include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+const QDateTime Start = QDateTime::fromString(QStringLiteral("2026-12-08T21:40:01.123Z"), Qt::ISODateWithMs);
+const QByteArray OddReply("ERR\r\n\x01\xe9", 7);
+
+// One line of each kind, in the order a run meets them.
+QList<OutcomeRecord> knownRun()
+{
+    return {
+        {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}},
+        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}},
+        {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53"},
+        {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed"},
+        {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed"},
+    };
+}
+
+RunFigures knownFigures()
+{
+    RunFigures figures;
+    for (const OutcomeRecord &record : knownRun())
+        figures.count(record.outcome);
+    figures.rttMs = RunFigures::RoundTrips{2.5, 2.5, 3.25, 3.25, 3.25};
+    figures.elapsedSeconds = 0.5;
+    return figures;
+}
+
+QList<QJsonObject> readJsonLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QJsonObject> objects;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        objects.append(error.error == QJsonParseError::NoError ? document.object() : QJsonObject());
+    }
+    return objects;
+}
+
+struct JUnit
+{
+    QString error;
+    QXmlStreamAttributes suite;
+    QStringList names;                  // the test cases in order
+    QMap<QString, QString> failures;    // test case name: failure message
+};
+
+JUnit readJUnit(const QString &path)
+{
+    QFile file(path);
+    JUnit junit;
+    if (!file.open(QIODevice::ReadOnly)) {
+        junit.error = QStringLiteral("cannot open");
+        return junit;
+    }
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == u"testsuite")
+            junit.suite = xml.attributes();
+        else if (xml.name() == u"testcase")
+            junit.names << xml.attributes().value(QLatin1String("name")).toString();
+        else if (xml.name() == u"failure")
+            junit.failures[junit.names.last()] = xml.attributes().value(QLatin1String("message")).toString();
+    }
+    if (xml.hasError())
+        junit.error = xml.errorString();
+    return junit;
+}
+
+// The page is written well-formed, so its structure can be read as XML.
+struct Html
+{
+    QString error;
+    QString verdictClass;
+    QMap<QString, QString> summary; // row heading: value
+    int svgs = 0;
+    int shapes = 0;                 // rect and path elements inside the SVGs
+    QStringList failedIds;
+    QStringList externalReferences; // scripts, links, src and href attributes
+    QStringList paragraphs;
+};
+
+Html readHtml(const QByteArray &page)
+{
+    Html html;
+    QXmlStreamReader xml(page);
+    QString table;
+    QString heading;
+    int column = 0;
+    int svgDepth = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isEndElement() && xml.name() == u"svg")
+            --svgDepth;
+        if (!xml.isStartElement())
+            continue;
+        const QString name = xml.name().toString();
+        const QXmlStreamAttributes attributes = xml.attributes();
+        for (const QXmlStreamAttribute &attribute : attributes) {
+            if (attribute.name() == u"src" || attribute.name() == u"href")
+                html.externalReferences << attribute.value().toString();
+        }
+        if (name == u"script" || name == u"link" || name == u"img" || name == u"iframe")
+            html.externalReferences << name;
+        if (attributes.hasAttribute(QLatin1String("id")) && name == u"table")
+            table = attributes.value(QLatin1String("id")).toString();
+        if (name == u"svg") {
+            ++html.svgs;
+            ++svgDepth;
+        } else if (svgDepth > 0 && (name == u"rect" || name == u"path")) {
+            ++html.shapes;
+        } else if (name == u"p" && attributes.value(QLatin1String("id")) == u"verdict") {
+            html.verdictClass = attributes.value(QLatin1String("class")).toString();
+        } else if (name == u"p") {
+            html.paragraphs << xml.readElementText();
+        } else if (name == u"tr") {
+            column = 0;
+        } else if (name == u"th" && table == u"summary") {
+            heading = xml.readElementText();
+        } else if (name == u"td" && table == u"summary") {
+            html.summary[heading] = xml.readElementText();
+        } else if (name == u"td" && table == u"failed" && ++column == 2) {
+            html.failedIds << xml.readElementText();
+        }
+    }
+    if (xml.hasError())
+        html.error = xml.errorString();
+    return html;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_Report : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void eachOutcomeInEveryReport();
+    void cutShortRunLeavesReadableReports();
+    void pageStaysSmallForLongRuns();
+    void pageRendersInBrowser();
+    void expectation_data();
+    void expectation();
+    void unexpectedReplyLine();
+    void thresholds_data();
+    void thresholds();
+    void options_data();
+    void options();
+};
+
+void tst_Report::eachOutcomeInEveryReport()
+{
+    QTemporaryDir dir;
+    ReportOptions options;
+    options.reportFile = dir.filePath(QStringLiteral("run.jsonl"));
+    options.junitFile = dir.filePath(QStringLiteral("run.xml"));
+    options.htmlFile = dir.filePath(QStringLiteral("run.html"));
+    Reports reports;
+    QString error;
+    QVERIFY2(reports.open(options, QStringLiteral("ipnd-send 127.0.0.1:5000"), &error), qPrintable(error));
+    for (const OutcomeRecord &record : knownRun())
+        reports.add(record);
+    const QStringList missed{QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20 records per second")};
+    reports.finish(knownFigures(), missed, false);
+    QCOMPARE(reports.takeErrors(), QStringList());
+
+    const QList<QJsonObject> lines = readJsonLines(options.reportFile);
+    QCOMPARE(lines.size(), 6);
+    const QStringList outcomes{"answered", "unexpected", "rejected", "unanswered", "not-sent"};
+    for (int i = 0; i < 5; ++i) {
+        const OutcomeRecord record = knownRun().at(i);
+        QCOMPARE(lines[i].value("seq").toInteger(), record.seq);
+        QCOMPARE(lines[i].value("outcome").toString(), outcomes[i]);
+        QCOMPARE(lines[i].contains("id"), record.outcome != Outcome::Rejected);
+        QCOMPARE(lines[i].value("id").toString().toLatin1(), record.id);
+        QCOMPARE(lines[i].value("rtt_ms").isDouble(), record.rttMs.has_value());
+        QCOMPARE(lines[i].value("reply").toString().toLatin1(), record.reply.value_or(QByteArray()));
+        QCOMPARE(QDateTime::fromString(lines[i].value("sent_at").toString(), Qt::ISODateWithMs), record.sentAt);
+    }
+    QCOMPARE(lines[2].value("reason").toString().toLatin1(), knownRun().at(2).reason);
+    const QJsonObject summary = lines[5].value("summary").toObject();
+    for (const auto &[key, count] : {std::pair{"read", 4}, {"sent", 3}, {"answered", 1}, {"unexpected", 1},
+                                     {"unanswered", 1}, {"not_sent", 1}, {"rejected", 1}})
+        QCOMPARE(summary.value(QLatin1String(key)).toInt(-1), count);
+    QCOMPARE(summary.value("rtt_ms").toObject().value("p99").toDouble(), 3.25);
+    QCOMPARE(summary.value("rate").toDouble(), 6.0);
+    QCOMPARE(summary.value("thresholds_missed").toArray().size(), 1);
+
+    const JUnit junit = readJUnit(options.junitFile);
+    QCOMPARE(junit.error, QString());
+    QCOMPARE(junit.names, QStringList({"1001", "10.2", "1004"}));
+    QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QStringLiteral("3"));
+    QCOMPARE(junit.suite.value(QLatin1String("failures")).toString(), QStringLiteral("2"));
+    QCOMPARE(junit.suite.value(QLatin1String("time")).toString(), QStringLiteral("0.500"));
+    QCOMPARE(junit.failures.keys(), QStringList({"10.2", "1004"}));
+    QCOMPARE(junit.failures["10.2"], QStringLiteral(R"(unexpected reply: ERR\r\n\x01\xe9)"));
+    QCOMPARE(junit.failures["1004"], QStringLiteral("Event: No reply within 100 ms: connection closed"));
+
+    const Html html = readHtml(readFile(options.htmlFile));
+    QCOMPARE(html.error, QString());
+    QCOMPARE(html.externalReferences, QStringList());
+    QCOMPARE(html.verdictClass, QStringLiteral("failed"));
+    QCOMPARE(html.summary.value("Unexpected"), QStringLiteral("1"));
+    QCOMPARE(html.summary.value("Lines rejected"), QStringLiteral("1"));
+    QCOMPARE(html.summary.value("Round trip p99 ms"), QStringLiteral("3.250"));
+    QCOMPARE(html.svgs, 2);
+    QCOMPARE(html.failedIds, QStringList({"10.2", "1004", "1005"}));
+}
+
+void tst_Report::cutShortRunLeavesReadableReports()
+{
+    // What a crash leaves: the writers got their records and never finished.
+    QTemporaryDir dir;
+    JsonLinesReport json(dir.filePath(QStringLiteral("run.jsonl")));
+    JUnitReport junit(dir.filePath(QStringLiteral("run.xml")), QStringLiteral("ipnd-send"));
+    HtmlReport html(dir.filePath(QStringLiteral("run.html")), QStringLiteral("ipnd-send"), 0);
+    QVERIFY(json.open() && junit.open() && html.open());
+    const QList<OutcomeRecord> run = knownRun();
+    for (const OutcomeRecord &record : run.first(4)) {
+        json.add(record);
+        junit.add(record);
+        html.add(record);
+    }
+
+    QCOMPARE(readJsonLines(dir.filePath(QStringLiteral("run.jsonl"))).size(), 4);
+    const JUnit cases = readJUnit(dir.filePath(QStringLiteral("run.xml")));
+    QCOMPARE(cases.error, QString());
+    QCOMPARE(cases.names, QStringList({"1001", "10.2", "1004"}));
+    QCOMPARE(cases.suite.value(QLatin1String("tests")).toString(), QStringLiteral("3"));
+    QCOMPARE(cases.suite.value(QLatin1String("failures")).toString(), QStringLiteral("2"));
+    const Html page = readHtml(readFile(dir.filePath(QStringLiteral("run.html"))));
+    QCOMPARE(page.error, QString());
+    QCOMPARE(page.verdictClass, QStringLiteral("running"));
+    QCOMPARE(page.summary.value("Unanswered"), QStringLiteral("1"));
+    QCOMPARE(page.failedIds, QStringList({"10.2", "1004"}));
+}
+
+void tst_Report::pageStaysSmallForLongRuns()
+{
+    HtmlReport html(QString(), QStringLiteral("ipnd-send"), std::numeric_limits<int>::max());
+    const qint64 records = 300000;
+    for (qint64 seq = 1; seq <= records; ++seq) {
+        const bool failed = seq % 50 == 0;
+        html.add({seq, failed ? Outcome::Unanswered : Outcome::Answered, QByteArray::number(seq),
+                  failed ? std::nullopt : std::optional<double>(0.5 + double(seq % 997) / 10.0),
+                  failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}});
+    }
+    const QByteArray page = html.page(nullptr, {}, false);
+    QVERIFY2(page.size() < 400 * 1024, QByteArray::number(page.size()).constData());
+    const Html read = readHtml(page);
+    QCOMPARE(read.error, QString());
+    QCOMPARE(read.failedIds.size(), HtmlReport::MaxFailedRows);
+    QVERIFY(read.paragraphs.contains(QStringLiteral("%1 more failed records are not shown here; the JSON Lines "
+                                                    "report (--report) lists every record.")
+                                         .arg(records / 50 - HtmlReport::MaxFailedRows)));
+    QVERIFY(read.shapes < 2 * HtmlReport::MaxSpans);
+}
+
+void tst_Report::pageRendersInBrowser()
+{
+    const QString browser = QStandardPaths::findExecutable(QStringLiteral("chromium-headless-shell"));
+    if (browser.isEmpty())
+        QSKIP("chromium-headless-shell is not installed");
+    QTemporaryDir dir;
+    HtmlReport html(dir.filePath(QStringLiteral("run.html")), QStringLiteral("ipnd-send"));
+    QVERIFY(html.open());
+    for (const OutcomeRecord &record : knownRun())
+        html.add(record);
+    html.finish(knownFigures(), {}, false);
+
+    QProcess chromium;
+    chromium.start(browser, {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                             QStringLiteral("--disable-background-networking"), QStringLiteral("--no-first-run"),
+                             QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                             QStringLiteral("--user-data-dir=") + dir.filePath(QStringLiteral("profile")),
+                             QStringLiteral("--dump-dom"),
+                             QUrl::fromLocalFile(dir.filePath(QStringLiteral("run.html"))).toString()});
+    QVERIFY(chromium.waitForFinished(60000));
+    QCOMPARE(chromium.exitCode(), 0);
+    // The DOM as the browser built it: the page's own elements in their places.
+    const QByteArray dom = chromium.readAllStandardOutput();
+    QVERIFY(dom.contains("<table id=\"summary\"><tbody><tr><th>Records read</th><td class=\"n\">4</td></tr>"));
+    QCOMPARE(dom.count("<svg id="), 2);
+    QCOMPARE(dom.count("<rect "), 2 + 2); // two histogram bars, two failure marks
+    QVERIFY(dom.contains("<td class=\"t\">1005</td>"));
+}
+
+void tst_Report::expectation_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("plain") << QByteArray("OK") << QByteArray("1") << QByteArray("OK") << true;
+    QTest::newRow("whole reply") << QByteArray("OK") << QByteArray("1") << QByteArray("OK\r\n") << false;
+    QTest::newRow("prefix is not enough") << QByteArray("OK") << QByteArray("1") << QByteArray("NOK") << false;
+    QTest::newRow("id") << QByteArray("OK {id}") << QByteArray("A.1") << QByteArray("OK A.1") << true;
+    QTest::newRow("id is literal") << QByteArray("OK {id}") << QByteArray("A.1") << QByteArray("OK AX1") << false;
+    QTest::newRow("id with brackets") << QByteArray("OK {id}") << QByteArray("(1[") << QByteArray("OK (1[") << true;
+    QTest::newRow("other record's id") << QByteArray("ACK\\|{id}\\|.*") << QByteArray("42")
+                                       << QByteArray("ACK|43|x") << false;
+    QTest::newRow("id twice") << QByteArray("{id}:{id}") << QByteArray("7") << QByteArray("7:7") << true;
+    QTest::newRow("byte above ascii") << QByteArray("\\xe9\\r\\n") << QByteArray("1") << QByteArray("\xe9\r\n") << true;
+    QTest::newRow("quantifier braces stay") << QByteArray("A{2}") << QByteArray("1") << QByteArray("AA") << true;
+}
+
+void tst_Report::expectation()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(QByteArray, id);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, matches);
+    QString error;
+    const std::optional<ReplyExpectation> expectation = ReplyExpectation::fromPattern(pattern, &error);
+    QVERIFY2(expectation, qPrintable(error));
+    QCOMPARE(expectation->matches(reply, id), matches);
+}
+
+void tst_Report::unexpectedReplyLine()
+{
+    QCOMPARE(ReplyExpectation::unexpectedLine("7\x01", QByteArray("NAK\r\n\0\xff\\", 8)),
+             QByteArray(R"(Event: Unexpected reply to record 7\x01: NAK\r\n\x00\xff\\)"));
+}
+
+void tst_Report::thresholds_data()
+{
+    QTest::addColumn<double>("maxP99");   // 0: not given
+    QTest::addColumn<double>("minRate");  // 0: not given
+    QTest::addColumn<double>("p99");      // negative: no reply came
+    QTest::addColumn<QStringList>("missed");
+
+    const QString p99Missed = QStringLiteral("threshold missed: --max-p99: p99 round trip 12.346 ms, limit 10 ms");
+    const QString rateMissed =
+        QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20.5 records per second");
+    QTest::newRow("none given") << 0.0 << 0.0 << 1e6 << QStringList();
+    QTest::newRow("p99 met") << 10.0 << 0.0 << 9.5 << QStringList();
+    QTest::newRow("p99 at the limit") << 10.0 << 0.0 << 10.0 << QStringList();
+    QTest::newRow("p99 missed") << 10.0 << 0.0 << 12.3456 << QStringList{p99Missed};
+    QTest::newRow("p99 without replies")
+        << 10.0 << 0.0 << -1.0 << QStringList{QStringLiteral("threshold missed: --max-p99: no round trip measured, limit 10 ms")};
+    QTest::newRow("rate met") << 0.0 << 10.0 << 1.0 << QStringList();
+    QTest::newRow("rate missed") << 0.0 << 20.5 << 1.0 << QStringList{rateMissed};
+    QTest::newRow("both missed") << 10.0 << 20.5 << 12.3456 << QStringList{p99Missed, rateMissed};
+}
+
+void tst_Report::thresholds()
+{
+    QFETCH(double, maxP99);
+    QFETCH(double, minRate);
+    QFETCH(double, p99);
+    QFETCH(QStringList, missed);
+    Thresholds thresholds;
+    if (maxP99 > 0)
+        thresholds.maxP99Ms = maxP99;
+    if (minRate > 0)
+        thresholds.minRate = minRate;
+    RunFigures figures;
+    figures.sent = 100;
+    figures.elapsedSeconds = 10; // 10 records per second
+    if (p99 >= 0)
+        figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99};
+    QCOMPARE(missedThresholds(thresholds, figures), missed);
+}
+
+void tst_Report::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("all") << QStringList{"--report=r", "--junit", "j", "--html", "h", "--max-p99", "2.5", "--min-rate",
+                                        "100", "--expect", "OK {id}"}
+                         << QString();
+    QTest::newRow("p99 not a number") << QStringList{"--max-p99", "fast"}
+                                      << "--max-p99: not a number of milliseconds above 0: fast";
+    QTest::newRow("p99 infinite") << QStringList{"--max-p99", "inf"}
+                                  << "--max-p99: not a number of milliseconds above 0: inf";
+    QTest::newRow("rate zero") << QStringList{"--min-rate", "0"}
+                               << "--min-rate: not a number of records per second above 0: 0";
+    QTest::newRow("bad pattern") << QStringList{"--expect", "OK("}
+                                 << "--expect: not a valid regular expression: missing closing parenthesis "
+                                    "(at character 3 of OK()";
+    QTest::newRow("pattern breaking out of the anchors") << QStringList{"--expect", "OK)|(B"}
+        << "--expect: not a valid regular expression: unmatched closing parenthesis (at character 2 of OK)|(B)";
+    QTest::newRow("one file twice") << QStringList{"--report", "a", "--html", "./a"}
+                                    << "--report and --html name the same file: ./a";
+    QTest::newRow("no file name") << QStringList{"--junit="} << "--junit: no file name given";
+}
+
+void tst_Report::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QCommandLineParser parser;
+    addReportOptions(parser);
+    QVERIFY(parser.parse(QStringList{"ipnd-send"} + arguments));
+    ReportOptions options;
+    QString reason;
+    QCOMPARE(readReportOptions(parser, &options, &reason), error.isEmpty());
+    QCOMPARE(reason, error);
+    if (error.isEmpty()) {
+        QCOMPARE(options.reportFile, QStringLiteral("r"));
+        QCOMPARE(options.junitFile, QStringLiteral("j"));
+        QCOMPARE(options.htmlFile, QStringLiteral("h"));
+        QCOMPARE(options.thresholds.maxP99Ms, 2.5);
+        QCOMPARE(options.thresholds.minRate, 100.0);
+        QVERIFY(options.expectation && options.expectation->matches("OK 9", "9"));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Report)
+#include "tst_report.moc"
