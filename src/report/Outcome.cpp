@@ -26,7 +26,7 @@ QString isoTime(const QDateTime &time)
 {
     if (!time.isValid())
         return {};
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 QByteArray recordId(const QByteArray &record)

@@ -28,13 +28,14 @@ struct OutcomeRecord
     QByteArray id;                   // the record's first field
     std::optional<double> rttMs;     // answered and unexpected only
     std::optional<QByteArray> reply; // answered and unexpected only
-    QDateTime sentAt;                // invalid when it was not sent
+    QDateTime sentAt;                // UTC; invalid when it was not sent
     int connection = 0;              // 1 for the run's first connection; 0 when not sent
     QByteArray reason;               // the log line that said why it failed or was rejected
 };
 
-// ISO 8601 with milliseconds and the offset from UTC:
-// "2026-12-08T21:40:01.123+01:00".
+// ISO 8601 in UTC with milliseconds: "2026-12-08T21:40:01.123Z". Reports
+// give times in UTC: unambiguous across zones and clock changes, and cheap
+// to write (no zone look-up per record).
 QString isoTime(const QDateTime &time);
 
 // The first field of a record: everything before the first '|'.
