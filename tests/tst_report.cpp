@@ -1,16 +1,14 @@
 // The verdict on replies, the thresholds and the three reports of a run.
 
 #include "report/ReportOptions.h"
+#include "ReportFiles.h"
 #include "report/Reports.h"
 
 #include <QCommandLineParser>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {
@@ -38,122 +36,6 @@ RunFigures knownFigures()
     figures.rttMs = RunFigures::RoundTrips{2.5, 2.5, 3.25, 3.25, 3.25};
     figures.elapsedSeconds = 0.5;
     return figures;
-}
-
-QList<QJsonObject> readJsonLines(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QList<QJsonObject> objects;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        objects.append(error.error == QJsonParseError::NoError ? document.object() : QJsonObject());
-    }
-    return objects;
-}
-
-struct JUnit
-{
-    QString error;
-    QXmlStreamAttributes suite;
-    QStringList names;                  // the test cases in order
-    QMap<QString, QString> failures;    // test case name: failure message
-};
-
-JUnit readJUnit(const QString &path)
-{
-    QFile file(path);
-    JUnit junit;
-    if (!file.open(QIODevice::ReadOnly)) {
-        junit.error = QStringLiteral("cannot open");
-        return junit;
-    }
-    QXmlStreamReader xml(&file);
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (!xml.isStartElement())
-            continue;
-        if (xml.name() == u"testsuite")
-            junit.suite = xml.attributes();
-        else if (xml.name() == u"testcase")
-            junit.names << xml.attributes().value(QLatin1String("name")).toString();
-        else if (xml.name() == u"failure")
-            junit.failures[junit.names.last()] = xml.attributes().value(QLatin1String("message")).toString();
-    }
-    if (xml.hasError())
-        junit.error = xml.errorString();
-    return junit;
-}
-
-// The page is written well-formed, so its structure can be read as XML.
-struct Html
-{
-    QString error;
-    QString verdictClass;
-    QMap<QString, QString> summary; // row heading: value
-    int svgs = 0;
-    int shapes = 0;                 // rect and path elements inside the SVGs
-    QStringList failedIds;
-    QStringList externalReferences; // scripts, links, src and href attributes
-    QStringList paragraphs;
-};
-
-Html readHtml(const QByteArray &page)
-{
-    Html html;
-    QXmlStreamReader xml(page);
-    QString table;
-    QString heading;
-    int column = 0;
-    int svgDepth = 0;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (xml.isEndElement() && xml.name() == u"svg")
-            --svgDepth;
-        if (!xml.isStartElement())
-            continue;
-        const QString name = xml.name().toString();
-        const QXmlStreamAttributes attributes = xml.attributes();
-        for (const QXmlStreamAttribute &attribute : attributes) {
-            if (attribute.name() == u"src" || attribute.name() == u"href")
-                html.externalReferences << attribute.value().toString();
-        }
-        if (name == u"script" || name == u"link" || name == u"img" || name == u"iframe")
-            html.externalReferences << name;
-        if (attributes.hasAttribute(QLatin1String("id")) && name == u"table")
-            table = attributes.value(QLatin1String("id")).toString();
-        if (name == u"svg") {
-            ++html.svgs;
-            ++svgDepth;
-        } else if (svgDepth > 0 && (name == u"rect" || name == u"path")) {
-            ++html.shapes;
-        } else if (name == u"p" && attributes.value(QLatin1String("id")) == u"verdict") {
-            html.verdictClass = attributes.value(QLatin1String("class")).toString();
-        } else if (name == u"p") {
-            html.paragraphs << xml.readElementText();
-        } else if (name == u"tr") {
-            column = 0;
-        } else if (name == u"th" && table == u"summary") {
-            heading = xml.readElementText();
-        } else if (name == u"td" && table == u"summary") {
-            html.summary[heading] = xml.readElementText();
-        } else if (name == u"td" && table == u"failed" && ++column == 2) {
-            html.failedIds << xml.readElementText();
-        }
-    }
-    if (xml.hasError())
-        html.error = xml.errorString();
-    return html;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -400,18 +282,18 @@ void tst_Report::options_data()
                                         "100", "--expect", "OK {id}"}
                          << QString();
     QTest::newRow("p99 not a number") << QStringList{"--max-p99", "fast"}
-                                      << "--max-p99: not a number of milliseconds above 0: fast";
+                                      << "--max-p99: \"fast\" is not a number of milliseconds above 0";
     QTest::newRow("p99 infinite") << QStringList{"--max-p99", "inf"}
-                                  << "--max-p99: not a number of milliseconds above 0: inf";
+                                  << "--max-p99: \"inf\" is not a number of milliseconds above 0";
     QTest::newRow("rate zero") << QStringList{"--min-rate", "0"}
-                               << "--min-rate: not a number of records per second above 0: 0";
+                               << "--min-rate: \"0\" is not a number of records per second above 0";
     QTest::newRow("bad pattern") << QStringList{"--expect", "OK("}
                                  << "--expect: not a valid regular expression: missing closing parenthesis "
                                     "(at character 3 of OK()";
     QTest::newRow("pattern breaking out of the anchors") << QStringList{"--expect", "OK)|(B"}
         << "--expect: not a valid regular expression: unmatched closing parenthesis (at character 2 of OK)|(B)";
     QTest::newRow("one file twice") << QStringList{"--report", "a", "--html", "./a"}
-                                    << "--report and --html name the same file: ./a";
+                                    << "--report and --html name the same file \"./a\"";
     QTest::newRow("no file name") << QStringList{"--junit="} << "--junit: no file name given";
 }
 

@@ -21,7 +21,7 @@ std::optional<double> positive(const QCommandLineParser &parser, const QString &
     bool ok = false;
     const double number = value.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(number) || number <= 0) {
-        *error = QStringLiteral("--%1: not a number of %2 above 0: %3").arg(name, unit, value);
+        *error = QStringLiteral("--%1: \"%2\" is not a number of %3 above 0").arg(name, value, unit);
         return std::nullopt;
     }
     return number;
@@ -77,7 +77,7 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
         for (qsizetype j = 0; j < i; ++j) {
             if (!files[i].second.isEmpty()
                 && QFileInfo(files[i].second).absoluteFilePath() == QFileInfo(files[j].second).absoluteFilePath()) {
-                *error = QStringLiteral("--%1 and --%2 name the same file: %3")
+                *error = QStringLiteral("--%1 and --%2 name the same file \"%3\"")
                              .arg(files[j].first, files[i].first, files[i].second);
                 return false;
             }
