@@ -47,6 +47,7 @@ class tst_Report : public QObject
 private slots:
     void eachOutcomeInEveryReport();
     void cutShortRunLeavesReadableReports();
+    void pageCatchesUpWithoutFurtherRecords();
     void pageStaysSmallForLongRuns();
     void pageRendersInBrowser();
     void expectation_data();
@@ -143,6 +144,20 @@ void tst_Report::cutShortRunLeavesReadableReports()
     QCOMPARE(page.verdictClass, QStringLiteral("running"));
     QCOMPARE(page.summary.value("Unanswered"), QStringLiteral("1"));
     QCOMPARE(page.failedIds, QStringList({"10.2", "1004"}));
+}
+
+void tst_Report::pageCatchesUpWithoutFurtherRecords()
+{
+    // Records that come within the interval, and then no more for a while:
+    // the page still shows them once the interval is over.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.html"));
+    HtmlReport html(path, QStringLiteral("ipnd-send"), 200);
+    QVERIFY(html.open());
+    for (const OutcomeRecord &record : knownRun())
+        html.add(record);
+    QCOMPARE(readHtml(readFile(path)).summary.value("Records read"), QStringLiteral("0"));
+    QTRY_COMPARE(readHtml(readFile(path)).summary.value("Records read"), QStringLiteral("4"));
 }
 
 void tst_Report::pageStaysSmallForLongRuns()

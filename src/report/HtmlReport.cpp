@@ -111,6 +111,8 @@ public:
 HtmlReport::HtmlReport(const QString &fileName, const QString &title, int rewriteIntervalMs)
     : m_fileName(fileName), m_title(title), m_rewriteIntervalMs(rewriteIntervalMs)
 {
+    m_catchUp.setSingleShot(true);
+    QObject::connect(&m_catchUp, &QTimer::timeout, [this] { write(nullptr, {}, false); });
 }
 
 int HtmlReport::binOf(double ms)
@@ -181,8 +183,11 @@ void HtmlReport::add(const OutcomeRecord &record)
             ++span.failures;
         ++m_sentSoFar;
     }
-    if (!m_sinceWrite.isValid() || m_sinceWrite.elapsed() >= m_rewriteIntervalMs)
+    const qint64 sinceWrite = m_sinceWrite.isValid() ? m_sinceWrite.elapsed() : m_rewriteIntervalMs;
+    if (sinceWrite >= m_rewriteIntervalMs)
         write(nullptr, {}, false);
+    else if (!m_catchUp.isActive())
+        m_catchUp.start(int(std::min<qint64>(m_rewriteIntervalMs - sinceWrite, 24 * 3600 * 1000)));
 }
 
 void HtmlReport::finish(const RunFigures &figures, const QStringList &missed, bool passed)
@@ -193,6 +198,7 @@ void HtmlReport::finish(const RunFigures &figures, const QStringList &missed, bo
 void HtmlReport::write(const RunFigures *figures, const QStringList &missed, bool passed)
 {
     m_sinceWrite.start();
+    m_catchUp.stop();
     // Whole or not at all: a reader never sees half a page.
     QSaveFile file(m_fileName);
     if (!file.open(QIODevice::WriteOnly)) {

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 // A report written as the run goes: what a stopped or crashed run leaves on
 // disk is readable and shows every record handled so far.
@@ -77,7 +78,9 @@ private:
 // (round trips in log-scaled bins, the run in at most MaxSpans spans of
 // records, the first MaxFailedRows failed records), and the page is
 // rewritten whole, atomically, at most every `rewriteIntervalMs` and at the
-// end, so that it stays small for any length of run.
+// end, so that it stays small for any length of run. A record that came
+// within the interval is written when the interval is over (by a timer, in
+// the event loop), so the page is never more than an interval behind.
 class HtmlReport final : public ReportWriter
 {
 public:
@@ -114,6 +117,7 @@ private:
     QString m_title;
     int m_rewriteIntervalMs;
     QElapsedTimer m_sinceWrite;
+    QTimer m_catchUp;
     RunFigures m_tally;
     QList<qint64> m_bins = QList<qint64>(Bins, 0);
     QList<Span> m_spans;
