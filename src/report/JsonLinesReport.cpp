@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 void ReportWriter::fail(const QString &fileName, const QString &reason)
 {
     if (m_error.isEmpty())
@@ -18,9 +20,17 @@ QJsonValue bytesValue(const QByteArray &bytes)
     return QString::fromLatin1(bytes);
 }
 
+// Milliseconds to the microsecond: the clocks measure no finer, and the
+// lines stay short.
+double rounded(double value, int decimals = 3)
+{
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
+
 QJsonValue optionalNumber(const std::optional<double> &value)
 {
-    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+    return value ? QJsonValue(rounded(*value)) : QJsonValue(QJsonValue::Null);
 }
 } // namespace
 
@@ -71,17 +81,17 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         {QStringLiteral("unanswered"), figures.unanswered},
         {QStringLiteral("not_sent"), figures.notSent},
         {QStringLiteral("rejected"), figures.rejected},
-        {QStringLiteral("elapsed_s"), figures.elapsedSeconds},
-        {QStringLiteral("rate"), figures.rate()},
+        {QStringLiteral("elapsed_s"), rounded(figures.elapsedSeconds, 6)},
+        {QStringLiteral("rate"), rounded(figures.rate(), 2)},
         {QStringLiteral("passed"), passed},
         {QStringLiteral("thresholds_missed"), QJsonArray::fromStringList(missed)},
     };
     if (figures.rttMs) {
-        summary.insert(QStringLiteral("rtt_ms"), QJsonObject{{QStringLiteral("min"), figures.rttMs->min},
-                                                             {QStringLiteral("p50"), figures.rttMs->p50},
-                                                             {QStringLiteral("p90"), figures.rttMs->p90},
-                                                             {QStringLiteral("p99"), figures.rttMs->p99},
-                                                             {QStringLiteral("max"), figures.rttMs->max}});
+        summary.insert(QStringLiteral("rtt_ms"), QJsonObject{{QStringLiteral("min"), rounded(figures.rttMs->min)},
+                                                             {QStringLiteral("p50"), rounded(figures.rttMs->p50)},
+                                                             {QStringLiteral("p90"), rounded(figures.rttMs->p90)},
+                                                             {QStringLiteral("p99"), rounded(figures.rttMs->p99)},
+                                                             {QStringLiteral("max"), rounded(figures.rttMs->max)}});
     } else {
         summary.insert(QStringLiteral("rtt_ms"), QJsonValue());
     }
