@@ -309,6 +309,8 @@ void tst_Report::options_data()
         << "--expect: not a valid regular expression: unmatched closing parenthesis (at character 2 of OK)|(B)";
     QTest::newRow("one file twice") << QStringList{"--report", "a", "--html", "./a"}
                                     << "--report and --html name the same file \"./a\"";
+    QTest::newRow("report over the data") << QStringList{"--junit", "./in"}
+                                          << "--junit would overwrite the file of --replay \"./in\"";
     QTest::newRow("no file name") << QStringList{"--junit="} << "--junit: no file name given";
 }
 
@@ -321,7 +323,10 @@ void tst_Report::options()
     QVERIFY(parser.parse(QStringList{"ipnd-send"} + arguments));
     ReportOptions options;
     QString reason;
-    QCOMPARE(readReportOptions(parser, &options, &reason), error.isEmpty());
+    const bool read = readReportOptions(parser, &options, &reason);
+    if (read)
+        reason = reportOverwritesInput(options, QStringLiteral("in"), QStringLiteral("--replay"));
+    QCOMPARE(read && reason.isEmpty(), error.isEmpty());
     QCOMPARE(reason, error);
     if (error.isEmpty()) {
         QCOMPARE(options.reportFile, QStringLiteral("r"));

@@ -26,6 +26,15 @@ std::optional<double> positive(const QCommandLineParser &parser, const QString &
     }
     return number;
 }
+// One file under two names: a link, or "./a" and "a".
+bool sameFile(const QString &a, const QString &b)
+{
+    const auto path = [](const QString &name) {
+        const QFileInfo info(name);
+        return info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+    };
+    return path(a) == path(b);
+}
 } // namespace
 
 void addReportOptions(QCommandLineParser &parser)
@@ -75,8 +84,7 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
         }
         // Two reports into one file would overwrite each other.
         for (qsizetype j = 0; j < i; ++j) {
-            if (!files[i].second.isEmpty()
-                && QFileInfo(files[i].second).absoluteFilePath() == QFileInfo(files[j].second).absoluteFilePath()) {
+            if (!files[i].second.isEmpty() && sameFile(files[i].second, files[j].second)) {
                 *error = QStringLiteral("--%1 and --%2 name the same file \"%3\"")
                              .arg(files[j].first, files[i].first, files[i].second);
                 return false;
@@ -95,4 +103,14 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
     }
     *options = read;
     return true;
+}
+
+QString reportOverwritesInput(const ReportOptions &options, const QString &input, const QString &inputOption)
+{
+    for (const auto &[name, file] : {std::pair{Report, options.reportFile}, std::pair{JUnit, options.junitFile},
+                                     std::pair{Html, options.htmlFile}}) {
+        if (!file.isEmpty() && !input.isEmpty() && sameFile(file, input))
+            return QStringLiteral("--%1 would overwrite the file of %2 \"%3\"").arg(name, inputOption, file);
+    }
+    return {};
 }

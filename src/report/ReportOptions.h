@@ -24,3 +24,6 @@ void addReportOptions(QCommandLineParser &parser);
 // unusable. Values are read one character per byte, as the program's
 // command line gives them.
 bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options, QString *error);
+// One line naming the report that would overwrite `input` (the file the run
+// reads, given as `inputOption`); empty when none does.
+QString reportOverwritesInput(const ReportOptions &options, const QString &input, const QString &inputOption);
