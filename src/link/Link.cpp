@@ -116,7 +116,8 @@ void Link::wskMessage_Close()
         if (wskMessage->State() != Socket::Closed)
             wskMessage->Close();
     });
-    skipFailure([&] { wskMessage->Listen(); });
+    if (listenAfterPeerClose)
+        skipFailure([&] { wskMessage->Listen(); });
     emit peerClosed();
 }
 
