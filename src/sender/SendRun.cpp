@@ -232,8 +232,10 @@ void SendRun::recordOutcome(RecordOutcome outcome)
 
 SendRun::Connection *SendRun::freeConnection() const
 {
+    // A link whose socket still held something would answer "busy" rather
+    // than leave the run waiting for it.
     for (const auto &c : m_connections) {
-        if (c->state == Connection::State::Free && c->link.wskMessage->State() == Socket::Closed)
+        if (c->state == Connection::State::Free)
             return c.get();
     }
     return nullptr;
