@@ -30,6 +30,7 @@ private slots:
     void badEndpointIsLoggedAndWindowGoesOn();
     void highBytesTravelUnchanged();
     void unloadClosesTheSocket();
+    void headlessLinkDoesNotListenAfterPeerClose();
 
 private:
     QByteArray stamp() const { return timeOfDayText(clock.now().time()).toLatin1() + ' '; }
@@ -344,6 +345,29 @@ void tst_Link::unloadClosesTheSocket()
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(window->eventLog().render(), logBefore);
     QTRY_VERIFY(server->isPeerClosed(0));
+}
+
+void tst_Link::headlessLinkDoesNotListenAfterPeerClose()
+{
+    struct Host final : LinkHost
+    {
+        QString port;
+        void InsertLog(const QByteArray &) override {}
+        QString serverAddress() const override { return QStringLiteral("127.0.0.1"); }
+        QString serverPort() const override { return port; }
+        void showReply(const QByteArray &) override {}
+        void showProcessed(qint32) override {}
+    } host;
+    host.port = QString::number(server->port());
+    server->answer = TestServer::Answer::CloseWithoutReply;
+    server->replyAfter = TestRecords::Standard.size();
+    Link link(host);
+    link.listenAfterPeerClose = false;
+    QSignalSpy peerClosed(&link, &Link::peerClosed);
+
+    QCOMPARE(link.SendTCPPacket(TestRecords::Standard), SendResult::Sent);
+    QTRY_COMPARE(peerClosed.count(), 1);
+    QCOMPARE(link.wskMessage->State(), int(Socket::Closed));
 }
 
 QTEST_MAIN(tst_Link)

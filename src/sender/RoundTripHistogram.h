@@ -7,8 +7,8 @@
 // Round-trip times in fixed memory, however long the run: counts in buckets
 // whose bounds grow by 1 % each, from 0.1 microsecond to beyond a day, and
 // the exact least and greatest value. A percentile is read as the middle of
-// its bucket (on a log scale), so it is within 0.5 % of the exact one; at the
-// ends it is the exact least or greatest value.
+// its bucket (on a log scale), or as the least or greatest value when it
+// falls in their bucket: within 1 % of the exact one.
 class RoundTripHistogram
 {
 public:
