@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -63,6 +64,15 @@ QByteArray rawLine(const QByteArray &record)
     return "2007-11-14 13:38:24\tTCPIN\t127.0.0.1:50003\t" + record + '\n';
 }
 
+// Bytes as a printf format that gives them back unchanged.
+QByteArray printfEscaped(const QByteArray &bytes)
+{
+    QByteArray format;
+    for (const char c : bytes)
+        format += '\\' + QByteArray::number(uchar(c), 8).rightJustified(3, '0');
+    return format;
+}
+
 // The minimum record with its own record id, 1 to 999; all frame alike.
 QByteArray numbered(int n)
 {
@@ -97,6 +107,7 @@ private slots:
     void serverThatCannotBeReached();
     void badArguments_data();
     void badArguments();
+    void helpVersionAndBytesAsTyped();
     void periodKeepsItsPace();
     void ctrlCPrintsTheSummary();
     void ctrlCEndsAPendingConnectionAtOnce();
@@ -337,6 +348,48 @@ void tst_Send::badArguments()
     QVERIFY(lines.value(1).startsWith("usage: ipnd-send"));
     QVERIFY(run.log.isEmpty());
     QVERIFY(run.summary.isEmpty());
+}
+
+void tst_Send::helpVersionAndBytesAsTyped()
+{
+    QProcess sender;
+    sender.start(QStringLiteral(IPND_SEND), {"--version"});
+    QVERIFY(sender.waitForFinished(10000));
+    QCOMPARE(sender.exitCode(), 0);
+    QCOMPARE(sender.readAllStandardOutput(), QByteArray("ipnd-send 1.10.23\n"));
+    sender.start(QStringLiteral(IPND_SEND), {"--help"});
+    QVERIFY(sender.waitForFinished(10000));
+    QCOMPARE(sender.exitCode(), 0);
+    QVERIFY(sender.readAllStandardOutput().startsWith("Usage: ipnd-send [options]\n"));
+
+    // Paths beyond ASCII, given in the "--opt=value" form: opened as typed,
+    // and quoted byte for byte when they are not there, even when they are
+    // not UTF-8.
+    QVERIFY(startReceiver({"--quiet"}));
+    const QByteArray name = QFile::encodeName(dir.path()) + "/caf\xc3\xa9.dat";
+    {
+        QFile file;
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(fd >= 0);
+        QVERIFY(file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        file.write(rawLine(TestRecords::Min));
+    }
+    for (const QByteArray &path : {name, QFile::encodeName(dir.path()) + "/caf\xe9.dat"}) {
+        sender.start(QStringLiteral("/bin/sh"),
+                     {"-c", "exec \"$0\" --host=127.0.0.1 --port=\"$1\" --period=0 --replay=\"$(printf \"$2\")\"",
+                      QStringLiteral(IPND_SEND), QString::number(port), QString::fromLatin1(printfEscaped(path))});
+        QVERIFY(sender.waitForFinished(10000));
+        const Run result = collect(sender);
+        if (path == name) {
+            QCOMPARE(result.exitCode, 0);
+            QCOMPARE(result.summary.value(0), QByteArray("summary: records read 1, sent 1, answered 1, unanswered 0, "
+                                                         "not sent 0, lines rejected 0"));
+        } else {
+            QCOMPARE(result.exitCode, 2);
+            QCOMPARE(result.errors.split('\n').value(0),
+                     "ipnd-send: --replay: \"" + path + "\" is not a readable file");
+        }
+    }
 }
 
 void tst_Send::periodKeepsItsPace()
