@@ -40,7 +40,7 @@ endif()
 foreach(program ipnd-send ipnd-receiver)
   execute_process(COMMAND "${STAGE}/bin/${program}" --help RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
                   TIMEOUT 20)
-  if(NOT rc EQUAL 0 OR NOT "${out}${err}" MATCHES "usage: ${program}")
+  if(NOT rc EQUAL 0 OR NOT "${out}${err}" MATCHES "[Uu]sage: ${program}")
     message(FATAL_ERROR "installed ${program} --help: ${rc}: ${out}${err}")
   endif()
 endforeach()
