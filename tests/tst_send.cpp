@@ -400,28 +400,30 @@ void tst_Send::periodKeepsItsPace()
         content += rawLine(TestRecords::Min);
     const QString file = writeFile(QStringLiteral("pace.dat"), content);
 
-    // Not a whole number of milliseconds: the slots' starts are rounded.
+    // Not a whole number of milliseconds: the slots' starts are rounded. Two
+    // connections, so that a reply slowed by a loaded machine does not find
+    // the link busy.
     const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period",
-                          "0.1005", "--count", "20"});
+                          "0.2005", "--count", "10", "--connections", "2"});
 
-    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.exitCode == 0, run.summary.value(0).constData());
     QList<QDateTime> sends;
     for (int i = 0; i < run.log.size(); ++i) {
-        if (run.log[i].startsWith("TCP TCP Originate:"))
+        if (withoutConnection(run.log[i]).startsWith("TCP TCP Originate:"))
             sends.append(run.stamps[i]);
     }
-    QCOMPARE(sends.size(), 20);
-    // Against the schedule: never two sends in one period, none far behind
-    // its slot (the first send may itself be a little late), and the whole
-    // run 19 periods long within 5 %.
+    QCOMPARE(sends.size(), 10);
+    // Against the schedule: never two sends in one period, none early, none
+    // so late that it ran into the next slot (the first send may itself be a
+    // little late), and the whole run 9 periods long.
     for (int k = 1; k < sends.size(); ++k) {
         const qint64 gap = sends[k - 1].msecsTo(sends[k]);
-        QVERIFY2(gap >= 75, qPrintable(QStringLiteral("send %1 came %2 ms after the one before").arg(k).arg(gap)));
-        const qint64 offset = sends.first().msecsTo(sends[k]) - qint64(100.5 * k);
-        QVERIFY2(offset > -25 && offset < 30, qPrintable(QStringLiteral("send %1 is %2 ms off").arg(k).arg(offset)));
+        QVERIFY2(gap >= 50, qPrintable(QStringLiteral("send %1 came %2 ms after the one before").arg(k).arg(gap)));
+        const qint64 offset = sends.first().msecsTo(sends[k]) - qint64(200.5 * k);
+        QVERIFY2(offset > -50 && offset < 150, qPrintable(QStringLiteral("send %1 is %2 ms off").arg(k).arg(offset)));
     }
     const qint64 span = sends.first().msecsTo(sends.last());
-    QVERIFY2(span >= 1814 && span <= 2005, qPrintable(QString::number(span)));
+    QVERIFY2(span >= 1804 - 50 && span <= 1804 + 150, qPrintable(QString::number(span)));
 }
 
 void tst_Send::ctrlCPrintsTheSummary()
@@ -580,15 +582,16 @@ void tst_Send::connectionsTakeRecordsInFileOrder()
 
 void tst_Send::periodsThatFindEveryConnectionBusyAreNotSent()
 {
-    // Replies take 500 ms; records come every 200 ms to two connections:
-    // the third finds both busy, the fourth the first free again.
-    QVERIFY(startReceiver({"--quiet", "--misbehave", "slow:500"}));
+    // Replies take 625 ms; records come every 250 ms to two connections:
+    // the third finds both busy, the fourth the first free again (125 ms
+    // either way for a loaded machine).
+    QVERIFY(startReceiver({"--quiet", "--misbehave", "slow:625"}));
     QByteArray content;
     for (int n = 1; n <= 4; ++n)
         content += rawLine(numbered(n));
     const QString file = writeFile(QStringLiteral("busy.dat"), content);
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0.2",
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0.25",
                           "--connections", "2"});
 
     QCOMPARE(run.exitCode, 1);
