@@ -1,9 +1,9 @@
 #include "console/frmIPNDTCPServer.h"
 
 #include "console/Twips.h"
-#include "platform/AppIcon.h"
+#include "console/platform/AppIcon.h"
 #include "platform/Clock.h"
-#include "platform/FileDialog.h"
+#include "console/platform/QtFileDialog.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
 #include "platform/Version.h"
