@@ -1,9 +1,38 @@
 #include "TestSupport.h"
 
+#include "PendingListener.h"
+
 #include "platform/Convert.h"
+#include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+
 #include <limits>
+
+namespace {
+
+// Serves events the way ipnd-send does, with processEvents and never exec(),
+// until the condition holds; a timer keeps waking the loop so that the
+// deadline is seen.
+template <typename Condition>
+bool dispatchUntil(Condition condition, int timeoutMs = 5000)
+{
+    QTimer wake;
+    wake.start(20);
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition() && !deadline.hasExpired())
+        waitAndDispatchEvents();
+    return condition();
+}
+
+qsizetype openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size();
+}
+
+} // namespace
 
 class tst_Platform : public QObject
 {
@@ -18,6 +47,10 @@ private slots:
     void socketReadsBackWhatWasSet();
     void listenAcceptAndPeerClose();
     void closeRaisesNoEvent();
+    void connectingStatesTellTheTruth_data();
+    void connectingStatesTellTheTruth();
+    void unansweredExchangesLeaveNothingBehind_data();
+    void unansweredExchangesLeaveNothingBehind();
 };
 
 void tst_Platform::wholeNumbers_data()
@@ -179,6 +212,95 @@ void tst_Platform::closeRaisesNoEvent()
     QCOMPARE(emptied.count(), 1);
     QTRY_VERIFY(server.isPeerClosed(0));
     QCOMPARE(closes.count(), 0);
+}
+
+void tst_Platform::connectingStatesTellTheTruth_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QList<int>>("states");
+    QTest::newRow("address") << "127.0.0.1" << QList<int>{Socket::Connecting};
+    QTest::newRow("name") << "localhost" << QList<int>{Socket::ResolvingHost, Socket::Connecting};
+}
+
+void tst_Platform::connectingStatesTellTheTruth()
+{
+    QFETCH(QString, host);
+    QFETCH(QList<int>, states);
+    // The handshake never completes: the listener's queue is full.
+    PendingListener listener;
+    QVERIFY(listener.port() != 0);
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    socket.setConnectTimeout(300);
+    socket.setRemoteHost(host);
+    socket.setRemotePort(listener.port());
+    socket.Connect();
+
+    QList<int> seen{socket.State()};
+    QVERIFY(dispatchUntil([&] {
+        if (seen.last() != socket.State())
+            seen.append(socket.State());
+        return !errors.isEmpty();
+    }));
+    seen.removeLast();
+    QCOMPARE(seen, states);
+    QCOMPARE(errors.first(), (QList<QVariant>{5, QStringLiteral("Connection timed out after 300 ms")}));
+    QCOMPARE(socket.State(), int(Socket::Error));
+    QVERIFY(!socket.isConnecting());
+}
+
+void tst_Platform::unansweredExchangesLeaveNothingBehind_data()
+{
+    QTest::addColumn<bool>("serverCloses");
+    QTest::newRow("no reply: the client gives up") << false;
+    QTest::newRow("server closes: the client listens, then gives up") << true;
+}
+
+void tst_Platform::unansweredExchangesLeaveNothingBehind()
+{
+    QFETCH(bool, serverCloses);
+    TestServer server;
+    server.answer = serverCloses ? TestServer::Answer::CloseWithoutReply : TestServer::Answer::Silent;
+    Socket socket;
+    QSignalSpy closes(&socket, &Socket::closed);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(server.port());
+    const auto exchange = [&] {
+        socket.Connect();
+        if (!dispatchUntil([&] { return socket.State() == Socket::Connected; }))
+            return false;
+        socket.SendData("x");
+        if (serverCloses) {
+            if (!dispatchUntil([&] { return socket.State() == Socket::Closing; }))
+                return false;
+            socket.Close();
+            socket.Listen();
+        }
+        // Closed from outside any event handler, as ipnd-send does.
+        socket.Close();
+        return true;
+    };
+    const auto serverSeesAllClosed = [&](int connections) {
+        return dispatchUntil([&] {
+            for (int i = 0; i < connections; ++i)
+                if (!server.isPeerClosed(i))
+                    return false;
+            return server.connectionCount() == connections;
+        });
+    };
+    QVERIFY(exchange());
+    QVERIFY(serverSeesAllClosed(1));
+    const qsizetype objects = socket.children().size();
+    const qsizetype descriptors = openDescriptors();
+
+    const int connections = 40;
+    for (int i = 1; i < connections; ++i)
+        QVERIFY(exchange());
+
+    QVERIFY(serverSeesAllClosed(connections));
+    QCOMPARE(closes.count(), serverCloses ? connections : 0);
+    QCOMPARE(socket.children().size(), objects);
+    QCOMPARE(openDescriptors(), descriptors);
 }
 
 QTEST_MAIN(tst_Platform)
