@@ -10,6 +10,7 @@
 #include <QDir>
 
 #include <limits>
+#include <sys/socket.h>
 
 namespace {
 
@@ -45,8 +46,10 @@ private slots:
     void socketRefusesWhatItCannotDo_data();
     void socketRefusesWhatItCannotDo();
     void socketReadsBackWhatWasSet();
+    void listenAcceptAndPeerClose_data();
     void listenAcceptAndPeerClose();
     void closeRaisesNoEvent();
+    void packetLargerThanTheSystemTakesAtOnceArrivesWhole();
     void connectingStatesTellTheTruth_data();
     void connectingStatesTellTheTruth();
     void unansweredExchangesLeaveNothingBehind_data();
@@ -161,8 +164,16 @@ void tst_Platform::socketReadsBackWhatWasSet()
     QCOMPARE(socket.RemoteHostIP(), QString());
 }
 
+void tst_Platform::listenAcceptAndPeerClose_data()
+{
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("peer closes") << false;
+    QTest::newRow("peer resets") << true;
+}
+
 void tst_Platform::listenAcceptAndPeerClose()
 {
+    QFETCH(bool, reset);
     Socket socket;
     socket.setLocalPort(0);
     socket.Listen();
@@ -171,6 +182,7 @@ void tst_Platform::listenAcceptAndPeerClose()
     QSignalSpy requests(&socket, &Socket::connectionRequest);
     QSignalSpy arrivals(&socket, &Socket::dataArrival);
     QSignalSpy closes(&socket, &Socket::closed);
+    QSignalSpy errors(&socket, &Socket::error);
 
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, quint16(socket.LocalPort()));
@@ -185,8 +197,16 @@ void tst_Platform::listenAcceptAndPeerClose()
     QTRY_VERIFY(arrivals.count() >= 1);
     QCOMPARE(socket.GetData(), QByteArray("early bytes"));
 
-    peer.disconnectFromHost();
+    if (reset) {
+        // A reset ends the connection as a close does: it is no failure.
+        const linger abortive{1, 0};
+        QVERIFY(::setsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive) == 0);
+        peer.abort();
+    } else {
+        peer.disconnectFromHost();
+    }
     QTRY_COMPARE(closes.count(), 1);
+    QCOMPARE(errors.count(), 0);
     QCOMPARE(socket.State(), int(Socket::Closing));
     socket.Close();
     QCOMPARE(socket.State(), int(Socket::Closed));
@@ -212,6 +232,27 @@ void tst_Platform::closeRaisesNoEvent()
     QCOMPARE(emptied.count(), 1);
     QTRY_VERIFY(server.isPeerClosed(0));
     QCOMPARE(closes.count(), 0);
+}
+
+void tst_Platform::packetLargerThanTheSystemTakesAtOnceArrivesWhole()
+{
+    TestServer server;
+    server.answer = TestServer::Answer::Silent;
+    Socket socket;
+    QSignalSpy connects(&socket, &Socket::connected);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(server.port());
+    socket.Connect();
+    QVERIFY(connects.wait(5000));
+    QByteArray packet(8 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < packet.size(); ++i)
+        packet[i] = char(i * 7 + i / 4099);
+
+    socket.SendData(packet);
+
+    QTRY_COMPARE_WITH_TIMEOUT(server.received(0).size(), packet.size(), 10000);
+    QVERIFY(server.received(0) == packet);
+    QCOMPARE(socket.State(), int(Socket::Connected));
 }
 
 void tst_Platform::connectingStatesTellTheTruth_data()
