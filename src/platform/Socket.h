@@ -7,8 +7,6 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class QSocketNotifier;
 class QTimer;
 
