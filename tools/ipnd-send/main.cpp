@@ -1,6 +1,7 @@
 // ipnd-send: the fixed records and the data-file replay, without a window.
 
 #include "platform/CommandLine.h"
+#include "platform/Dispatch.h"
 #include "platform/StopSignals.h"
 #include "sender/SendOptions.h"
 #include "sender/SendRun.h"
@@ -12,6 +13,7 @@
 
 int main(int argc, char *argv[])
 {
+    preferPlainEventDispatcher();
     QCoreApplication app(argc, argv);
     const ParsedSendArguments parsed = parseSendArguments(CommandLine::byteArguments(argc, argv));
     if (parsed.printed)
