@@ -52,7 +52,7 @@ bool parseMisbehaviour(const QByteArray &text, ReceiverOptions *options)
 QByteArray receiverUsage()
 {
     return "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
-           "[--misbehave none|silent|close|split|slow:MS] [--save DIR] [--quiet]";
+           "[--misbehave none|silent|close|split|slow:MS] [--save DIR] [--verdicts FILE] [--quiet]";
 }
 
 ParsedOptions parseReceiverOptions(const QList<QByteArray> &arguments)
@@ -85,7 +85,8 @@ ParsedOptions parseReceiverOptions(const QList<QByteArray> &arguments)
             options.quiet = true;
             continue;
         }
-        if (name != "--bind" && name != "--port" && name != "--reply" && name != "--misbehave" && name != "--save") {
+        if (name != "--bind" && name != "--port" && name != "--reply" && name != "--misbehave" && name != "--save" &&
+            name != "--verdicts") {
             parsed.error = "unknown option " + name;
             return parsed;
         }
@@ -117,6 +118,12 @@ ParsedOptions parseReceiverOptions(const QList<QByteArray> &arguments)
                 parsed.error = "--misbehave: " + quoted(value) + " is not none, silent, close, split or slow:MS";
                 return parsed;
             }
+        } else if (name == "--verdicts") {
+            if (value.isEmpty()) {
+                parsed.error = "--verdicts: \"\" is not a file name";
+                return parsed;
+            }
+            options.verdictsFile = QString::fromLocal8Bit(value);
         } else {
             if (value.isEmpty()) {
                 parsed.error = "--save: \"\" is not a directory name";

@@ -9,7 +9,7 @@
 
 // The receiver's command line:
 //   ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT]
-//                 [--misbehave none|silent|close|split|slow:MS] [--save DIR] [--quiet]
+//                 [--misbehave none|silent|close|split|slow:MS] [--save DIR] [--verdicts FILE] [--quiet]
 // Each option also takes its value as --option=VALUE; a repeated option's
 // last value counts.
 struct ReceiverOptions
@@ -25,6 +25,7 @@ struct ReceiverOptions
     Misbehaviour misbehaviour = Misbehaviour::None;
     int delay = 0;                        // slow:MS
     QString saveDirectory;                // empty: packets are not saved
+    QString verdictsFile;                 // empty: no JSON line per packet
     bool quiet = false;                   // no line per packet
     bool help = false;                    // --help / -h: print the usage line only
 };

@@ -1,0 +1,112 @@
+// ipnd-gen: writes N test records, valid and broken on purpose, as a RAWLOG
+// or MULTIPKT data file, and optionally a manifest of what each one is.
+
+#include "generator/Generator.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Failed = 1;
+constexpr int BadArguments = 2;
+
+void complain(const QString &line)
+{
+    std::fprintf(stderr, "ipnd-gen: %s\n", line.toLocal8Bit().constData());
+}
+
+// A file written whole or not at all; standard output when no name is given.
+std::unique_ptr<QIODevice> openOutput(const QString &name, QString *error)
+{
+    if (name.isEmpty()) {
+        auto file = std::make_unique<QFile>();
+        if (!file->open(stdout, QIODevice::WriteOnly)) {
+            *error = QStringLiteral("cannot write to standard output");
+            return nullptr;
+        }
+        return file;
+    }
+    auto file = std::make_unique<QSaveFile>(name);
+    if (!file->open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("cannot write \"%1\": %2").arg(name, file->errorString());
+        return nullptr;
+    }
+    return file;
+}
+
+bool finish(QIODevice &device, const QString &name)
+{
+    if (auto *save = qobject_cast<QSaveFile *>(&device)) {
+        if (!save->commit()) {
+            complain(QStringLiteral("cannot write \"%1\": %2").arg(name, save->errorString()));
+            return false;
+        }
+        return true;
+    }
+    static_cast<QFile &>(device).flush();
+    return std::fflush(stdout) == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const ParsedGenArguments parsed = parseGenArguments(CommandLine::byteArguments(argc, argv));
+    if (parsed.outcome == CommandLine::Outcome::Help || parsed.outcome == CommandLine::Outcome::Version)
+        return 0;
+    if (parsed.outcome == CommandLine::Outcome::Error) {
+        complain(parsed.error);
+        return BadArguments;
+    }
+    const GenOptions &options = parsed.options;
+
+    const quint64 seed = options.seed ? *options.seed : QRandomGenerator::system()->generate64();
+    if (!options.seed)
+        std::fprintf(stderr, "ipnd-gen: seed %llu\n", static_cast<unsigned long long>(seed));
+
+    QString error;
+    const std::unique_ptr<QIODevice> data = openOutput(options.output, &error);
+    std::unique_ptr<QIODevice> manifest;
+    if (data && !options.manifest.isEmpty())
+        manifest = openOutput(options.manifest, &error);
+    if (!data || (!options.manifest.isEmpty() && !manifest)) {
+        complain(error);
+        return BadArguments;
+    }
+
+    // A progress line for a run long enough to wait on, on a terminal only.
+    const bool terminal = isatty(STDERR_FILENO);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 shownAt = 0;
+    bool shown = false;
+    auto progress = [&](qint64 made) {
+        if (!terminal || clock.elapsed() < 1000 || (clock.elapsed() - shownAt < 500 && made < options.count))
+            return;
+        shownAt = clock.elapsed();
+        shown = true;
+        std::fprintf(stderr, "\ripnd-gen: %lld of %lld records", static_cast<long long>(made),
+                     static_cast<long long>(options.count));
+        std::fflush(stderr);
+    };
+
+    const bool written = generate(options, seed, *data, manifest.get(), progress, &error);
+    if (shown)
+        std::fputc('\n', stderr);
+    if (!written) {
+        complain(QStringLiteral("cannot write: %1").arg(error));
+        return Failed;
+    }
+    if (!finish(*data, options.output) || (manifest && !finish(*manifest, options.manifest)))
+        return Failed;
+    return 0;
+}
