@@ -164,13 +164,15 @@ Generator::Generator(const GenOptions &options, quint64 seed)
 
 void Generator::advanceStamp()
 {
-    if (++m_second == 86400) {
-        m_second = 0;
-        m_day = m_day.addDays(1);
+    if (++m_second == 86400 || m_stamp[10] != ' ') {
+        if (m_second == 86400) {
+            m_second = 0;
+            m_day = m_day.addDays(1);
+        }
+        const QByteArray date = m_day.toString(Qt::ISODate).toLatin1();
+        std::copy(date.begin(), date.end(), m_stamp);
+        m_stamp[10] = ' ';
     }
-    const QByteArray date = m_day.toString(Qt::ISODate).toLatin1();
-    std::copy(date.begin(), date.end(), m_stamp);
-    m_stamp[10] = ' ';
     const int s = m_second;
     const char digits[6] = {char('0' + s / 36000), char('0' + s / 3600 % 10), char('0' + s / 60 % 60 / 10),
                             char('0' + s / 60 % 10), char('0' + s % 60 / 10), char('0' + s % 10)};
@@ -200,7 +202,7 @@ bool Generator::next(QByteArray &lines, GenItem &item)
 
     const quint32 id = quint32((quint64(m_idStart) + quint64(m_seq - 1) * m_idStep) % 100000000);
     item.seq = m_seq;
-    item.record.clear();
+    item.record.resize(0);
     m_maker.append(item.record, id);
     item.id = item.record.left(8);
     if (fault && isRecordKind(*fault))

@@ -79,7 +79,7 @@ private:
     int m_terminal = 0;
     QDate m_day{2026, 1, 5};
     int m_second = 8 * 3600;
-    char m_stamp[19];
+    char m_stamp[19] = {};
 };
 
 // Replays each record's lines through the same readers and framer that

@@ -130,7 +130,11 @@ void RecordMaker::digits(QByteArray &out, int count)
 
 void RecordMaker::anyNumber(QByteArray &out, int low, int high)
 {
-    out.append(QByteArray::number(m_prng.between(low, high)));
+    const int value = m_prng.between(low, high);
+    int width = 1;
+    for (int rest = value / 10; rest > 0; rest /= 10)
+        ++width;
+    putDigits(out, quint64(value), width);
 }
 
 void RecordMaker::letter(QByteArray &out)

@@ -168,7 +168,8 @@ Result check(const QByteArray &packet)
     result.findings += fieldFindings;
     result.malformed = !result.findings.isEmpty();
 
-    result.recordId = result.record.left(result.record.indexOf('|'));
+    const qsizetype firstSeparator = result.record.indexOf('|');
+    result.recordId = firstSeparator < 0 ? result.record : result.record.left(firstSeparator);
     result.items.append(result.recordId.isEmpty() ? QByteArray("no record id")
                                                   : "record id " + printable(result.recordId));
     return result;

@@ -215,7 +215,7 @@ QList<Finding> checkRecord(QByteArrayView record)
     const qsizetype count = record.count('|') + 1;
     if (count != FieldCount) {
         findings.append(Finding{Kind::fieldCount(count), 0,
-                                QByteArray::number(count) + " fields, " + QByteArray::number(FieldCount) + " expected"});
+                                QByteArray::number(count) + (count == 1 ? " field, " : " fields, ") + QByteArray::number(FieldCount) + " expected"});
         return findings;
     }
     qsizetype start = 0;
