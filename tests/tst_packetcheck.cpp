@@ -74,6 +74,8 @@ private slots:
     void completeness();
     void printableText_data();
     void printableText();
+    void fieldContent_data();
+    void fieldContent();
 };
 
 void tst_PacketCheck::checks_data()
@@ -320,6 +322,64 @@ void tst_PacketCheck::printableText()
     QFETCH(QByteArray, text);
 
     QCOMPARE(PacketCheck::printable(bytes), text);
+}
+
+// One field against the table: the kind of the first failing check of its
+// bytes, its width and its content; empty when the value is good.
+void tst_PacketCheck::fieldContent_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("kind");
+
+    const QByteArray good;
+    QTest::newRow("empty id") << 1 << QByteArray() << good;
+    QTest::newRow("id 8 digits") << 1 << QByteArray("00000000") << good;
+    QTest::newRow("id 7 digits") << 1 << QByteArray("0000000") << QByteArray("not-digits");
+    QTest::newRow("id 9 digits") << 1 << QByteArray("000000000") << QByteArray("too-wide");
+    QTest::newRow("ref digits") << 2 << QByteArray("1") << good;
+    QTest::newRow("ref with blank") << 2 << QByteArray("12 4") << QByteArray("not-digits");
+    QTest::newRow("leap day") << 3 << QByteArray("2024-02-29") << good;
+    QTest::newRow("no leap day") << 3 << QByteArray("2023-02-29") << QByteArray("bad-date");
+    QTest::newRow("date with slashes") << 3 << QByteArray("2023/02/28") << QByteArray("bad-date");
+    QTest::newRow("last second") << 4 << QByteArray("23:59:59") << good;
+    QTest::newRow("hour 24") << 4 << QByteArray("24:00:00") << QByteArray("bad-date");
+    QTest::newRow("short time") << 4 << QByteArray("9:00:00") << QByteArray("bad-date");
+    QTest::newRow("date and time") << 46 << QByteArray("1999-12-31 11:11:00") << good;
+    QTest::newRow("date and time with T") << 46 << QByteArray("1999-12-31T11:11:00") << QByteArray("bad-date");
+    QTest::newRow("capital") << 6 << QByteArray("A") << good;
+    QTest::newRow("small letter") << 27 << QByteArray("a") << QByteArray("bad-code");
+    QTest::newRow("two capitals") << 38 << QByteArray("LE") << good;
+    QTest::newRow("one capital for two") << 38 << QByteArray("L") << QByteArray("bad-code");
+    QTest::newRow("flag T") << 39 << QByteArray("T") << good;
+    QTest::newRow("flag X") << 53 << QByteArray("X") << QByteArray("bad-flag");
+    QTest::newRow("state NT") << 36 << QByteArray("NT") << good;
+    QTest::newRow("state small") << 51 << QByteArray("vic") << QByteArray("bad-state");
+    QTest::newRow("postcode") << 37 << QByteArray("0800") << good;
+    QTest::newRow("postcode of 3") << 37 << QByteArray("800") << QByteArray("not-digits");
+    QTest::newRow("network code of 2") << 49 << QByteArray("99") << QByteArray("not-digits");
+    QTest::newRow("text of every kind") << 9 << QByteArray("*Address Not_Available-1:*") << good;
+    QTest::newRow("text with a dot") << 9 << QByteArray("St. Kilda") << QByteArray("bad-char");
+    QTest::newRow("DEL byte") << 9 << QByteArray("a\x7f") << QByteArray("bad-char");
+    QTest::newRow("byte before width") << 6 << QByteArray("\x01\x01") << QByteArray("bad-char");
+    QTest::newRow("width before content") << 39 << QByteArray("TT") << QByteArray("too-wide");
+}
+
+void tst_PacketCheck::fieldContent()
+{
+    QFETCH(int, field);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, kind);
+
+    const std::optional<FieldTable::Finding> finding = FieldTable::checkField(field, value);
+    QCOMPARE(finding ? finding->kind : QByteArray(), kind);
+    if (finding)
+        QCOMPARE(finding->field, field);
+    // The same in a whole record: that one finding and no other.
+    const QList<FieldTable::Finding> inRecord = FieldTable::checkRecord(withField(TestRecords::Min, field, value));
+    QCOMPARE(inRecord.size(), finding ? 1 : 0);
+    if (finding)
+        QCOMPARE(inRecord.constFirst(), *finding);
 }
 
 QTEST_GUILESS_MAIN(tst_PacketCheck)
