@@ -31,9 +31,17 @@ public:
         return result;
     }
 
-    // 0 to n - 1 (n > 0). The modulo bias is below 2^-40 for the small n
-    // used here, and the result is the same everywhere.
-    quint64 below(quint64 n) { return next() % n; }
+    // 0 to n - 1 (n > 0): the high 64 bits of next() * n, in plain integer
+    // arithmetic so that the result is the same everywhere. The bias is
+    // below 2^-30 for the n used here.
+    quint64 below(quint64 n)
+    {
+        const quint64 x = next();
+        const quint64 xl = x & 0xffffffffU, xh = x >> 32, nl = n & 0xffffffffU, nh = n >> 32;
+        const quint64 ll = xl * nl, lh = xl * nh, hl = xh * nl, hh = xh * nh;
+        const quint64 mid = (ll >> 32) + (lh & 0xffffffffU) + (hl & 0xffffffffU);
+        return hh + (lh >> 32) + (hl >> 32) + (mid >> 32);
+    }
     int between(int low, int high) { return low + int(below(quint64(high - low + 1))); }
     bool chance(int percent) { return below(100) < quint64(percent); }
 

@@ -3,6 +3,7 @@
 #include "testpackets/FieldTable.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -61,36 +62,6 @@ W pick(Prng &prng, const W (&list)[N])
     return list[prng.below(N)];
 }
 
-void put(QByteArray &out, W text)
-{
-    out.append(text.data(), qsizetype(text.size()));
-}
-
-void putDigits(QByteArray &out, quint64 value, int width)
-{
-    char buffer[24];
-    for (int i = width - 1; i >= 0; --i) {
-        buffer[i] = char('0' + value % 10);
-        value /= 10;
-    }
-    out.append(buffer, width);
-}
-
-// Telephone numbers in the ranges set aside for fiction and drama.
-void fixedNumber(QByteArray &out, Prng &prng, char area)
-{
-    out.append('0');
-    out.append(area);
-    out.append("55500", 5);
-    putDigits(out, prng.below(1000), 3);
-}
-
-void mobileNumber(QByteArray &out, Prng &prng)
-{
-    out.append("049157", 6);
-    putDigits(out, prng.below(10000), 4);
-}
-
 } // namespace
 
 RecordMaker::Shape RecordMaker::pickShape()
@@ -99,127 +70,143 @@ RecordMaker::Shape RecordMaker::pickShape()
     return n < 9 ? Shape::FullAddress : n < 13 ? Shape::NoAddress : n < 18 ? Shape::Mobile : Shape::FullWidth;
 }
 
-void RecordMaker::date(QByteArray &out)
+void RecordMaker::date()
 {
     const int year = m_prng.between(1995, 2026);
     const int month = m_prng.between(1, 12);
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     const int days = DaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
-    putDigits(out, quint64(year), 4);
-    out.append('-');
-    putDigits(out, quint64(month), 2);
-    out.append('-');
-    putDigits(out, quint64(m_prng.between(1, days)), 2);
+    putDigits(quint64(year), 4);
+    putChar('-');
+    putDigits(quint64(month), 2);
+    putChar('-');
+    putDigits(quint64(m_prng.between(1, days)), 2);
 }
 
-void RecordMaker::time(QByteArray &out)
+void RecordMaker::time()
 {
     const quint64 seconds = m_prng.below(86400);
-    putDigits(out, seconds / 3600, 2);
-    out.append(':');
-    putDigits(out, seconds / 60 % 60, 2);
-    out.append(':');
-    putDigits(out, seconds % 60, 2);
+    putDigits(seconds / 3600, 2);
+    putChar(':');
+    putDigits(seconds / 60 % 60, 2);
+    putChar(':');
+    putDigits(seconds % 60, 2);
 }
 
-void RecordMaker::digits(QByteArray &out, int count)
+void RecordMaker::digits(int count)
 {
     for (int i = 0; i < count; ++i)
-        out.append(char('0' + m_prng.below(10)));
+        putChar(char('0' + m_prng.below(10)));
 }
 
-void RecordMaker::anyNumber(QByteArray &out, int low, int high)
+void RecordMaker::fixedNumber(char area)
+{
+    // Telephone numbers in the ranges set aside for fiction and drama.
+    putChar('0');
+    putChar(area);
+    put("55500");
+    putDigits(m_prng.below(1000), 3);
+}
+
+void RecordMaker::mobileNumber()
+{
+    put("049157");
+    putDigits(m_prng.below(10000), 4);
+}
+
+void RecordMaker::anyNumber(int low, int high)
 {
     const int value = m_prng.between(low, high);
     int width = 1;
     for (int rest = value / 10; rest > 0; rest /= 10)
         ++width;
-    putDigits(out, quint64(value), width);
-}
-
-void RecordMaker::letter(QByteArray &out)
-{
-    out.append(char('A' + m_prng.below(26)));
+    putDigits(quint64(value), width);
 }
 
 // Exactly `width` text characters, ending in a letter.
-void RecordMaker::text(QByteArray &out, int width)
+void RecordMaker::text(int width)
 {
-    const qsizetype start = out.size();
     const W name = pick(m_prng, Surnames);
-    while (out.size() - start < width) {
-        put(out, name);
-        out.append(' ');
-        put(out, Filler);
+    char *const end = m_p + width;
+    while (m_p < end) {
+        for (const W part : {name, W(" "), Filler}) {
+            const std::size_t n = std::min(part.size(), std::size_t(end - m_p));
+            std::memcpy(m_p, part.data(), n);
+            m_p += n;
+        }
     }
-    out.truncate(start + width);
-    if (out.back() < 'A')
-        out.back() = 'Z';
+    if (m_p[-1] < 'A')
+        m_p[-1] = 'Z';
 }
 
 void RecordMaker::append(QByteArray &out, quint32 id, Shape shape)
 {
+    const qsizetype start = out.size();
+    out.resize(start + LongestRecord);
+    m_p = out.data() + start;
     m_state = int(m_prng.below(shape == Shape::FullWidth ? ThreeLetterStates : std::size(States)));
     for (int number = 1; number <= FieldTable::FieldCount; ++number) {
         if (number > 1)
-            out.append('|');
+            putChar('|');
         if (shape == Shape::FullWidth)
-            fullWidth(out, number, id);
+            fullWidth(number, id);
         else
-            field(out, number, shape, id);
+            field(number, shape, id);
     }
+    out.resize(m_p - out.constData());
+    m_p = nullptr;
 }
 
-void RecordMaker::field(QByteArray &out, int number, Shape shape, quint32 id)
+void RecordMaker::field(int number, Shape shape, quint32 id)
 {
     const StateInfo &state = States[m_state];
     // Fields every shape fills alike.
     switch (number) {
     case 1:
-        putDigits(out, id, 8);
+        putDigits(id, 8);
         return;
     case 2:
-        anyNumber(out, 10000, 9999999);
+        anyNumber(10000, 9999999);
         return;
     case 3:
-        date(out);
+        date();
         return;
     case 4:
-        time(out);
+        time();
         return;
     case 5:
         if (shape == Shape::Mobile)
-            mobileNumber(out, m_prng);
+            mobileNumber();
         else
-            fixedNumber(out, m_prng, state.area);
+            fixedNumber(state.area);
         return;
     case 25:
-        out.append('0');
+        putChar('0');
         return;
     case 26:
-        out.append('1');
+        putChar('1');
         return;
     case 49:
-        putDigits(out, m_prng.below(1000), 3);
+        putDigits(m_prng.below(1000), 3);
         return;
     case 50:
-        put(out, shape == Shape::Mobile ? pick(m_prng, MobileAreas) : state.network);
+        put(shape == Shape::Mobile ? pick(m_prng, MobileAreas) : state.network);
         return;
     case 51:
-        put(out, state.name);
+        put(state.name);
         return;
     }
 
     if (shape == Shape::NoAddress) {
         if (number == 9 || number == 34)
-            put(out, NoAddress);
+            put(NoAddress);
         return;
     }
     if (shape == Shape::Mobile) {
         if (number == 40)
-            out.append("MOBIL", 5);
+            put("MOBIL");
         else if (number == 45)
-            put(out, pick(m_prng, Providers));
+            put(pick(m_prng, Providers));
         return;
     }
 
@@ -228,170 +215,170 @@ void RecordMaker::field(QByteArray &out, int number, Shape shape, quint32 id)
     switch (number) {
     case 6:
     case 27:
-        letter(out);
+        letter();
         return;
     case 7:
-        put(out, pick(m_prng, GivenNames));
+        put(pick(m_prng, GivenNames));
         return;
     case 8:
-        put(out, pick(m_prng, Surnames));
+        put(pick(m_prng, Surnames));
         return;
     case 9: // the name the number is listed under
         if (m_prng.chance(50)) {
-            put(out, pick(m_prng, GivenNames));
-            out.append(' ');
-            put(out, pick(m_prng, Surnames));
+            put(pick(m_prng, GivenNames));
+            putChar(' ');
+            put(pick(m_prng, Surnames));
         } else {
-            out.append("The ", 4);
-            put(out, pick(m_prng, Surnames));
-            out.append(' ');
-            put(out, pick(m_prng, Businesses));
+            put("The ");
+            put(pick(m_prng, Surnames));
+            putChar(' ');
+            put(pick(m_prng, Businesses));
         }
         return;
     case 10:
-        put(out, pick(m_prng, Titles));
+        put(pick(m_prng, Titles));
         return;
     case 11:
         if (m_prng.chance(40))
-            put(out, pick(m_prng, BuildingTypes));
+            put(pick(m_prng, BuildingTypes));
         return;
     case 12:
     case 14:
-        if (!out.endsWith("||") && m_prng.chance(number == 12 ? 60 : 30))
-            anyNumber(out, 1, 999);
+        if (!previousEmpty() && m_prng.chance(number == 12 ? 60 : 30))
+            anyNumber(1, 999);
         return;
     case 13:
     case 15:
     case 18:
-        if (!out.endsWith("||") && m_prng.chance(30))
-            out.append(char('A' + m_prng.below(6)));
+        if (!previousEmpty() && m_prng.chance(30))
+            putChar(char('A' + m_prng.below(6)));
         return;
     case 16:
         if (m_prng.chance(30))
-            put(out, pick(m_prng, FloorTypes));
+            put(pick(m_prng, FloorTypes));
         return;
     case 17:
-        if (!out.endsWith("||"))
-            anyNumber(out, 1, 120);
+        if (!previousEmpty())
+            anyNumber(1, 120);
         return;
     case 19:
         if (m_prng.chance(30))
-            put(out, pick(m_prng, Properties));
+            put(pick(m_prng, Properties));
         return;
     case 21:
-        anyNumber(out, 1, 9999);
+        anyNumber(1, 9999);
         return;
     case 22:
         if (m_prng.chance(15))
-            out.append(char('A' + m_prng.below(4)));
+            putChar(char('A' + m_prng.below(4)));
         return;
     case 23:
         if (m_prng.chance(20))
-            anyNumber(out, 1, 9999);
+            anyNumber(1, 9999);
         return;
     case 28:
-        put(out, pick(m_prng, Streets));
+        put(pick(m_prng, Streets));
         return;
     case 29:
-        put(out, pick(m_prng, StreetTypes));
+        put(pick(m_prng, StreetTypes));
         return;
     case 34:
-        put(out, pick(m_prng, Localities));
+        put(pick(m_prng, Localities));
         return;
     case 35:
-        put(out, pick(m_prng, Districts));
+        put(pick(m_prng, Districts));
         return;
     case 36:
-        put(out, state.name);
+        put(state.name);
         return;
     case 37:
-        putDigits(out, quint64(m_prng.between(state.postcodeLow, state.postcodeHigh)), 4);
+        putDigits(quint64(m_prng.between(state.postcodeLow, state.postcodeHigh)), 4);
         return;
     case 38:
-        letter(out);
-        letter(out);
+        letter();
+        letter();
         return;
     case 39:
         if (m_prng.chance(30))
-            out.append(m_prng.chance(50) ? 'T' : 'F');
+            putChar(m_prng.chance(50) ? 'T' : 'F');
         return;
     case 40:
-        put(out, pick(m_prng, ServiceTypes));
+        put(pick(m_prng, ServiceTypes));
         return;
     case 41:
         if (m_prng.chance(40)) {
-            out.append("The ", 4);
-            put(out, pick(m_prng, Surnames));
-            out.append(' ');
-            put(out, pick(m_prng, Businesses));
+            put("The ");
+            put(pick(m_prng, Surnames));
+            putChar(' ');
+            put(pick(m_prng, Businesses));
         }
         return;
     case 43:
         if (m_prng.chance(50))
-            fixedNumber(out, m_prng, state.area);
+            fixedNumber(state.area);
         return;
     case 44:
         if (m_prng.chance(20))
-            putDigits(out, m_prng.below(1000), 3);
+            putDigits(m_prng.below(1000), 3);
         return;
     case 45:
-        put(out, pick(m_prng, Providers));
+        put(pick(m_prng, Providers));
         return;
     case 46:
     case 47:
-        date(out);
-        out.append(' ');
-        time(out);
+        date();
+        putChar(' ');
+        time();
         return;
     case 48:
     case 52:
     case 53:
-        out.append(m_prng.chance(50) ? 'T' : 'F');
+        putChar(m_prng.chance(50) ? 'T' : 'F');
         return;
     default: // 20, 24, 30 to 33, 42: empty, as in most real records
         return;
     }
 }
 
-void RecordMaker::fullWidth(QByteArray &out, int number, quint32 id)
+void RecordMaker::fullWidth(int number, quint32 id)
 {
     const FieldTable::Field &f = FieldTable::field(number);
     using C = FieldTable::Content;
     switch (f.content) {
     case C::EightDigits:
-        putDigits(out, id, 8);
+        putDigits(id, 8);
         return;
     case C::Digits:
     case C::ThreeDigits:
     case C::Postcode:
-        digits(out, f.width);
+        digits(f.width);
         return;
     case C::Date:
-        date(out);
+        date();
         return;
     case C::Time:
-        time(out);
+        time();
         return;
     case C::DateTime:
-        date(out);
-        out.append(' ');
-        time(out);
+        date();
+        putChar(' ');
+        time();
         return;
     case C::Letter:
-        letter(out);
+        letter();
         return;
     case C::TwoLetters:
-        letter(out);
-        letter(out);
+        letter();
+        letter();
         return;
     case C::Flag:
-        out.append(m_prng.chance(50) ? 'T' : 'F');
+        putChar(m_prng.chance(50) ? 'T' : 'F');
         return;
     case C::State:
-        put(out, States[m_state].name);
+        put(States[m_state].name);
         return;
     case C::Text:
-        text(out, f.width);
+        text(f.width);
         return;
     }
 }
@@ -444,12 +431,9 @@ void RecordMaker::breakRecord(QByteArray &record, GenKind kind)
         break;
     case GenKind::TooWide: {
         const int n = choose(of({C::Text, C::Digits}));
-        QByteArray value;
-        if (FieldTable::field(n).content == C::Digits)
-            digits(value, FieldTable::field(n).width + 1);
-        else
-            text(value, FieldTable::field(n).width + 1);
-        fields[n - 1] = value;
+        const int width = FieldTable::field(n).width + 1;
+        fields[n - 1] = FieldTable::field(n).content == C::Digits ? made([&] { digits(width); })
+                                                                   : made([&] { text(width); });
         break;
     }
     case GenKind::BadChar: {
@@ -464,8 +448,8 @@ void RecordMaker::breakRecord(QByteArray &record, GenKind kind)
     case GenKind::NotDigits: {
         const int n = choose(of({C::Digits, C::ThreeDigits, C::Postcode}));
         const FieldTable::Field &f = FieldTable::field(n);
-        QByteArray value;
-        digits(value, f.content == C::Digits ? m_prng.between(1, f.width) : f.width);
+        const int width = f.content == C::Digits ? m_prng.between(1, f.width) : f.width;
+        QByteArray value = made([&] { digits(width); });
         value[qsizetype(m_prng.below(quint64(value.size())))] = char('A' + m_prng.below(26));
         fields[n - 1] = value;
         break;
@@ -479,11 +463,9 @@ void RecordMaker::breakRecord(QByteArray &record, GenKind kind)
         } else if (content == C::Date) {
             value = bytes(pick(m_prng, BadDates));
         } else if (m_prng.chance(50)) {
-            value = bytes(pick(m_prng, BadDates)) + ' ';
-            time(value);
+            value = bytes(pick(m_prng, BadDates)) + ' ' + made([this] { time(); });
         } else {
-            date(value);
-            value += ' ' + bytes(pick(m_prng, BadTimes)).left(8);
+            value = made([this] { date(); }) + ' ' + bytes(pick(m_prng, BadTimes));
         }
         fields[n - 1] = value;
         break;

@@ -5,6 +5,9 @@
 
 #include <QByteArray>
 
+#include <cstring>
+#include <string_view>
+
 // Makes IPND records that look like real ones but carry nobody's details:
 // every value comes from small built-in lists and number ranges. Valid
 // records obey the field table in every field; a broken record differs from
@@ -33,15 +36,48 @@ public:
     void breakRecord(QByteArray &record, GenKind kind);
 
 private:
-    void field(QByteArray &out, int number, Shape shape, quint32 id);
-    void fullWidth(QByteArray &out, int number, quint32 id);
-    void date(QByteArray &out);
-    void time(QByteArray &out);
-    void digits(QByteArray &out, int count);
-    void anyNumber(QByteArray &out, int low, int high);
-    void text(QByteArray &out, int width);
-    void letter(QByteArray &out);
+    // Valid records are written straight into the output, through m_p.
+    static constexpr qsizetype LongestRecord = 713;
+
+    void field(int number, Shape shape, quint32 id);
+    void fullWidth(int number, quint32 id);
+    void date();
+    void time();
+    void digits(int count);
+    void anyNumber(int low, int high);
+    void text(int width);
+    void letter() { putChar(char('A' + m_prng.below(26))); }
+    void fixedNumber(char area);
+    void mobileNumber();
+    bool previousEmpty() const { return m_p[-1] == '|' && m_p[-2] == '|'; }
+    void putChar(char c) { *m_p++ = c; }
+    void put(std::string_view text)
+    {
+        std::memcpy(m_p, text.data(), text.size());
+        m_p += text.size();
+    }
+    void putDigits(quint64 value, int width)
+    {
+        for (int i = width - 1; i >= 0; --i) {
+            m_p[i] = char('0' + value % 10);
+            value /= 10;
+        }
+        m_p += width;
+    }
+    // What `write` writes, as bytes of their own (at most 128).
+    template <typename Write>
+    QByteArray made(Write write)
+    {
+        char buffer[128];
+        char *const saved = m_p;
+        m_p = buffer;
+        write();
+        const QByteArray bytes(buffer, m_p - buffer);
+        m_p = saved;
+        return bytes;
+    }
 
     Prng &m_prng;
     int m_state = 0; // index of the state of the record being made
+    char *m_p = nullptr;
 };
