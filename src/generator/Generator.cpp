@@ -8,6 +8,7 @@
 #include <QIODevice>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -22,14 +23,6 @@ const QString Output = QStringLiteral("output");
 QString quoted(const QString &text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-QString kindList(const QList<GenKind> &kinds)
-{
-    QStringList names;
-    for (const GenKind kind : kinds)
-        names << QString::fromLatin1(kindName(kind));
-    return names.join(QLatin1String(", "));
 }
 
 // Where a RAWLOG line's record begins: a time stamp and two more log fields,
@@ -70,9 +63,10 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
     p.addOption({Invalid, QStringLiteral("Share of records broken in exactly one way, 0 to 1 (default 0)."),
                  QStringLiteral("FRACTION")});
     p.addOption({Kinds, QStringLiteral("Kinds of break to draw from, comma-separated (default: every kind that "
-                                       "fits the format): ") + kindList(kindsFor(DataFormat::RawLog)) +
-                            QStringLiteral(" for rawlog; part-out-of-range, duplicate-part, missing-part, "
-                                           "terminal-change and bad-header for multipkt."),
+                                       "fits the format). In the record: field-count-52, field-count-54, too-wide, "
+                                       "bad-char, not-digits, bad-date, bad-flag, bad-state, bad-code. In a rawlog "
+                                       "line: bad-timestamp, bad-header. In a multipkt line: bad-header, "
+                                       "part-out-of-range, duplicate-part, missing-part, terminal-change."),
                  QStringLiteral("K,...")});
     p.addOption({Manifest, QStringLiteral("Write a JSON Lines manifest to FILE: seq, id, expect and whether a "
                                           "replay hands the record to the receiver."),
@@ -204,7 +198,8 @@ bool Generator::next(QByteArray &lines, GenItem &item)
     item.seq = m_seq;
     item.record.resize(0);
     m_maker.append(item.record, id);
-    item.id = item.record.left(8);
+    item.id.resize(8);
+    std::memcpy(item.id.data(), item.record.constData(), 8);
     if (fault && isRecordKind(*fault))
         m_maker.breakRecord(item.record, *fault);
     item.expect = fault ? kindName(*fault) : QByteArray("valid");
@@ -364,7 +359,6 @@ bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevic
     QByteArray out;
     QByteArray manifestOut;
     out.reserve(Chunk + 8 * 1024);
-    QByteArray lines;
     GenItem item;
     auto flush = [error](QIODevice &device, QByteArray &bytes) {
         if (bytes.isEmpty())
@@ -378,12 +372,11 @@ bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevic
     };
 
     while (true) {
-        lines.resize(0);
-        if (!generator.next(lines, item))
+        const qsizetype before = out.size();
+        if (!generator.next(out, item))
             break;
-        out += lines;
         if (check)
-            manifestOut += manifestLine(item, check->arrives(lines, item.record));
+            manifestOut += manifestLine(item, check->arrives(out.sliced(before), item.record));
         if (out.size() >= Chunk && !flush(data, out))
             return false;
         if (manifest && manifestOut.size() >= Chunk && !flush(*manifest, manifestOut))

@@ -145,199 +145,207 @@ void RecordMaker::append(QByteArray &out, quint32 id, Shape shape)
     out.resize(start + LongestRecord);
     m_p = out.data() + start;
     m_state = int(m_prng.below(shape == Shape::FullWidth ? ThreeLetterStates : std::size(States)));
-    for (int number = 1; number <= FieldTable::FieldCount; ++number) {
-        if (number > 1)
-            putChar('|');
-        if (shape == Shape::FullWidth)
+    switch (shape) {
+    case Shape::FullAddress:
+        head(id, false);
+        fullAddress();
+        break;
+    case Shape::NoAddress:
+        head(id, false);
+        noAddress();
+        break;
+    case Shape::Mobile:
+        head(id, true);
+        mobile();
+        break;
+    case Shape::FullWidth:
+        for (int number = 1; number <= FieldTable::FieldCount; ++number) {
+            if (number > 1)
+                putChar('|');
             fullWidth(number, id);
-        else
-            field(number, shape, id);
+        }
+        break;
     }
     out.resize(m_p - out.constData());
     m_p = nullptr;
 }
 
-void RecordMaker::field(int number, Shape shape, quint32 id)
+// Fields 1 to 5, which every shape fills: id, reference, date, time, number.
+void RecordMaker::head(quint32 id, bool mobileService)
+{
+    putDigits(id, 8);
+    putChar('|');
+    anyNumber(10000, 9999999);
+    putChar('|');
+    date();
+    putChar('|');
+    time();
+    putChar('|');
+    if (mobileService)
+        mobileNumber();
+    else
+        fixedNumber(States[m_state].area);
+}
+
+// Fields 49 to 53 of a record without address: network code, name, state
+// and two empty flags.
+void RecordMaker::network(std::string_view name)
+{
+    putDigits(m_prng.below(1000), 3);
+    putChar('|');
+    put(name);
+    putChar('|');
+    put(States[m_state].name);
+    separators(2);
+}
+
+void RecordMaker::noAddress()
+{
+    separators(4); // to field 9
+    put(NoAddress);
+    separators(16); // to field 25
+    put("0|1");
+    separators(8); // to field 34
+    put(NoAddress);
+    separators(15); // to field 49
+    network(States[m_state].network);
+}
+
+void RecordMaker::mobile()
+{
+    separators(20); // to field 25
+    put("0|1");
+    separators(14); // to field 40
+    put("MOBIL");
+    separators(5); // to field 45
+    put(pick(m_prng, Providers));
+    separators(4); // to field 49
+    network(pick(m_prng, MobileAreas));
+}
+
+// Fields 6 to 53 of a fixed line with a full address; some parts of an
+// address are there only sometimes.
+void RecordMaker::fullAddress()
 {
     const StateInfo &state = States[m_state];
-    // Fields every shape fills alike.
-    switch (number) {
-    case 1:
-        putDigits(id, 8);
-        return;
-    case 2:
-        anyNumber(10000, 9999999);
-        return;
-    case 3:
-        date();
-        return;
-    case 4:
-        time();
-        return;
-    case 5:
-        if (shape == Shape::Mobile)
-            mobileNumber();
-        else
-            fixedNumber(state.area);
-        return;
-    case 25:
-        putChar('0');
-        return;
-    case 26:
-        putChar('1');
-        return;
-    case 49:
-        putDigits(m_prng.below(1000), 3);
-        return;
-    case 50:
-        put(shape == Shape::Mobile ? pick(m_prng, MobileAreas) : state.network);
-        return;
-    case 51:
-        put(state.name);
-        return;
-    }
-
-    if (shape == Shape::NoAddress) {
-        if (number == 9 || number == 34)
-            put(NoAddress);
-        return;
-    }
-    if (shape == Shape::Mobile) {
-        if (number == 40)
-            put("MOBIL");
-        else if (number == 45)
-            put(pick(m_prng, Providers));
-        return;
-    }
-
-    // A fixed line with a full address; some parts of an address are there
-    // only sometimes.
-    switch (number) {
-    case 6:
-    case 27:
-        letter();
-        return;
-    case 7:
-        put(pick(m_prng, GivenNames));
-        return;
-    case 8:
+    auto business = [this] {
+        put("The ");
         put(pick(m_prng, Surnames));
-        return;
-    case 9: // the name the number is listed under
-        if (m_prng.chance(50)) {
-            put(pick(m_prng, GivenNames));
-            putChar(' ');
-            put(pick(m_prng, Surnames));
-        } else {
-            put("The ");
-            put(pick(m_prng, Surnames));
-            putChar(' ');
-            put(pick(m_prng, Businesses));
-        }
-        return;
-    case 10:
-        put(pick(m_prng, Titles));
-        return;
-    case 11:
-        if (m_prng.chance(40))
-            put(pick(m_prng, BuildingTypes));
-        return;
-    case 12:
-    case 14:
-        if (!previousEmpty() && m_prng.chance(number == 12 ? 60 : 30))
-            anyNumber(1, 999);
-        return;
-    case 13:
-    case 15:
-    case 18:
-        if (!previousEmpty() && m_prng.chance(30))
+        putChar(' ');
+        put(pick(m_prng, Businesses));
+    };
+    auto flag = [this] { putChar(m_prng.chance(50) ? 'T' : 'F'); };
+
+    putChar('|'); // 6
+    letter();
+    putChar('|'); // 7
+    put(pick(m_prng, GivenNames));
+    putChar('|'); // 8
+    put(pick(m_prng, Surnames));
+    putChar('|'); // 9: the name the number is listed under
+    if (m_prng.chance(50)) {
+        put(pick(m_prng, GivenNames));
+        putChar(' ');
+        put(pick(m_prng, Surnames));
+    } else {
+        business();
+    }
+    putChar('|'); // 10
+    put(pick(m_prng, Titles));
+    putChar('|'); // 11 to 15: building type, numbers and suffixes
+    const bool building = m_prng.chance(40);
+    if (building)
+        put(pick(m_prng, BuildingTypes));
+    putChar('|');
+    const bool first = building && m_prng.chance(60);
+    if (first)
+        anyNumber(1, 999);
+    putChar('|');
+    const bool suffix = first && m_prng.chance(30);
+    if (suffix)
+        putChar(char('A' + m_prng.below(6)));
+    putChar('|');
+    const bool second = suffix && m_prng.chance(30);
+    if (second)
+        anyNumber(1, 999);
+    putChar('|');
+    if (second && m_prng.chance(30))
+        putChar(char('A' + m_prng.below(6)));
+    putChar('|'); // 16 to 18: floor type, number, suffix
+    const bool floor = m_prng.chance(30);
+    if (floor) {
+        put(pick(m_prng, FloorTypes));
+        putChar('|');
+        anyNumber(1, 120);
+        putChar('|');
+        if (m_prng.chance(30))
             putChar(char('A' + m_prng.below(6)));
-        return;
-    case 16:
-        if (m_prng.chance(30))
-            put(pick(m_prng, FloorTypes));
-        return;
-    case 17:
-        if (!previousEmpty())
-            anyNumber(1, 120);
-        return;
-    case 19:
-        if (m_prng.chance(30))
-            put(pick(m_prng, Properties));
-        return;
-    case 21:
+    } else {
+        separators(2);
+    }
+    putChar('|'); // 19
+    if (m_prng.chance(30))
+        put(pick(m_prng, Properties));
+    separators(2); // 21, after an empty 20
+    anyNumber(1, 9999);
+    putChar('|'); // 22
+    if (m_prng.chance(15))
+        putChar(char('A' + m_prng.below(4)));
+    putChar('|'); // 23
+    if (m_prng.chance(20))
         anyNumber(1, 9999);
-        return;
-    case 22:
-        if (m_prng.chance(15))
-            putChar(char('A' + m_prng.below(4)));
-        return;
-    case 23:
-        if (m_prng.chance(20))
-            anyNumber(1, 9999);
-        return;
-    case 28:
-        put(pick(m_prng, Streets));
-        return;
-    case 29:
-        put(pick(m_prng, StreetTypes));
-        return;
-    case 34:
-        put(pick(m_prng, Localities));
-        return;
-    case 35:
-        put(pick(m_prng, Districts));
-        return;
-    case 36:
-        put(state.name);
-        return;
-    case 37:
-        putDigits(quint64(m_prng.between(state.postcodeLow, state.postcodeHigh)), 4);
-        return;
-    case 38:
-        letter();
-        letter();
-        return;
-    case 39:
-        if (m_prng.chance(30))
-            putChar(m_prng.chance(50) ? 'T' : 'F');
-        return;
-    case 40:
-        put(pick(m_prng, ServiceTypes));
-        return;
-    case 41:
-        if (m_prng.chance(40)) {
-            put("The ");
-            put(pick(m_prng, Surnames));
-            putChar(' ');
-            put(pick(m_prng, Businesses));
-        }
-        return;
-    case 43:
-        if (m_prng.chance(50))
-            fixedNumber(state.area);
-        return;
-    case 44:
-        if (m_prng.chance(20))
-            putDigits(m_prng.below(1000), 3);
-        return;
-    case 45:
-        put(pick(m_prng, Providers));
-        return;
-    case 46:
-    case 47:
+    separators(2); // 25, after an empty 24
+    put("0|1|");
+    letter(); // 27
+    putChar('|'); // 28
+    put(pick(m_prng, Streets));
+    putChar('|'); // 29
+    put(pick(m_prng, StreetTypes));
+    separators(5); // 34, after empty 30 to 33
+    put(pick(m_prng, Localities));
+    putChar('|'); // 35
+    put(pick(m_prng, Districts));
+    putChar('|'); // 36
+    put(state.name);
+    putChar('|'); // 37
+    putDigits(quint64(m_prng.between(state.postcodeLow, state.postcodeHigh)), 4);
+    putChar('|'); // 38
+    letter();
+    letter();
+    putChar('|'); // 39
+    if (m_prng.chance(30))
+        flag();
+    putChar('|'); // 40
+    put(pick(m_prng, ServiceTypes));
+    putChar('|'); // 41
+    if (m_prng.chance(40))
+        business();
+    separators(2); // 43, after an empty 42
+    if (m_prng.chance(50))
+        fixedNumber(state.area);
+    putChar('|'); // 44
+    if (m_prng.chance(20))
+        putDigits(m_prng.below(1000), 3);
+    putChar('|'); // 45
+    put(pick(m_prng, Providers));
+    for (int i = 0; i < 2; ++i) { // 46, 47
+        putChar('|');
         date();
         putChar(' ');
         time();
-        return;
-    case 48:
-    case 52:
-    case 53:
-        putChar(m_prng.chance(50) ? 'T' : 'F');
-        return;
-    default: // 20, 24, 30 to 33, 42: empty, as in most real records
-        return;
     }
+    putChar('|'); // 48
+    flag();
+    putChar('|'); // 49
+    putDigits(m_prng.below(1000), 3);
+    putChar('|'); // 50
+    put(state.network);
+    putChar('|'); // 51
+    put(state.name);
+    putChar('|'); // 52
+    flag();
+    putChar('|'); // 53
+    flag();
 }
 
 void RecordMaker::fullWidth(int number, quint32 id)

@@ -39,7 +39,16 @@ private:
     // Valid records are written straight into the output, through m_p.
     static constexpr qsizetype LongestRecord = 713;
 
-    void field(int number, Shape shape, quint32 id);
+    void head(quint32 id, bool mobileService);
+    void fullAddress();
+    void noAddress();
+    void mobile();
+    void network(std::string_view name);
+    void separators(int count)
+    {
+        std::memset(m_p, '|', std::size_t(count));
+        m_p += count;
+    }
     void fullWidth(int number, quint32 id);
     void date();
     void time();
