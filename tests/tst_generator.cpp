@@ -19,6 +19,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -96,6 +99,7 @@ private slots:
     void badArguments_data();
     void badArguments();
     void helpVersionAndSeed();
+    void outputThatIsNotAFile();
     void endToEnd_data();
     void endToEnd();
 };
@@ -324,6 +328,33 @@ void tst_Generator::helpVersionAndSeed()
     QVERIFY(gen.waitForFinished(Bound));
     QCOMPARE(gen.readAllStandardOutput(), first);
     QCOMPARE(gen.readAllStandardError(), QByteArray());
+}
+
+// A pipe (or a device) named as the output is written into, not replaced by
+// a new regular file.
+void tst_Generator::outputThatIsNotAFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    // Opened without waiting for a writer, so that nothing hangs if none comes.
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+
+    QProcess gen;
+    gen.start(QStringLiteral(IPND_GEN), {"--count", "3", "--seed", "1", "--output", QString::fromLocal8Bit(fifo)});
+    QVERIFY(gen.waitForFinished(Bound));
+    QByteArray received;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+        received.append(buffer, n);
+    ::close(reader);
+    QCOMPARE(gen.exitCode(), 0);
+    QCOMPARE(received, run(options(3), 1, false).data);
+    struct stat info{};
+    QCOMPARE(::stat(fifo.constData(), &info), 0);
+    QVERIFY(S_ISFIFO(info.st_mode));
 }
 
 void tst_Generator::endToEnd_data()

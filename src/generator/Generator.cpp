@@ -360,11 +360,12 @@ bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevic
     QByteArray manifestOut;
     out.reserve(Chunk + 8 * 1024);
     GenItem item;
-    auto flush = [error](QIODevice &device, QByteArray &bytes) {
+    auto flush = [error, &data](QIODevice &device, QByteArray &bytes) {
         if (bytes.isEmpty())
             return true;
         if (device.write(bytes) != bytes.size()) {
-            *error = device.errorString();
+            *error = (&device == &data ? QStringLiteral("the data file: ") : QStringLiteral("the manifest: ")) +
+                     device.errorString();
             return false;
         }
         bytes.resize(0);

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
 
@@ -23,13 +24,20 @@ void complain(const QString &line)
     std::fprintf(stderr, "ipnd-gen: %s\n", line.toLocal8Bit().constData());
 }
 
-// A file written whole or not at all; standard output when no name is given.
+// A regular file is written whole or not at all; standard output when no name
+// is given. Anything else that exists under the name (a device, a pipe) is
+// written as it is: replacing it by a new file, as a save does, would put a
+// regular file where the device was.
 std::unique_ptr<QIODevice> openOutput(const QString &name, QString *error)
 {
-    if (name.isEmpty()) {
-        auto file = std::make_unique<QFile>();
-        if (!file->open(stdout, QIODevice::WriteOnly)) {
-            *error = QStringLiteral("cannot write to standard output");
+    const QFileInfo info(name);
+    if (name.isEmpty() || (info.exists() && !info.isFile())) {
+        auto file = std::make_unique<QFile>(name);
+        const bool open = name.isEmpty() ? file->open(stdout, QIODevice::WriteOnly)
+                                         : file->open(QIODevice::WriteOnly);
+        if (!open) {
+            *error = name.isEmpty() ? QStringLiteral("cannot write to standard output")
+                                    : QStringLiteral("cannot write \"%1\": %2").arg(name, file->errorString());
             return nullptr;
         }
         return file;
@@ -44,15 +52,21 @@ std::unique_ptr<QIODevice> openOutput(const QString &name, QString *error)
 
 bool finish(QIODevice &device, const QString &name)
 {
+    const QString shown = name.isEmpty() ? QStringLiteral("standard output") : QLatin1Char('"') + name + QLatin1Char('"');
     if (auto *save = qobject_cast<QSaveFile *>(&device)) {
         if (!save->commit()) {
-            complain(QStringLiteral("cannot write \"%1\": %2").arg(name, save->errorString()));
+            complain(QStringLiteral("cannot write %1: %2").arg(shown, save->errorString()));
             return false;
         }
         return true;
     }
-    static_cast<QFile &>(device).flush();
-    return std::fflush(stdout) == 0;
+    auto &file = static_cast<QFile &>(device);
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        complain(QStringLiteral("cannot write %1: %2").arg(shown, file.errorString()));
+        return false;
+    }
+    file.close();
+    return true;
 }
 
 } // namespace
@@ -103,7 +117,7 @@ int main(int argc, char *argv[])
     if (shown)
         std::fputc('\n', stderr);
     if (!written) {
-        complain(QStringLiteral("cannot write: %1").arg(error));
+        complain(QStringLiteral("cannot write %1").arg(error));
         return Failed;
     }
     if (!finish(*data, options.output) || (manifest && !finish(*manifest, options.manifest)))
