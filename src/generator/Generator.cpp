@@ -304,8 +304,18 @@ public:
                 m_data.SendRecord();
             }
         }
-        return m_sent.contains(Framing::framePacket(record));
+        const QByteArray packet = Framing::framePacket(record);
+        bool arrived = false;
+        for (const QByteArray &sent : std::as_const(m_sent)) {
+            if (sent == packet)
+                arrived = true;
+            else
+                ++m_mixed;
+        }
+        return arrived;
     }
+
+    qint64 mixed() const { return m_mixed; }
 
     SendResult SendTCPPacket(const QByteArray &packet) override
     {
@@ -328,6 +338,7 @@ private:
     NoDialog m_dialog;
     DataFile m_data{*this};
     QList<QByteArray> m_sent;
+    qint64 m_mixed = 0;
 };
 
 ArrivalCheck::ArrivalCheck(DataFormat format) : m_replay(std::make_unique<Replay>(format)) {}
@@ -338,6 +349,11 @@ bool ArrivalCheck::arrives(const QByteArray &lines, const QByteArray &record)
     return m_replay->arrives(lines, record);
 }
 
+qint64 ArrivalCheck::mixed() const
+{
+    return m_replay->mixed();
+}
+
 QByteArray manifestLine(const GenItem &item, bool arrives)
 {
     // Ids and kind names are digits, letters and '-': nothing to escape.
@@ -346,7 +362,7 @@ QByteArray manifestLine(const GenItem &item, bool arrives)
 }
 
 bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevice *manifest,
-              const std::function<void(qint64)> &progress, QString *error)
+              const std::function<void(qint64)> &progress, QString *error, qint64 *mixed)
 {
     constexpr qsizetype Chunk = 256 * 1024;
     constexpr qint64 ProgressEvery = 1 << 14;
@@ -389,5 +405,7 @@ bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevic
         return false;
     if (progress)
         progress(generator.made());
+    if (mixed && check)
+        *mixed = check->mixed();
     return true;
 }

@@ -90,6 +90,9 @@ public:
     explicit ArrivalCheck(DataFormat format);
     ~ArrivalCheck();
     bool arrives(const QByteArray &lines, const QByteArray &record);
+    // Records the readers put together from parts of different records: a
+    // replay would send them too, though no line of the manifest is theirs.
+    qint64 mixed() const;
 
 private:
     class Replay;
@@ -98,9 +101,10 @@ private:
 
 // A run: the data file to `data`, the manifest (JSON Lines) to `manifest`
 // when given. `progress` is called now and then with the records made so far.
-// False, with a line in *error, when writing fails.
+// False, with a line in *error, when writing fails. With a manifest, *mixed
+// (when given) is ArrivalCheck::mixed() at the end.
 bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevice *manifest,
-              const std::function<void(qint64)> &progress, QString *error);
+              const std::function<void(qint64)> &progress, QString *error, qint64 *mixed = nullptr);
 
 // {"seq": 1, "id": "00000001", "expect": "valid", "arrives": true}
 QByteArray manifestLine(const GenItem &item, bool arrives);

@@ -113,7 +113,8 @@ int main(int argc, char *argv[])
         std::fflush(stderr);
     };
 
-    const bool written = generate(options, seed, *data, manifest.get(), progress, &error);
+    qint64 mixed = 0;
+    const bool written = generate(options, seed, *data, manifest.get(), progress, &error, &mixed);
     if (shown)
         std::fputc('\n', stderr);
     if (!written) {
@@ -122,5 +123,9 @@ int main(int argc, char *argv[])
     }
     if (!finish(*data, options.output) || (manifest && !finish(*manifest, options.manifest)))
         return Failed;
+    if (mixed > 0)
+        complain(QStringLiteral("note: a replay also sends %1 record(s) that the reader puts together from parts "
+                                "of different records; the manifest has no line for them")
+                     .arg(mixed));
     return 0;
 }
