@@ -1,7 +1,7 @@
 // Writes the window icon as PNG files for the desktop: DIR/16/ipnd-testgen.png
 // and DIR/32/ipnd-testgen.png, from the same drawing as the window's icon.
 
-#include "platform/AppIcon.h"
+#include "console/platform/AppIcon.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -25,6 +25,7 @@ private slots:
     void pressWhileBusySendsAndLogsNothing();
     void refusedConnectionIsLoggedAndClosed();
     void unresolvableNameIsLoggedAndClosed();
+    void typedNameOutsideLatin1IsLoggedAsTyped();
     void connectionThatNeverComesUpTimesOut();
     void badEndpointIsLoggedAndWindowGoesOn_data();
     void badEndpointIsLoggedAndWindowGoesOn();
@@ -246,6 +247,21 @@ void tst_Link::unresolvableNameIsLoggedAndClosed()
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     const QByteArray line = newestLogTexts(*window, clock, 1).first();
     QVERIFY2(line.startsWith("Event: Socket error ") && line.contains("not found"), line.constData());
+    QCOMPARE(server->connectionCount(), 0);
+}
+
+void tst_Link::typedNameOutsideLatin1IsLoggedAsTyped()
+{
+    // Not a valid host name either, so nothing leaves the machine.
+    const QString name = QStringLiteral("r\u00e9cepteur \u6771\u4eac \u2013 no such host");
+    window->txbAddress->setText(name);
+
+    window->cmdStandard_Click();
+
+    QCOMPARE(window->eventLog().slot(EventLog::Slots - 1),
+             timeOfDayText(clock.now().time()) + QStringLiteral(" TCP TCP Originate: Local port <%1> Local IP <%2 > ")
+                                                      .arg(server->port())
+                                                      .arg(name));
     QCOMPARE(server->connectionCount(), 0);
 }
 

@@ -2,6 +2,7 @@
 // loopback port, a client sends it packets, and its replies, its output
 // lines, its saved files and its exit status are checked.
 
+#include "receiver/ReceiverOptions.h"
 #include "testpackets/TestRecords.h"
 
 #include <QByteArray>
@@ -26,7 +27,7 @@ const QString Program = QStringLiteral(IPND_RECEIVER);
 constexpr int Bound = 5000; // ms: the most any one wait may take
 
 const QByteArray Usage = "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
-                         "[--misbehave none|silent|close|split|slow:MS] [--save DIR] [--verdicts FILE] [--quiet]";
+                         "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] [--quiet]";
 
 QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
 {
@@ -50,6 +51,17 @@ public:
     explicit ReceiverRun(const QStringList &arguments)
     {
         m_process.start(Program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    }
+    // Through the shell, for arguments that QProcess would pass as UTF-8.
+    struct Shell
+    {
+        QByteArray arguments;
+    };
+    explicit ReceiverRun(const Shell &shell)
+    {
+        m_process.start(QStringLiteral("/bin/sh"),
+                        {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --port 0 ") + QString::fromLatin1(shell.arguments),
+                         Program});
     }
     ~ReceiverRun()
     {
@@ -188,6 +200,12 @@ private slots:
     void splitReply();
     void slowReply();
     void quiet();
+    void idleConnectionsAreClosed();
+    void replyBytesAreNotRecoded();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void optionBounds_data();
+    void optionBounds();
     void summaryOnSignal_data();
     void summaryOnSignal();
     void badArguments_data();
@@ -281,7 +299,7 @@ void tst_Receiver::quietEndsPacket()
 {
     // Too few fields and no header: whatever arrived is the packet once
     // nothing more has come for 500 ms.
-    ReceiverRun run({});
+    ReceiverRun run(QStringList{});
     QVERIFY(run.waitUntilListening());
 
     const Exchange client = exchange(run.port(), "ABC|1|2|3|4|5|6|7|8|9|10|11");
@@ -356,7 +374,8 @@ void tst_Receiver::silent()
 
     socket.disconnectFromHost();
     QCOMPARE(run.stop(SIGINT),
-             (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0", "verdicts: valid 1"}));
+             (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0", "idle closed 0",
+                                "verdicts: valid 1"}));
     QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.process().exitCode(), 0);
 }
@@ -410,7 +429,7 @@ void tst_Receiver::quiet()
     const QByteArray oddId = withField(TestRecords::Standard, 1, "0890\"\\\x01\xe9");
     QCOMPARE(exchange(run.port(), "0900" + QByteArray::number(oddId.size()) + oddId).reply(),
              "ACK " + oddId.left(8));
-    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 3", "framed 1", "bare 2", "malformed 2",
+    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 3", "framed 1", "bare 2", "malformed 2", "idle closed 0",
                                                    "verdicts: valid 1, bad-char 1, field-count-54 1"}));
     QFile file(verdicts);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -438,7 +457,7 @@ void tst_Receiver::summaryOnSignal()
 {
     QFETCH(int, signalNumber);
 
-    ReceiverRun run({});
+    ReceiverRun run(QStringList{});
     QVERIFY(run.waitUntilListening());
 
     const QByteArray standard = TestRecords::Standard;
@@ -464,7 +483,7 @@ void tst_Receiver::summaryOnSignal()
     QCOMPARE(run.nextLine(),
              packetLine(5, fifth, "framed code 090 length 0120 ok; 53 fields; fields ok; record id 09901133"));
 
-    QCOMPARE(run.stop(signalNumber), (QList<QByteArray>{"packets 5", "framed 3", "bare 2", "malformed 2",
+    QCOMPARE(run.stop(signalNumber), (QList<QByteArray>{"packets 5", "framed 3", "bare 2", "malformed 2", "idle closed 0",
                                                         "verdicts: valid 3, bad-framing 1, field-count-2 1"}));
     QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.process().exitCode(), 0);
@@ -486,6 +505,8 @@ void tst_Receiver::badArguments_data()
     row("port without value", {"--port"}, "--port: no value given");
     row("unknown option", {"--foo"}, "unknown option --foo");
     row("unknown option with value", {"--foo=1"}, "unknown option --foo");
+    row("idle timeout not a number", {"--idle-timeout", "soon"},
+        "--idle-timeout: \"soon\" is not a number of seconds (0 to 86400)");
     row("stray argument", {"stray"}, "unexpected argument \"stray\"");
     row("misbehave misspelt", {"--misbehave", "sloww"},
         "--misbehave: \"sloww\" is not none, silent, close, split or slow:MS");
@@ -546,6 +567,119 @@ void tst_Receiver::portInUse()
     QCOMPARE(process.readAllStandardError(),
              "ipnd-receiver: cannot listen on 127.0.0.1:" + port + ": address already in use\n");
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
+}
+
+void tst_Receiver::idleConnectionsAreClosed()
+{
+    ReceiverRun run({QStringLiteral("--misbehave=silent"), QStringLiteral("--idle-timeout=0.2")});
+    QVERIFY(run.waitUntilListening());
+
+    // One connection that never sends, and one that sends a packet to a
+    // silent receiver and then waits: both are closed by the receiver.
+    QTcpSocket mute;
+    mute.connectToHost(QHostAddress::LocalHost, run.port());
+    QVERIFY(mute.waitForConnected(Bound));
+    QTcpSocket waiting;
+    waiting.connectToHost(QHostAddress::LocalHost, run.port());
+    QVERIFY(waiting.waitForConnected(Bound));
+    waiting.write(TestRecords::Standard);
+    QVERIFY(waiting.waitForBytesWritten(Bound));
+    QCOMPARE(run.nextLine(), "packet 1 from 127.0.0.1:" + QByteArray::number(waiting.localPort()) +
+                                 ": bare; 53 fields; fields ok; record id 08903043");
+    for (QTcpSocket *socket : {&mute, &waiting}) {
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            QVERIFY(socket->waitForDisconnected(Bound));
+        QCOMPARE(socket->readAll(), QByteArray());
+    }
+    QCOMPARE(run.stop(SIGINT),
+             (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0", "idle closed 2",
+                                "verdicts: valid 1"}));
+}
+
+void tst_Receiver::replyBytesAreNotRecoded()
+{
+    // Bytes that are not UTF-8 reach the wire as they were typed.
+    ReceiverRun run(ReceiverRun::Shell{"--reply \"$(printf '\\377\\200 \\351t\\351')\""});
+    QVERIFY(run.waitUntilListening());
+    QCOMPARE(exchange(run.port(), TestRecords::Standard).reply(), QByteArray("\xff\x80 \xe9t\xe9"));
+}
+
+void tst_Receiver::helpAndVersion_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QByteArray>("expected"); // the whole output, or lines that must be in it
+
+    QTest::newRow("--version") << QStringLiteral("--version") << QByteArray("ipnd-receiver 1.10.23\n");
+    QTest::newRow("--help") << QStringLiteral("--help")
+                            << QByteArray("Usage: ipnd-receiver [options]\n|--bind <ADDR> |--port <N> |--reply <TEXT> "
+                                          "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> |--quiet ");
+}
+
+void tst_Receiver::helpAndVersion()
+{
+    QFETCH(QString, option);
+    QFETCH(QByteArray, expected);
+
+    QProcess process;
+    process.start(Program, {option, QStringLiteral("--port=x")});
+    QVERIFY(process.waitForFinished(Bound));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    const QByteArray out = process.readAllStandardOutput();
+    if (!expected.contains('|')) {
+        QCOMPARE(out, expected);
+        return;
+    }
+    // A line of its own for each option, with a word on what it does.
+    for (const QByteArray &part : expected.split('|')) {
+        const qsizetype at = out.indexOf(part);
+        QVERIFY2(at >= 0, part.constData());
+        const qsizetype end = out.indexOf('\n', at);
+        QVERIFY2(out.mid(at + part.size(), end - at - part.size()).trimmed().size() > 8, part.constData());
+    }
+}
+
+void tst_Receiver::optionBounds_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("value"); // the value taken, in the option's unit; -1: refused
+
+    const auto row = [](const char *option, const char *value, int taken) {
+        QTest::addRow("%s %s", option, value) << QStringList{QLatin1String(option), QLatin1String(value)} << taken;
+    };
+    row("--port", "0", 0);
+    row("--port", "-1", -1);
+    row("--port", "65535", 65535);
+    row("--port", "65536", -1);
+    row("--misbehave", "slow:0", 0);
+    row("--misbehave", "slow:-1", -1);
+    row("--misbehave", "slow:600000", 600000);
+    row("--misbehave", "slow:600001", -1);
+    row("--idle-timeout", "0", 0);
+    row("--idle-timeout", "-0.001", -1);
+    row("--idle-timeout", "0.001", 1);
+    row("--idle-timeout", "0.0004", -1);
+    row("--idle-timeout", "86400", 86400000);
+    row("--idle-timeout", "86400.001", -1);
+}
+
+void tst_Receiver::optionBounds()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, value);
+
+    const ParsedOptions parsed = parseReceiverOptions(QStringList{QStringLiteral("ipnd-receiver")} + arguments);
+    QCOMPARE(parsed.ok(), value >= 0);
+    if (value < 0) {
+        QVERIFY2(parsed.error.startsWith(arguments[0].toLatin1() + ": \"" + arguments[1].toLatin1() + "\" is not"),
+                 parsed.error.constData());
+        return;
+    }
+    const ReceiverOptions &o = parsed.options;
+    const int taken = arguments[0] == QLatin1String("--port") ? o.port
+                      : arguments[0] == QLatin1String("--misbehave") ? o.delay
+                                                                      : o.idleTimeout;
+    QCOMPARE(taken, value);
 }
 
 QTEST_GUILESS_MAIN(tst_Receiver)

@@ -12,6 +12,14 @@ struct TCPIPNDserver
     qint16 PeriodTicks = 0;  // ticks per period, from PktPer
     qint16 PacketsLeft = 0;  // periods that may still read and send
     QString InputMode;       // "RAWLOG" or "MULTIPKT"; fixed while running
+
+    // One tick of the one-second timer while the cycle runs: counts the tick
+    // and, at the end of a period with packets left, takes one packet off the
+    // count and returns true: this tick reads and sends a record.
+    bool endOfPeriod();
+    // The period typed in the window; on a failure the period stays as it was
+    // and the returned line says why.
+    QString setPeriod(const QString &text);
 };
 
 inline constexpr char RawLogMode[] = "RAWLOG";

@@ -21,6 +21,8 @@ public:
     virtual ~LinkHost() = default;
 
     virtual void InsertLog(const QByteArray &source) = 0;
+    // A line that holds text the operator typed, such as the server's name.
+    virtual void InsertLogText(const QString &text) { InsertLog(text.toLatin1()); }
     // Read at every connection set-up, as typed.
     virtual QString serverAddress() const = 0;
     virtual QString serverPort() const = 0;

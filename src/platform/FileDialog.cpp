@@ -2,34 +2,38 @@
 
 #include "platform/PlatformError.h"
 
-#include <QFileDialog>
-
 QStringList qtNameFilters(const QString &filter)
 {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        // A name that already shows its patterns, "Data file (*.dat)", keeps
+        // them once.
+        const QString shown = QStringLiteral("(%1)").arg(patterns);
+        filters << (parts[i].trimmed().endsWith(shown) ? parts[i] : QStringLiteral("%1 %2").arg(parts[i], shown));
     }
     return filters;
 }
 
-void QtFileDialog::ShowOpen()
+void chooseFile(FileDialog &dialog, const QString &title, QString &source, const QString &filter)
 {
-    QFileDialog dialog(m_parent, DialogTitle);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Any name may be typed: a file that does not exist is reported when it
-    // is opened, not here.
-    dialog.setFileMode(QFileDialog::AnyFile);
-    const QStringList filters = qtNameFilters(Filter);
-    if (!filters.isEmpty())
-        dialog.setNameFilters(filters);
-    dialog.selectFile(FileName);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-        FileName = dialog.selectedFiles().constFirst();
-        return;
+    dialog.DialogTitle = title;
+    dialog.FileName = source;
+    dialog.CancelError = true;
+    dialog.Filter = filter;
+
+    QString chosen;
+    int failure = 0;
+    try {
+        dialog.ShowOpen();
+        if (!dialog.FileName.isEmpty())
+            chosen = dialog.FileName;
+    } catch (const PlatformError &error) {
+        failure = error.number;
     }
-    if (CancelError)
-        throw PlatformError{ErrorNumber::DialogCancelled, QStringLiteral("Cancel was selected.")};
+    if (failure == ErrorNumber::DialogCancelled)
+        chosen.clear();
+    if (!chosen.isEmpty())
+        source = chosen;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <QString>
-
-class QWidget;
+#include <QStringList>
 
 // A modal file-open dialog: set the title, the initial file name, whether a
 // cancel is a failure, and the filter list (labels and patterns alternating,
@@ -22,18 +21,13 @@ public:
     virtual void ShowOpen() = 0;
 };
 
-// Qt's own file dialog.
-class QtFileDialog final : public FileDialog
-{
-public:
-    explicit QtFileDialog(QWidget *parent) : m_parent(parent) {}
-    void ShowOpen() override;
-
-private:
-    QWidget *m_parent;
-};
-
 // "Data file (*.dat)|*.dat|All (*.*)|*.*" becomes Qt's name filters
-// "Data file (*.dat) (*.dat)" and "All (*.*) (*.*)"; several patterns of one
-// entry, separated by ';', become blank-separated.
+// "Data file (*.dat)" and "All (*.*)"; a name that does not show its patterns
+// gets them in brackets ("Text|*.txt" is "Text (*.txt)"); several patterns of
+// one entry, separated by ';', become blank-separated.
 QStringList qtNameFilters(const QString &filter);
+
+// Runs the dialog for a caller that keeps the chosen name in `source`: a
+// choice replaces it; a cancel, an empty choice or any failure of the dialog
+// leaves it as it was. No failure leaves this function.
+void chooseFile(FileDialog &dialog, const QString &title, QString &source, const QString &filter);

@@ -25,6 +25,7 @@ public:
         int framed = 0;
         int bare = 0;
         int malformed = 0; // framed or bare, with any check failed
+        int idleClosed = 0; // connections closed for sending nothing within the idle timeout
     };
 
     explicit Receiver(const ReceiverOptions &options, QObject *parent = nullptr);
@@ -39,13 +40,14 @@ public:
 
     const ReceiverOptions &options() const { return m_options; }
     Counts counts() const { return m_counts; }
-    // "packets N", "framed N", "bare N", "malformed N", then the packets per
-    // verdict ("verdicts: valid N, too-wide N, ...").
+    // "packets N", "framed N", "bare N", "malformed N", "idle closed N",
+    // then the packets per verdict ("verdicts: valid N, too-wide N, ...").
     QList<QByteArray> summaryLines() const;
 
     // Checks, counts, saves and reports one whole packet from `peer`; returns
     // the reply to send.
     QByteArray takePacket(const QByteArray &packet, const QByteArray &peer);
+    void countIdleClose() { ++m_counts.idleClosed; }
 
 signals:
     void line(const QByteArray &text);    // for stdout

@@ -3,9 +3,6 @@
 
 #include "console/frmIPNDTCPServer.h"
 
-#include "platform/Convert.h"
-#include "platform/PlatformError.h"
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,13 +29,8 @@ void frmIPNDTCPServer::stopCycle()
 
 void frmIPNDTCPServer::PktPer_LostFocus()
 {
-    try {
-        m_cycle.PeriodTicks = toInt16(PktPer->text());
-    } catch (const PlatformError &failure) {
-        InsertLogText(QStringLiteral("Period not changed, still %1 ticks: %2")
-                          .arg(m_cycle.PeriodTicks)
-                          .arg(failure.description));
-    }
+    if (const QString failure = m_cycle.setPeriod(PktPer->text()); !failure.isEmpty())
+        InsertLogText(failure);
 }
 
 void frmIPNDTCPServer::Timer1_Timer()
@@ -46,14 +38,8 @@ void frmIPNDTCPServer::Timer1_Timer()
     if (m_cycle.Running != -1)
         return;
     timerlabel->setText(QStringLiteral("Timer %1").arg(m_cycle.TickCount));
-    if (m_cycle.TickCount < m_cycle.PeriodTicks) {
-        ++m_cycle.TickCount;
+    if (!m_cycle.endOfPeriod())
         return;
-    }
-    m_cycle.TickCount = 1;
-    if (m_cycle.PacketsLeft <= 0)
-        return;
-    --m_cycle.PacketsLeft;
     PktNum->setText(QString::number(m_cycle.PacketsLeft));
 
     // A Stop served during a send's wait closes the file: read no further.

@@ -1,4 +1,4 @@
-#include "platform/AppIcon.h"
+#include "console/platform/AppIcon.h"
 
 #include <QImage>
 #include <QPainter>
