@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-          help2man groff-base desktop-file-utils appstream)
+          help2man groff-base desktop-file-utils appstream python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

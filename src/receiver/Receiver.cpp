@@ -169,6 +169,11 @@ bool Receiver::listen(QByteArray *error)
     return false;
 }
 
+bool Receiver::openVerdicts(QByteArray *error)
+{
+    return m_options.verdictsFile.isEmpty() || m_verdicts.open(m_options.verdictsFile, error);
+}
+
 QByteArray Receiver::listeningLine() const
 {
     return "listening on " + endpointText(m_server.serverAddress(), m_server.serverPort());
@@ -178,7 +183,7 @@ QList<QByteArray> Receiver::summaryLines() const
 {
     return {"packets " + QByteArray::number(m_counts.packets), "framed " + QByteArray::number(m_counts.framed),
             "bare " + QByteArray::number(m_counts.bare), "malformed " + QByteArray::number(m_counts.malformed),
-            "idle closed " + QByteArray::number(m_counts.idleClosed)};
+            "idle closed " + QByteArray::number(m_counts.idleClosed), m_verdicts.summaryLine()};
 }
 
 QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer)
@@ -197,6 +202,9 @@ QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer
             emit failure("packet " + QByteArray::number(number) + ": cannot save to " + path.toLocal8Bit() + ": " +
                       file.errorString().toLocal8Bit());
     }
+    if (!m_verdicts.add(number, result))
+        emit failure("packet " + QByteArray::number(number) + ": cannot write its verdict to " +
+                     m_options.verdictsFile.toLocal8Bit());
     if (!m_options.quiet)
         emit line("packet " + QByteArray::number(number) + " from " + peer + ": " + result.text());
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "receiver/ReceiverOptions.h"
+#include "receiver/Verdicts.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -32,11 +33,15 @@ public:
     // False, with one line naming the address and port in *error, when the
     // port cannot be bound.
     bool listen(QByteArray *error);
+    // Opens the --verdicts file, if one was asked for; false, with one line
+    // in *error, when it cannot be written.
+    bool openVerdicts(QByteArray *error);
     QByteArray listeningLine() const; // "listening on 127.0.0.1:50003"
 
     const ReceiverOptions &options() const { return m_options; }
     Counts counts() const { return m_counts; }
-    // "packets N", "framed N", "bare N", "malformed N", "idle closed N".
+    // "packets N", "framed N", "bare N", "malformed N", "idle closed N",
+    // then the packets per verdict ("verdicts: valid N, too-wide N, ...").
     QList<QByteArray> summaryLines() const;
 
     // Checks, counts, saves and reports one whole packet from `peer`; returns
@@ -54,6 +59,7 @@ private:
     const ReceiverOptions m_options;
     QTcpServer m_server;
     Counts m_counts;
+    Verdicts m_verdicts;
 };
 
 // "127.0.0.1:40312", or "[::1]:40312" for an IPv6 address.

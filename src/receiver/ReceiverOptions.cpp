@@ -104,6 +104,13 @@ const QList<ValueOption> &valueOptions()
              o->saveDirectory = CommandLine::fileName(QString::fromLatin1(value));
              return !value.isEmpty();
          }},
+        {"verdicts", "FILE",
+         "Write one JSON line per packet to FILE: packet number, framed, record id, verdict and findings.",
+         "is not a file name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->verdictsFile = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
     };
     return options;
 }

@@ -11,7 +11,7 @@
 // The receiver's command line:
 //   ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT]
 //                 [--misbehave none|silent|close|split|slow:MS] [--idle-timeout SECONDS]
-//                 [--save DIR] [--quiet]
+//                 [--save DIR] [--verdicts FILE] [--quiet]
 // Each option also takes its value as --option=VALUE; a repeated option's
 // last value counts.
 struct ReceiverOptions
@@ -30,6 +30,7 @@ struct ReceiverOptions
     int delay = 0;                        // slow:MS
     int idleTimeout = DefaultIdleTimeout; // ms a connection may send nothing; 0: for ever
     QString saveDirectory;                // empty: packets are not saved
+    QString verdictsFile;                 // empty: no JSON line per packet
     bool quiet = false;                   // no line per packet
 };
 

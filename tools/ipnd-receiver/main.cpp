@@ -67,6 +67,11 @@ int main(int argc, char *argv[])
     });
 
     QByteArray error;
+    if (!receiver.openVerdicts(&error)) {
+        complain(error);
+        say(stderr, receiverUsage());
+        return BadArguments;
+    }
     if (!receiver.listen(&error)) {
         complain(error);
         return CannotListen;
