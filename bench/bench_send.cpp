@@ -1,39 +1,76 @@
-// Closed-loop throughput: ipnd-send --period 0 against ipnd-receiver, side
-// by side in one run with a plain POSIX-socket client doing the same
-// exchanges (connect, 318-byte framed record, read the reply to the end,
-// close) against the same receiver. Loopback only; every wait is bounded.
+// ipnd-send under load, side by side in one run with plain POSIX clients,
+// against the plain reference receiver (ipnd-bench-receiver):
+//   [1] closed loop over one connection: ipnd-send --period 0 against a plain
+//       client doing the same exchanges (connect, 318-byte framed record,
+//       read the reply, close);
+//   [2] a receiver that answers after 5 ms: ipnd-send --connections 16
+//       against --connections 1 and against a plain client running 16
+//       connections;
+//   [3] resident memory of ipnd-send after a short and after a long replay.
+// Each figure is printed with its target and "met" or "MISSED". Loopback
+// only; every wait is bounded.
 
 #include "testpackets/TestRecords.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
 
 namespace {
 
-constexpr int DefaultRecords = 20000;
+using SteadyClock = std::chrono::steady_clock;
 
-struct Receiver
+constexpr double OwnCostTarget = 0.90;
+constexpr double ScaleTarget = 12.0;
+constexpr double ParallelTarget = 0.80;
+constexpr double MemoryTargetKiB = 1024.0;
+constexpr int DelayMs = 5;
+constexpr int Connections = 16;
+constexpr int RunLimitSeconds = 600;
+constexpr int Rounds = 3;
+
+// The ipnd-send under test: the one built beside this benchmark, or --sender PATH.
+QByteArray senderProgram = IPND_SEND;
+
+double secondsSince(SteadyClock::time_point start)
+{
+    return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+const char *verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
+
+struct ReferenceReceiver
 {
     QProcess process;
     quint16 port = 0;
 
-    bool start()
+    bool start(int delayMs)
     {
-        process.setProgram(QStringLiteral(IPND_RECEIVER));
-        process.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")});
+        process.setProgram(QStringLiteral(IPND_BENCH_RECEIVER));
+        process.setArguments({QStringLiteral("--delay-ms"), QString::number(delayMs)});
         process.start();
         if (!process.waitForStarted(10000) || !process.waitForReadyRead(10000))
             return false;
@@ -44,7 +81,7 @@ struct Receiver
         return port != 0;
     }
 
-    void stop()
+    ~ReferenceReceiver()
     {
         if (process.state() == QProcess::NotRunning)
             return;
@@ -57,7 +94,7 @@ struct Receiver
 // One exchange the plain way; false on any failure.
 bool plainExchange(quint16 port, const QByteArray &packet)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     timeval timeout{5, 0};
@@ -67,62 +104,172 @@ bool plainExchange(quint16 port, const QByteArray &packet)
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) == packet.size();
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+                    && ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) == packet.size();
     char buffer[512];
-    qsizetype replied = 0;
-    while (ok) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n > 0)
-            replied += n;
-        else
-            break; // the receiver closes after its reply
-    }
+    const bool replied = ok && ::recv(fd, buffer, sizeof buffer, 0) > 0;
     ::close(fd);
-    return ok && replied > 0;
+    return replied;
 }
 
 struct Result
 {
-    int done = 0;
+    long long done = 0;
     double seconds = 0;
-    double perSecond() const { return seconds > 0 ? done / seconds : 0; }
+    double cpuSeconds = 0; // of the sending process
+    long maxRssKiB = 0;    // its peak resident memory (VmHWM)
+    long lastRssKiB = 0;   // its resident memory (VmRSS) at the last look before it ended
+    double perSecond() const { return seconds > 0 ? double(done) / seconds : 0; }
 };
 
-Result runPlain(quint16 port, const QByteArray &packet, int records)
+double cpuSeconds(const rusage &usage)
 {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The plain client: `connections` threads, each one exchange at a time,
+// sharing `records` exchanges between them.
+Result runPlain(quint16 port, const QByteArray &packet, long long records, int connections)
+{
+    std::atomic<long long> next{0}, done{0};
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto start = SteadyClock::now();
+    std::vector<std::thread> threads;
+    for (int c = 0; c < connections; ++c)
+        threads.emplace_back([&] {
+            while (next++ < records && secondsSince(start) < RunLimitSeconds)
+                if (plainExchange(port, packet))
+                    ++done;
+        });
+    for (std::thread &thread : threads)
+        thread.join();
     Result result;
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < records && clock.elapsed() < 120000; ++i)
-        result.done += plainExchange(port, packet) ? 1 : 0;
-    result.seconds = double(clock.nsecsElapsed()) / 1e9;
+    result.seconds = secondsSince(start);
+    ::getrusage(RUSAGE_SELF, &after);
+    result.cpuSeconds = cpuSeconds(after) - cpuSeconds(before);
+    result.done = done;
     return result;
 }
 
-Result runSender(quint16 port, const QString &dataFile, int records, QByteArray *summary)
+long residentKiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("VmRSS:\\s*(\\d+) kB")).match(QString::fromLatin1(status.readAll()));
+    return m.hasMatch() ? m.captured(1).toLong() : 0;
+}
+
+// Runs ipnd-send to its end; its output is in `output`.
+Result runSender(const QStringList &arguments, bool plainDispatcher, QByteArray *output)
 {
     Result result;
-    QProcess sender;
-    sender.setProgram(QStringLiteral(IPND_SEND));
-    sender.setArguments({QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                         QString::number(port), QStringLiteral("--replay"), dataFile, QStringLiteral("--period"),
-                         QStringLiteral("0"), QStringLiteral("--count"), QString::number(records),
-                         QStringLiteral("--quiet")});
-    QElapsedTimer clock;
-    clock.start();
-    sender.start();
-    if (!sender.waitForFinished(180000)) {
-        sender.kill();
-        sender.waitForFinished(5000);
+    QTemporaryDir dir;
+    const QByteArray outPath = dir.filePath(QStringLiteral("out")).toLocal8Bit();
+    std::vector<QByteArray> args{senderProgram};
+    for (const QString &argument : arguments)
+        args.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<QByteArray> envStore;
+    for (char **e = environ; *e; ++e)
+        if (std::strncmp(*e, "QT_NO_GLIB=", 11) != 0)
+            envStore.emplace_back(*e);
+    if (plainDispatcher)
+        envStore.emplace_back("QT_NO_GLIB=1");
+    std::vector<char *> envp;
+    for (QByteArray &e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = 0;
+    const auto start = SteadyClock::now();
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        std::printf("  cannot start %s: %s\n", senderProgram.constData(), std::strerror(spawned));
         return result;
     }
-    result.seconds = double(clock.nsecsElapsed()) / 1e9;
-    *summary = sender.readAllStandardOutput();
+    int status = 0;
+    rusage usage{};
+    for (;;) {
+        const pid_t ended = ::wait4(pid, &status, WNOHANG, &usage);
+        if (ended == pid)
+            break;
+        if (secondsSince(start) > RunLimitSeconds) {
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &status, 0, &usage);
+            std::printf("  ipnd-send killed after %d s\n", RunLimitSeconds);
+            return result;
+        }
+        if (const long rss = residentKiB(pid); rss > 0)
+            result.lastRssKiB = rss;
+        ::usleep(20000);
+    }
+    result.seconds = secondsSince(start);
+    result.cpuSeconds = cpuSeconds(usage);
+    result.maxRssKiB = usage.ru_maxrss;
+    QFile out(QString::fromLocal8Bit(outPath));
+    if (out.open(QIODevice::ReadOnly))
+        *output = out.readAll();
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("answered (\\d+),")).match(QString::fromLatin1(*summary));
-    result.done = m.hasMatch() ? m.captured(1).toInt() : 0;
+        QRegularExpression(QStringLiteral("answered (\\d+)")).match(QString::fromLatin1(*output));
+    result.done = m.hasMatch() ? m.captured(1).toLongLong() : 0;
     return result;
+}
+
+QStringList senderArguments(quint16 port, const QString &dataFile, long long records)
+{
+    return {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QString::number(port),
+            QStringLiteral("--replay"), dataFile, QStringLiteral("--period"), QStringLiteral("0"),
+            QStringLiteral("--count"), QString::number(records), QStringLiteral("--quiet")};
+}
+
+bool writeDataFile(const QString &path, long long records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray line = "2007-11-14 13:38:24\tTCPIN\t127.0.0.1:50003\t" + TestRecords::Standard + '\n';
+    QByteArray block;
+    for (int i = 0; i < 1000; ++i)
+        block += line;
+    for (long long i = 0; i < records; i += 1000)
+        if (file.write(i + 1000 <= records ? block : line.repeated(int(records - i))) < 0)
+            return false;
+    return file.flush();
+}
+
+bool senderHasConnections()
+{
+    QProcess help;
+    help.start(QString::fromLocal8Bit(senderProgram), {QStringLiteral("--help")});
+    if (!help.waitForFinished(10000))
+        return false;
+    return help.readAllStandardOutput().contains("--connections");
+}
+
+void printRun(const char *label, const Result &r)
+{
+    std::printf("    %-34s %8.0f records/s (%lld in %.2f s", label, r.perSecond(), r.done, r.seconds);
+    if (r.cpuSeconds > 0 && r.done > 0)
+        std::printf(", %.1f us CPU per record", r.cpuSeconds * 1e6 / double(r.done));
+    std::printf(")\n");
+}
+
+long long argumentValue(const QStringList &args, const QString &name, long long fallback)
+{
+    const qsizetype i = args.indexOf(name);
+    return i > 0 && i + 1 < args.size() ? std::max(1LL, args[i + 1].toLongLong()) : fallback;
 }
 
 } // namespace
@@ -130,57 +277,166 @@ Result runSender(quint16 port, const QString &dataFile, int records, QByteArray 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    int records = DefaultRecords;
     const QStringList args = app.arguments();
-    if (const qsizetype i = args.indexOf(QStringLiteral("--records")); i > 0 && i + 1 < args.size())
-        records = std::max(1, args[i + 1].toInt());
+    if (args.contains(QStringLiteral("--help"))) {
+        std::printf("usage: ipnd-bench-send [--records N] [--delayed-records N] [--memory-records SHORT LONG]\n"
+                    "                       [--sender PATH]\n");
+        return 0;
+    }
+    if (const qsizetype i = args.indexOf(QStringLiteral("--sender")); i > 0 && i + 1 < args.size())
+        senderProgram = args[i + 1].toLocal8Bit();
+    const long long records = argumentValue(args, QStringLiteral("--records"), 20000);
+    const long long delayed = argumentValue(args, QStringLiteral("--delayed-records"), 1000);
+    long long memoryShort = 100000, memoryLong = 600000;
+    if (const qsizetype i = args.indexOf(QStringLiteral("--memory-records")); i > 0 && i + 2 < args.size()) {
+        memoryShort = std::max(1LL, args[i + 1].toLongLong());
+        memoryLong = std::max(memoryShort, args[i + 2].toLongLong());
+    }
+    bool allMeasured = true;
 
     // 318 bytes on the wire: the Standard record framed as the replay frames it.
     const QByteArray packet = "0900311" + TestRecords::Standard;
     QTemporaryDir dir;
     const QString dataFile = dir.filePath(QStringLiteral("closed-loop.dat"));
-    {
-        QFile file(dataFile);
-        if (!dir.isValid() || !file.open(QIODevice::WriteOnly))
-            return 1;
-        const QByteArray line = "2007-11-14 13:38:24\tTCPIN\t127.0.0.1:50003\t" + TestRecords::Standard + '\n';
-        for (int i = 0; i < records; ++i)
-            file.write(line);
-    }
-
-    Receiver receiver;
-    if (!receiver.start()) {
-        std::fprintf(stderr, "ipnd-bench-send: ipnd-receiver did not start\n");
-        receiver.stop();
+    if (!dir.isValid() || !writeDataFile(dataFile, std::max(records, delayed * Connections))) {
+        std::fprintf(stderr, "ipnd-bench-send: cannot write the data file\n");
         return 1;
     }
-    std::printf("ipnd-bench-send: closed loop, %d records of %lld bytes, ipnd-receiver on 127.0.0.1:%u\n", records,
-                static_cast<long long>(packet.size()), receiver.port);
-
-    // Warm both paths up, then alternate so that machine noise hits both.
-    runPlain(receiver.port, packet, 200);
-    QByteArray summary;
-    Result plainBest, senderBest;
-    for (int round = 1; round <= 2; ++round) {
-        const Result plain = runPlain(receiver.port, packet, records);
-        const Result sender = runSender(receiver.port, dataFile, records, &summary);
-        std::printf("  round %d: plain client %8.0f records/s (%d in %.2f s)   ipnd-send %8.0f records/s (%d in %.2f s)\n",
-                    round, plain.perSecond(), plain.done, plain.seconds, sender.perSecond(), sender.done,
-                    sender.seconds);
-        if (plain.perSecond() > plainBest.perSecond())
-            plainBest = plain;
-        if (sender.perSecond() > senderBest.perSecond())
-            senderBest = sender;
+    std::printf("ipnd-bench-send: %s, %u cores, load average now: ", senderProgram.constData(),
+                std::thread::hardware_concurrency());
+    {
+        QFile load(QStringLiteral("/proc/loadavg"));
+        std::printf("%s", load.open(QIODevice::ReadOnly) ? load.readLine().constData() : "unknown\n");
     }
-    receiver.stop();
 
-    std::printf("  ipnd-send's own summary of its last run:\n%s", summary.constData());
-    const bool complete = plainBest.done == records && senderBest.done == records;
-    const double ratio = plainBest.perSecond() > 0 ? senderBest.perSecond() / plainBest.perSecond() : 0;
-    std::printf("  best: ipnd-send %.0f records/s, plain client %.0f records/s, ratio %.2f (target >= 0.70: %s)\n",
-                senderBest.perSecond(), plainBest.perSecond(), ratio, ratio >= 0.70 ? "met" : "NOT MET");
-    if (!complete)
-        std::printf("  not every exchange completed: plain %d, ipnd-send %d of %d\n", plainBest.done, senderBest.done,
-                    records);
-    return complete ? 0 : 1;
+    // [1] The sender's own cost.
+    {
+        ReferenceReceiver receiver;
+        if (!receiver.start(0)) {
+            std::fprintf(stderr, "ipnd-bench-send: the reference receiver did not start\n");
+            return 1;
+        }
+        std::printf("\n[1] closed loop, one connection, %lld records of %lld bytes, reference receiver on "
+                    "127.0.0.1:%u answering at once\n",
+                    records, static_cast<long long>(packet.size()), receiver.port);
+        // Warm up, then alternate so that machine noise hits both.
+        runPlain(receiver.port, packet, 500, 1);
+        QByteArray summary;
+        Result plainBest, senderBest, noGlibBest;
+        for (int round = 1; round <= Rounds; ++round) {
+            const Result plain = runPlain(receiver.port, packet, records, 1);
+            const Result sender = runSender(senderArguments(receiver.port, dataFile, records), false, &summary);
+            const Result noGlib = runSender(senderArguments(receiver.port, dataFile, records), true, &summary);
+            std::printf("  round %d:\n", round);
+            printRun("plain client", plain);
+            printRun("ipnd-send --period 0", sender);
+            printRun("ipnd-send, QT_NO_GLIB=1", noGlib);
+            if (plain.perSecond() > plainBest.perSecond())
+                plainBest = plain;
+            if (sender.perSecond() > senderBest.perSecond())
+                senderBest = sender;
+            if (noGlib.perSecond() > noGlibBest.perSecond())
+                noGlibBest = noGlib;
+        }
+        std::printf("  ipnd-send's own summary of its last run:\n%s", summary.constData());
+        const bool complete = plainBest.done == records && senderBest.done == records && noGlibBest.done == records;
+        const double ratio = plainBest.perSecond() > 0 ? senderBest.perSecond() / plainBest.perSecond() : 0;
+        const double noGlibRatio = plainBest.perSecond() > 0 ? noGlibBest.perSecond() / plainBest.perSecond() : 0;
+        std::printf("  best: plain client %.0f/s, ipnd-send %.0f/s, with QT_NO_GLIB=1 %.0f/s "
+                    "(process wall time, start-up included)\n",
+                    plainBest.perSecond(), senderBest.perSecond(), noGlibBest.perSecond());
+        std::printf("  ipnd-send / plain client = %.2f (target >= %.2f: %s); with QT_NO_GLIB=1 %.2f (%s)\n", ratio,
+                    OwnCostTarget, verdict(ratio >= OwnCostTarget), noGlibRatio, verdict(noGlibRatio >= OwnCostTarget));
+        const auto cpuPerRecord = [](const Result &r) { return r.done ? r.cpuSeconds * 1e6 / double(r.done) : 0.0; };
+        std::printf("  CPU per record (less noisy on a busy machine): plain client %.1f us, ipnd-send %.1f us, "
+                    "with QT_NO_GLIB=1 %.1f us\n",
+                    cpuPerRecord(plainBest), cpuPerRecord(senderBest), cpuPerRecord(noGlibBest));
+        if (!complete) {
+            std::printf("  not every exchange completed: plain %lld, ipnd-send %lld and %lld of %lld\n",
+                        plainBest.done, senderBest.done, noGlibBest.done, records);
+            allMeasured = false;
+        }
+    }
+
+    // [2] Many connections against a receiver that takes its time.
+    {
+        ReferenceReceiver receiver;
+        if (!receiver.start(DelayMs)) {
+            std::fprintf(stderr, "ipnd-bench-send: the reference receiver did not start\n");
+            return 1;
+        }
+        const long long many = delayed * Connections;
+        std::printf("\n[2] reference receiver answering after %d ms on 127.0.0.1:%u: %lld records over 1 connection, "
+                    "%lld over %d\n",
+                    DelayMs, receiver.port, delayed, many, Connections);
+        if (!senderHasConnections()) {
+            std::printf("  skipped: ipnd-send has no --connections\n");
+        } else {
+            QByteArray summary1, summary16;
+            QStringList one = senderArguments(receiver.port, dataFile, delayed);
+            one << QStringLiteral("--connections") << QStringLiteral("1");
+            QStringList sixteen = senderArguments(receiver.port, dataFile, many);
+            sixteen << QStringLiteral("--connections") << QString::number(Connections);
+            const Result single = runSender(one, false, &summary1);
+            const Result parallel = runSender(sixteen, false, &summary16);
+            const Result plain = runPlain(receiver.port, packet, many, Connections);
+            printRun("ipnd-send --connections 1", single);
+            printRun("ipnd-send --connections 16", parallel);
+            printRun("plain client, 16 connections", plain);
+            const double scale = single.perSecond() > 0 ? parallel.perSecond() / single.perSecond() : 0;
+            const double share = plain.perSecond() > 0 ? parallel.perSecond() / plain.perSecond() : 0;
+            std::printf("  16 connections / 1 connection = %.1f (target >= %.0f: %s)\n", scale, ScaleTarget,
+                        verdict(scale >= ScaleTarget));
+            std::printf("  ipnd-send / plain client, 16 connections each = %.2f (target >= %.2f: %s)\n", share,
+                        ParallelTarget, verdict(share >= ParallelTarget));
+            if (single.done != delayed || parallel.done != many || plain.done != many) {
+                std::printf("  not every exchange completed: %lld of %lld, %lld and %lld of %lld\n", single.done,
+                            delayed, parallel.done, plain.done, many);
+                std::printf("  ipnd-send's summaries:\n%s%s", summary1.constData(), summary16.constData());
+                allMeasured = false;
+            }
+        }
+    }
+
+    // [3] Flat memory: a long replay ends with the resident memory of a short one.
+    {
+        ReferenceReceiver receiver;
+        if (!receiver.start(0)) {
+            std::fprintf(stderr, "ipnd-bench-send: the reference receiver did not start\n");
+            return 1;
+        }
+        std::printf("\n[3] resident memory of ipnd-send --period 0 after %lld and after %lld records, each a file "
+                    "of its own\n",
+                    memoryShort, memoryLong);
+        Result runs[2];
+        const long long counts[2] = {memoryShort, memoryLong};
+        for (int i = 0; i < 2; ++i) {
+            const QString file = dir.filePath(QStringLiteral("memory-%1.dat").arg(i));
+            QByteArray summary;
+            if (!writeDataFile(file, counts[i])) {
+                std::printf("  cannot write %lld records to %s\n", counts[i], qPrintable(file));
+                allMeasured = false;
+                break;
+            }
+            runs[i] = runSender(senderArguments(receiver.port, file, counts[i]), false, &summary);
+            QFile::remove(file);
+            std::printf("    %7lld records: VmHWM %ld KiB, VmRSS near the end %ld KiB, %.0f records/s\n", counts[i],
+                        runs[i].maxRssKiB, runs[i].lastRssKiB, runs[i].perSecond());
+            if (runs[i].done != counts[i]) {
+                std::printf("  not every exchange completed: %lld of %lld\n%s", runs[i].done, counts[i],
+                            summary.constData());
+                allMeasured = false;
+            }
+        }
+        if (runs[0].maxRssKiB > 0 && runs[1].maxRssKiB > 0) {
+            const double growth = double(runs[1].maxRssKiB - runs[0].maxRssKiB);
+            const double rssGrowth = double(runs[1].lastRssKiB - runs[0].lastRssKiB);
+            std::printf("  growth: VmHWM %+.0f KiB, VmRSS %+.0f KiB (target within %.0f KiB: %s)\n", growth,
+                        rssGrowth, MemoryTargetKiB,
+                        verdict(growth <= MemoryTargetKiB && rssGrowth <= MemoryTargetKiB));
+        }
+    }
+
+    std::printf("\n%s\n", allMeasured ? "all measurements made" : "SOME MEASUREMENTS COULD NOT BE MADE");
+    return allMeasured ? 0 : 1;
 }

@@ -1,5 +1,7 @@
-# Installs the build into a fresh folder and checks that the programs, the
-# desktop entry and the icons are where a desktop looks for them.
+# Installs the build into a fresh folder and checks that the programs, their
+# manual pages and completions, the desktop entry, the metainfo and the icons
+# are where a desktop, man and bash look for them, and that each manual page
+# renders without a warning.
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${STAGE}"
                 RESULT_VARIABLE rc OUTPUT_QUIET)
@@ -7,10 +9,31 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
 
-foreach(file bin/ipnd-testgen bin/ipnd-send bin/ipnd-receiver share/applications/ipnd-testgen.desktop
-             share/doc/ipnd-testgen/examples/ipnd-rawlog.dat)
+set(files share/applications/ipnd-testgen.desktop share/metainfo/org.ipnd_testgen.ipnd_testgen.metainfo.xml
+          share/doc/ipnd-testgen/examples/ipnd-rawlog.dat share/doc/ipnd-testgen/copyright
+          share/doc/ipnd-testgen/changelog.Debian.gz)
+foreach(program ${PROGRAMS})
+  list(APPEND files bin/${program} share/man/man1/${program}.1.gz)
+  if(NOT program STREQUAL "ipnd-testgen")
+    list(APPEND files share/bash-completion/completions/${program})
+  endif()
+endforeach()
+foreach(file ${files})
   if(NOT EXISTS "${STAGE}/${file}")
     message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+foreach(program ${PROGRAMS})
+  execute_process(COMMAND gzip -dc "${STAGE}/share/man/man1/${program}.1.gz"
+                  COMMAND groff -man -ww -z
+                  RESULT_VARIABLE rc ERROR_VARIABLE warnings)
+  if(NOT rc EQUAL 0 OR NOT warnings STREQUAL "")
+    message(FATAL_ERROR "the manual page of ${program} does not render cleanly: ${rc}: ${warnings}")
+  endif()
+  execute_process(COMMAND gzip -dc "${STAGE}/share/man/man1/${program}.1.gz" OUTPUT_VARIABLE text)
+  if(NOT text MATCHES "\n\\.SH NAME\n${program} \\\\- " OR NOT text MATCHES "\n\\.SH EXAMPLES\n")
+    message(FATAL_ERROR "the manual page of ${program} lacks its name line or examples")
   endif()
 endforeach()
 
@@ -40,7 +63,7 @@ endif()
 foreach(program ipnd-send ipnd-receiver)
   execute_process(COMMAND "${STAGE}/bin/${program}" --help RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
                   TIMEOUT 20)
-  if(NOT rc EQUAL 0 OR NOT "${out}${err}" MATCHES "usage: ${program}")
+  if(NOT rc EQUAL 0 OR NOT "${out}${err}" MATCHES "[Uu]sage: ${program}")
     message(FATAL_ERROR "installed ${program} --help: ${rc}: ${out}${err}")
   endif()
 endforeach()

@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 QT_QPA_PLATFORM=offscreen build/bench/ipnd-bench "$@"
 build/bench/ipnd-bench-send
+build/bench/ipnd-bench-gen

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the window.
+# Sets up, builds the window alone and starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh ipnd-testgen
 exec build/src/ipnd-testgen "$@"

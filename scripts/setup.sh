@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the build needs from Debian's packages (only what is missing),
-# then configures and builds everything into ./build.
+# Installs what the build and its tests need from Debian's packages (only what
+# is missing), then configures and builds into ./build: the targets named as
+# arguments, or everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  chromium-headless-shell) # renders the HTML report in a test
+          help2man groff-base desktop-file-utils appstream python3
+          chromium-headless-shell) # chromium: renders the HTML report in a test
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -18,4 +20,6 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build build "${targets[@]}"

@@ -1,13 +1,39 @@
 #include "console/frmIPNDTCPServer.h"
+#include "platform/CommandLine.h"
 #include "platform/Version.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
+    // QApplication takes its own options (-platform, -style, ...) out of argv
+    // first; what is left is this program's.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ipnd-testgen"));
     QApplication::setApplicationVersion(QString::fromLatin1(Version::FileVersion));
+
+    CommandLine commandLine(QStringLiteral("ipnd-testgen"),
+                            QStringLiteral("Sends IPND customer records to a receiving server over TCP, one record "
+                                           "per connection, and shows and counts the replies."));
+    switch (commandLine.parse(CommandLine::byteArguments(argc, argv))) {
+    case CommandLine::Outcome::Help:
+    case CommandLine::Outcome::Version:
+        return 0;
+    case CommandLine::Outcome::Error:
+        std::fprintf(stderr, "ipnd-testgen: %s\nusage: ipnd-testgen [--help] [--version] [Qt options]\n",
+                     commandLine.error().toLocal8Bit().constData());
+        return 2;
+    case CommandLine::Outcome::Run:
+        break;
+    }
+    if (!commandLine.parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "ipnd-testgen: unexpected argument \"%s\"\nusage: ipnd-testgen [--help] [--version] [Qt options]\n",
+                     CommandLine::bytes(commandLine.parser.positionalArguments().constFirst()).constData());
+        return 2;
+    }
+
     frmIPNDTCPServer window;
     window.show();
     return app.exec();

@@ -25,11 +25,13 @@ private slots:
     void pressWhileBusySendsAndLogsNothing();
     void refusedConnectionIsLoggedAndClosed();
     void unresolvableNameIsLoggedAndClosed();
+    void typedNameOutsideLatin1IsLoggedAsTyped();
     void connectionThatNeverComesUpTimesOut();
     void badEndpointIsLoggedAndWindowGoesOn_data();
     void badEndpointIsLoggedAndWindowGoesOn();
     void highBytesTravelUnchanged();
     void unloadClosesTheSocket();
+    void headlessLinkDoesNotListenAfterPeerClose();
 
 private:
     QByteArray stamp() const { return timeOfDayText(clock.now().time()).toLatin1() + ' '; }
@@ -249,6 +251,21 @@ void tst_Link::unresolvableNameIsLoggedAndClosed()
     QCOMPARE(server->connectionCount(), 0);
 }
 
+void tst_Link::typedNameOutsideLatin1IsLoggedAsTyped()
+{
+    // Not a valid host name either, so nothing leaves the machine.
+    const QString name = QStringLiteral("r\u00e9cepteur \u6771\u4eac \u2013 no such host");
+    window->txbAddress->setText(name);
+
+    window->cmdStandard_Click();
+
+    QCOMPARE(window->eventLog().slot(EventLog::Slots - 1),
+             timeOfDayText(clock.now().time()) + QStringLiteral(" TCP TCP Originate: Local port <%1> Local IP <%2 > ")
+                                                      .arg(server->port())
+                                                      .arg(name));
+    QCOMPARE(server->connectionCount(), 0);
+}
+
 void tst_Link::connectionThatNeverComesUpTimesOut()
 {
     PendingListener listener;
@@ -344,6 +361,29 @@ void tst_Link::unloadClosesTheSocket()
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(window->eventLog().render(), logBefore);
     QTRY_VERIFY(server->isPeerClosed(0));
+}
+
+void tst_Link::headlessLinkDoesNotListenAfterPeerClose()
+{
+    struct Host final : LinkHost
+    {
+        QString port;
+        void InsertLog(const QByteArray &) override {}
+        QString serverAddress() const override { return QStringLiteral("127.0.0.1"); }
+        QString serverPort() const override { return port; }
+        void showReply(const QByteArray &) override {}
+        void showProcessed(qint32) override {}
+    } host;
+    host.port = QString::number(server->port());
+    server->answer = TestServer::Answer::CloseWithoutReply;
+    server->replyAfter = TestRecords::Standard.size();
+    Link link(host);
+    link.listenAfterPeerClose = false;
+    QSignalSpy peerClosed(&link, &Link::peerClosed);
+
+    QCOMPARE(link.SendTCPPacket(TestRecords::Standard), SendResult::Sent);
+    QTRY_COMPARE(peerClosed.count(), 1);
+    QCOMPARE(link.wskMessage->State(), int(Socket::Closed));
 }
 
 QTEST_MAIN(tst_Link)

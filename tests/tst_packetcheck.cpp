@@ -40,15 +40,25 @@ struct Fixed
     QByteArray record;
     QByteArray header; // packet code and length
     QByteArray id;
+    QByteArray fields; // what the field checks find
 };
+
+// The Long and Max records keep every width but break the content rules on
+// purpose.
+const QByteArray LongFindings =
+    "not-digits in field 12 BLDG_NR_1: not all digits; not-digits in field 14 BLDG_NR_2: not all digits; "
+    "not-digits in field 17 FLOOR_NR: not all digits; not-digits in field 21 HOUSE_NR_1: not all digits; "
+    "not-digits in field 23 HOUSE_NR_2: not all digits; not-digits in field 43 CONTACT_NR: not all digits";
+const QByteArray MaxFindings = "bad-state in field 36 STATE: not a state; bad-flag in field 39 FLAG_39: not T or F; "
+                               "bad-flag in field 48 FLAG_48: not T or F; bad-flag in field 52 FLAG_52: not T or F";
 
 QList<Fixed> fixedRecords()
 {
-    return {{"Standard", TestRecords::Standard, "0900311", "08903043"},
-            {"NoAdd", TestRecords::NoAdd, "0100164", "00101573"},
-            {"Long", TestRecords::Long, "0900695", "99906883"},
-            {"Min", TestRecords::Min, "0900120", "09901133"},
-            {"Max", TestRecords::Max, "0900713", "99907063"}};
+    return {{"Standard", TestRecords::Standard, "0900311", "08903043", "fields ok"},
+            {"NoAdd", TestRecords::NoAdd, "0100164", "00101573", "fields ok"},
+            {"Long", TestRecords::Long, "0900695", "99906883", LongFindings},
+            {"Min", TestRecords::Min, "0900120", "09901133", "fields ok"},
+            {"Max", TestRecords::Max, "0900713", "99907063", MaxFindings}};
 }
 
 } // namespace
@@ -64,6 +74,8 @@ private slots:
     void completeness();
     void printableText_data();
     void printableText();
+    void fieldContent_data();
+    void fieldContent();
 };
 
 void tst_PacketCheck::checks_data()
@@ -72,7 +84,6 @@ void tst_PacketCheck::checks_data()
     QTest::addColumn<bool>("framed");
     QTest::addColumn<QByteArray>("record");
     QTest::addColumn<qsizetype>("fields");
-    QTest::addColumn<int>("tooWideField");
     QTest::addColumn<QByteArray>("recordId");
     QTest::addColumn<bool>("malformed");
     QTest::addColumn<QByteArray>("text");
@@ -81,124 +92,121 @@ void tst_PacketCheck::checks_data()
     for (const Fixed &fixed : fixedRecords()) {
         const QByteArray code = fixed.header.left(3);
         const QByteArray length = fixed.header.mid(3);
+        const bool valid = fixed.fields == "fields ok";
+        const QByteArray malformed = valid ? "" : "malformed: ";
         QTest::addRow("%s bare", fixed.name)
-            << fixed.record << false << fixed.record << qsizetype(53) << 0 << fixed.id << false
-            << "bare; 53 fields; widths ok; record id " + fixed.id;
+            << fixed.record << false << fixed.record << qsizetype(53) << fixed.id << !valid
+            << malformed + "bare; 53 fields; " + fixed.fields + "; record id " + fixed.id;
         QTest::addRow("%s framed", fixed.name)
-            << fixed.header + fixed.record << true << fixed.record << qsizetype(53) << 0 << fixed.id << false
-            << "framed code " + code + " length " + length + " ok; 53 fields; widths ok; record id " + fixed.id;
+            << fixed.header + fixed.record << true << fixed.record << qsizetype(53) << fixed.id << !valid
+            << malformed + "framed code " + code + " length " + length + " ok; 53 fields; " + fixed.fields +
+                   "; record id " + fixed.id;
     }
 
     // Framing faults.
-    QTest::newRow("length too big") << "0900400" + standard << true << standard << qsizetype(53) << 0
-                                    << QByteArray("08903043") << true
+    QTest::newRow("length too big") << "0900400" + standard << true << standard << qsizetype(53) << QByteArray("08903043") << true
                                     << QByteArray("malformed: framed length 0400 but 311 record bytes; 53 fields; "
-                                                  "widths ok; record id 08903043");
-    QTest::newRow("length too small") << "0900300" + standard << true << standard << qsizetype(53) << 0
-                                      << QByteArray("08903043") << true
+                                                  "fields ok; record id 08903043");
+    QTest::newRow("length too small") << "0900300" + standard << true << standard << qsizetype(53) << QByteArray("08903043") << true
                                       << QByteArray("malformed: framed length 0300 but 311 record bytes; 53 fields; "
-                                                    "widths ok; record id 08903043");
-    QTest::newRow("wrong code") << "0990311" + standard << true << standard << qsizetype(53) << 0
-                                << QByteArray("08903043") << true
-                                << QByteArray("malformed: framed code 099 but record code 090; 53 fields; widths ok; "
+                                                    "fields ok; record id 08903043");
+    QTest::newRow("wrong code") << "0990311" + standard << true << standard << qsizetype(53) << QByteArray("08903043") << true
+                                << QByteArray("malformed: framed code 099 but record code 090; 53 fields; fields ok; "
                                               "record id 08903043");
     QTest::newRow("wrong code and length")
-        << "0100999" + standard << true << standard << qsizetype(53) << 0 << QByteArray("08903043") << true
+        << "0100999" + standard << true << standard << qsizetype(53) << QByteArray("08903043") << true
         << QByteArray("malformed: framed code 010 but record code 090; framed length 0999 but 311 record bytes; "
-                      "53 fields; widths ok; record id 08903043");
+                      "53 fields; fields ok; record id 08903043");
     const QByteArray letterCode = withField(standard, 1, "12AB5678");
     QTest::newRow("record code not a number")
-        << "0000311" + letterCode << true << letterCode << qsizetype(53) << 0 << QByteArray("12AB5678") << true
+        << "0000311" + letterCode << true << letterCode << qsizetype(53) << QByteArray("12AB5678") << true
         << QByteArray("malformed: framed code 000 but record characters 3 and 4 \"AB\" are not a number; "
-                      "53 fields; widths ok; record id 12AB5678");
+                      "53 fields; not-digits in field 1 RECORD_ID: not exactly 8 digits; record id 12AB5678");
 
     // Not a header: the packet is bare, and its first field too wide.
-    QTest::newRow("letter in header") << "09A0311" + standard << false << "09A0311" + standard << qsizetype(53) << 1
-                                      << QByteArray("09A031108903043") << true
-                                      << QByteArray("malformed: bare; 53 fields; field 1 is 15 wide, at most 8; "
+    QTest::newRow("letter in header") << "09A0311" + standard << false << "09A0311" + standard << qsizetype(53) << QByteArray("09A031108903043") << true
+                                      << QByteArray("malformed: bare; 53 fields; too-wide in field 1 RECORD_ID: 15 wide, at most 8; "
                                                     "record id 09A031108903043");
-    QTest::newRow("blank in header") << "090 311" + standard << false << "090 311" + standard << qsizetype(53) << 1
-                                     << QByteArray("090 31108903043") << true
-                                     << QByteArray("malformed: bare; 53 fields; field 1 is 15 wide, at most 8; "
+    QTest::newRow("blank in header") << "090 311" + standard << false << "090 311" + standard << qsizetype(53) << QByteArray("090 31108903043") << true
+                                     << QByteArray("malformed: bare; 53 fields; too-wide in field 1 RECORD_ID: 15 wide, at most 8; "
                                                    "record id 090 31108903043");
-    QTest::newRow("header only") << QByteArray("0900311") << false << QByteArray("0900311") << qsizetype(1) << 0
-                                 << QByteArray("0900311") << true
-                                 << QByteArray("malformed: bare; 1 field; widths ok; record id 0900311");
+    QTest::newRow("header only") << QByteArray("0900311") << false << QByteArray("0900311") << qsizetype(1) << QByteArray("0900311") << true
+                                 << QByteArray("malformed: bare; 1 field; field-count-1: 1 field, 53 expected; record id 0900311");
 
     // Field counts.
     QTest::newRow("12 fields") << QByteArray("ABC|1|2|3|4|5|6|7|8|9|10|11") << false
-                               << QByteArray("ABC|1|2|3|4|5|6|7|8|9|10|11") << qsizetype(12) << 0 << QByteArray("ABC")
-                               << true << QByteArray("malformed: bare; 12 fields; widths ok; record id ABC");
+                               << QByteArray("ABC|1|2|3|4|5|6|7|8|9|10|11") << qsizetype(12) << QByteArray("ABC")
+                               << true << QByteArray("malformed: bare; 12 fields; field-count-12: 12 fields, 53 expected; record id ABC");
     QTest::newRow("52 fields") << standard.left(standard.lastIndexOf('|')) << false
-                               << standard.left(standard.lastIndexOf('|')) << qsizetype(52) << 0
-                               << QByteArray("08903043") << true
-                               << QByteArray("malformed: bare; 52 fields; widths ok; record id 08903043");
-    QTest::newRow("54 fields") << standard + "|F" << false << standard + "|F" << qsizetype(54) << 0
-                               << QByteArray("08903043") << true
-                               << QByteArray("malformed: bare; 54 fields; widths ok; record id 08903043");
-    QTest::newRow("54 fields framed") << "0900313" + standard + "|F" << true << standard + "|F" << qsizetype(54) << 0
-                                      << QByteArray("08903043") << true
-                                      << QByteArray("malformed: framed code 090 length 0313 ok; 54 fields; widths ok; "
-                                                    "record id 08903043");
-    QTest::newRow("empty packet") << QByteArray() << false << QByteArray() << qsizetype(1) << 0 << QByteArray()
-                                  << true << QByteArray("malformed: bare; 1 field; widths ok; no record id");
+                               << standard.left(standard.lastIndexOf('|')) << qsizetype(52) << QByteArray("08903043") << true
+                               << QByteArray("malformed: bare; 52 fields; field-count-52: 52 fields, 53 expected; record id 08903043");
+    QTest::newRow("54 fields") << standard + "|F" << false << standard + "|F" << qsizetype(54) << QByteArray("08903043") << true
+                               << QByteArray("malformed: bare; 54 fields; field-count-54: 54 fields, 53 expected; record id 08903043");
+    QTest::newRow("54 fields framed") << "0900313" + standard + "|F" << true << standard + "|F" << qsizetype(54) << QByteArray("08903043") << true
+                                      << QByteArray("malformed: framed code 090 length 0313 ok; 54 fields; "
+                                                    "field-count-54: 54 fields, 53 expected; record id 08903043");
+    QTest::newRow("empty packet") << QByteArray() << false << QByteArray() << qsizetype(1) << QByteArray()
+                                  << true << QByteArray("malformed: bare; 1 field; field-count-1: 1 field, 53 expected; no record id");
 
     // Widths.
     const QByteArray wide7 = withField(standard, 7, QByteArray(41, 'N'));
     QTest::newRow("field 7 one too wide")
-        << wide7 << false << wide7 << qsizetype(53) << 7 << QByteArray("08903043") << true
-        << QByteArray("malformed: bare; 53 fields; field 7 is 41 wide, at most 40; record id 08903043");
+        << wide7 << false << wide7 << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: bare; 53 fields; too-wide in field 7 CUST_NAME_1: 41 wide, at most 40; record id 08903043");
     const QByteArray full7 = withField(standard, 7, QByteArray(40, 'N'));
     QTest::newRow("field 7 exactly as wide as allowed")
-        << full7 << false << full7 << qsizetype(53) << 0 << QByteArray("08903043") << false
-        << QByteArray("bare; 53 fields; widths ok; record id 08903043");
+        << full7 << false << full7 << qsizetype(53) << QByteArray("08903043") << false
+        << QByteArray("bare; 53 fields; fields ok; record id 08903043");
     const QByteArray twoWide = withField(withField(standard, 20, QByteArray(31, 'L')), 30, "ABCDEFG");
     QTest::newRow("first of two too wide")
-        << twoWide << false << twoWide << qsizetype(53) << 20 << QByteArray("08903043") << true
-        << QByteArray("malformed: bare; 53 fields; field 20 is 31 wide, at most 30; record id 08903043");
+        << twoWide << false << twoWide << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: bare; 53 fields; too-wide in field 20 BLDG_LOCTN: 31 wide, at most 30; "
+                      "too-wide in field 30 ST_SF: 7 wide, at most 6; record id 08903043");
     const QByteArray wide53 = withField(standard, 53, "FF");
     QTest::newRow("last field too wide framed")
-        << "0900312" + wide53 << true << wide53 << qsizetype(53) << 53 << QByteArray("08903043") << true
-        << QByteArray("malformed: framed code 090 length 0312 ok; 53 fields; field 53 is 2 wide, at most 1; "
+        << "0900312" + wide53 << true << wide53 << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 0312 ok; 53 fields; too-wide in field 53 FLAG_53: 2 wide, at most 1; "
                       "record id 08903043");
     const QByteArray wideFewer = "ABC|1|" + QByteArray(11, '2');
     QTest::newRow("too wide among too few fields")
-        << wideFewer << false << wideFewer << qsizetype(3) << 3 << QByteArray("ABC") << true
-        << QByteArray("malformed: bare; 3 fields; field 3 is 11 wide, at most 10; record id ABC");
+        << wideFewer << false << wideFewer << qsizetype(3) << QByteArray("ABC") << true
+        << QByteArray("malformed: bare; 3 fields; field-count-3: 3 fields, 53 expected; record id ABC");
     const QByteArray noId = withField(standard, 1, "");
     QTest::newRow("empty record id")
-        << noId << false << noId << qsizetype(53) << 0 << QByteArray() << false
-        << QByteArray("bare; 53 fields; widths ok; no record id");
+        << noId << false << noId << qsizetype(53) << QByteArray() << false
+        << QByteArray("bare; 53 fields; fields ok; no record id");
 
     // Bytes 128 to 255 are single bytes.
     const QByteArray high7 = withField(standard, 7, highBytes(0xC0, 40));
     QTest::newRow("40 high bytes in a 40-wide field")
-        << high7 << false << high7 << qsizetype(53) << 0 << QByteArray("08903043") << false
-        << QByteArray("bare; 53 fields; widths ok; record id 08903043");
+        << high7 << false << high7 << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: bare; 53 fields; bad-char in field 7 CUST_NAME_1: byte 0xc0 at 1; "
+                      "record id 08903043");
     const QByteArray high9 = withField(standard, 9, highBytes(128, 128));
     QTest::newRow("bytes 128 to 255 in an 80-wide field framed")
-        << "0900424" + high9 << true << high9 << qsizetype(53) << 9 << QByteArray("08903043") << true
-        << QByteArray("malformed: framed code 090 length 0424 ok; 53 fields; field 9 is 128 wide, at most 80; "
+        << "0900424" + high9 << true << high9 << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 0424 ok; 53 fields; bad-char in field 9 LONG_NAME: byte 0x80 at 1; "
                       "record id 08903043");
     const QByteArray highId = withField(standard, 1, "\x80\xff\\\x01");
     QTest::newRow("record id of odd bytes")
-        << highId << false << highId << qsizetype(53) << 0 << QByteArray("\x80\xff\\\x01") << false
-        << QByteArray("bare; 53 fields; widths ok; record id \\x80\\xff\\x5c\\x01");
+        << highId << false << highId << qsizetype(53) << QByteArray("\x80\xff\\\x01") << true
+        << QByteArray("malformed: bare; 53 fields; bad-char in field 1 RECORD_ID: byte 0x80 at 1; "
+                      "record id \\x80\\xff\\x5c\\x01");
 
     // Long records: lengths of 4 and 5 digits.
     const QByteArray r9999 = standardOfLength(9999);
     QTest::newRow("framed 9999-byte record")
-        << "0909999" + r9999 << true << r9999 << qsizetype(53) << 9 << QByteArray("08903043") << true
-        << QByteArray("malformed: framed code 090 length 9999 ok; 53 fields; field 9 is 9703 wide, at most 80; "
+        << "0909999" + r9999 << true << r9999 << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 9999 ok; 53 fields; too-wide in field 9 LONG_NAME: 9703 wide, at most 80; "
                       "record id 08903043");
     const QByteArray r10000 = standardOfLength(10000);
     QTest::newRow("framed 10000-byte record")
-        << "09010000" + r10000 << true << r10000 << qsizetype(53) << 9 << QByteArray("08903043") << true
-        << QByteArray("malformed: framed code 090 length 10000 ok; 53 fields; field 9 is 9704 wide, at most 80; "
+        << "09010000" + r10000 << true << r10000 << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: framed code 090 length 10000 ok; 53 fields; too-wide in field 9 LONG_NAME: 9704 wide, at most 80; "
                       "record id 08903043");
     QTest::newRow("framed 10000-byte record, 4-digit length")
-        << "0901000" + r10000 << true << r10000 << qsizetype(53) << 9 << QByteArray("08903043") << true
-        << QByteArray("malformed: framed length 1000 but 10000 record bytes; 53 fields; field 9 is 9704 wide, "
+        << "0901000" + r10000 << true << r10000 << qsizetype(53) << QByteArray("08903043") << true
+        << QByteArray("malformed: framed length 1000 but 10000 record bytes; 53 fields; too-wide in field 9 LONG_NAME: 9704 wide, "
                       "at most 80; record id 08903043");
 }
 
@@ -208,7 +216,6 @@ void tst_PacketCheck::checks()
     QFETCH(bool, framed);
     QFETCH(QByteArray, record);
     QFETCH(qsizetype, fields);
-    QFETCH(int, tooWideField);
     QFETCH(QByteArray, recordId);
     QFETCH(bool, malformed);
     QFETCH(QByteArray, text);
@@ -218,7 +225,6 @@ void tst_PacketCheck::checks()
     QCOMPARE(PacketCheck::looksFramed(packet), framed);
     QCOMPARE(result.record, record);
     QCOMPARE(result.fields, fields);
-    QCOMPARE(result.tooWideField, tooWideField);
     QCOMPARE(result.recordId, recordId);
     QCOMPARE(result.malformed, malformed);
     QCOMPARE(result.text(), text);
@@ -316,6 +322,64 @@ void tst_PacketCheck::printableText()
     QFETCH(QByteArray, text);
 
     QCOMPARE(PacketCheck::printable(bytes), text);
+}
+
+// One field against the table: the kind of the first failing check of its
+// bytes, its width and its content; empty when the value is good.
+void tst_PacketCheck::fieldContent_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("kind");
+
+    const QByteArray good;
+    QTest::newRow("empty id") << 1 << QByteArray() << good;
+    QTest::newRow("id 8 digits") << 1 << QByteArray("00000000") << good;
+    QTest::newRow("id 7 digits") << 1 << QByteArray("0000000") << QByteArray("not-digits");
+    QTest::newRow("id 9 digits") << 1 << QByteArray("000000000") << QByteArray("too-wide");
+    QTest::newRow("ref digits") << 2 << QByteArray("1") << good;
+    QTest::newRow("ref with blank") << 2 << QByteArray("12 4") << QByteArray("not-digits");
+    QTest::newRow("leap day") << 3 << QByteArray("2024-02-29") << good;
+    QTest::newRow("no leap day") << 3 << QByteArray("2023-02-29") << QByteArray("bad-date");
+    QTest::newRow("date with slashes") << 3 << QByteArray("2023/02/28") << QByteArray("bad-date");
+    QTest::newRow("last second") << 4 << QByteArray("23:59:59") << good;
+    QTest::newRow("hour 24") << 4 << QByteArray("24:00:00") << QByteArray("bad-date");
+    QTest::newRow("short time") << 4 << QByteArray("9:00:00") << QByteArray("bad-date");
+    QTest::newRow("date and time") << 46 << QByteArray("1999-12-31 11:11:00") << good;
+    QTest::newRow("date and time with T") << 46 << QByteArray("1999-12-31T11:11:00") << QByteArray("bad-date");
+    QTest::newRow("capital") << 6 << QByteArray("A") << good;
+    QTest::newRow("small letter") << 27 << QByteArray("a") << QByteArray("bad-code");
+    QTest::newRow("two capitals") << 38 << QByteArray("LE") << good;
+    QTest::newRow("one capital for two") << 38 << QByteArray("L") << QByteArray("bad-code");
+    QTest::newRow("flag T") << 39 << QByteArray("T") << good;
+    QTest::newRow("flag X") << 53 << QByteArray("X") << QByteArray("bad-flag");
+    QTest::newRow("state NT") << 36 << QByteArray("NT") << good;
+    QTest::newRow("state small") << 51 << QByteArray("vic") << QByteArray("bad-state");
+    QTest::newRow("postcode") << 37 << QByteArray("0800") << good;
+    QTest::newRow("postcode of 3") << 37 << QByteArray("800") << QByteArray("not-digits");
+    QTest::newRow("network code of 2") << 49 << QByteArray("99") << QByteArray("not-digits");
+    QTest::newRow("text of every kind") << 9 << QByteArray("*Address Not_Available-1:*") << good;
+    QTest::newRow("text with a dot") << 9 << QByteArray("St. Kilda") << QByteArray("bad-char");
+    QTest::newRow("DEL byte") << 9 << QByteArray("a\x7f") << QByteArray("bad-char");
+    QTest::newRow("byte before width") << 6 << QByteArray("\x01\x01") << QByteArray("bad-char");
+    QTest::newRow("width before content") << 39 << QByteArray("TT") << QByteArray("too-wide");
+}
+
+void tst_PacketCheck::fieldContent()
+{
+    QFETCH(int, field);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, kind);
+
+    const std::optional<FieldTable::Finding> finding = FieldTable::checkField(field, value);
+    QCOMPARE(finding ? finding->kind : QByteArray(), kind);
+    if (finding)
+        QCOMPARE(finding->field, field);
+    // The same in a whole record: that one finding and no other.
+    const QList<FieldTable::Finding> inRecord = FieldTable::checkRecord(withField(TestRecords::Min, field, value));
+    QCOMPARE(inRecord.size(), finding ? 1 : 0);
+    if (finding)
+        QCOMPARE(inRecord.constFirst(), *finding);
 }
 
 QTEST_GUILESS_MAIN(tst_PacketCheck)

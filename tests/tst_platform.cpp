@@ -1,9 +1,39 @@
 #include "TestSupport.h"
 
+#include "PendingListener.h"
+
 #include "platform/Convert.h"
+#include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+
 #include <limits>
+#include <sys/socket.h>
+
+namespace {
+
+// Serves events the way ipnd-send does, with processEvents and never exec(),
+// until the condition holds; a timer keeps waking the loop so that the
+// deadline is seen.
+template <typename Condition>
+bool dispatchUntil(Condition condition, int timeoutMs = 5000)
+{
+    QTimer wake;
+    wake.start(20);
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition() && !deadline.hasExpired())
+        waitAndDispatchEvents();
+    return condition();
+}
+
+qsizetype openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size();
+}
+
+} // namespace
 
 class tst_Platform : public QObject
 {
@@ -16,8 +46,14 @@ private slots:
     void socketRefusesWhatItCannotDo_data();
     void socketRefusesWhatItCannotDo();
     void socketReadsBackWhatWasSet();
+    void listenAcceptAndPeerClose_data();
     void listenAcceptAndPeerClose();
     void closeRaisesNoEvent();
+    void packetLargerThanTheSystemTakesAtOnceArrivesWhole();
+    void connectingStatesTellTheTruth_data();
+    void connectingStatesTellTheTruth();
+    void unansweredExchangesLeaveNothingBehind_data();
+    void unansweredExchangesLeaveNothingBehind();
 };
 
 void tst_Platform::wholeNumbers_data()
@@ -128,8 +164,16 @@ void tst_Platform::socketReadsBackWhatWasSet()
     QCOMPARE(socket.RemoteHostIP(), QString());
 }
 
+void tst_Platform::listenAcceptAndPeerClose_data()
+{
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("peer closes") << false;
+    QTest::newRow("peer resets") << true;
+}
+
 void tst_Platform::listenAcceptAndPeerClose()
 {
+    QFETCH(bool, reset);
     Socket socket;
     socket.setLocalPort(0);
     socket.Listen();
@@ -138,6 +182,7 @@ void tst_Platform::listenAcceptAndPeerClose()
     QSignalSpy requests(&socket, &Socket::connectionRequest);
     QSignalSpy arrivals(&socket, &Socket::dataArrival);
     QSignalSpy closes(&socket, &Socket::closed);
+    QSignalSpy errors(&socket, &Socket::error);
 
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, quint16(socket.LocalPort()));
@@ -152,8 +197,16 @@ void tst_Platform::listenAcceptAndPeerClose()
     QTRY_VERIFY(arrivals.count() >= 1);
     QCOMPARE(socket.GetData(), QByteArray("early bytes"));
 
-    peer.disconnectFromHost();
+    if (reset) {
+        // A reset ends the connection as a close does: it is no failure.
+        const linger abortive{1, 0};
+        QVERIFY(::setsockopt(int(peer.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive) == 0);
+        peer.abort();
+    } else {
+        peer.disconnectFromHost();
+    }
     QTRY_COMPARE(closes.count(), 1);
+    QCOMPARE(errors.count(), 0);
     QCOMPARE(socket.State(), int(Socket::Closing));
     socket.Close();
     QCOMPARE(socket.State(), int(Socket::Closed));
@@ -179,6 +232,116 @@ void tst_Platform::closeRaisesNoEvent()
     QCOMPARE(emptied.count(), 1);
     QTRY_VERIFY(server.isPeerClosed(0));
     QCOMPARE(closes.count(), 0);
+}
+
+void tst_Platform::packetLargerThanTheSystemTakesAtOnceArrivesWhole()
+{
+    TestServer server;
+    server.answer = TestServer::Answer::Silent;
+    Socket socket;
+    QSignalSpy connects(&socket, &Socket::connected);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(server.port());
+    socket.Connect();
+    QVERIFY(connects.wait(5000));
+    QByteArray packet(8 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < packet.size(); ++i)
+        packet[i] = char(i * 7 + i / 4099);
+
+    socket.SendData(packet);
+
+    QTRY_COMPARE_WITH_TIMEOUT(server.received(0).size(), packet.size(), 10000);
+    QVERIFY(server.received(0) == packet);
+    QCOMPARE(socket.State(), int(Socket::Connected));
+}
+
+void tst_Platform::connectingStatesTellTheTruth_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QList<int>>("states");
+    QTest::newRow("address") << "127.0.0.1" << QList<int>{Socket::Connecting};
+    QTest::newRow("name") << "localhost" << QList<int>{Socket::ResolvingHost, Socket::Connecting};
+}
+
+void tst_Platform::connectingStatesTellTheTruth()
+{
+    QFETCH(QString, host);
+    QFETCH(QList<int>, states);
+    // The handshake never completes: the listener's queue is full.
+    PendingListener listener;
+    QVERIFY(listener.port() != 0);
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    socket.setConnectTimeout(300);
+    socket.setRemoteHost(host);
+    socket.setRemotePort(listener.port());
+    socket.Connect();
+
+    QList<int> seen{socket.State()};
+    QVERIFY(dispatchUntil([&] {
+        if (seen.last() != socket.State())
+            seen.append(socket.State());
+        return !errors.isEmpty();
+    }));
+    seen.removeLast();
+    QCOMPARE(seen, states);
+    QCOMPARE(errors.first(), (QList<QVariant>{5, QStringLiteral("Connection timed out after 300 ms")}));
+    QCOMPARE(socket.State(), int(Socket::Error));
+    QVERIFY(!socket.isConnecting());
+}
+
+void tst_Platform::unansweredExchangesLeaveNothingBehind_data()
+{
+    QTest::addColumn<bool>("serverCloses");
+    QTest::newRow("no reply: the client gives up") << false;
+    QTest::newRow("server closes: the client listens, then gives up") << true;
+}
+
+void tst_Platform::unansweredExchangesLeaveNothingBehind()
+{
+    QFETCH(bool, serverCloses);
+    TestServer server;
+    server.answer = serverCloses ? TestServer::Answer::CloseWithoutReply : TestServer::Answer::Silent;
+    Socket socket;
+    QSignalSpy closes(&socket, &Socket::closed);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(server.port());
+    const auto exchange = [&] {
+        socket.Connect();
+        if (!dispatchUntil([&] { return socket.State() == Socket::Connected; }))
+            return false;
+        socket.SendData("x");
+        if (serverCloses) {
+            if (!dispatchUntil([&] { return socket.State() == Socket::Closing; }))
+                return false;
+            socket.Close();
+            socket.Listen();
+        }
+        // Closed from outside any event handler, as ipnd-send does.
+        socket.Close();
+        return true;
+    };
+    const auto serverSeesAllClosed = [&](int connections) {
+        return dispatchUntil([&] {
+            for (int i = 0; i < connections; ++i)
+                if (!server.isPeerClosed(i))
+                    return false;
+            return server.connectionCount() == connections;
+        });
+    };
+    QVERIFY(exchange());
+    QVERIFY(serverSeesAllClosed(1));
+    const qsizetype objects = socket.children().size();
+    const qsizetype descriptors = openDescriptors();
+
+    const int connections = 40;
+    for (int i = 1; i < connections; ++i)
+        QVERIFY(exchange());
+
+    QVERIFY(serverSeesAllClosed(connections));
+    QCOMPARE(closes.count(), serverCloses ? connections : 0);
+    QCOMPARE(socket.children().size(), objects);
+    QCOMPARE(openDescriptors(), descriptors);
 }
 
 QTEST_MAIN(tst_Platform)

@@ -2,6 +2,7 @@
 // loopback port, a client sends it packets, and its replies, its output
 // lines, its saved files and its exit status are checked.
 
+#include "receiver/ReceiverOptions.h"
 #include "testpackets/TestRecords.h"
 
 #include <QByteArray>
@@ -26,7 +27,7 @@ const QString Program = QStringLiteral(IPND_RECEIVER);
 constexpr int Bound = 5000; // ms: the most any one wait may take
 
 const QByteArray Usage = "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
-                         "[--misbehave none|silent|close|split|slow:MS] [--save DIR] [--quiet]";
+                         "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] [--quiet]";
 
 QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
 {
@@ -50,6 +51,17 @@ public:
     explicit ReceiverRun(const QStringList &arguments)
     {
         m_process.start(Program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    }
+    // Through the shell, for arguments that QProcess would pass as UTF-8.
+    struct Shell
+    {
+        QByteArray arguments;
+    };
+    explicit ReceiverRun(const Shell &shell)
+    {
+        m_process.start(QStringLiteral("/bin/sh"),
+                        {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --port 0 ") + QString::fromLatin1(shell.arguments),
+                         Program});
     }
     ~ReceiverRun()
     {
@@ -188,6 +200,12 @@ private slots:
     void splitReply();
     void slowReply();
     void quiet();
+    void idleConnectionsAreClosed();
+    void replyBytesAreNotRecoded();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void optionBounds_data();
+    void optionBounds();
     void summaryOnSignal_data();
     void summaryOnSignal();
     void badArguments_data();
@@ -209,44 +227,51 @@ void tst_Receiver::packets_data()
     };
     const QList<Fixed> fixed = {{"Standard", TestRecords::Standard, "0900311", "08903043"},
                                 {"NoAdd", TestRecords::NoAdd, "0100164", "00101573"},
-                                {"Long", TestRecords::Long, "0900695", "99906883"},
-                                {"Min", TestRecords::Min, "0900120", "09901133"},
-                                {"Max", TestRecords::Max, "0900713", "99907063"}};
+                                {"Min", TestRecords::Min, "0900120", "09901133"}};
     for (const Fixed &f : fixed) {
         QTest::addRow("%s bare", f.name) << f.record << "ACK " + f.id
-                                         << "bare; 53 fields; widths ok; record id " + f.id;
+                                         << "bare; 53 fields; fields ok; record id " + f.id;
         QTest::addRow("%s framed", f.name) << f.header + f.record << "ACK " + f.id
                                            << "framed code " + f.header.left(3) + " length " + f.header.mid(3) +
-                                                  " ok; 53 fields; widths ok; record id " + f.id;
+                                                  " ok; 53 fields; fields ok; record id " + f.id;
     }
+    // Long and Max keep their widths and break the content rules on purpose.
+    QTest::newRow("Max framed")
+        << "0900713" + TestRecords::Max << QByteArray("ACK 99907063")
+        << QByteArray("malformed: framed code 090 length 0713 ok; 53 fields; bad-state in field 36 STATE: not a state; "
+                      "bad-flag in field 39 FLAG_39: not T or F; bad-flag in field 48 FLAG_48: not T or F; "
+                      "bad-flag in field 52 FLAG_52: not T or F; record id 99907063");
 
     const QByteArray standard = TestRecords::Standard;
     QTest::newRow("framed, length too small")
         << "0900300" + standard << QByteArray("ACK 08903043")
-        << QByteArray("malformed: framed length 0300 but 311 record bytes; 53 fields; widths ok; record id 08903043");
+        << QByteArray("malformed: framed length 0300 but 311 record bytes; 53 fields; fields ok; record id 08903043");
     QTest::newRow("framed, wrong code")
         << "0990311" + standard << QByteArray("ACK 08903043")
-        << QByteArray("malformed: framed code 099 but record code 090; 53 fields; widths ok; record id 08903043");
+        << QByteArray("malformed: framed code 099 but record code 090; 53 fields; fields ok; record id 08903043");
     QTest::newRow("54 fields") << standard + "|F" << QByteArray("ACK 08903043")
-                               << QByteArray("malformed: bare; 54 fields; widths ok; record id 08903043");
+                               << QByteArray("malformed: bare; 54 fields; field-count-54: 54 fields, 53 expected; record id 08903043");
     QTest::newRow("field 7 too wide")
         << withField(standard, 7, QByteArray(41, 'N')) << QByteArray("ACK 08903043")
-        << QByteArray("malformed: bare; 53 fields; field 7 is 41 wide, at most 40; record id 08903043");
+        << QByteArray("malformed: bare; 53 fields; too-wide in field 7 CUST_NAME_1: 41 wide, at most 40; "
+                      "record id 08903043");
     QTest::newRow("letter in header")
         << "09A0311" + standard << QByteArray("ACK 09A031108903043")
-        << QByteArray("malformed: bare; 53 fields; field 1 is 15 wide, at most 8; record id 09A031108903043");
+        << QByteArray("malformed: bare; 53 fields; too-wide in field 1 RECORD_ID: 15 wide, at most 8; "
+                      "record id 09A031108903043");
     const QByteArray high9 = withField(standard, 9, highBytes(128, 128));
     QTest::newRow("bytes 128 to 255, framed")
         << "0900424" + high9 << QByteArray("ACK 08903043")
-        << QByteArray("malformed: framed code 090 length 0424 ok; 53 fields; field 9 is 128 wide, at most 80; "
+        << QByteArray("malformed: framed code 090 length 0424 ok; 53 fields; bad-char in field 9 LONG_NAME: byte 0x80 at 1; "
                       "record id 08903043");
     QTest::newRow("record id of high bytes")
         << withField(standard, 1, "\xc0\xff\x80") << QByteArray("ACK \xc0\xff\x80")
-        << QByteArray("bare; 53 fields; widths ok; record id \\xc0\\xff\\x80");
+        << QByteArray("malformed: bare; 53 fields; bad-char in field 1 RECORD_ID: byte 0xc0 at 1; "
+                      "record id \\xc0\\xff\\x80");
     const QByteArray r10000 = withField(standard, 9, QByteArray(9704, 'x'));
     QTest::newRow("framed 10000-byte record")
         << "09010000" + r10000 << QByteArray("ACK 08903043")
-        << QByteArray("malformed: framed code 090 length 10000 ok; 53 fields; field 9 is 9704 wide, at most 80; "
+        << QByteArray("malformed: framed code 090 length 10000 ok; 53 fields; too-wide in field 9 LONG_NAME: 9704 wide, at most 80; "
                       "record id 08903043");
 }
 
@@ -274,14 +299,15 @@ void tst_Receiver::quietEndsPacket()
 {
     // Too few fields and no header: whatever arrived is the packet once
     // nothing more has come for 500 ms.
-    ReceiverRun run({});
+    ReceiverRun run(QStringList{});
     QVERIFY(run.waitUntilListening());
 
     const Exchange client = exchange(run.port(), "ABC|1|2|3|4|5|6|7|8|9|10|11");
     QCOMPARE(client.reply(), QByteArray("ACK ABC"));
     QCOMPARE_GE(client.firstPieceAfter, 495);
     QCOMPARE_LT(client.firstPieceAfter, 3000);
-    QCOMPARE(run.nextLine(), packetLine(1, client, "malformed: bare; 12 fields; widths ok; record id ABC"));
+    QCOMPARE(run.nextLine(), packetLine(1, client, "malformed: bare; 12 fields; field-count-12: 12 fields, 53 expected; "
+                                                   "record id ABC"));
 }
 
 void tst_Receiver::peerClosesFirst()
@@ -298,7 +324,8 @@ void tst_Receiver::peerClosesFirst()
     QVERIFY(client.connected);
     QCOMPARE(run.nextLine(),
              packetLine(1, client,
-                        "malformed: framed length 0311 but 100 record bytes; 17 fields; widths ok; record id 08903043"));
+                        "malformed: framed length 0311 but 100 record bytes; 17 fields; "
+                        "field-count-17: 17 fields, 53 expected; record id 08903043"));
     QCOMPARE(fileBytes(saved.filePath(QStringLiteral("packet-1.bin"))), part);
 }
 
@@ -340,14 +367,15 @@ void tst_Receiver::silent()
     // neither replies nor closes while the client waits.
     QCOMPARE(run.nextLine(),
              "packet 1 from 127.0.0.1:" + QByteArray::number(socket.localPort()) +
-                 ": bare; 53 fields; widths ok; record id 08903043");
+                 ": bare; 53 fields; fields ok; record id 08903043");
     QVERIFY(!socket.waitForReadyRead(300));
     QCOMPARE(socket.bytesAvailable(), qint64(0));
     QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
 
     socket.disconnectFromHost();
     QCOMPARE(run.stop(SIGINT),
-             (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0"}));
+             (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0", "idle closed 0",
+                                "verdicts: valid 1"}));
     QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.process().exitCode(), 0);
 }
@@ -361,7 +389,7 @@ void tst_Receiver::closeWithoutReply()
     QVERIFY(client.connected);
     QVERIFY(client.closedByReceiver);
     QCOMPARE(client.reply(), QByteArray());
-    QCOMPARE(run.nextLine(), packetLine(1, client, "bare; 53 fields; widths ok; record id 00101573"));
+    QCOMPARE(run.nextLine(), packetLine(1, client, "bare; 53 fields; fields ok; record id 00101573"));
 }
 
 void tst_Receiver::splitReply()
@@ -387,15 +415,33 @@ void tst_Receiver::slowReply()
     QCOMPARE_LT(client.firstPieceAfter, 3000);
 }
 
+// --quiet: no line per packet, only the verdicts file and the summary.
 void tst_Receiver::quiet()
 {
-    ReceiverRun run({QStringLiteral("--quiet")});
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString verdicts = dir.filePath(QStringLiteral("verdicts.jsonl"));
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--verdicts=") + verdicts});
     QVERIFY(run.waitUntilListening());
 
     QCOMPARE(exchange(run.port(), TestRecords::Min).reply(), QByteArray("ACK 09901133"));
     QCOMPARE(exchange(run.port(), TestRecords::Standard + "|F").reply(), QByteArray("ACK 08903043"));
-    QCOMPARE(run.stop(SIGTERM),
-             (QList<QByteArray>{"packets 2", "framed 0", "bare 2", "malformed 1"}));
+    const QByteArray oddId = withField(TestRecords::Standard, 1, "0890\"\\\x01\xe9");
+    QCOMPARE(exchange(run.port(), "0900" + QByteArray::number(oddId.size()) + oddId).reply(),
+             "ACK " + oddId.left(8));
+    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 3", "framed 1", "bare 2", "malformed 2", "idle closed 0",
+                                                   "verdicts: valid 1, bad-char 1, field-count-54 1"}));
+    QFile file(verdicts);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(),
+             QByteArray("{\"packet\": 1, \"framed\": false, \"id\": \"09901133\", \"verdict\": \"valid\", "
+                        "\"findings\": []}\n"
+                        "{\"packet\": 2, \"framed\": false, \"id\": \"08903043\", \"verdict\": \"field-count-54\", "
+                        "\"findings\": [{\"kind\": \"field-count-54\", \"field\": 0, "
+                        "\"detail\": \"54 fields, 53 expected\"}]}\n"
+                        "{\"packet\": 3, \"framed\": true, \"id\": \"0890\\u0022\\u005c\\u0001\\u00e9\", "
+                        "\"verdict\": \"bad-char\", \"findings\": [{\"kind\": \"bad-char\", \"field\": 1, "
+                        "\"detail\": \"byte 0x01 at 7\"}]}\n"));
     QCOMPARE(run.process().exitCode(), 0);
 }
 
@@ -411,7 +457,7 @@ void tst_Receiver::summaryOnSignal()
 {
     QFETCH(int, signalNumber);
 
-    ReceiverRun run({});
+    ReceiverRun run(QStringList{});
     QVERIFY(run.waitUntilListening());
 
     const QByteArray standard = TestRecords::Standard;
@@ -419,25 +465,26 @@ void tst_Receiver::summaryOnSignal()
     // connection, so the numbers follow the order of sending.
     const Exchange first = exchange(run.port(), standard);
     QCOMPARE(first.reply(), QByteArray("ACK 08903043"));
-    QCOMPARE(run.nextLine(), packetLine(1, first, "bare; 53 fields; widths ok; record id 08903043"));
+    QCOMPARE(run.nextLine(), packetLine(1, first, "bare; 53 fields; fields ok; record id 08903043"));
     const Exchange second = exchange(run.port(), "0100164" + TestRecords::NoAdd);
     QCOMPARE(second.reply(), QByteArray("ACK 00101573"));
     QCOMPARE(run.nextLine(),
-             packetLine(2, second, "framed code 010 length 0164 ok; 53 fields; widths ok; record id 00101573"));
+             packetLine(2, second, "framed code 010 length 0164 ok; 53 fields; fields ok; record id 00101573"));
     const Exchange third = exchange(run.port(), "0900300" + standard);
     QCOMPARE(third.reply(), QByteArray("ACK 08903043"));
     QCOMPARE(run.nextLine(), packetLine(3, third,
-                                        "malformed: framed length 0300 but 311 record bytes; 53 fields; widths ok; "
+                                        "malformed: framed length 0300 but 311 record bytes; 53 fields; fields ok; "
                                         "record id 08903043"));
     const Exchange fourth = exchange(run.port(), "ABC|def", true);
-    QCOMPARE(run.nextLine(), packetLine(4, fourth, "malformed: bare; 2 fields; widths ok; record id ABC"));
-    const Exchange fifth = exchange(run.port(), "0900695" + TestRecords::Long);
-    QCOMPARE(fifth.reply(), QByteArray("ACK 99906883"));
+    QCOMPARE(run.nextLine(), packetLine(4, fourth, "malformed: bare; 2 fields; field-count-2: 2 fields, 53 expected; "
+                                                   "record id ABC"));
+    const Exchange fifth = exchange(run.port(), "0900120" + TestRecords::Min);
+    QCOMPARE(fifth.reply(), QByteArray("ACK 09901133"));
     QCOMPARE(run.nextLine(),
-             packetLine(5, fifth, "framed code 090 length 0695 ok; 53 fields; widths ok; record id 99906883"));
+             packetLine(5, fifth, "framed code 090 length 0120 ok; 53 fields; fields ok; record id 09901133"));
 
-    QCOMPARE(run.stop(signalNumber),
-             (QList<QByteArray>{"packets 5", "framed 3", "bare 2", "malformed 2"}));
+    QCOMPARE(run.stop(signalNumber), (QList<QByteArray>{"packets 5", "framed 3", "bare 2", "malformed 2", "idle closed 0",
+                                                        "verdicts: valid 3, bad-framing 1, field-count-2 1"}));
     QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.process().exitCode(), 0);
     QCOMPARE(run.process().readAllStandardError(), QByteArray());
@@ -458,6 +505,8 @@ void tst_Receiver::badArguments_data()
     row("port without value", {"--port"}, "--port: no value given");
     row("unknown option", {"--foo"}, "unknown option --foo");
     row("unknown option with value", {"--foo=1"}, "unknown option --foo");
+    row("idle timeout not a number", {"--idle-timeout", "soon"},
+        "--idle-timeout: \"soon\" is not a number of seconds (0 to 86400)");
     row("stray argument", {"stray"}, "unexpected argument \"stray\"");
     row("misbehave misspelt", {"--misbehave", "sloww"},
         "--misbehave: \"sloww\" is not none, silent, close, split or slow:MS");
@@ -518,6 +567,119 @@ void tst_Receiver::portInUse()
     QCOMPARE(process.readAllStandardError(),
              "ipnd-receiver: cannot listen on 127.0.0.1:" + port + ": address already in use\n");
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
+}
+
+void tst_Receiver::idleConnectionsAreClosed()
+{
+    ReceiverRun run({QStringLiteral("--misbehave=silent"), QStringLiteral("--idle-timeout=0.2")});
+    QVERIFY(run.waitUntilListening());
+
+    // One connection that never sends, and one that sends a packet to a
+    // silent receiver and then waits: both are closed by the receiver.
+    QTcpSocket mute;
+    mute.connectToHost(QHostAddress::LocalHost, run.port());
+    QVERIFY(mute.waitForConnected(Bound));
+    QTcpSocket waiting;
+    waiting.connectToHost(QHostAddress::LocalHost, run.port());
+    QVERIFY(waiting.waitForConnected(Bound));
+    waiting.write(TestRecords::Standard);
+    QVERIFY(waiting.waitForBytesWritten(Bound));
+    QCOMPARE(run.nextLine(), "packet 1 from 127.0.0.1:" + QByteArray::number(waiting.localPort()) +
+                                 ": bare; 53 fields; fields ok; record id 08903043");
+    for (QTcpSocket *socket : {&mute, &waiting}) {
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            QVERIFY(socket->waitForDisconnected(Bound));
+        QCOMPARE(socket->readAll(), QByteArray());
+    }
+    QCOMPARE(run.stop(SIGINT),
+             (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0", "idle closed 2",
+                                "verdicts: valid 1"}));
+}
+
+void tst_Receiver::replyBytesAreNotRecoded()
+{
+    // Bytes that are not UTF-8 reach the wire as they were typed.
+    ReceiverRun run(ReceiverRun::Shell{"--reply \"$(printf '\\377\\200 \\351t\\351')\""});
+    QVERIFY(run.waitUntilListening());
+    QCOMPARE(exchange(run.port(), TestRecords::Standard).reply(), QByteArray("\xff\x80 \xe9t\xe9"));
+}
+
+void tst_Receiver::helpAndVersion_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QByteArray>("expected"); // the whole output, or lines that must be in it
+
+    QTest::newRow("--version") << QStringLiteral("--version") << QByteArray("ipnd-receiver 1.10.23\n");
+    QTest::newRow("--help") << QStringLiteral("--help")
+                            << QByteArray("Usage: ipnd-receiver [options]\n|--bind <ADDR> |--port <N> |--reply <TEXT> "
+                                          "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> |--quiet ");
+}
+
+void tst_Receiver::helpAndVersion()
+{
+    QFETCH(QString, option);
+    QFETCH(QByteArray, expected);
+
+    QProcess process;
+    process.start(Program, {option, QStringLiteral("--port=x")});
+    QVERIFY(process.waitForFinished(Bound));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    const QByteArray out = process.readAllStandardOutput();
+    if (!expected.contains('|')) {
+        QCOMPARE(out, expected);
+        return;
+    }
+    // A line of its own for each option, with a word on what it does.
+    for (const QByteArray &part : expected.split('|')) {
+        const qsizetype at = out.indexOf(part);
+        QVERIFY2(at >= 0, part.constData());
+        const qsizetype end = out.indexOf('\n', at);
+        QVERIFY2(out.mid(at + part.size(), end - at - part.size()).trimmed().size() > 8, part.constData());
+    }
+}
+
+void tst_Receiver::optionBounds_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("value"); // the value taken, in the option's unit; -1: refused
+
+    const auto row = [](const char *option, const char *value, int taken) {
+        QTest::addRow("%s %s", option, value) << QStringList{QLatin1String(option), QLatin1String(value)} << taken;
+    };
+    row("--port", "0", 0);
+    row("--port", "-1", -1);
+    row("--port", "65535", 65535);
+    row("--port", "65536", -1);
+    row("--misbehave", "slow:0", 0);
+    row("--misbehave", "slow:-1", -1);
+    row("--misbehave", "slow:600000", 600000);
+    row("--misbehave", "slow:600001", -1);
+    row("--idle-timeout", "0", 0);
+    row("--idle-timeout", "-0.001", -1);
+    row("--idle-timeout", "0.001", 1);
+    row("--idle-timeout", "0.0004", -1);
+    row("--idle-timeout", "86400", 86400000);
+    row("--idle-timeout", "86400.001", -1);
+}
+
+void tst_Receiver::optionBounds()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, value);
+
+    const ParsedOptions parsed = parseReceiverOptions(QStringList{QStringLiteral("ipnd-receiver")} + arguments);
+    QCOMPARE(parsed.ok(), value >= 0);
+    if (value < 0) {
+        QVERIFY2(parsed.error.startsWith(arguments[0].toLatin1() + ": \"" + arguments[1].toLatin1() + "\" is not"),
+                 parsed.error.constData());
+        return;
+    }
+    const ReceiverOptions &o = parsed.options;
+    const int taken = arguments[0] == QLatin1String("--port") ? o.port
+                      : arguments[0] == QLatin1String("--misbehave") ? o.delay
+                                                                      : o.idleTimeout;
+    QCOMPARE(taken, value);
 }
 
 QTEST_GUILESS_MAIN(tst_Receiver)

@@ -1,9 +1,37 @@
+#include "sender/PeriodSchedule.h"
+#include "sender/RoundTripHistogram.h"
 #include "sender/RunSummary.h"
 #include "sender/SendOptions.h"
 #include "testpackets/TestRecords.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+// The arguments as the program gets them; help and version go to `out`.
+ParsedSendArguments parse(const QStringList &arguments, std::FILE *out = nullptr)
+{
+    std::FILE *sink = out ? out : std::tmpfile();
+    ParsedSendArguments parsed = parseSendArguments(QStringList{QStringLiteral("ipnd-send")} + arguments, sink);
+    if (!out)
+        std::fclose(sink);
+    return parsed;
+}
+
+QByteArray printed(std::FILE *file)
+{
+    QByteArray text(4096, '\0');
+    std::rewind(file);
+    text.resize(qsizetype(std::fread(text.data(), 1, size_t(text.size()), file)));
+    return text;
+}
+
+} // namespace
 
 class tst_SendOptions : public QObject
 {
@@ -15,6 +43,13 @@ private slots:
     void goodArguments();
     void badArgumentsNameTheArgument_data();
     void badArgumentsNameTheArgument();
+    void numericBounds_data();
+    void numericBounds();
+    void helpAndVersion();
+    void histogramPercentilesAreWithinOnePercent_data();
+    void histogramPercentilesAreWithinOnePercent();
+    void quickExchangeNeverGetsASecondTurn_data();
+    void quickExchangeNeverGetsASecondTurn();
     void percentiles_data();
     void percentiles();
     void exitStatus_data();
@@ -74,7 +109,7 @@ void tst_SendOptions::goodArguments()
     QFETCH(int, replyMs);
     QFETCH(bool, quiet);
     arguments.replaceInStrings(QStringLiteral("FILE"), dataFile);
-    const ParsedSendArguments parsed = parseSendArguments(arguments);
+    const ParsedSendArguments parsed = parse(arguments);
     QVERIFY2(parsed.options, qPrintable(parsed.error));
     const SendOptions &o = *parsed.options;
     QCOMPARE(o.host, QStringLiteral("127.0.0.1"));
@@ -115,17 +150,17 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
     QTest::newRow("bad format") << hostPort + QStringList{"--replay", "FILE", "--format", "RAW"}
                                 << "--format: \"RAW\" is not rawlog or multipkt";
     QTest::newRow("negative period") << hostPort + QStringList{"--replay", "FILE", "--period", "-1"}
-                                     << "--period: \"-1\" is not a number of seconds (0 or more)";
+                                     << "--period: \"-1\" is not 0 or a number of seconds from 0.001 to 86400";
     QTest::newRow("period text") << hostPort + QStringList{"--replay", "FILE", "--period", "fast"}
-                                 << "--period: \"fast\" is not a number of seconds (0 or more)";
+                                 << "--period: \"fast\" is not 0 or a number of seconds from 0.001 to 86400";
     QTest::newRow("count 0") << hostPort + QStringList{"--replay", "FILE", "--count", "0"}
                              << "--count: \"0\" is not a whole number of 1 or more";
     QTest::newRow("count fraction") << hostPort + QStringList{"--replay", "FILE", "--count", "2.5"}
                                     << "--count: \"2.5\" is not a whole number of 1 or more";
     QTest::newRow("zero connect timeout") << hostPort + QStringList{"--record", "min", "--connect-timeout", "0"}
-                                          << "--connect-timeout: \"0\" is not a number of seconds above 0";
+                                          << "--connect-timeout: \"0\" is not a number of seconds from 0.001 to 86400";
     QTest::newRow("bad reply timeout") << hostPort + QStringList{"--record", "min", "--reply-timeout", "soon"}
-                                       << "--reply-timeout: \"soon\" is not a number of seconds above 0";
+                                       << "--reply-timeout: \"soon\" is not a number of seconds from 0.001 to 86400";
     QTest::newRow("unknown option") << hostPort + QStringList{"--record", "min", "--verbose"}
                                     << "unknown option --verbose";
     QTest::newRow("stray argument") << hostPort + QStringList{"--record", "min", "extra"}
@@ -139,7 +174,7 @@ void tst_SendOptions::badArgumentsNameTheArgument()
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
     arguments.replaceInStrings(QStringLiteral("FILE"), dataFile);
-    const ParsedSendArguments parsed = parseSendArguments(arguments);
+    const ParsedSendArguments parsed = parse(arguments);
     QVERIFY(!parsed.options);
     QCOMPARE(parsed.error, error);
 }
@@ -182,7 +217,9 @@ void tst_SendOptions::exitStatus_data()
     QTest::addColumn<bool>("connected");
     QTest::addColumn<int>("status");
     QTest::newRow("all answered") << qint64(5) << qint64(5) << qint64(5) << qint64(0) << qint64(0) << true << 0;
-    QTest::newRow("nothing to send") << qint64(0) << qint64(0) << qint64(0) << qint64(0) << qint64(0) << false << 0;
+    QTest::newRow("nothing read") << qint64(0) << qint64(0) << qint64(0) << qint64(0) << qint64(0) << false << 1;
+    QTest::newRow("nothing long enough to send")
+        << qint64(2) << qint64(0) << qint64(0) << qint64(2) << qint64(0) << false << 1;
     QTest::newRow("one unanswered") << qint64(5) << qint64(5) << qint64(4) << qint64(0) << qint64(0) << true << 1;
     QTest::newRow("one not sent") << qint64(5) << qint64(4) << qint64(4) << qint64(0) << qint64(1) << true << 1;
     QTest::newRow("too short to send") << qint64(3) << qint64(1) << qint64(1) << qint64(2) << qint64(0) << true << 0;
@@ -217,14 +254,167 @@ void tst_SendOptions::summaryText()
     summary.answered = 2;
     summary.unanswered = 1;
     summary.linesRejected = 7;
-    summary.roundTripsMs = {2.5, 0.5};
+    summary.roundTrips.add(2.5);
+    summary.roundTrips.add(0.5);
     summary.elapsedSeconds = 1.5;
     QCOMPARE(summary.text(),
              QByteArray("summary: records read 4, sent 3, answered 2, unanswered 1, not sent 1, lines rejected 7\n"
                         "round trip ms: min 0.500, median 0.500, p99 2.500, max 2.500\n"
                         "rate: 2.00 records per second (3 sent in 1.500 s)\n"));
-    summary.roundTripsMs.clear();
+    summary.roundTrips = {};
     QVERIFY(summary.text().contains("\nround trip ms: none\n"));
+}
+
+void tst_SendOptions::numericBounds_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<double>("taken"); // as kept: seconds, milliseconds or a number
+    const auto row = [](const char *option, const char *value, bool accepted, double taken = 0) {
+        QTest::addRow("--%s %s", option, value) << option << value << accepted << taken;
+    };
+    row("port", "0", false);
+    row("port", "1", true, 1);
+    row("port", "65535", true, 65535);
+    row("port", "65536", false);
+    row("period", "0", true, 0);
+    row("period", "0.000999", false);
+    row("period", "1e-300", false);
+    row("period", "0.001", true, 0.001);
+    row("period", "86400", true, 86400);
+    row("period", "86400.001", false);
+    row("period", "1e300", false);
+    row("count", "0", false);
+    row("count", "1", true, 1);
+    row("count", "9223372036854775807", true, 9223372036854775807.0);
+    row("count", "9223372036854775808", false);
+    row("connections", "0", false);
+    row("connections", "1", true, 1);
+    row("connections", "256", true, 256);
+    row("connections", "257", false);
+    for (const char *timeout : {"connect-timeout", "reply-timeout"}) {
+        row(timeout, "0.000999", false);
+        row(timeout, "0.001", true, 1);
+        row(timeout, "86400", true, 86400000);
+        row(timeout, "86400.001", false);
+    }
+}
+
+void tst_SendOptions::numericBounds()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, value);
+    QFETCH(bool, accepted);
+    QFETCH(double, taken);
+    QStringList arguments = {"--host", "127.0.0.1", "--port", option == "port" ? value : "50003", "--replay", dataFile};
+    if (option != "port")
+        arguments << "--" + option << value;
+
+    const ParsedSendArguments parsed = parse(arguments);
+    if (!accepted) {
+        QVERIFY(!parsed.options);
+        QVERIFY2(parsed.error.startsWith("--" + option + ": \"" + value + '"'), qPrintable(parsed.error));
+        return;
+    }
+    QVERIFY2(parsed.options, qPrintable(parsed.error));
+    const SendOptions &o = *parsed.options;
+    const QHash<QString, double> kept = {{"port", o.port.toDouble()},
+                                         {"period", o.periodSeconds},
+                                         {"count", double(o.count)},
+                                         {"connections", double(o.connections)},
+                                         {"connect-timeout", double(o.connectTimeoutMs)},
+                                         {"reply-timeout", double(o.replyTimeoutMs)}};
+    QCOMPARE(kept.value(option), taken);
+}
+
+void tst_SendOptions::helpAndVersion()
+{
+    std::FILE *out = std::tmpfile();
+    QVERIFY(parse({"--version"}, out).printed);
+    QCOMPARE(printed(out), QByteArray("ipnd-send 1.10.23\n"));
+    std::fclose(out);
+
+    out = std::tmpfile();
+    QVERIFY(parse({"--host=127.0.0.1", "--help"}, out).printed);
+    const QByteArray help = printed(out);
+    std::fclose(out);
+    QVERIFY2(help.startsWith("Usage: ipnd-send [options]\n"), help.constData());
+    // Every option has a line that says what it does.
+    for (const char *option : {"--host <address>", "--port <port>", "--record <name>", "--replay <file>",
+                               "--format <format>", "--period <seconds>", "--count <n>", "--connections <n>",
+                               "--connect-timeout <seconds>", "--reply-timeout <seconds>", "--quiet", "--version"}) {
+        const qsizetype at = help.indexOf(QByteArray(" ") + option);
+        QVERIFY2(at >= 0, option);
+        const QByteArray line = help.mid(at, help.indexOf('\n', at) - at);
+        QVERIFY2(line.simplified().size() > qsizetype(qstrlen(option)) + 10, line.constData());
+    }
+}
+
+void tst_SendOptions::histogramPercentilesAreWithinOnePercent_data()
+{
+    QTest::addColumn<QList<double>>("samples");
+    QList<double> spread; // round trips from 20 microseconds to 3 s, most near 1 ms
+    quint32 state = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const double unit = double(state >> 8) / double(1u << 24);
+        spread << 0.02 * std::pow(150000.0, unit * unit);
+    }
+    QTest::newRow("spread") << spread;
+    QList<double> steps;
+    for (int i = 1; i <= 1000; ++i)
+        steps << i * 0.25;
+    QTest::newRow("steps") << steps;
+    QTest::newRow("two far apart") << QList<double>{0.05, 40000};
+    QTest::newRow("one") << QList<double>{7.3};
+}
+
+void tst_SendOptions::histogramPercentilesAreWithinOnePercent()
+{
+    QFETCH(QList<double>, samples);
+    RoundTripHistogram histogram;
+    for (double sample : samples)
+        histogram.add(sample);
+    QCOMPARE(histogram.count(), samples.size());
+    for (double p : {0.0001, 1.0, 10.0, 25.0, 50.0, 75.0, 90.0, 99.0, 99.9, 100.0}) {
+        const double exact = percentile(samples, p);
+        const double read = histogram.percentile(p);
+        QVERIFY2(std::abs(read - exact) <= 0.01 * exact,
+                 qPrintable(QStringLiteral("p%1: %2 against %3").arg(p).arg(read).arg(exact)));
+    }
+    QCOMPARE(histogram.min(), percentile(samples, 0.0001));
+    QCOMPARE(histogram.max(), percentile(samples, 100));
+}
+
+void tst_SendOptions::quickExchangeNeverGetsASecondTurn_data()
+{
+    QTest::addColumn<double>("periodSeconds");
+    QTest::addColumn<qint64>("exchangeNs"); // from a period's start to the end of its exchange
+    // Periods that are not whole milliseconds, where the starts are rounded.
+    for (double period : {0.0104, 0.0015, 0.3333, 1.0005, 0.2}) {
+        for (qint64 exchange : {qint64(0), qint64(1), qint64(300000)})
+            QTest::addRow("%g s, exchange %lld ns", period, static_cast<long long>(exchange)) << period << exchange;
+    }
+}
+
+void tst_SendOptions::quickExchangeNeverGetsASecondTurn()
+{
+    QFETCH(double, periodSeconds);
+    QFETCH(qint64, exchangeNs);
+    const double periodNs = periodSeconds * 1e9;
+    PeriodSchedule schedule(periodNs);
+    qint64 start = 0;
+    for (qint64 k = 1; k <= 2000; ++k) {
+        // The sleep ends at the start asked for, and the exchange is quick.
+        const qint64 next = schedule.next(start + exchangeNs);
+        QVERIFY2(next == std::llround(double(k) * periodNs),
+                 qPrintable(QStringLiteral("period %1 starts at %2 ns after %3 ns").arg(k).arg(next).arg(start)));
+        start = next;
+    }
+    // A late exchange skips the slots that passed, and does not bunch up.
+    const qint64 late = schedule.next(start + qint64(2.5 * periodNs));
+    QCOMPARE(late, std::llround(double(2001 + 2) * periodNs));
 }
 
 QTEST_MAIN(tst_SendOptions)

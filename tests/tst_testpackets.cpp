@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "testpackets/FieldTable.h"
 #include "testpackets/TestRecords.h"
 
 #include <QPushButton>
@@ -41,11 +42,11 @@ void tst_TestPackets::recordLayout()
     QVERIFY(record.startsWith(head));
     QVERIFY(record.endsWith(tail));
     const QList<QByteArray> fields = record.split('|');
-    QCOMPARE(fields.size(), TestRecords::FieldCount);
+    QCOMPARE(fields.size(), FieldTable::FieldCount);
     int filled = 0;
     for (int i = 0; i < fields.size(); ++i) {
         filled += fields[i].isEmpty() ? 0 : 1;
-        QVERIFY2(fields[i].size() <= TestRecords::fieldWidths()[i], qPrintable(QString::number(i + 1)));
+        QVERIFY2(fields[i].size() <= FieldTable::fields()[std::size_t(i)].width, qPrintable(QString::number(i + 1)));
     }
     QCOMPARE(filled, nonEmptyFields);
     for (char c : record)
@@ -58,8 +59,8 @@ void tst_TestPackets::maxRecordFillsEveryField()
     const QList<QByteArray> fields = TestRecords::Max.split('|');
     int sum = 0;
     for (int i = 0; i < fields.size(); ++i) {
-        QCOMPARE(fields[i].size(), TestRecords::fieldWidths()[i]);
-        sum += TestRecords::fieldWidths()[i];
+        QCOMPARE(fields[i].size(), FieldTable::fields()[std::size_t(i)].width);
+        sum += FieldTable::fields()[std::size_t(i)].width;
     }
     QCOMPARE(sum, 661);
     QCOMPARE(fields[6], QByteArray("CUST_NAME_1CUST_NAME_1CUST_NAME_1CUST_NZ"));

@@ -1,12 +1,19 @@
 #include "TestSupport.h"
 
+#include "DataFile/DataFile.h"
 #include "console/Twips.h"
+#include "platform/FileDialog.h"
 #include "platform/Version.h"
+#include "testpackets/TestRecords.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 class tst_Window : public QObject
 {
@@ -27,6 +34,9 @@ private slots:
     void timerRunsEverySecond();
     void startUpOpensNothingAndLogsNothing();
     void closeRightAfterStartUpChangesNothing();
+    void logBoxWrapsLongLinesAndScrollsOnlyVertically();
+    void fileDialogFilterNamesShowTheirPatternsOnce_data();
+    void fileDialogFilterNamesShowTheirPatternsOnce();
 
 private:
     FixedClock clock;
@@ -217,6 +227,38 @@ void tst_Window::closeRightAfterStartUpChangesNothing()
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(logLineCount(*window), 0);
     QCOMPARE(window->txbLog->toPlainText(), QString());
+}
+
+void tst_Window::logBoxWrapsLongLinesAndScrollsOnlyVertically()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // A record has no blank to break at: it wraps anywhere.
+    window->InsertLog(TestRecords::Long);
+
+    QTRY_VERIFY(window->txbLog->toPlainText().contains(QString::fromLatin1(TestRecords::Long)));
+    QCOMPARE(window->txbLog->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(window->txbLog->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QTRY_COMPARE_GT(window->txbLog->document()->firstBlock().layout()->lineCount(), 2);
+    QCOMPARE(window->txbLog->horizontalScrollBar()->maximum(), 0);
+}
+
+void tst_Window::fileDialogFilterNamesShowTheirPatternsOnce_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("data file") << QString::fromLatin1(DataFileFilter)
+                               << QStringList{QStringLiteral("Data file (*.dat)"), QStringLiteral("All (*.*)")};
+    QTest::newRow("name without its pattern") << QStringLiteral("Text|*.txt;*.log")
+                                              << QStringList{QStringLiteral("Text (*.txt *.log)")};
+}
+
+void tst_Window::fileDialogFilterNamesShowTheirPatternsOnce()
+{
+    QFETCH(QString, filter);
+    QFETCH(QStringList, names);
+    QCOMPARE(qtNameFilters(filter), names);
 }
 
 QTEST_MAIN(tst_Window)

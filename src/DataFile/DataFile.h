@@ -25,6 +25,11 @@ public:
     // Asks for the file and opens it; a failure is logged, never raised.
     void OpenDataFile();
     void closeDataFile() { m_channel.close(); }
+    // Reads lines handed over in memory instead of a file: ipnd-gen replays
+    // each record's lines through the readers to know whether it would be sent.
+    void openLines() { m_channel.openFeed(); }
+    void addLines(const QByteArray &lines) { m_channel.feed(lines); }
+    bool hasLine() { return !m_channel.atEnd(); }
     bool isDataFileOpen() const { return m_channel.isOpen(); }
 
     // One line of RAWLOG: -1 when a record was stored in CurrentRecord, 0

@@ -101,8 +101,12 @@ void frmIPNDTCPServer::createControls()
     txbPort = new QLineEdit(this);
     lbProcessed = new QLineEdit(this);
     txbLog = new QPlainTextEdit(this);
+    // A vertical scroll bar only: a long line (a record has no spaces) wraps
+    // anywhere rather than scrolling sideways.
     txbLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txbLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txbLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txbLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txbLog->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     txbMessage = new QPlainTextEdit(this);
     txbMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     txbMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -79,8 +79,9 @@ void Link::OpenConnection(qint16 mode)
     wskMessage->setProtocol(0);
     wskMessage->Connect();
     // The labels say "Local" but the values are the server's port and address.
-    m_host.InsertLog("TCP TCP Originate: Local port <" + QByteArray::number(wskMessage->RemotePort())
-                     + "> Local IP <" + wskMessage->RemoteHost().toLatin1() + " > ");
+    m_host.InsertLogText(QStringLiteral("TCP TCP Originate: Local port <%1> Local IP <%2 > ")
+                             .arg(wskMessage->RemotePort())
+                             .arg(wskMessage->RemoteHost()));
 }
 
 void Link::wskMessage_Connect()
@@ -116,7 +117,8 @@ void Link::wskMessage_Close()
         if (wskMessage->State() != Socket::Closed)
             wskMessage->Close();
     });
-    skipFailure([&] { wskMessage->Listen(); });
+    if (listenAfterPeerClose)
+        skipFailure([&] { wskMessage->Listen(); });
     emit peerClosed();
 }
 

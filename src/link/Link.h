@@ -21,6 +21,8 @@ public:
     virtual ~LinkHost() = default;
 
     virtual void InsertLog(const QByteArray &source) = 0;
+    // A line that holds text the operator typed, such as the server's name.
+    virtual void InsertLogText(const QString &text) { InsertLog(text.toLatin1()); }
     // Read at every connection set-up, as typed.
     virtual QString serverAddress() const = 0;
     virtual QString serverPort() const = 0;
@@ -50,6 +52,10 @@ public:
     qint16 TCPConnected = 0;
     // Replies handled since the link was made; stops at its maximum.
     qint32 Processed = 0;
+    // Whether the socket goes on to listen for the server after the server
+    // closed a connection. The window does; a headless sender must not open a
+    // listening port.
+    bool listenAfterPeerClose = true;
 
     void wskMessage_Connect();
     void wskMessage_DataArrival(qint32 bytesTotal);
@@ -60,7 +66,8 @@ public:
 signals:
     // After a reply has been handled (shown, counted, connection closed).
     void replyHandled(const QByteArray &reply);
-    // After the peer closed a connection and the socket went on to listen.
+    // After the peer closed a connection (and the socket went on to listen,
+    // if it does).
     void peerClosed();
     // After a failed connection was logged and closed.
     void connectionFailed(int number, const QString &description);

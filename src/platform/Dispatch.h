@@ -5,3 +5,9 @@
 // caller. The caller must make sure that some event will come (a timer, a
 // socket), or it sleeps until one does.
 void waitAndDispatchEvents();
+
+// For a program without windows, called before its application object is
+// made: picks Qt's plain UNIX event dispatcher instead of the GLib one, which
+// costs less per wake-up and so per exchange. A QT_NO_GLIB already set in the
+// environment is left as it is.
+void preferPlainEventDispatcher();

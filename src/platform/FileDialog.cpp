@@ -8,7 +8,10 @@ QStringList qtNameFilters(const QString &filter)
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        // A name that already shows its patterns, "Data file (*.dat)", keeps
+        // them once.
+        const QString shown = QStringLiteral("(%1)").arg(patterns);
+        filters << (parts[i].trimmed().endsWith(shown) ? parts[i] : QStringLiteral("%1 %2").arg(parts[i], shown));
     }
     return filters;
 }

@@ -22,8 +22,9 @@ public:
 };
 
 // "Data file (*.dat)|*.dat|All (*.*)|*.*" becomes Qt's name filters
-// "Data file (*.dat) (*.dat)" and "All (*.*) (*.*)"; several patterns of one
-// entry, separated by ';', become blank-separated.
+// "Data file (*.dat)" and "All (*.*)"; a name that does not show its patterns
+// gets them in brackets ("Text|*.txt" is "Text (*.txt)"); several patterns of
+// one entry, separated by ';', become blank-separated.
 QStringList qtNameFilters(const QString &filter);
 
 // Runs the dialog for a caller that keeps the chosen name in `source`: a

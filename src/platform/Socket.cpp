@@ -2,13 +2,35 @@
 
 #include "platform/PlatformError.h"
 
-#include <QHostAddress>
+#include <QAbstractSocket>
+#include <QHostInfo>
 #include <QNetworkInterface>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
 namespace {
+
+// Bytes taken from the system per read; a longer reply arrives in pieces.
+constexpr size_t ReadPiece = 16384;
+constexpr int ListenBacklog = 50;
+// After the system refused to hand over an incoming connection for want of
+// descriptors or memory, the listener rests this long before it tries again.
+constexpr int AcceptRetryMs = 100;
+
+QString systemText(int errorNumber)
+{
+    return QString::fromLocal8Bit(std::strerror(errorNumber));
+}
 
 QString dottedAddress(const QHostAddress &address)
 {
@@ -17,20 +39,82 @@ QString dottedAddress(const QHostAddress &address)
     return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
+socklen_t toSystemAddress(const QHostAddress &address, quint16 port, sockaddr_storage &out)
+{
+    std::memset(&out, 0, sizeof out);
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto &v4 = reinterpret_cast<sockaddr_in &>(out);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        v4.sin_addr.s_addr = htonl(address.toIPv4Address());
+        return sizeof v4;
+    }
+    auto &v6 = reinterpret_cast<sockaddr_in6 &>(out);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::memcpy(&v6.sin6_addr, bytes.c, sizeof bytes.c);
+    if (const QString scope = address.scopeId(); !scope.isEmpty()) {
+        bool numeric = false;
+        const uint index = scope.toUInt(&numeric);
+        v6.sin6_scope_id = numeric ? index : uint(QNetworkInterface::interfaceIndexFromName(scope));
+    }
+    return sizeof v6;
+}
+
+struct Failure
+{
+    int number;
+    QString description;
+};
+
+// A connection attempt that the system failed, in the numbers and words
+// that the error event has always used.
+Failure connectFailure(int errorNumber)
+{
+    switch (errorNumber) {
+    case ECONNREFUSED:
+        return {QAbstractSocket::ConnectionRefusedError, QStringLiteral("Connection refused")};
+    case ETIMEDOUT:
+        return {QAbstractSocket::SocketTimeoutError, QStringLiteral("Connection timed out")};
+    case ENETUNREACH:
+        return {QAbstractSocket::NetworkError, QStringLiteral("Network unreachable")};
+    case EHOSTUNREACH:
+        return {QAbstractSocket::NetworkError, QStringLiteral("Host unreachable")};
+    case EACCES:
+    case EPERM:
+        return {QAbstractSocket::SocketAccessError, QStringLiteral("Permission denied")};
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+        return {QAbstractSocket::SocketResourceError, systemText(errorNumber)};
+    default:
+        return {QAbstractSocket::NetworkError, systemText(errorNumber)};
+    }
+}
+
 } // namespace
 
 Socket::Socket(QObject *parent)
     : QObject(parent)
+    , m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
+    , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
+    , m_listenNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_connectTimer(new QTimer(this))
 {
     m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, &Socket::onConnectTimeout);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &Socket::onReadable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &Socket::onWritable);
+    connect(m_listenNotifier, &QSocketNotifier::activated, this, &Socket::onListenerReadable);
 }
 
 Socket::~Socket()
 {
-    dropConnection();
-    dropListener();
+    abortLookup();
+    closeConnection();
+    closeListener();
     dropPendingRequests();
 }
 
@@ -62,48 +146,116 @@ void Socket::Connect()
     if (m_state != Closed)
         throw PlatformError{ErrorNumber::WrongSocketState,
                             QStringLiteral("The socket is busy (state %1) and cannot connect").arg(m_state)};
-    if (m_remoteHost.trimmed().isEmpty())
+    const QString host = m_remoteHost.trimmed();
+    if (host.isEmpty())
         throw PlatformError{ErrorNumber::InvalidArgument, QStringLiteral("No server address given")};
     if (m_remotePort < 1 || m_remotePort > 65535)
         throw PlatformError{ErrorNumber::InvalidArgument, QStringLiteral("No server port given")};
 
     ++m_generation;
-    auto *socket = new QTcpSocket(this);
-    adoptConnection(socket);
-    connect(socket, &QTcpSocket::hostFound, this, [this] { setState(HostResolved); });
-    connect(socket, &QTcpSocket::connected, this, [this, socket] {
-        m_connectTimer->stop();
-        setState(Connected);
-        emit connected();
-    });
-    setState(ResolvingHost);
     m_connectTimer->start(m_connectTimeoutMs);
-    socket->connectToHost(m_remoteHost, quint16(m_remotePort));
-    if (m_connection == socket && socket->state() == QAbstractSocket::ConnectingState && m_state == ResolvingHost)
-        setState(Connecting);
+    // A numeric address needs no lookup; the same one is sent to again and
+    // again, so the parsed form is kept.
+    if (host != m_parsedHost) {
+        m_parsedHost = host;
+        m_parsedAddress = QHostAddress();
+        m_parsedAddress.setAddress(host);
+    }
+    if (!m_parsedAddress.isNull()) {
+        m_addresses = {m_parsedAddress};
+        connectToNextAddress(0);
+        return;
+    }
+
+    // A name is looked up away from the event thread; the answer comes as an event.
+    setState(ResolvingHost);
+    const quint64 attempt = m_generation;
+    m_lookupId = QHostInfo::lookupHost(host, this, [this, attempt](const QHostInfo &info) {
+        if (attempt != m_generation || m_state != ResolvingHost)
+            return;
+        m_lookupId = -1;
+        m_addresses = info.addresses();
+        if (info.error() != QHostInfo::NoError || m_addresses.isEmpty())
+            failConnection(QAbstractSocket::HostNotFoundError, QStringLiteral("Host not found"));
+        else
+            connectToNextAddress(0);
+    });
+}
+
+void Socket::connectToNextAddress(int lastError)
+{
+    closeConnection();
+    while (!m_addresses.isEmpty()) {
+        const QHostAddress address = m_addresses.takeFirst();
+        sockaddr_storage target;
+        const socklen_t length = toSystemAddress(address, quint16(m_remotePort), target);
+        const int fd = ::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            lastError = errno;
+            continue;
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&target), length) == 0 || errno == EINPROGRESS) {
+            // Up or under way: the descriptor turns writable when the
+            // handshake has ended, either way.
+            m_fd = fd;
+            m_peer = address;
+            m_writeNotifier->setSocket(fd);
+            m_writeNotifier->setEnabled(true);
+            setState(Connecting);
+            return;
+        }
+        lastError = errno;
+        ::close(fd);
+    }
+    setState(Connecting);
+    const Failure failure = connectFailure(lastError ? lastError : ECONNREFUSED);
+    failConnectionLater(failure.number, failure.description);
 }
 
 void Socket::SendData(const QByteArray &data)
 {
-    if (m_state != Connected || !m_connection)
+    if (m_state != Connected || m_fd < 0)
         throw PlatformError{ErrorNumber::WrongSocketState,
                             QStringLiteral("The socket is not connected (state %1): nothing sent").arg(m_state)};
-    if (m_connection->write(data) != data.size())
-        throw PlatformError{ErrorNumber::WrongSocketState,
-                            QStringLiteral("The socket refused the data: %1").arg(m_connection->errorString())};
+    if (!m_outgoing.isEmpty()) {
+        m_outgoing += data;
+        return;
+    }
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::send(m_fd, data.constData() + done, size_t(data.size() - done), MSG_NOSIGNAL);
+        if (n > 0) {
+            done += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The rest goes out as the system takes it.
+            m_outgoing = data.mid(done);
+            m_writeNotifier->setEnabled(true);
+            return;
+        } else {
+            // A peer that has gone shows as the end of the connection on the
+            // reading side; anything else fails the connection.
+            if (errno != EPIPE && errno != ECONNRESET)
+                failConnectionLater(QAbstractSocket::NetworkError, systemText(errno));
+            return;
+        }
+    }
 }
 
 QByteArray Socket::GetData()
 {
-    return m_connection ? m_connection->readAll() : QByteArray();
+    return std::exchange(m_incoming, QByteArray());
 }
 
 void Socket::Close()
 {
     ++m_generation;
     m_connectTimer->stop();
-    dropConnection();
-    dropListener();
+    abortLookup();
+    m_addresses.clear();
+    closeConnection();
+    closeListener();
     setState(Closed);
 }
 
@@ -114,16 +266,43 @@ void Socket::Listen()
                             QStringLiteral("The socket is busy (state %1) and cannot listen").arg(m_state)};
     ++m_generation;
     dropPendingRequests();
-    auto *server = new QTcpServer(this);
-    if (!server->listen(QHostAddress::Any, quint16(m_localPort))) {
-        const QString reason = server->errorString();
-        delete server;
-        throw PlatformError{ErrorNumber::InvalidArgument,
-                            QStringLiteral("Unable to listen on port %1: %2").arg(m_localPort).arg(reason)};
+
+    // Every interface, IPv6 and IPv4 on one socket where the system has
+    // IPv6, IPv4 alone where it has not.
+    int failure = 0;
+    for (const int family : {AF_INET6, AF_INET}) {
+        const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            failure = errno;
+            continue;
+        }
+        const int one = 1, zero = 0;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (family == AF_INET6)
+            ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+        sockaddr_storage address;
+        socklen_t length = toSystemAddress(family == AF_INET6 ? QHostAddress(QHostAddress::AnyIPv6)
+                                                              : QHostAddress(QHostAddress::AnyIPv4),
+                                           quint16(m_localPort), address);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, ListenBacklog) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+            failure = errno;
+            ::close(fd);
+            // A port in use or not allowed is so for both families.
+            if (failure == EADDRINUSE || failure == EACCES)
+                break;
+            continue;
+        }
+        m_listenFd = fd;
+        m_listenPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(address).sin6_port
+                                                : reinterpret_cast<sockaddr_in &>(address).sin_port);
+        m_listenNotifier->setSocket(fd);
+        m_listenNotifier->setEnabled(true);
+        setState(Listening);
+        return;
     }
-    m_listener = server;
-    connect(server, &QTcpServer::newConnection, this, &Socket::onNewConnection);
-    setState(Listening);
+    throw PlatformError{ErrorNumber::InvalidArgument,
+                        QStringLiteral("Unable to listen on port %1: %2").arg(m_localPort).arg(systemText(failure))};
 }
 
 void Socket::Accept(qint32 requestId)
@@ -131,28 +310,33 @@ void Socket::Accept(qint32 requestId)
     if (m_state != Closed)
         throw PlatformError{ErrorNumber::WrongSocketState,
                             QStringLiteral("The socket is busy (state %1) and cannot accept").arg(m_state)};
-    QTcpSocket *socket = m_pendingRequests.take(requestId);
-    if (!socket)
+    const auto request = m_pendingRequests.constFind(requestId);
+    if (request == m_pendingRequests.constEnd())
         throw PlatformError{ErrorNumber::InvalidArgument,
                             QStringLiteral("No connection request with id %1").arg(requestId)};
     ++m_generation;
+    m_fd = request->fd;
+    m_peer = request->peer;
+    m_pendingRequests.erase(request);
     dropPendingRequests();
-    adoptConnection(socket);
-    setState(Connected);
+    m_readNotifier->setSocket(m_fd);
+    m_writeNotifier->setSocket(m_fd);
     // Bytes that came with the request are announced like any later arrival.
-    if (socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, [this, socket] {
-            if (m_connection == socket && socket->bytesAvailable() > 0)
-                emit dataArrival(qint32(socket->bytesAvailable()));
-        }, Qt::QueuedConnection);
+    m_readNotifier->setEnabled(true);
+    setState(Connected);
 }
 
 qint32 Socket::LocalPort() const
 {
-    if (m_listener)
-        return m_listener->serverPort();
-    if (m_connection && m_connection->state() == QAbstractSocket::ConnectedState)
-        return m_connection->localPort();
+    if (m_listenFd >= 0)
+        return m_listenPort;
+    if (m_fd >= 0 && (m_state == Connected || m_state == Closing)) {
+        sockaddr_storage address;
+        socklen_t length = sizeof address;
+        if (::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            return address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 &>(address).sin6_port)
+                                                 : ntohs(reinterpret_cast<sockaddr_in &>(address).sin_port);
+    }
     return m_localPort;
 }
 
@@ -167,96 +351,179 @@ QString Socket::LocalIP() const
 
 QString Socket::RemoteHostIP() const
 {
-    return m_connection ? dottedAddress(m_connection->peerAddress()) : QString();
+    if (m_fd < 0)
+        return QString();
+    if (m_peerText.isEmpty())
+        m_peerText = dottedAddress(m_peer);
+    return m_peerText;
 }
 
 bool Socket::isConnecting() const
 {
-    return m_state == ResolvingHost || m_state == HostResolved || m_state == Connecting;
+    return m_state == ResolvingHost || m_state == Connecting;
 }
 
-void Socket::adoptConnection(QTcpSocket *socket)
+void Socket::onWritable()
 {
-    dropConnection();
-    m_connection = socket;
-    socket->setParent(this);
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-        if (m_connection == socket)
-            emit dataArrival(qint32(socket->bytesAvailable()));
-    });
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-        // Only a close by the peer arrives here: Close() disconnects first.
-        if (m_connection == socket && m_state == Connected) {
+    if (m_state == Connecting) {
+        m_writeNotifier->setEnabled(false);
+        int failure = 0;
+        socklen_t length = sizeof failure;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &failure, &length) != 0)
+            failure = errno;
+        if (failure != 0) {
+            // The next address of the host, if any, gets its turn.
+            connectToNextAddress(failure);
+            return;
+        }
+        m_connectTimer->stop();
+        m_readNotifier->setSocket(m_fd);
+        m_readNotifier->setEnabled(true);
+        setState(Connected);
+        emit connected();
+        return;
+    }
+    while (!m_outgoing.isEmpty()) {
+        const ssize_t n = ::send(m_fd, m_outgoing.constData(), size_t(m_outgoing.size()), MSG_NOSIGNAL);
+        if (n > 0) {
+            m_outgoing.remove(0, n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        } else {
+            m_outgoing.clear();
+            if (errno != EPIPE && errno != ECONNRESET) {
+                m_writeNotifier->setEnabled(false);
+                failConnection(QAbstractSocket::NetworkError, systemText(errno));
+                return;
+            }
+        }
+    }
+    m_writeNotifier->setEnabled(false);
+}
+
+void Socket::onReadable()
+{
+    char piece[ReadPiece];
+    ssize_t n;
+    do {
+        n = ::read(m_fd, piece, sizeof piece);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        m_incoming.append(piece, n);
+        emit dataArrival(qint32(std::min<qsizetype>(m_incoming.size(), std::numeric_limits<qint32>::max())));
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    // The end of the stream stays readable: stop watching, or it would wake
+    // the loop for ever.
+    m_readNotifier->setEnabled(false);
+    if (n == 0 || errno == ECONNRESET) {
+        // The peer ended the connection: the Close event, not a failure.
+        if (m_state == Connected) {
             setState(Closing);
             emit closed();
         }
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, &Socket::onSocketError);
-}
-
-void Socket::dropConnection()
-{
-    if (!m_connection)
         return;
-    QTcpSocket *socket = m_connection;
-    m_connection = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-}
-
-void Socket::dropListener()
-{
-    if (!m_listener)
-        return;
-    m_listener->disconnect(this);
-    m_listener->close();
-    m_listener->deleteLater();
-    m_listener = nullptr;
-}
-
-void Socket::dropPendingRequests()
-{
-    for (QTcpSocket *socket : std::as_const(m_pendingRequests)) {
-        socket->abort();
-        socket->deleteLater();
     }
-    m_pendingRequests.clear();
+    failConnection(QAbstractSocket::NetworkError, systemText(errno));
 }
 
-void Socket::onSocketError()
+void Socket::onListenerReadable()
 {
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket || socket != m_connection)
-        return;
-    // A peer that ends the connection is the Close event, not a failure.
-    if (socket->error() == QAbstractSocket::RemoteHostClosedError)
-        return;
-    m_connectTimer->stop();
-    setState(Error);
-    emit error(int(socket->error()), socket->errorString());
-}
-
-void Socket::onNewConnection()
-{
-    while (m_listener && m_listener->hasPendingConnections()) {
-        QTcpSocket *socket = m_listener->nextPendingConnection();
-        socket->setParent(this);
+    while (m_listenFd >= 0) {
+        sockaddr_storage peer;
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // The request stays queued and the listener readable: rest
+                // rather than spin until descriptors are free again.
+                m_listenNotifier->setEnabled(false);
+                const quint64 listener = m_generation;
+                QTimer::singleShot(AcceptRetryMs, this, [this, listener] {
+                    if (listener == m_generation && m_listenFd >= 0)
+                        m_listenNotifier->setEnabled(true);
+                });
+            }
+            return;
+        }
         const qint32 id = m_nextRequestId++;
-        m_pendingRequests.insert(id, socket);
+        m_pendingRequests.insert(id, Request{fd, QHostAddress(reinterpret_cast<sockaddr *>(&peer))});
         emit connectionRequest(id);
     }
 }
 
 void Socket::onConnectTimeout()
 {
-    if (!isConnecting() || !m_connection)
+    if (!isConnecting())
         return;
-    m_connection->disconnect(this);
-    m_connection->abort();
+    failConnection(QAbstractSocket::SocketTimeoutError,
+                   QStringLiteral("Connection timed out after %1 ms").arg(m_connectTimeoutMs));
+}
+
+void Socket::failConnection(int number, const QString &description)
+{
+    m_connectTimer->stop();
+    abortLookup();
+    m_addresses.clear();
+    closeConnection();
     setState(Error);
-    emit error(int(QAbstractSocket::SocketTimeoutError),
-               QStringLiteral("Connection timed out after %1 ms").arg(m_connectTimeoutMs));
+    emit error(number, description);
+}
+
+void Socket::failConnectionLater(int number, const QString &description)
+{
+    // Failures found inside a call are reported as events, after the call,
+    // like every other failure.
+    const quint64 attempt = m_generation;
+    QMetaObject::invokeMethod(this, [this, attempt, number, description] {
+        if (attempt == m_generation && (isConnecting() || m_state == Connected))
+            failConnection(number, description);
+    }, Qt::QueuedConnection);
+}
+
+void Socket::closeConnection()
+{
+    m_incoming.clear();
+    m_outgoing.clear();
+    if (m_fd < 0)
+        return;
+    // A notifier must never watch a closed descriptor: its number is reused.
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    ::close(m_fd);
+    m_fd = -1;
+    m_peer.clear();
+    m_peerText.clear();
+}
+
+void Socket::closeListener()
+{
+    if (m_listenFd < 0)
+        return;
+    m_listenNotifier->setEnabled(false);
+    ::close(m_listenFd);
+    m_listenFd = -1;
+}
+
+void Socket::dropPendingRequests()
+{
+    for (const Request &request : std::as_const(m_pendingRequests))
+        ::close(request.fd);
+    m_pendingRequests.clear();
+}
+
+void Socket::abortLookup()
+{
+    if (m_lookupId < 0)
+        return;
+    QHostInfo::abortHostLookup(m_lookupId);
+    m_lookupId = -1;
 }
 
 void Socket::setState(int state)

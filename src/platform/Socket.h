@@ -2,32 +2,37 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
-class QTcpServer;
-class QTcpSocket;
+class QSocketNotifier;
 class QTimer;
 
 // One TCP socket control: it holds at most one connection or one listener at a
 // time and reports what happens to it through events (signals) delivered on
 // the event thread. Operations that the socket refuses throw a PlatformError.
+//
+// It sits directly on non-blocking system sockets watched by socket notifiers:
+// an exchange costs the system calls it needs and no posted events, and a
+// closed connection or listener leaves nothing behind, whether or not the
+// program ever runs an event loop of its own.
 class Socket : public QObject
 {
     Q_OBJECT
 
 public:
+    // What the socket holds. The numbers are stable; gaps are values that
+    // this socket never takes.
     enum StateValue : int {
-        Closed = 0,
-        Open = 1,
-        Listening = 2,
-        ConnectionPending = 3,
-        ResolvingHost = 4,
-        HostResolved = 5,
-        Connecting = 6,
-        Connected = 7,
-        Closing = 8,
-        Error = 9,
+        Closed = 0,        // nothing
+        Listening = 2,     // a listener, with or without requests waiting
+        ResolvingHost = 4, // a connection asked for by host name, name lookup under way
+        Connecting = 6,    // a connection in its TCP handshake
+        Connected = 7,     // an established connection
+        Closing = 8,       // a connection that the peer has closed
+        Error = 9,         // a connection attempt or connection that failed
     };
 
     // A connection attempt that has not come up within this time fails with a
@@ -77,13 +82,19 @@ signals:
     void becameClosed();
 
 private:
-    void adoptConnection(QTcpSocket *socket);
-    void dropConnection();
-    void dropListener();
-    void dropPendingRequests();
-    void onSocketError();
-    void onNewConnection();
+    // Tries the addresses left, one after the other; lastError is what ended
+    // the attempt before.
+    void connectToNextAddress(int lastError);
+    void onReadable();
+    void onWritable();
+    void onListenerReadable();
     void onConnectTimeout();
+    void failConnection(int number, const QString &description);
+    void failConnectionLater(int number, const QString &description);
+    void closeConnection();
+    void closeListener();
+    void dropPendingRequests();
+    void abortLookup();
     void setState(int state);
 
     int m_state = Closed;
@@ -94,8 +105,31 @@ private:
     int m_connectTimeoutMs = DefaultConnectTimeoutMs;
     qint32 m_nextRequestId = 1;
 
-    QTcpSocket *m_connection = nullptr;
-    QTcpServer *m_listener = nullptr;
-    QTimer *m_connectTimer = nullptr;
-    QHash<qint32, QTcpSocket *> m_pendingRequests;
+    // The connection: its descriptor, the peer, bytes read and not yet taken,
+    // bytes the system has not taken yet.
+    int m_fd = -1;
+    QHostAddress m_peer;
+    mutable QString m_peerText; // m_peer as text, made when first asked for
+    QByteArray m_incoming;
+    QByteArray m_outgoing;
+    // Addresses of the host still to try, and the last numeric host parsed.
+    QList<QHostAddress> m_addresses;
+    QString m_parsedHost;
+    QHostAddress m_parsedAddress;
+    int m_lookupId = -1;
+
+    int m_listenFd = -1;
+    qint32 m_listenPort = 0;
+    struct Request
+    {
+        int fd = -1;
+        QHostAddress peer;
+    };
+    QHash<qint32, Request> m_pendingRequests;
+
+    // One of each, pointed at whichever descriptor is current.
+    QSocketNotifier *m_readNotifier;
+    QSocketNotifier *m_writeNotifier;
+    QSocketNotifier *m_listenNotifier;
+    QTimer *m_connectTimer;
 };

@@ -38,12 +38,28 @@ void TextInput::open(const QString &path)
     m_pos = 0;
 }
 
+void TextInput::openFeed()
+{
+    if (isOpen())
+        throw PlatformError{ErrorNumber::FileAlreadyOpen, QStringLiteral("File already open")};
+    m_feeding = true;
+    m_buffer.clear();
+    m_pos = 0;
+}
+
+void TextInput::feed(const QByteArray &bytes)
+{
+    m_buffer += bytes;
+}
+
 bool TextInput::fill()
 {
     if (m_pos > 0) {
         m_buffer.remove(0, m_pos);
         m_pos = 0;
     }
+    if (m_feeding)
+        return false;
     const QByteArray more = m_file.read(ChunkSize);
     m_buffer += more;
     return !more.isEmpty();
@@ -51,14 +67,14 @@ bool TextInput::fill()
 
 bool TextInput::atEnd()
 {
-    if (!m_file.isOpen())
+    if (!isOpen())
         return true;
     return m_pos >= m_buffer.size() && !fill();
 }
 
 QByteArray TextInput::readLine()
 {
-    if (!m_file.isOpen())
+    if (!isOpen())
         throw PlatformError{ErrorNumber::BadFileNameOrNumber, QStringLiteral("Bad file name or number: no file open")};
     if (atEnd())
         throw PlatformError{ErrorNumber::InputPastEndOfFile, QStringLiteral("Input past end of file")};
@@ -96,6 +112,7 @@ QByteArray TextInput::readLine()
 void TextInput::close()
 {
     m_file.close();
+    m_feeding = false;
     m_buffer.clear();
     m_pos = 0;
 }

@@ -11,7 +11,11 @@ class TextInput
 {
 public:
     void open(const QString &path);
-    bool isOpen() const { return m_file.isOpen(); }
+    // Opens the channel on lines handed over in memory with feed() instead
+    // of a file; what has been read is dropped.
+    void openFeed();
+    void feed(const QByteArray &bytes);
+    bool isOpen() const { return m_file.isOpen() || m_feeding; }
     // True when no further line can be read: closed, or everything read.
     bool atEnd();
     QByteArray readLine();
@@ -24,4 +28,5 @@ private:
     QFile m_file;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    bool m_feeding = false;
 };

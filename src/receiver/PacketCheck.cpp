@@ -2,7 +2,7 @@
 
 #include "DataFile/Framing.h"
 #include "platform/PlatformError.h"
-#include "testpackets/TestRecords.h"
+#include "testpackets/FieldTable.h"
 
 namespace {
 
@@ -10,7 +10,7 @@ constexpr qsizetype CodeDigits = 3;
 constexpr qsizetype ShortestLengthField = 4;
 // Longest length field read: lengths up to 999,999,999 bytes.
 constexpr qsizetype LongestLengthField = 9;
-constexpr qsizetype Separators = TestRecords::FieldCount - 1;
+constexpr qsizetype Separators = FieldTable::FieldCount - 1;
 
 bool isDigit(char c)
 {
@@ -88,7 +88,7 @@ bool looksFramed(const QByteArray &packet)
     constexpr qsizetype HeaderDigits = CodeDigits + ShortestLengthField;
     if (!allDigits(packet, 0, HeaderDigits))
         return false;
-    const qsizetype idWidth = TestRecords::fieldWidths().constFirst();
+    const qsizetype idWidth = FieldTable::field(1).width;
     const qsizetype firstSeparator = packet.indexOf('|');
     return firstSeparator < 0 ? packet.size() > idWidth : firstSeparator > idWidth;
 }
@@ -135,57 +135,49 @@ Result check(const QByteArray &packet)
         result.lengthField = packet.mid(CodeDigits, width);
         result.record = packet.mid(CodeDigits + width);
 
-        bool framingOk = true;
+        QList<QByteArray> faults;
         try {
             const QByteArray recordCode = Framing::packetCode(result.record);
-            if (recordCode != result.code) {
-                result.items.append("framed code " + result.code + " but record code " + printable(recordCode));
-                framingOk = false;
-            }
+            if (recordCode != result.code)
+                faults.append("framed code " + result.code + " but record code " + printable(recordCode));
         } catch (const PlatformError &) {
-            result.items.append("framed code " + result.code + " but record characters 3 and 4 \"" +
-                                printable(result.record.mid(2, 2)) + "\" are not a number");
-            framingOk = false;
+            faults.append("framed code " + result.code + " but record characters 3 and 4 \"" +
+                          printable(result.record.mid(2, 2)) + "\" are not a number");
         }
-        if (digitsValue(result.lengthField, 0, result.lengthField.size()) != result.record.size()) {
-            result.items.append("framed length " + result.lengthField + " but " +
-                                QByteArray::number(result.record.size()) + " record bytes");
-            framingOk = false;
-        }
-        if (framingOk)
+        if (digitsValue(result.lengthField, 0, result.lengthField.size()) != result.record.size())
+            faults.append("framed length " + result.lengthField + " but " +
+                          QByteArray::number(result.record.size()) + " record bytes");
+        if (faults.isEmpty())
             result.items.append("framed code " + result.code + " length " + result.lengthField + " ok");
-        result.malformed = !framingOk;
+        for (const QByteArray &fault : faults) {
+            result.items.append(fault);
+            result.findings.append(FieldTable::Finding{BadFraming, 0, fault});
+        }
     } else {
         result.items.append("bare");
     }
 
-    const QList<QByteArray> fields = result.record.split('|');
-    result.fields = fields.size();
+    result.fields = result.record.count('|') + 1;
     result.items.append(fieldsText(result.fields));
-    if (result.fields != TestRecords::FieldCount)
-        result.malformed = true;
 
-    const QList<int> &widths = TestRecords::fieldWidths();
-    for (qsizetype i = 0; i < fields.size() && i < widths.size(); ++i) {
-        if (fields[i].size() > widths[i]) {
-            result.tooWideField = int(i + 1);
-            result.tooWideWidth = fields[i].size();
-            break;
-        }
-    }
-    if (result.tooWideField) {
-        result.items.append("field " + QByteArray::number(result.tooWideField) + " is " +
-                            QByteArray::number(result.tooWideWidth) + " wide, at most " +
-                            QByteArray::number(widths[result.tooWideField - 1]));
-        result.malformed = true;
-    } else {
-        result.items.append("widths ok");
-    }
+    const QList<FieldTable::Finding> fieldFindings = FieldTable::checkRecord(result.record);
+    for (const FieldTable::Finding &finding : fieldFindings)
+        result.items.append(finding.text());
+    if (fieldFindings.isEmpty())
+        result.items.append("fields ok");
+    result.findings += fieldFindings;
+    result.malformed = !result.findings.isEmpty();
 
-    result.recordId = fields.constFirst();
+    const qsizetype firstSeparator = result.record.indexOf('|');
+    result.recordId = firstSeparator < 0 ? result.record : result.record.left(firstSeparator);
     result.items.append(result.recordId.isEmpty() ? QByteArray("no record id")
                                                   : "record id " + printable(result.recordId));
     return result;
+}
+
+QByteArray Result::verdict() const
+{
+    return findings.isEmpty() ? QByteArray("valid") : findings.constFirst().kind;
 }
 
 QByteArray printable(const QByteArray &bytes)

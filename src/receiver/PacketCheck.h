@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testpackets/FieldTable.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -42,6 +44,9 @@ int quietNeeded(const QByteArray &bytes);
 // Whether the packet is read as framed (see above).
 bool looksFramed(const QByteArray &packet);
 
+// The kind of a framed packet whose code or length disagrees with its record.
+inline constexpr char BadFraming[] = "bad-framing";
+
 struct Result
 {
     bool framed = false;
@@ -50,10 +55,14 @@ struct Result
     QByteArray record;       // the packet without its header
     QByteArray recordId;     // field 1, empty when there is none
     qsizetype fields = 0;    // number of '|'-separated fields
-    int tooWideField = 0;    // the first field wider than allowed, from 1; 0 for none
-    qsizetype tooWideWidth = 0;
-    QList<QByteArray> items; // the findings, in order: framing, fields, widths, record id
+    // What is wrong, in order: framing, then the record against the field
+    // table (FieldTable::checkRecord).
+    QList<FieldTable::Finding> findings;
+    QList<QByteArray> items; // what the checks found, in order: framing, fields, findings, record id
     bool malformed = false;  // any check failed
+
+    // "valid", or the kind of the first finding.
+    QByteArray verdict() const;
 
     // The findings as one line of printable ASCII, "malformed: " in front of
     // a malformed packet's.

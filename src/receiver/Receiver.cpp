@@ -24,6 +24,10 @@ public:
         m_quiet.setSingleShot(true);
         m_quiet.setTimerType(Qt::PreciseTimer);
         connect(&m_quiet, &QTimer::timeout, this, &Exchange::quietElapsed);
+        // A peer that sends nothing more would hold its descriptor for ever.
+        m_idle.setSingleShot(true);
+        connect(&m_idle, &QTimer::timeout, this, &Exchange::idleElapsed);
+        waitForPeer();
         connect(m_socket, &QTcpSocket::readyRead, this, &Exchange::read);
         connect(m_socket, &QTcpSocket::disconnected, this, &Exchange::closed);
         read();
@@ -33,8 +37,14 @@ private:
     void read()
     {
         const QByteArray bytes = m_socket->readAll();
-        if (m_complete || bytes.isEmpty())
+        if (bytes.isEmpty())
             return;
+        if (m_complete) {
+            if (m_idle.isActive()) // a silent receiver's peer that still talks is not idle
+                waitForPeer();
+            return;
+        }
+        m_idle.stop(); // the quiet below ends the packet in less time
         m_bytes += bytes;
         const int quiet = PacketCheck::quietNeeded(m_bytes);
         if (quiet == PacketCheck::CompleteNow)
@@ -44,6 +54,22 @@ private:
     }
 
     void quietElapsed() { complete(true); }
+
+    void waitForPeer()
+    {
+        if (const int timeout = m_receiver->options().idleTimeout; timeout > 0)
+            m_idle.start(timeout);
+    }
+
+    void idleElapsed()
+    {
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        m_receiver->countIdleClose();
+        m_complete = true;
+        m_socket->abort();
+        deleteLater();
+    }
 
     void closed()
     {
@@ -69,7 +95,8 @@ private:
             replyAndClose(m_reply);
             return;
         case M::Silent:
-            return; // until the peer closes
+            waitForPeer(); // until the peer closes or stays idle too long
+            return;
         case M::Close:
             m_socket->disconnectFromHost();
             return;
@@ -102,6 +129,7 @@ private:
     QByteArray m_bytes;
     QByteArray m_reply;
     QTimer m_quiet;
+    QTimer m_idle;
     bool m_complete = false;
 };
 
@@ -141,6 +169,11 @@ bool Receiver::listen(QByteArray *error)
     return false;
 }
 
+bool Receiver::openVerdicts(QByteArray *error)
+{
+    return m_options.verdictsFile.isEmpty() || m_verdicts.open(m_options.verdictsFile, error);
+}
+
 QByteArray Receiver::listeningLine() const
 {
     return "listening on " + endpointText(m_server.serverAddress(), m_server.serverPort());
@@ -149,7 +182,8 @@ QByteArray Receiver::listeningLine() const
 QList<QByteArray> Receiver::summaryLines() const
 {
     return {"packets " + QByteArray::number(m_counts.packets), "framed " + QByteArray::number(m_counts.framed),
-            "bare " + QByteArray::number(m_counts.bare), "malformed " + QByteArray::number(m_counts.malformed)};
+            "bare " + QByteArray::number(m_counts.bare), "malformed " + QByteArray::number(m_counts.malformed),
+            "idle closed " + QByteArray::number(m_counts.idleClosed), m_verdicts.summaryLine()};
 }
 
 QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer)
@@ -168,6 +202,9 @@ QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer
             emit failure("packet " + QByteArray::number(number) + ": cannot save to " + path.toLocal8Bit() + ": " +
                       file.errorString().toLocal8Bit());
     }
+    if (!m_verdicts.add(number, result))
+        emit failure("packet " + QByteArray::number(number) + ": cannot write its verdict to " +
+                     m_options.verdictsFile.toLocal8Bit());
     if (!m_options.quiet)
         emit line("packet " + QByteArray::number(number) + " from " + peer + ": " + result.text());
 

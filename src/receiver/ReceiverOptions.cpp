@@ -1,5 +1,12 @@
 #include "receiver/ReceiverOptions.h"
 
+#include "platform/CommandLine.h"
+
+#include <QList>
+#include <QRegularExpression>
+
+#include <cmath>
+
 namespace {
 
 QByteArray quoted(const QByteArray &text)
@@ -7,22 +14,30 @@ QByteArray quoted(const QByteArray &text)
     return '"' + text + '"';
 }
 
-bool parsePort(const QByteArray &text, quint16 *port)
+// A whole number of at most `maxDigits` digits, from 0 to `highest`.
+std::optional<int> wholeNumber(const QByteArray &text, int maxDigits, int highest)
 {
-    if (text.isEmpty() || text.size() > 5)
-        return false;
+    if (text.isEmpty() || text.size() > maxDigits)
+        return std::nullopt;
     for (const char c : text) {
         if (c < '0' || c > '9')
-            return false;
+            return std::nullopt;
     }
     const int value = text.toInt();
-    if (value > 65535)
-        return false;
-    *port = quint16(value);
-    return true;
+    if (value > highest)
+        return std::nullopt;
+    return value;
 }
 
-bool parseMisbehaviour(const QByteArray &text, ReceiverOptions *options)
+bool setPort(const QByteArray &text, ReceiverOptions *options)
+{
+    const std::optional<int> port = wholeNumber(text, 5, 65535);
+    if (port)
+        options->port = quint16(*port);
+    return bool(port);
+}
+
+bool setMisbehaviour(const QByteArray &text, ReceiverOptions *options)
 {
     using M = ReceiverOptions::Misbehaviour;
     if (text == "none" || text == "silent" || text == "close" || text == "split") {
@@ -32,98 +47,142 @@ bool parseMisbehaviour(const QByteArray &text, ReceiverOptions *options)
     const QByteArray prefix = "slow:";
     if (!text.startsWith(prefix))
         return false;
-    const QByteArray digits = text.mid(prefix.size());
-    if (digits.isEmpty() || digits.size() > 6)
-        return false;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    const int delay = digits.toInt();
-    if (delay > ReceiverOptions::LongestDelay)
+    const std::optional<int> delay = wholeNumber(text.mid(prefix.size()), 6, ReceiverOptions::LongestDelay);
+    if (!delay)
         return false;
     options->misbehaviour = M::Slow;
-    options->delay = delay;
+    options->delay = *delay;
     return true;
+}
+
+// Seconds with up to three decimals (a millisecond is the finest step); 0
+// keeps idle connections for ever.
+bool setIdleTimeout(const QByteArray &text, ReceiverOptions *options)
+{
+    static const QRegularExpression form(QStringLiteral("^\\d{1,5}(\\.\\d{1,3})?$"));
+    if (!form.match(QString::fromLatin1(text)).hasMatch())
+        return false;
+    const qint64 ms = std::llround(text.toDouble() * 1000);
+    if (ms > ReceiverOptions::LongestIdleTimeout)
+        return false;
+    options->idleTimeout = int(ms);
+    return true;
+}
+
+// An option that takes a value: its name, the value's name in the usage, a
+// line of help, what a bad value is not, and how a value is taken.
+struct ValueOption
+{
+    const char *name;
+    const char *valueName;
+    const char *description;
+    const char *badValue; // "is not ..." after the quoted value
+    bool (*take)(const QByteArray &value, ReceiverOptions *options);
+};
+
+const QList<ValueOption> &valueOptions()
+{
+    static const QList<ValueOption> options = {
+        {"bind", "ADDR", "Listen on the IP address ADDR (default 127.0.0.1).", "is not an IP address",
+         [](const QByteArray &value, ReceiverOptions *o) { return o->bind.setAddress(QString::fromLatin1(value)); }},
+        {"port", "N", "Listen on port N (default 50003; 0 picks a free port).", "is not a port number (0 to 65535)",
+         setPort},
+        {"reply", "TEXT", "Reply with the bytes of TEXT instead of \"ACK\" and the record id.", "",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->reply = value;
+             return true;
+         }},
+        {"misbehave", "MODE",
+         "Behave as MODE: none (reply, the default), silent (never reply), close (close without a reply), "
+         "split (reply in two pieces) or slow:MS (reply after MS milliseconds, at most 600000).",
+         "is not none, silent, close, split or slow:MS", setMisbehaviour},
+        {"idle-timeout", "SECONDS",
+         "Close a connection that has sent nothing for SECONDS (default 30, at most 86400; 0 never).",
+         "is not a number of seconds (0 to 86400)", setIdleTimeout},
+        {"save", "DIR", "Keep the bytes of each packet in DIR/packet-N.bin.", "is not a directory name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->saveDirectory = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
+        {"verdicts", "FILE",
+         "Write one JSON line per packet to FILE: packet number, framed, record id, verdict and findings.",
+         "is not a file name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->verdictsFile = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
+    };
+    return options;
+}
+
+const QLatin1String Quiet("quiet");
+
+// The parser's complaint, in the words this program has always used.
+QByteArray parseError(const CommandLine &commandLine)
+{
+    if (!commandLine.parser.unknownOptionNames().isEmpty())
+        return "unknown option --" + CommandLine::bytes(commandLine.parser.unknownOptionNames().constFirst());
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'\\.$"));
+    const QString error = commandLine.error();
+    if (const QRegularExpressionMatch match = missing.match(error); match.hasMatch())
+        return CommandLine::bytes(match.captured(1)) + ": no value given";
+    if (const QRegularExpressionMatch match = unexpected.match(error); match.hasMatch())
+        return CommandLine::bytes(match.captured(1)) + " takes no value";
+    return CommandLine::bytes(error);
 }
 
 } // namespace
 
 QByteArray receiverUsage()
 {
-    return "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
-           "[--misbehave none|silent|close|split|slow:MS] [--save DIR] [--quiet]";
+    QByteArray usage = "usage: ipnd-receiver";
+    for (const ValueOption &option : valueOptions())
+        usage += " [--" + QByteArray(option.name) + ' ' + option.valueName + ']';
+    return usage + " [--quiet]";
 }
 
-ParsedOptions parseReceiverOptions(const QList<QByteArray> &arguments)
+ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
 {
+    CommandLine commandLine(QStringLiteral("ipnd-receiver"),
+                            QStringLiteral("A receiving server for trying ipnd-testgen and ipnd-send out on one "
+                                           "machine: it reads one packet per connection, checks and reports it, "
+                                           "replies and closes; SIGINT or SIGTERM prints a summary."));
+    QCommandLineParser &parser = commandLine.parser;
+    for (const ValueOption &option : valueOptions())
+        parser.addOption({QLatin1String(option.name), QLatin1String(option.description), QLatin1String(option.valueName)});
+    parser.addOption({Quiet, QStringLiteral("Print no line per packet, only the summary.")});
+
     ParsedOptions parsed;
-    ReceiverOptions &options = parsed.options;
+    const auto fail = [&parsed](const QByteArray &error) {
+        parsed.outcome = ParsedOptions::Outcome::Error;
+        parsed.error = error;
+        return parsed;
+    };
 
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QByteArray &argument = arguments[i];
-        if (argument == "--help" || argument == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (!argument.startsWith("--")) {
-            parsed.error = "unexpected argument " + quoted(argument);
-            return parsed;
-        }
-
-        const qsizetype equals = argument.indexOf('=');
-        const QByteArray name = equals < 0 ? argument : argument.left(equals);
-        std::optional<QByteArray> inlineValue;
-        if (equals >= 0)
-            inlineValue = argument.mid(equals + 1);
-
-        if (name == "--quiet") {
-            if (inlineValue) {
-                parsed.error = "--quiet takes no value";
-                return parsed;
-            }
-            options.quiet = true;
-            continue;
-        }
-        if (name != "--bind" && name != "--port" && name != "--reply" && name != "--misbehave" && name != "--save") {
-            parsed.error = "unknown option " + name;
-            return parsed;
-        }
-
-        QByteArray value;
-        if (inlineValue) {
-            value = *inlineValue;
-        } else if (i + 1 < arguments.size()) {
-            value = arguments[++i];
-        } else {
-            parsed.error = name + ": no value given";
-            return parsed;
-        }
-
-        if (name == "--bind") {
-            if (!options.bind.setAddress(QString::fromLatin1(value))) {
-                parsed.error = "--bind: " + quoted(value) + " is not an IP address";
-                return parsed;
-            }
-        } else if (name == "--port") {
-            if (!parsePort(value, &options.port)) {
-                parsed.error = "--port: " + quoted(value) + " is not a port number (0 to 65535)";
-                return parsed;
-            }
-        } else if (name == "--reply") {
-            options.reply = value;
-        } else if (name == "--misbehave") {
-            if (!parseMisbehaviour(value, &options)) {
-                parsed.error = "--misbehave: " + quoted(value) + " is not none, silent, close, split or slow:MS";
-                return parsed;
-            }
-        } else {
-            if (value.isEmpty()) {
-                parsed.error = "--save: \"\" is not a directory name";
-                return parsed;
-            }
-            options.saveDirectory = QString::fromLocal8Bit(value);
-        }
+    switch (commandLine.parse(arguments, out)) {
+    case CommandLine::Outcome::Help:
+        parsed.outcome = ParsedOptions::Outcome::Help;
+        return parsed;
+    case CommandLine::Outcome::Version:
+        parsed.outcome = ParsedOptions::Outcome::Version;
+        return parsed;
+    case CommandLine::Outcome::Error:
+        return fail(parseError(commandLine));
+    case CommandLine::Outcome::Run:
+        break;
     }
+    if (!parser.positionalArguments().isEmpty())
+        return fail("unexpected argument " + quoted(CommandLine::bytes(parser.positionalArguments().constFirst())));
+
+    for (const ValueOption &option : valueOptions()) {
+        const QString name = QLatin1String(option.name);
+        if (!parser.isSet(name))
+            continue;
+        const QByteArray value = CommandLine::bytes(parser.values(name).constLast());
+        if (!option.take(value, &parsed.options))
+            return fail("--" + QByteArray(option.name) + ": " + quoted(value) + ' ' + option.badValue);
+    }
+    parsed.options.quiet = parser.isSet(Quiet);
     return parsed;
 }

@@ -2,14 +2,16 @@
 
 #include <QByteArray>
 #include <QHostAddress>
-#include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <cstdio>
 #include <optional>
 
 // The receiver's command line:
 //   ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT]
-//                 [--misbehave none|silent|close|split|slow:MS] [--save DIR] [--quiet]
+//                 [--misbehave none|silent|close|split|slow:MS] [--idle-timeout SECONDS]
+//                 [--save DIR] [--verdicts FILE] [--quiet]
 // Each option also takes its value as --option=VALUE; a repeated option's
 // last value counts.
 struct ReceiverOptions
@@ -17,27 +19,35 @@ struct ReceiverOptions
     enum class Misbehaviour { None, Silent, Close, Split, Slow };
 
     static constexpr quint16 DefaultPort = 50003;
-    static constexpr int LongestDelay = 600000; // slow:MS, 10 minutes at most
+    static constexpr int LongestDelay = 600000;       // slow:MS, 10 minutes at most
+    static constexpr int DefaultIdleTimeout = 30000;  // ms
+    static constexpr int LongestIdleTimeout = 86400000; // ms, a day
 
     QHostAddress bind{QHostAddress::LocalHost};
     quint16 port = DefaultPort;           // 0: any free port
     std::optional<QByteArray> reply;      // none: "ACK <record id>"
     Misbehaviour misbehaviour = Misbehaviour::None;
     int delay = 0;                        // slow:MS
+    int idleTimeout = DefaultIdleTimeout; // ms a connection may send nothing; 0: for ever
     QString saveDirectory;                // empty: packets are not saved
+    QString verdictsFile;                 // empty: no JSON line per packet
     bool quiet = false;                   // no line per packet
-    bool help = false;                    // --help / -h: print the usage line only
 };
 
 struct ParsedOptions
 {
-    ReceiverOptions options;
-    QByteArray error; // one line naming the argument; empty when the arguments are good
+    enum class Outcome { Run, Help, Version, Error };
 
-    bool ok() const { return error.isEmpty(); }
+    ReceiverOptions options;
+    Outcome outcome = Outcome::Run;
+    QByteArray error; // one line naming the argument when the arguments are bad
+
+    bool ok() const { return outcome != Outcome::Error; }
 };
 
-// The arguments after the program name, as the bytes they were given in.
-ParsedOptions parseReceiverOptions(const QList<QByteArray> &arguments);
+// The whole command line, the program's name first, one character per byte
+// (CommandLine::byteArguments). --help and --version are printed to `out`.
+ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out = stdout);
 
+// The one-line usage printed after an error.
 QByteArray receiverUsage();

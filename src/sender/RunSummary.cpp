@@ -16,7 +16,8 @@ int RunSummary::exitStatus() const
 {
     if (connectFailures > 0 && !everConnected)
         return 3;
-    return (unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
+    // A run that sent nothing tested nothing, whatever the reason.
+    return (sent == 0 || unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
 }
 
 QByteArray RunSummary::text() const
@@ -25,13 +26,13 @@ QByteArray RunSummary::text() const
         + ", answered " + QByteArray::number(answered) + ", unanswered " + QByteArray::number(unanswered)
         + ", not sent " + QByteArray::number(notSent()) + ", lines rejected " + QByteArray::number(linesRejected)
         + '\n';
-    if (roundTripsMs.isEmpty()) {
+    if (roundTrips.count() == 0) {
         out += "round trip ms: none\n";
     } else {
-        out += "round trip ms: min " + QByteArray::number(percentile(roundTripsMs, 0.0001), 'f', 3) + ", median "
-            + QByteArray::number(percentile(roundTripsMs, 50), 'f', 3) + ", p99 "
-            + QByteArray::number(percentile(roundTripsMs, 99), 'f', 3) + ", max "
-            + QByteArray::number(percentile(roundTripsMs, 100), 'f', 3) + '\n';
+        out += "round trip ms: min " + QByteArray::number(roundTrips.min(), 'f', 3) + ", median "
+            + QByteArray::number(roundTrips.percentile(50), 'f', 3) + ", p99 "
+            + QByteArray::number(roundTrips.percentile(99), 'f', 3) + ", max "
+            + QByteArray::number(roundTrips.max(), 'f', 3) + '\n';
     }
     const double rate = elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0;
     out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(sent)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sender/RoundTripHistogram.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -15,19 +17,19 @@ struct RunSummary
     qint64 tooShort = 0;        // read but too short to send: the data's fault, like a rejected line
     qint64 connectFailures = 0;
     bool everConnected = false;
-    QList<double> roundTripsMs; // one per answered record
+    RoundTripHistogram roundTrips; // one per answered record
     double elapsedSeconds = 0;  // from the first record to the end
 
     qint64 notSent() const { return recordsRead - sent; }
 
     // 0 every record sent was answered and none failed to go out; 1 some
-    // were not; 3 no connection to the server ever came up. Records too
-    // short to send do not count against the run.
+    // were not, or no record was sent at all; 3 no connection to the server
+    // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 
     // Three lines: the counts, the round-trip times, the rate.
     QByteArray text() const;
 };
 
-// The nearest-rank percentile (0 < p <= 100) of the values; 0 for none.
+// The exact nearest-rank percentile (0 < p <= 100) of the values; 0 for none.
 double percentile(QList<double> values, double p);

@@ -1,19 +1,15 @@
 #include "sender/SendOptions.h"
 
 #include "DataFile/TCPIPNDserver.h"
+#include "platform/CommandLine.h"
 #include "testpackets/TestRecords.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cmath>
 
 namespace {
-
-const QStringList ValueOptions = {QStringLiteral("--host"),          QStringLiteral("--port"),
-                                  QStringLiteral("--record"),        QStringLiteral("--replay"),
-                                  QStringLiteral("--format"),        QStringLiteral("--period"),
-                                  QStringLiteral("--count"),         QStringLiteral("--connect-timeout"),
-                                  QStringLiteral("--reply-timeout")};
 
 std::optional<QByteArray> fixedRecord(const QString &name)
 {
@@ -30,11 +26,12 @@ std::optional<QByteArray> fixedRecord(const QString &name)
     return std::nullopt;
 }
 
-std::optional<double> seconds(const QString &text)
+// Seconds from `least` to a day; whole milliseconds are what the timers keep.
+std::optional<double> seconds(const QString &text, double least)
 {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value) || value < 0 || value > 24 * 3600)
+    if (!ok || !std::isfinite(value) || value < least || value > SendOptions::MaxSeconds)
         return std::nullopt;
     return value;
 }
@@ -44,6 +41,19 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
+// The one-line errors name the option as typed on the command line.
+QString parserError(const CommandLine &commandLine)
+{
+    const QStringList unknown = commandLine.parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return QStringLiteral("unknown option %1%2").arg(unknown.first().size() == 1 ? "-" : "--", unknown.first());
+    const QRegularExpressionMatch missing =
+        QRegularExpression(QStringLiteral("^Missing value after '(.*)'\\.$")).match(commandLine.error());
+    if (missing.hasMatch())
+        return QStringLiteral("%1 needs a value").arg(missing.captured(1));
+    return commandLine.error();
+}
+
 } // namespace
 
 QString sendUsage()
@@ -51,10 +61,11 @@ QString sendUsage()
     return QStringLiteral(
         "usage: ipnd-send --host H --port P --record standard|noadd|long|min|max\n"
         "       ipnd-send --host H --port P --replay FILE [--format rawlog|multipkt] [--period SECONDS] [--count N]\n"
+        "                 [--connections N]\n"
         "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n");
 }
 
-ParsedSendArguments parseSendArguments(const QStringList &arguments)
+ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *out)
 {
     ParsedSendArguments parsed;
     const auto fail = [&](const QString &error) {
@@ -62,82 +73,102 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments)
         return parsed;
     };
 
-    QHash<QString, QString> values;
-    bool quiet = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString name = arguments[i];
-        QString value;
-        bool hasValue = false;
-        if (const qsizetype equals = name.indexOf(QLatin1Char('=')); name.startsWith(QLatin1String("--")) && equals > 0) {
-            value = name.mid(equals + 1);
-            name = name.left(equals);
-            hasValue = true;
-        }
-        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
-            parsed.help = true;
-            return parsed;
-        }
-        if (name == QLatin1String("--quiet")) {
-            quiet = true;
-            continue;
-        }
-        if (!ValueOptions.contains(name)) {
-            if (name.startsWith(QLatin1Char('-')))
-                return fail(QStringLiteral("unknown option %1").arg(name));
-            return fail(QStringLiteral("unexpected argument %1").arg(quoted(name)));
-        }
-        if (!hasValue) {
-            if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("%1 needs a value").arg(name));
-            value = arguments[++i];
-        }
-        if (values.contains(name))
-            return fail(QStringLiteral("%1 is given twice").arg(name));
-        values.insert(name, value);
+    CommandLine commandLine(QStringLiteral("ipnd-send"),
+                            QStringLiteral("Sends one fixed record, or replays a data file, to a receiving server over "
+                                           "TCP: one record per connection, with the window's event-log lines on "
+                                           "standard output and a summary at the end. Give either --record or "
+                                           "--replay."));
+    QCommandLineParser &parser = commandLine.parser;
+    parser.addOptions({
+        {QStringLiteral("host"), QStringLiteral("Address or name of the receiving server."), QStringLiteral("address")},
+        {QStringLiteral("port"), QStringLiteral("Port of the receiving server, 1 to 65535."), QStringLiteral("port")},
+        {QStringLiteral("record"), QStringLiteral("Send one fixed record: standard, noadd, long, min or max."),
+         QStringLiteral("name")},
+        {QStringLiteral("replay"), QStringLiteral("Replay the records of a data file."), QStringLiteral("file")},
+        {QStringLiteral("format"), QStringLiteral("Format of the data file: rawlog (the default) or multipkt."),
+         QStringLiteral("format")},
+        {QStringLiteral("period"),
+         QStringLiteral("Seconds from one record to the next, 0.001 to 86400 (default 1), or 0 to send each record "
+                        "as soon as a connection is free."),
+         QStringLiteral("seconds")},
+        {QStringLiteral("count"), QStringLiteral("Stop after this many periods (default: at the end of the file)."),
+         QStringLiteral("n")},
+        {QStringLiteral("connections"),
+         QStringLiteral("Connections side by side, 1 to 256 (default 1); each record goes to a free one, in file "
+                        "order."),
+         QStringLiteral("n")},
+        {QStringLiteral("connect-timeout"),
+         QStringLiteral("Seconds to wait for a connection, 0.001 to 86400 (default 10)."), QStringLiteral("seconds")},
+        {QStringLiteral("reply-timeout"),
+         QStringLiteral("Seconds to wait for a reply before the record counts as unanswered, 0.001 to 86400 "
+                        "(default 10)."),
+         QStringLiteral("seconds")},
+        {QStringLiteral("quiet"), QStringLiteral("Print the summary only, no log lines.")},
+    });
+
+    switch (commandLine.parse(arguments, out)) {
+    case CommandLine::Outcome::Help:
+    case CommandLine::Outcome::Version:
+        parsed.printed = true;
+        return parsed;
+    case CommandLine::Outcome::Error:
+        return fail(parserError(commandLine));
+    case CommandLine::Outcome::Run:
+        break;
     }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(quoted(parser.positionalArguments().first())));
+    for (const QString &name : parser.optionNames()) {
+        if (parser.values(name).size() > 1)
+            return fail(QStringLiteral("--%1 is given twice").arg(name));
+    }
+    const auto given = [&](const char *name) { return parser.isSet(QLatin1String(name)); };
+    const auto value = [&](const char *name) { return parser.value(QLatin1String(name)); };
 
     SendOptions options;
-    options.quiet = quiet;
+    options.quiet = given("quiet");
 
-    if (!values.contains(QStringLiteral("--host")))
+    if (!given("host"))
         return fail(QStringLiteral("--host is required"));
-    options.host = values.value(QStringLiteral("--host")).trimmed();
+    // A name, typed in the terminal's encoding.
+    options.host = QString::fromUtf8(CommandLine::bytes(value("host"))).trimmed();
     if (options.host.isEmpty())
         return fail(QStringLiteral("--host: no address given"));
 
-    if (!values.contains(QStringLiteral("--port")))
+    if (!given("port"))
         return fail(QStringLiteral("--port is required"));
-    options.port = values.value(QStringLiteral("--port"));
+    options.port = value("port");
     bool portOk = false;
     const int port = options.port.trimmed().toInt(&portOk);
     if (!portOk || port < 1 || port > 65535)
         return fail(QStringLiteral("--port: %1 is not a port number (1 to 65535)").arg(quoted(options.port)));
 
-    const bool record = values.contains(QStringLiteral("--record"));
-    const bool replay = values.contains(QStringLiteral("--replay"));
+    const bool record = given("record");
+    const bool replay = given("replay");
     if (record == replay)
         return fail(QStringLiteral("give either --record or --replay"));
 
     if (record) {
         options.mode = SendOptions::Mode::Record;
-        options.recordName = values.value(QStringLiteral("--record"));
+        options.recordName = value("record");
         const std::optional<QByteArray> fixed = fixedRecord(options.recordName);
         if (!fixed)
             return fail(QStringLiteral("--record: %1 is not standard, noadd, long, min or max")
                             .arg(quoted(options.recordName)));
         options.record = *fixed;
-        for (const char *replayOnly : {"--format", "--period", "--count"}) {
-            if (values.contains(QLatin1String(replayOnly)))
-                return fail(QStringLiteral("%1 goes with --replay, not --record").arg(QLatin1String(replayOnly)));
+        for (const char *replayOnly : {"format", "period", "count", "connections"}) {
+            if (given(replayOnly))
+                return fail(QStringLiteral("--%1 goes with --replay, not --record").arg(QLatin1String(replayOnly)));
         }
     } else {
         options.mode = SendOptions::Mode::Replay;
-        options.replayFile = values.value(QStringLiteral("--replay"));
+        options.replayFile = CommandLine::fileName(value("replay"));
+        // A pipe or a device may never end; only a regular file is replayed.
         const QFileInfo file(options.replayFile);
-        if (!file.exists() || file.isDir() || !file.isReadable())
-            return fail(QStringLiteral("--replay: %1 is not a readable file").arg(quoted(options.replayFile)));
+        if (!file.exists() || !file.isFile() || !file.isReadable())
+            return fail(QStringLiteral("--replay: %1 is not a readable file").arg(quoted(value("replay"))));
 
-        const QString format = values.value(QStringLiteral("--format"), QStringLiteral("rawlog"));
+        const QString format = given("format") ? value("format") : QStringLiteral("rawlog");
         if (format == QLatin1String("rawlog"))
             options.format = QString::fromLatin1(RawLogMode);
         else if (format == QLatin1String("multipkt"))
@@ -145,31 +176,45 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments)
         else
             return fail(QStringLiteral("--format: %1 is not rawlog or multipkt").arg(quoted(format)));
 
-        if (values.contains(QStringLiteral("--period"))) {
-            const QString text = values.value(QStringLiteral("--period"));
-            const std::optional<double> period = seconds(text);
+        if (given("period")) {
+            const QString text = value("period");
+            // Below a millisecond the schedule would be finer than its timers.
+            std::optional<double> period = seconds(text, SendOptions::MinPeriodSeconds);
+            if (!period && seconds(text, 0) == 0.0)
+                period = 0.0;
             if (!period)
-                return fail(QStringLiteral("--period: %1 is not a number of seconds (0 or more)").arg(quoted(text)));
+                return fail(QStringLiteral("--period: %1 is not 0 or a number of seconds from 0.001 to 86400")
+                                .arg(quoted(text)));
             options.periodSeconds = *period;
         }
-        if (values.contains(QStringLiteral("--count"))) {
-            const QString text = values.value(QStringLiteral("--count"));
+        if (given("count")) {
+            const QString text = value("count");
             bool ok = false;
             options.count = text.trimmed().toLongLong(&ok);
             if (!ok || options.count < 1)
                 return fail(QStringLiteral("--count: %1 is not a whole number of 1 or more").arg(quoted(text)));
         }
+        if (given("connections")) {
+            const QString text = value("connections");
+            bool ok = false;
+            options.connections = text.trimmed().toInt(&ok);
+            if (!ok || options.connections < 1 || options.connections > SendOptions::MaxConnections)
+                return fail(QStringLiteral("--connections: %1 is not a whole number from 1 to %2")
+                                .arg(quoted(text))
+                                .arg(SendOptions::MaxConnections));
+        }
     }
 
-    for (const auto &[option, target] : {std::pair{"--connect-timeout", &options.connectTimeoutMs},
-                                         std::pair{"--reply-timeout", &options.replyTimeoutMs}}) {
-        if (!values.contains(QLatin1String(option)))
+    for (const auto &[option, target] : {std::pair{"connect-timeout", &options.connectTimeoutMs},
+                                         std::pair{"reply-timeout", &options.replyTimeoutMs}}) {
+        if (!given(option))
             continue;
-        const QString text = values.value(QLatin1String(option));
-        const std::optional<double> value = seconds(text);
-        if (!value || *value <= 0)
-            return fail(QStringLiteral("%1: %2 is not a number of seconds above 0").arg(QLatin1String(option), quoted(text)));
-        *target = std::max(1, int(std::lround(*value * 1000)));
+        const QString text = value(option);
+        const std::optional<double> timeout = seconds(text, 0.001);
+        if (!timeout)
+            return fail(QStringLiteral("--%1: %2 is not a number of seconds from 0.001 to 86400")
+                            .arg(QLatin1String(option), quoted(text)));
+        *target = int(std::lround(*timeout * 1000));
     }
 
     parsed.options = options;

@@ -4,12 +4,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <optional>
 
 // What ipnd-send was asked to do.
 struct SendOptions
 {
     enum class Mode { Record, Replay };
+
+    // Bounds of the numeric options.
+    static constexpr double MinPeriodSeconds = 0.001; // other than 0
+    static constexpr double MaxSeconds = 24 * 3600;   // period and timeouts
+    static constexpr int MaxConnections = 256;
 
     QString host;
     QString port;
@@ -20,6 +26,7 @@ struct SendOptions
     QString format;       // "RAWLOG" or "MULTIPKT"
     double periodSeconds = 1.0;
     qint64 count = -1;    // periods; -1 until the end of the file
+    int connections = 1;
     int connectTimeoutMs = 10000;
     int replyTimeoutMs = 10000;
     bool quiet = false;
@@ -28,11 +35,12 @@ struct SendOptions
 struct ParsedSendArguments
 {
     std::optional<SendOptions> options;
-    bool help = false;
-    QString error; // one line naming the bad argument
+    bool printed = false; // --help or --version was printed: nothing to run
+    QString error;        // one line naming the bad argument, as typed
 };
 
-// The arguments without the program name.
-ParsedSendArguments parseSendArguments(const QStringList &arguments);
+// The arguments as CommandLine::byteArguments gives them, the program's
+// name first. Help and the version go to `out`.
+ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *out = stdout);
 
 QString sendUsage();

@@ -3,31 +3,64 @@
 #include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
+#include "sender/PeriodSchedule.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
-#include <QTimer>
 
-#include <cmath>
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 PollIntervalMs = 10;
+
+QByteArray firstField(const QByteArray &record)
+{
+    const qsizetype bar = record.indexOf('|');
+    return bar < 0 ? record : record.left(bar);
+}
+
+} // namespace
+
+SendRun::Connection::Connection(SendRun &run, int number) : run(run), number(number), link(*this)
+{
+    // A headless sender never opens a listening port.
+    link.listenAfterPeerClose = false;
+    link.wskMessage->setConnectTimeout(run.m_options.connectTimeoutMs);
+    replyTimer.setSingleShot(true);
+}
 
 SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
     : m_options(options)
     , m_out(out)
     , m_progress(progress)
-    , m_link(*this)
     , m_dataFile(*this)
 {
-    m_link.wskMessage->setConnectTimeout(m_options.connectTimeoutMs);
-    connect(&m_link, &Link::connectionFailed, this, [this] { ++m_summary.connectFailures; });
-    connect(&m_link, &Link::replyHandled, this, [this] {
-        if (m_awaitingReply && m_exchangeEnd == ExchangeEnd::None) {
-            m_exchangeEnd = ExchangeEnd::Answered;
-            m_summary.roundTripsMs.append(double(m_roundTrip.nsecsElapsed()) / 1e6);
-        }
-    });
-    connect(&m_link, &Link::peerClosed, this, [this] {
-        if (m_awaitingReply && m_exchangeEnd == ExchangeEnd::None)
-            m_exchangeEnd = ExchangeEnd::PeerClosed;
-    });
+    for (int number = 1; number <= std::max(1, m_options.connections); ++number) {
+        Connection *c = m_connections.emplace_back(std::make_unique<Connection>(*this, number)).get();
+        connect(&c->link, &Link::replyHandled, this, [this, c](const QByteArray &reply) {
+            if (c->state == Connection::State::AwaitingReply)
+                endExchange(*c, RecordOutcome::Kind::Answered, reply, {});
+        });
+        connect(&c->link, &Link::peerClosed, this, [this, c] {
+            if (c->state == Connection::State::AwaitingReply)
+                endExchange(*c, RecordOutcome::Kind::Unanswered, {}, m_lastLine);
+        });
+        connect(&c->link, &Link::connectionFailed, this, [this, c] {
+            ++m_summary.connectFailures;
+            // A connection that failed after the send can bring no reply.
+            if (c->state == Connection::State::AwaitingReply)
+                endExchange(*c, RecordOutcome::Kind::Unanswered, {}, m_lastLine);
+        });
+        connect(&c->replyTimer, &QTimer::timeout, this, [this, c] {
+            if (c->state != Connection::State::AwaitingReply)
+                return;
+            const QByteArray line =
+                "Event: No reply within " + QByteArray::number(m_options.replyTimeoutMs) + " ms: connection closed";
+            log(c->number, line);
+            endExchange(*c, RecordOutcome::Kind::Unanswered, {}, line);
+        });
+    }
     if (m_progress) {
         m_progressTimer = new QTimer(this);
         m_progressTimer->setInterval(500);
@@ -39,14 +72,21 @@ SendRun::~SendRun() = default;
 
 void SendRun::InsertLog(const QByteArray &source)
 {
+    log(m_logConnection, source);
+}
+
+void SendRun::log(int connection, const QByteArray &line)
+{
+    m_lastLine = line;
     if (m_options.quiet)
         return;
-    const QByteArray stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
-    std::fwrite(stamp.constData(), 1, size_t(stamp.size()), m_out);
-    std::fputc(' ', m_out);
-    std::fwrite(source.constData(), 1, size_t(source.size()), m_out);
-    std::fputc('\n', m_out);
+    QByteArray text = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
+    text += ' ';
+    if (connection > 0 && m_connections.size() > 1)
+        text += '[' + QByteArray::number(connection) + "] ";
+    text += line;
+    text += '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
 }
 
 void SendRun::OpenDialogBox(FileDialog &commonDialog, const QString &, QString &source, const QString &)
@@ -57,24 +97,43 @@ void SendRun::OpenDialogBox(FileDialog &commonDialog, const QString &, QString &
 
 void SendRun::stop()
 {
+    if (m_stopping)
+        return;
     m_stopping = true;
-    // Ends a wait for a connection at once, as the window's Close button does.
-    m_link.Close();
+    for (const auto &c : m_connections) {
+        if (c->state == Connection::State::AwaitingReply) {
+            const QByteArray line = "Event: Stopped before the reply: connection closed";
+            log(c->number, line);
+            endExchange(*c, RecordOutcome::Kind::Unanswered, {}, line);
+        }
+        // Also ends a wait for a connection at once, as the window's Close
+        // button does.
+        c->link.Close();
+    }
 }
 
 int SendRun::run()
 {
     m_clock.start();
+    m_pollClock.start();
     if (m_progressTimer)
         m_progressTimer->start();
     if (m_options.mode == SendOptions::Mode::Record) {
-        ++m_summary.recordsRead;
+        m_summary.recordsRead = 1;
+        SendResult result = SendResult::NoConnection;
         try {
-            SendTCPPacket(m_options.record);
-            awaitReply();
+            result = SendTCPPacket(m_options.record);
         } catch (const PlatformError &failure) {
             InsertLogText(sendFailureLine(failure));
         }
+        if (result != SendResult::Sent) {
+            RecordOutcome outcome;
+            outcome.seq = ++m_seq;
+            outcome.recordId = firstField(m_options.record);
+            outcome.logLine = m_lastLine;
+            recordOutcome(outcome);
+        }
+        awaitAllConnections();
     } else {
         replay();
     }
@@ -87,55 +146,138 @@ int SendRun::run()
     const QByteArray summary = m_summary.text();
     std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out);
     std::fflush(m_out);
-    return m_summary.exitStatus();
+    // A file that could not be opened is the command line's fault.
+    return m_openFailed ? 2 : m_summary.exitStatus();
 }
 
 void SendRun::replay()
 {
     m_dataFile.OpenDataFile();
-    if (!m_dataFile.isDataFileOpen())
-        return; // the failure is in the log
-    const double periodMs = m_options.periodSeconds * 1000.0;
-    qint64 slot = 0; // the point of the schedule the period under way started at
+    if (!m_dataFile.isDataFileOpen()) {
+        m_openFailed = true; // the reason is in the log
+        return;
+    }
+    PeriodSchedule schedule(m_options.periodSeconds * 1e9);
+    const auto keepReading = [this] {
+        settleReadStep();
+        pollEvents();
+        return !m_stopping;
+    };
     for (qint64 period = 0; !m_stopping && (m_options.count < 0 || period < m_options.count); ++period) {
-        if (period > 0 && periodMs > 0) {
-            // The next period starts at the first point of the schedule that
-            // has not passed and comes after the last one: late exchanges
-            // neither drift nor bunch up, and a quick one never gets a second
-            // turn in its own slot.
-            const double nowMs = double(m_clock.nsecsElapsed()) / 1e6;
-            slot = std::max(slot + 1, qint64(std::ceil(nowMs / periodMs)));
-            sleepUntil(qint64(std::llround(double(slot) * periodMs)));
-            if (m_stopping)
-                break;
+        if (m_options.periodSeconds > 0) {
+            if (period > 0)
+                sleepUntil(schedule.next(m_clock.nsecsElapsed()));
+        } else {
+            awaitFreeConnection(); // each link a closed loop
         }
+        if (m_stopping)
+            break;
         try {
-            m_dataFile.ReadAndSendPeriod(m_options.format, [this] { return !m_stopping; });
-            awaitReply();
+            m_dataFile.ReadAndSendPeriod(m_options.format, keepReading);
         } catch (const PlatformError &failure) {
             InsertLogText(sendFailureLine(failure));
         }
-        if (m_dataFile.counts().recordsTooShort > m_summary.tooShort)
-            InsertLog("RSFP: Record too short, not sent: " + m_dataFile.state().CurrentRecord);
-        m_summary.recordsRead = m_dataFile.counts().recordsRead;
-        m_summary.linesRejected = m_dataFile.counts().linesRejected;
-        m_summary.tooShort = m_dataFile.counts().recordsTooShort;
+        settleReadStep();
+        pollEvents();
         if (m_dataFile.takeEndOfData())
             break;
     }
+    awaitAllConnections();
     m_dataFile.closeDataFile();
 }
 
-void SendRun::sleepUntil(qint64 msSinceStart)
+void SendRun::settleReadStep()
+{
+    const DataFile::Counts &counts = m_dataFile.counts();
+    for (; m_seen.linesRejected < counts.linesRejected; ++m_seen.linesRejected) {
+        RecordOutcome outcome;
+        outcome.seq = ++m_seq;
+        outcome.kind = RecordOutcome::Kind::Rejected;
+        outcome.logLine = m_lastLine;
+        recordOutcome(outcome);
+    }
+    if (counts.recordsRead > m_seen.recordsRead && m_summary.sent == m_sentSeen) {
+        if (counts.recordsTooShort > m_seen.recordsTooShort)
+            InsertLog("RSFP: Record too short, not sent: " + currentRecord());
+        RecordOutcome outcome;
+        outcome.seq = ++m_seq;
+        outcome.recordId = firstField(currentRecord());
+        outcome.connection = m_logConnection;
+        outcome.logLine = m_lastLine;
+        recordOutcome(outcome);
+    }
+    m_seen = counts;
+    m_sentSeen = m_summary.sent;
+    m_logConnection = 0;
+    m_summary.recordsRead = counts.recordsRead;
+    m_summary.linesRejected = counts.linesRejected;
+    m_summary.tooShort = counts.recordsTooShort;
+}
+
+void SendRun::recordOutcome(RecordOutcome outcome)
+{
+    switch (outcome.kind) {
+    case RecordOutcome::Kind::Answered:
+        ++m_summary.answered;
+        m_summary.roundTrips.add(outcome.roundTripMs);
+        break;
+    case RecordOutcome::Kind::Unanswered:
+        ++m_summary.unanswered;
+        break;
+    case RecordOutcome::Kind::NotSent:
+    case RecordOutcome::Kind::Rejected:
+        break; // counted from the reader's counts
+    }
+}
+
+SendRun::Connection *SendRun::freeConnection() const
+{
+    // A link whose socket still held something would answer "busy" rather
+    // than leave the run waiting for it.
+    for (const auto &c : m_connections) {
+        if (c->state == Connection::State::Free)
+            return c.get();
+    }
+    return nullptr;
+}
+
+bool SendRun::anyBusy() const
+{
+    return std::any_of(m_connections.begin(), m_connections.end(),
+                       [](const auto &c) { return c->state != Connection::State::Free; });
+}
+
+void SendRun::awaitFreeConnection()
+{
+    // Every busy link has a reply timeout running: some event will come.
+    while (!m_stopping && !freeConnection())
+        waitAndDispatchEvents();
+}
+
+void SendRun::awaitAllConnections()
+{
+    while (anyBusy())
+        waitAndDispatchEvents();
+}
+
+void SendRun::pollEvents()
+{
+    if (m_pollClock.elapsed() < PollIntervalMs)
+        return;
+    QCoreApplication::processEvents();
+    m_pollClock.restart();
+}
+
+void SendRun::sleepUntil(qint64 nsSinceStart)
 {
     std::fflush(m_out);
     QTimer wake;
     wake.setTimerType(Qt::PreciseTimer);
     wake.setSingleShot(true);
     // A timer may fire a little early: sleep again until the time has come.
-    for (qint64 wait = msSinceStart - m_clock.elapsed(); wait > 0 && !m_stopping;
-         wait = msSinceStart - m_clock.elapsed()) {
-        wake.start(int(std::min<qint64>(wait, 24 * 3600 * 1000)));
+    for (qint64 wait = nsSinceStart - m_clock.nsecsElapsed(); wait > 0 && !m_stopping;
+         wait = nsSinceStart - m_clock.nsecsElapsed()) {
+        wake.start(int(std::min<qint64>((wait + 999999) / 1000000, 24 * 3600 * 1000)));
         while (!m_stopping && wake.isActive())
             waitAndDispatchEvents();
     }
@@ -145,42 +287,56 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
 {
     if (m_stopping)
         return SendResult::NoConnection;
-    const SendResult result = m_link.SendTCPPacket(source);
-    if (result == SendResult::Sent) {
-        m_summary.everConnected = true;
-        ++m_summary.sent;
-        m_awaitingReply = true;
-        m_exchangeEnd = ExchangeEnd::None;
-        m_roundTrip.start();
+    Connection *c = freeConnection();
+    if (!c)
+        return SendResult::Busy; // every link still holds an exchange: as the window, the record is dropped
+    m_logConnection = c->number;
+    c->state = Connection::State::Connecting;
+    c->pending = RecordOutcome();
+    c->pending.recordId = firstField(currentRecord());
+    c->pending.connection = c->number;
+    SendResult result = SendResult::NoConnection;
+    try {
+        result = c->link.SendTCPPacket(source);
+    } catch (...) {
+        c->state = Connection::State::Free;
+        throw;
     }
+    if (result != SendResult::Sent) {
+        c->state = Connection::State::Free;
+        return result;
+    }
+    m_summary.everConnected = true;
+    ++m_summary.sent;
+    c->pending.seq = ++m_seq;
+    c->pending.sentAtMs = QDateTime::currentMSecsSinceEpoch();
+    c->state = Connection::State::AwaitingReply;
+    c->roundTrip.start();
+    c->replyTimer.start(m_options.replyTimeoutMs);
     return result;
 }
 
-void SendRun::awaitReply()
+void SendRun::endExchange(Connection &connection, RecordOutcome::Kind kind, const QByteArray &reply,
+                          const QByteArray &logLine)
 {
-    if (!m_awaitingReply)
-        return;
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    timeout.start(std::max(0, m_options.replyTimeoutMs - int(m_roundTrip.elapsed())));
-    while (m_exchangeEnd == ExchangeEnd::None && timeout.isActive() && !m_stopping)
-        waitAndDispatchEvents();
-    m_awaitingReply = false;
-
-    if (m_exchangeEnd == ExchangeEnd::Answered) {
-        ++m_summary.answered;
-    } else {
-        ++m_summary.unanswered;
-        if (m_exchangeEnd == ExchangeEnd::None && !m_stopping)
-            InsertLog("Event: No reply within " + QByteArray::number(m_options.replyTimeoutMs)
-                      + " ms: connection closed");
-        else if (m_exchangeEnd == ExchangeEnd::None)
-            InsertLog("Event: Stopped before the reply: connection closed");
+    connection.replyTimer.stop();
+    connection.state = Connection::State::Free;
+    RecordOutcome outcome = std::move(connection.pending);
+    outcome.kind = kind;
+    outcome.logLine = logLine;
+    if (kind == RecordOutcome::Kind::Answered) {
+        outcome.roundTripMs = double(connection.roundTrip.nsecsElapsed()) / 1e6;
+        outcome.reply = reply;
     }
-    // Whatever the socket holds now (an unanswered connection, or the
-    // listener it opened after the server closed) goes: the next record
-    // needs a closed socket.
-    m_link.Close();
+    // Whatever the socket still holds (an unanswered connection) goes: the
+    // next record needs a closed socket.
+    connection.link.Close();
+    recordOutcome(std::move(outcome));
+}
+
+QByteArray SendRun::currentRecord() const
+{
+    return m_options.mode == SendOptions::Mode::Record ? m_options.record : m_dataFile.state().CurrentRecord;
 }
 
 void SendRun::showProgress()

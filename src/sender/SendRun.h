@@ -5,21 +5,25 @@
 #include "DataFile/TCPIPNDserver.h"
 #include "link/Link.h"
 #include "platform/FileDialog.h"
+#include "sender/RecordOutcome.h"
 #include "sender/RunSummary.h"
 #include "sender/SendOptions.h"
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <cstdio>
-
-class QTimer;
+#include <memory>
+#include <vector>
 
 // One run of ipnd-send: the fixed record, or a data file replayed through the
-// same readers, framer and link as the window's cycle, one exchange at a
-// time, paced on an absolute schedule. Log lines go to `out` with a date and
-// millisecond time stamp.
-class SendRun : public QObject, public LinkHost, public DataFileHost
+// same readers, framer and link as the window's cycle, over one link or
+// several side by side (each one exchange at a time), paced on an absolute
+// schedule or as a closed loop. Log lines go to `out` with a date and
+// millisecond time stamp, and with the connection's number ("[3] ") when
+// there is more than one.
+class SendRun : public QObject, public DataFileHost
 {
     Q_OBJECT
 
@@ -29,17 +33,13 @@ public:
 
     // Runs to the end (or to stop()), prints the summary, returns the exit status.
     int run();
-    // Ends the run at the next opportunity; the exchange under way counts as
-    // unanswered if its reply has not come.
+    // Ends the run at the next line; exchanges under way count as unanswered
+    // if their reply has not come.
     void stop();
 
-    // LinkHost and DataFileHost.
+    // DataFileHost.
     void InsertLog(const QByteArray &source) override;
     void InsertLogText(const QString &text) override { InsertLog(text.toUtf8()); }
-    QString serverAddress() const override { return m_options.host; }
-    QString serverPort() const override { return m_options.port; }
-    void showReply(const QByteArray &) override {}
-    void showProcessed(qint32) override {}
     SendResult SendTCPPacket(const QByteArray &source) override;
     void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
                        const QString &filterText) override;
@@ -54,26 +54,66 @@ private:
         void ShowOpen() override {}
     };
 
+    // One link and the exchange it holds.
+    struct Connection final : public LinkHost
+    {
+        Connection(SendRun &run, int number);
+
+        void InsertLog(const QByteArray &source) override { run.log(number, source); }
+        QString serverAddress() const override { return run.m_options.host; }
+        QString serverPort() const override { return run.m_options.port; }
+        void showReply(const QByteArray &) override {}
+        void showProcessed(qint32) override {}
+
+        enum class State { Free, Connecting, AwaitingReply };
+
+        SendRun &run;
+        const int number; // from 1
+        Link link;
+        QTimer replyTimer;
+        State state = State::Free;
+        QElapsedTimer roundTrip;
+        RecordOutcome pending; // the record on its way
+    };
+
     void replay();
-    // Waits for the end of the exchange that the period started, if any: the
-    // reply, the server closing the connection, the reply timeout or a stop.
-    void awaitReply();
-    void sleepUntil(qint64 msSinceStart);
+    Connection *freeConnection() const;
+    bool anyBusy() const;
+    // Serves events until a connection is free, or until none is busy.
+    void awaitFreeConnection();
+    void awaitAllConnections();
+    // Serves what is pending now, every few milliseconds, so that a stop and
+    // the progress line are seen while lines are read without a send.
+    void pollEvents();
+    void sleepUntil(qint64 nsSinceStart);
+    void endExchange(Connection &connection, RecordOutcome::Kind kind, const QByteArray &reply,
+                     const QByteArray &logLine);
+    // Turns what the reader did since the last call into outcomes: a
+    // rejected line, a record that did not go out.
+    void settleReadStep();
+    void recordOutcome(RecordOutcome outcome);
+    void log(int connection, const QByteArray &line);
+    QByteArray currentRecord() const;
     void showProgress();
 
     SendOptions m_options;
     FILE *m_out;
     FILE *m_progress; // nullptr: no progress line
     GivenFile m_dialog;
-    Link m_link;
+    std::vector<std::unique_ptr<Connection>> m_connections;
     DataFile m_dataFile;
     RunSummary m_summary;
     QElapsedTimer m_clock;
+    QElapsedTimer m_pollClock;
     QTimer *m_progressTimer = nullptr;
     bool m_stopping = false;
+    bool m_openFailed = false;
 
-    enum class ExchangeEnd { None, Answered, PeerClosed };
-    bool m_awaitingReply = false;
-    ExchangeEnd m_exchangeEnd = ExchangeEnd::None;
-    QElapsedTimer m_roundTrip;
+    // What the reader has been seen to do, for settleReadStep().
+    qint64 m_seq = 0;
+    DataFile::Counts m_seen;
+    qint64 m_sentSeen = 0;
+    // The connection that the data file's log lines about a send belong to.
+    int m_logConnection = 0;
+    QByteArray m_lastLine;
 };

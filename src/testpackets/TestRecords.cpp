@@ -36,12 +36,4 @@ const QByteArray Max = QByteArrayLiteral(
     "CUST_CONTACT_NAME_1CUST_CONTACT_NAME_1CZ|CUST_CONTACT_NAME_2CUST_CONTACT_NAME_2CZ|09876543200000000009|309|"
     "TELSTR|1995-12-31 11:11:00|1995-12-09 11:11:00|X|993|FIXED NETWORK VIC|VIC|X|F");
 
-const QList<int> &fieldWidths()
-{
-    static const QList<int> widths = {
-        8,  7,  10, 8, 20, 1,  40, 40, 80, 12, 6, 5, 1,  5,  1,  2,  4,  1,  40, 30, 5,  3,  5,  1,  1,  1, 1,
-        25, 8,  6,  25, 4, 2,  40, 25, 3,  4,  2, 1, 5,  40, 40, 20, 3,  6,  19, 19, 1,  3,  17, 3,  1,  1};
-    return widths;
-}
-
 } // namespace TestRecords

@@ -2,9 +2,10 @@
 // machine. It prints one line when it listens, one line per packet, and a
 // summary when it is stopped with SIGINT or SIGTERM.
 
+#include "platform/CommandLine.h"
+#include "platform/StopSignals.h"
 #include "receiver/Receiver.h"
 #include "receiver/ReceiverOptions.h"
-#include "platform/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,10 +33,7 @@ void complain(const QByteArray &line)
 
 int main(int argc, char *argv[])
 {
-    QList<QByteArray> arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QByteArray(argv[i]));
-
+    const QStringList arguments = CommandLine::byteArguments(argc, argv);
     QCoreApplication app(argc, argv);
 
     const ParsedOptions parsed = parseReceiverOptions(arguments);
@@ -44,11 +42,9 @@ int main(int argc, char *argv[])
         say(stderr, receiverUsage());
         return BadArguments;
     }
-    const ReceiverOptions &options = parsed.options;
-    if (options.help) {
-        say(stdout, receiverUsage());
+    if (parsed.outcome != ParsedOptions::Outcome::Run)
         return 0;
-    }
+    const ReceiverOptions &options = parsed.options;
     if (!options.saveDirectory.isEmpty() && !QDir().mkpath(options.saveDirectory)) {
         complain("--save: cannot create directory \"" + options.saveDirectory.toLocal8Bit() + '"');
         say(stderr, receiverUsage());
@@ -71,6 +67,11 @@ int main(int argc, char *argv[])
     });
 
     QByteArray error;
+    if (!receiver.openVerdicts(&error)) {
+        complain(error);
+        say(stderr, receiverUsage());
+        return BadArguments;
+    }
     if (!receiver.listen(&error)) {
         complain(error);
         return CannotListen;

@@ -1,5 +1,7 @@
 // ipnd-send: the fixed records and the data-file replay, without a window.
 
+#include "platform/CommandLine.h"
+#include "platform/Dispatch.h"
 #include "platform/StopSignals.h"
 #include "sender/SendOptions.h"
 #include "sender/SendRun.h"
@@ -11,14 +13,15 @@
 
 int main(int argc, char *argv[])
 {
+    preferPlainEventDispatcher();
     QCoreApplication app(argc, argv);
-    const ParsedSendArguments parsed = parseSendArguments(app.arguments().mid(1));
-    if (parsed.help) {
-        std::fputs(qPrintable(sendUsage()), stdout);
+    const ParsedSendArguments parsed = parseSendArguments(CommandLine::byteArguments(argc, argv));
+    if (parsed.printed)
         return 0;
-    }
     if (!parsed.options) {
-        std::fprintf(stderr, "ipnd-send: %s\n%s", qPrintable(parsed.error), qPrintable(sendUsage()));
+        // The error quotes the arguments byte for byte, as they were typed.
+        std::fprintf(stderr, "ipnd-send: %s\n%s", CommandLine::bytes(parsed.error).constData(),
+                     qPrintable(sendUsage()));
         return 2;
     }
 

@@ -1,0 +1,411 @@
+#include "generator/Generator.h"
+
+#include "DataFile/DataFile.h"
+#include "DataFile/DataFileHost.h"
+#include "DataFile/Framing.h"
+#include "platform/FileDialog.h"
+
+#include <QIODevice>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const QString Count = QStringLiteral("count");
+const QString Seed = QStringLiteral("seed");
+const QString Format = QStringLiteral("format");
+const QString Invalid = QStringLiteral("invalid");
+const QString Kinds = QStringLiteral("kinds");
+const QString Manifest = QStringLiteral("manifest");
+const QString Output = QStringLiteral("output");
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// Where a RAWLOG line's record begins: a time stamp and two more log fields,
+// each ended by a TAB.
+constexpr char LogFields[] = "\tTCPIN\t127.0.0.1:50003\t";
+// Stamps that fail the reader's date test.
+constexpr const char *BadStamps[] = {"2026-13-05 08:00:00", "2026-02-30 08:00:00", "2026-01-05 25:00:00",
+                                     "day 5, 08:00 hours "};
+constexpr int HeaderDigits = 7;
+constexpr int MostParts = 10;
+
+void putDigits(QByteArray &out, int value, int width)
+{
+    char buffer[8];
+    for (int i = width - 1; i >= 0; --i) {
+        buffer[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    out.append(buffer, width);
+}
+
+} // namespace
+
+ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *out)
+{
+    ParsedGenArguments parsed;
+    CommandLine line(QStringLiteral("ipnd-gen"),
+                     QStringLiteral("Makes IPND test records, valid and broken on purpose, as a data file that "
+                                    "ipnd-send and the window replay."));
+    QCommandLineParser &p = line.parser;
+    p.addOption({Count, QStringLiteral("Make N records (1 to 100000000). Required."), QStringLiteral("N")});
+    p.addOption({Seed, QStringLiteral("Seed S (0 to 18446744073709551615); the same seed and options give the "
+                                      "same bytes. Without it a seed is chosen and shown on standard error."),
+                 QStringLiteral("S")});
+    p.addOption({Format, QStringLiteral("Data file format: rawlog (one log line per record, the default) or "
+                                        "multipkt (each record in 1 to 10 parts)."),
+                 QStringLiteral("rawlog|multipkt")});
+    p.addOption({Invalid, QStringLiteral("Share of records broken in exactly one way, 0 to 1 (default 0)."),
+                 QStringLiteral("FRACTION")});
+    p.addOption({Kinds, QStringLiteral("Kinds of break to draw from, comma-separated (default: every kind that "
+                                       "fits the format). In the record: field-count-52, field-count-54, too-wide, "
+                                       "bad-char, not-digits, bad-date, bad-flag, bad-state, bad-code. In a rawlog "
+                                       "line: bad-timestamp, bad-header. In a multipkt line: bad-header, "
+                                       "part-out-of-range, duplicate-part, missing-part, terminal-change."),
+                 QStringLiteral("K,...")});
+    p.addOption({Manifest, QStringLiteral("Write a JSON Lines manifest to FILE: seq, id, expect and whether a "
+                                          "replay hands the record to the receiver."),
+                 QStringLiteral("FILE")});
+    p.addOption({Output, QStringLiteral("Write the data file to FILE instead of standard output."),
+                 QStringLiteral("FILE")});
+
+    parsed.outcome = line.parse(arguments, out);
+    if (parsed.outcome != CommandLine::Outcome::Run) {
+        parsed.error = line.error();
+        return parsed;
+    }
+    auto fail = [&parsed](const QString &error) {
+        parsed.outcome = CommandLine::Outcome::Error;
+        parsed.error = error;
+        return parsed;
+    };
+    if (!p.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(quoted(p.positionalArguments().constFirst())));
+
+    GenOptions &o = parsed.options;
+    if (!p.isSet(Count))
+        return fail(QStringLiteral("--count is required"));
+    bool ok = false;
+    const QString count = p.value(Count);
+    o.count = count.toLongLong(&ok);
+    if (!ok || o.count < 1 || o.count > GenOptions::MostRecords || count.trimmed() != count)
+        return fail(QStringLiteral("--count: %1 is not a number of records (1 to 100000000)").arg(quoted(count)));
+
+    if (p.isSet(Seed)) {
+        const QString seed = p.value(Seed);
+        const quint64 value = seed.toULongLong(&ok, 10);
+        if (!ok || seed.isEmpty() || !seed.at(0).isDigit())
+            return fail(QStringLiteral("--seed: %1 is not a seed (0 to 18446744073709551615)").arg(quoted(seed)));
+        o.seed = value;
+    }
+
+    const QString format = p.value(Format).isEmpty() && !p.isSet(Format) ? QStringLiteral("rawlog") : p.value(Format);
+    if (format.compare(QLatin1String("rawlog"), Qt::CaseInsensitive) == 0)
+        o.format = DataFormat::RawLog;
+    else if (format.compare(QLatin1String("multipkt"), Qt::CaseInsensitive) == 0)
+        o.format = DataFormat::MultiPacket;
+    else
+        return fail(QStringLiteral("--format: %1 is not rawlog or multipkt").arg(quoted(format)));
+
+    if (p.isSet(Invalid)) {
+        const QString invalid = p.value(Invalid);
+        o.invalid = invalid.toDouble(&ok);
+        if (!ok || !(o.invalid >= 0.0 && o.invalid <= 1.0))
+            return fail(QStringLiteral("--invalid: %1 is not a fraction from 0 to 1").arg(quoted(invalid)));
+    }
+
+    o.kinds = kindsFor(o.format);
+    if (p.isSet(Kinds)) {
+        o.kinds.clear();
+        const QString formatName = o.format == DataFormat::RawLog ? QStringLiteral("rawlog") : QStringLiteral("multipkt");
+        for (const QString &name : p.value(Kinds).split(QLatin1Char(','))) {
+            const std::optional<GenKind> kind = kindFromName(name.trimmed().toLatin1());
+            if (!kind)
+                return fail(QStringLiteral("--kinds: %1 is not a kind (see --help)").arg(quoted(name)));
+            if (!fitsFormat(*kind, o.format))
+                return fail(QStringLiteral("--kinds: %1 does not fit --format %2").arg(quoted(name), formatName));
+            if (!o.kinds.contains(*kind))
+                o.kinds.append(*kind);
+        }
+    }
+
+    o.manifest = p.isSet(Manifest) ? CommandLine::fileName(p.value(Manifest)) : QString();
+    o.output = p.isSet(Output) ? CommandLine::fileName(p.value(Output)) : QString();
+    if (p.isSet(Manifest) && o.manifest.isEmpty())
+        return fail(QStringLiteral("--manifest: no file name given"));
+    if (p.isSet(Output) && o.output.isEmpty())
+        return fail(QStringLiteral("--output: no file name given"));
+    return parsed;
+}
+
+Generator::Generator(const GenOptions &options, quint64 seed)
+    : m_options(options), m_prng(seed), m_maker(m_prng)
+{
+    m_brokenLeft = m_options.kinds.isEmpty() ? 0 : std::llround(m_options.invalid * double(m_options.count));
+    // Distinct ids in a scattered order: a step prime to 10^8 visits every
+    // 8-digit id once before any repeats.
+    m_idStart = quint32(m_prng.below(100000000));
+    do
+        m_idStep = quint32(m_prng.below(100000000));
+    while (m_idStep % 2 == 0 || m_idStep % 5 == 0);
+    advanceStamp();
+}
+
+void Generator::advanceStamp()
+{
+    if (++m_second == 86400 || m_stamp[10] != ' ') {
+        if (m_second == 86400) {
+            m_second = 0;
+            m_day = m_day.addDays(1);
+        }
+        const QByteArray date = m_day.toString(Qt::ISODate).toLatin1();
+        std::copy(date.begin(), date.end(), m_stamp);
+        m_stamp[10] = ' ';
+    }
+    const int s = m_second;
+    const char digits[6] = {char('0' + s / 36000), char('0' + s / 3600 % 10), char('0' + s / 60 % 60 / 10),
+                            char('0' + s / 60 % 10), char('0' + s % 60 / 10), char('0' + s % 10)};
+    m_stamp[11] = digits[0];
+    m_stamp[12] = digits[1];
+    m_stamp[13] = ':';
+    m_stamp[14] = digits[2];
+    m_stamp[15] = digits[3];
+    m_stamp[16] = ':';
+    m_stamp[17] = digits[4];
+    m_stamp[18] = digits[5];
+}
+
+bool Generator::next(QByteArray &lines, GenItem &item)
+{
+    if (m_seq >= m_options.count)
+        return false;
+    const qint64 left = m_options.count - m_seq;
+    ++m_seq;
+
+    // Exactly the asked share is broken, spread evenly at random.
+    std::optional<GenKind> fault;
+    if (m_brokenLeft > 0 && qint64(m_prng.below(quint64(left))) < m_brokenLeft) {
+        --m_brokenLeft;
+        fault = m_options.kinds[qsizetype(m_prng.below(quint64(m_options.kinds.size())))];
+    }
+
+    const quint32 id = quint32((quint64(m_idStart) + quint64(m_seq - 1) * m_idStep) % 100000000);
+    item.seq = m_seq;
+    item.record.resize(0);
+    m_maker.append(item.record, id);
+    item.id.resize(8);
+    std::memcpy(item.id.data(), item.record.constData(), 8);
+    if (fault && isRecordKind(*fault))
+        m_maker.breakRecord(item.record, *fault);
+    item.expect = fault ? kindName(*fault) : QByteArray("valid");
+
+    if (m_options.format == DataFormat::RawLog)
+        rawLogLines(lines, item.record, fault);
+    else
+        multiPacketLines(lines, item.record, fault);
+    return true;
+}
+
+void Generator::rawLogLines(QByteArray &lines, const QByteArray &record, std::optional<GenKind> fault)
+{
+    if (fault == GenKind::BadTimestamp)
+        lines.append(BadStamps[m_prng.below(std::size(BadStamps))]);
+    else
+        lines.append(m_stamp, sizeof m_stamp);
+    advanceStamp();
+    if (fault == GenKind::BadHeader) {
+        // A third log field too long for the reader to find its end: the
+        // reader then takes the field for the record, and its header fails.
+        lines.append("\tTCPIN\t");
+        lines.append(QByteArray("unresolved-peer-").leftJustified(100, 'x'));
+        lines.append('\t');
+    } else {
+        lines.append(LogFields, sizeof LogFields - 1);
+    }
+    lines.append(record);
+    lines.append('\n');
+}
+
+void Generator::multiPacketLines(QByteArray &lines, const QByteArray &record, std::optional<GenKind> fault)
+{
+    // Neighbouring records come from different terminals, so that the parts
+    // of two records never pass the reader's terminal test together.
+    int terminal = 1 + int(m_prng.below(998));
+    if (terminal == m_terminal)
+        terminal = terminal % 998 + 1;
+    m_terminal = terminal;
+
+    int parts = 1 + int(m_prng.below(MostParts));
+    if (fault == GenKind::DuplicatePart)
+        parts = std::max(parts, 3);
+    else if (fault == GenKind::MissingPart || fault == GenKind::TerminalChange)
+        parts = std::max(parts, 2);
+
+    // Cut points: parts - 1 distinct places inside the record, kept in order.
+    int cuts[MostParts + 1] = {0};
+    int made = 1;
+    while (made < parts) {
+        const int at = 1 + int(m_prng.below(quint64(record.size() - 1)));
+        int i = made;
+        while (i > 1 && cuts[i - 1] > at)
+            --i;
+        if (i > 1 && cuts[i - 1] == at)
+            continue;
+        for (int j = made; j > i; --j)
+            cuts[j] = cuts[j - 1];
+        cuts[i] = at;
+        ++made;
+    }
+    cuts[parts] = int(record.size());
+
+    // The part the fault is in: a middle one for a duplicate.
+    const int faulty = fault == GenKind::DuplicatePart ? m_prng.between(2, parts - 1) : m_prng.between(1, parts);
+    for (int part = 1; part <= parts; ++part) {
+        if (fault == GenKind::MissingPart && part == faulty)
+            continue;
+        const qsizetype start = lines.size();
+        int partTerminal = terminal;
+        if (fault == GenKind::TerminalChange && part == faulty)
+            partTerminal = terminal % 998 + 1;
+        const int number = fault == GenKind::PartOutOfRange && part == faulty ? m_prng.between(parts + 1, 98) : part;
+        putDigits(lines, partTerminal, 3);
+        putDigits(lines, parts, 2);
+        putDigits(lines, number, 2);
+        if (fault == GenKind::BadHeader && part == faulty)
+            lines[start + qsizetype(m_prng.below(HeaderDigits))] = char('A' + m_prng.below(26));
+        lines.append(record.constData() + cuts[part - 1], cuts[part] - cuts[part - 1]);
+        lines.append('\n');
+        if (fault == GenKind::DuplicatePart && part == faulty)
+            lines.append(lines.mid(start));
+    }
+}
+
+class ArrivalCheck::Replay final : public DataFileHost
+{
+public:
+    explicit Replay(DataFormat format) : m_format(format) { m_data.openLines(); }
+
+    bool arrives(const QByteArray &lines, const QByteArray &record)
+    {
+        m_sent.clear();
+        m_data.addLines(lines);
+        // As a replay reads them: every line once, in order; a record goes
+        // out when a reader yields one.
+        while (m_data.hasLine()) {
+            if (m_format == DataFormat::RawLog) {
+                if (m_data.ReadRawLogRecord())
+                    m_data.SendRecord();
+            } else if (m_data.ReadMultiPacketLine() && m_data.state().SequenceComplete) {
+                m_data.SendRecord();
+            }
+        }
+        const QByteArray packet = Framing::framePacket(record);
+        bool arrived = false;
+        for (const QByteArray &sent : std::as_const(m_sent)) {
+            if (sent == packet)
+                arrived = true;
+            else
+                ++m_mixed;
+        }
+        return arrived;
+    }
+
+    qint64 mixed() const { return m_mixed; }
+
+    SendResult SendTCPPacket(const QByteArray &packet) override
+    {
+        m_sent.append(packet);
+        return SendResult::Sent;
+    }
+    void InsertLog(const QByteArray &) override {}
+    void OpenDialogBox(FileDialog &, const QString &, QString &, const QString &) override {}
+    FileDialog &dataFileDialog() override { return m_dialog; }
+    void showDataFilePath(const QString &) override {}
+
+private:
+    class NoDialog final : public FileDialog
+    {
+    public:
+        void ShowOpen() override {}
+    };
+
+    const DataFormat m_format;
+    NoDialog m_dialog;
+    DataFile m_data{*this};
+    QList<QByteArray> m_sent;
+    qint64 m_mixed = 0;
+};
+
+ArrivalCheck::ArrivalCheck(DataFormat format) : m_replay(std::make_unique<Replay>(format)) {}
+ArrivalCheck::~ArrivalCheck() = default;
+
+bool ArrivalCheck::arrives(const QByteArray &lines, const QByteArray &record)
+{
+    return m_replay->arrives(lines, record);
+}
+
+qint64 ArrivalCheck::mixed() const
+{
+    return m_replay->mixed();
+}
+
+QByteArray manifestLine(const GenItem &item, bool arrives)
+{
+    // Ids and kind names are digits, letters and '-': nothing to escape.
+    return "{\"seq\": " + QByteArray::number(item.seq) + ", \"id\": \"" + item.id + "\", \"expect\": \"" +
+           item.expect + "\", \"arrives\": " + (arrives ? "true" : "false") + "}\n";
+}
+
+bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevice *manifest,
+              const std::function<void(qint64)> &progress, QString *error, qint64 *mixed)
+{
+    constexpr qsizetype Chunk = 256 * 1024;
+    constexpr qint64 ProgressEvery = 1 << 14;
+
+    Generator generator(options, seed);
+    std::optional<ArrivalCheck> check;
+    if (manifest)
+        check.emplace(options.format);
+
+    QByteArray out;
+    QByteArray manifestOut;
+    out.reserve(Chunk + 8 * 1024);
+    GenItem item;
+    auto flush = [error, &data](QIODevice &device, QByteArray &bytes) {
+        if (bytes.isEmpty())
+            return true;
+        if (device.write(bytes) != bytes.size()) {
+            *error = (&device == &data ? QStringLiteral("the data file: ") : QStringLiteral("the manifest: ")) +
+                     device.errorString();
+            return false;
+        }
+        bytes.resize(0);
+        return true;
+    };
+
+    while (true) {
+        const qsizetype before = out.size();
+        if (!generator.next(out, item))
+            break;
+        if (check)
+            manifestOut += manifestLine(item, check->arrives(out.sliced(before), item.record));
+        if (out.size() >= Chunk && !flush(data, out))
+            return false;
+        if (manifest && manifestOut.size() >= Chunk && !flush(*manifest, manifestOut))
+            return false;
+        if (progress && item.seq % ProgressEvery == 0)
+            progress(item.seq);
+    }
+    if (!flush(data, out) || (manifest && !flush(*manifest, manifestOut)))
+        return false;
+    if (progress)
+        progress(generator.made());
+    if (mixed && check)
+        *mixed = check->mixed();
+    return true;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "receiver/PacketCheck.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+// The receiver's judgement of every packet: one JSON object per packet,
+//   {"packet": 1, "framed": true, "id": "08903043", "verdict": "valid", "findings": []}
+// each finding {"kind": ..., "field": n (0: the whole packet), "detail": ...},
+// and the number of packets per verdict.
+class Verdicts
+{
+public:
+    // False, with a line in *error, when the file cannot be written.
+    bool open(const QString &path, QByteArray *error);
+    bool isOpen() const { return m_file.isOpen(); }
+
+    // Counts the packet; writes its line when a file is open. False when the
+    // line could not be written.
+    bool add(int packet, const PacketCheck::Result &result);
+
+    // "verdicts: valid 3, bad-flag 1, too-wide 2": "valid" first, then the
+    // kinds by name.
+    QByteArray summaryLine() const;
+
+private:
+    QFile m_file;
+    int m_valid = 0;
+    QMap<QByteArray, int> m_kinds;
+};
+
+// A JSON line for one packet, without its line end.
+QByteArray verdictLine(int packet, const PacketCheck::Result &result);
+// A JSON string of any bytes: each byte outside printable ASCII, '"' and '\'
+// as \u00XX (bytes above 127 taken as Latin-1), so that the line is ASCII.
+QByteArray jsonString(const QByteArray &bytes);
