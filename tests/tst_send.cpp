@@ -1,6 +1,8 @@
 // ipnd-send and ipnd-receiver driven as processes, on loopback only.
 
 #include "PendingListener.h"
+#include "ReportFiles.h"
+#include "ScriptedReceiver.h"
 #include "testpackets/TestRecords.h"
 
 #include <QDir>
@@ -117,6 +119,10 @@ private slots:
     void runThatSentNothingFails();
     void connectionsTakeRecordsInFileOrder();
     void periodsThatFindEveryConnectionBusyAreNotSent();
+    void reportsShowEachRecordsOutcome();
+    void thresholdsDecideTheExitStatus_data();
+    void thresholdsDecideTheExitStatus();
+    void ctrlCLeavesTheReports();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -208,7 +214,7 @@ void tst_Send::eachFixedRecordArrivesByteForByte()
                                              + "> Local IP <127.0.0.1 > ",
                                          "Event: Connected", "Event: <127.0.0.1> Data Pkt Rxd"}));
     QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 1, sent 1, answered 1, unanswered 0, not sent 0, lines rejected 0"));
+             QByteArray("summary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, not sent 0, lines rejected 0"));
     QVERIFY(run.summary.value(1).startsWith("round trip ms: min "));
     QVERIFY(run.summary.value(2).startsWith("rate: "));
 }
@@ -238,7 +244,7 @@ void tst_Send::replayArrivesByteForByte()
         QCOMPARE(saved(i + 1), expected[i]);
     QCOMPARE(saved(6), QByteArray("<no packet saved>"));
     QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 5, sent 5, answered 5, unanswered 0, not sent 0, lines rejected 3"));
+             QByteArray("summary: records read 5, sent 5, answered 5, unexpected 0, unanswered 0, not sent 0, lines rejected 3"));
     QCOMPARE(run.log.count("RSFP: Data Sent: " + TestRecords::Min), 1);
     QCOMPARE(run.log.last(), format == QLatin1String("rawlog") ? QByteArray("SRLP: End of data file")
                                                                 : QByteArray("SFIP: End of data file"));
@@ -253,9 +259,9 @@ void tst_Send::misbehavingReceiver_data()
     QTest::addColumn<QByteArray>("endLine"); // how each exchange ends
     QTest::addColumn<double>("minimumRoundTripMs");
     const QByteArray answered =
-        "summary: records read 3, sent 3, answered 3, unanswered 0, not sent 0, lines rejected 0";
+        "summary: records read 3, sent 3, answered 3, unexpected 0, unanswered 0, not sent 0, lines rejected 0";
     const QByteArray unanswered =
-        "summary: records read 3, sent 3, answered 0, unanswered 3, not sent 0, lines rejected 0";
+        "summary: records read 3, sent 3, answered 0, unexpected 0, unanswered 3, not sent 0, lines rejected 0";
     QTest::newRow("none") << "none" << "5" << 0 << answered << QByteArray("Event: <127.0.0.1> Data Pkt Rxd") << 0.0;
     QTest::newRow("split") << "split" << "5" << 0 << answered << QByteArray("Event: <127.0.0.1> Data Pkt Rxd")
                            << 0.0;
@@ -315,7 +321,7 @@ void tst_Send::serverThatCannotBeReached()
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.log.value(1), QByteArray("Event: Socket error 0: Connection refused"));
     QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 1, sent 0, answered 0, unanswered 0, not sent 1, lines rejected 0"));
+             QByteArray("summary: records read 1, sent 0, answered 0, unexpected 0, unanswered 0, not sent 1, lines rejected 0"));
 }
 
 void tst_Send::badArguments_data()
@@ -382,7 +388,7 @@ void tst_Send::helpVersionAndBytesAsTyped()
         const Run result = collect(sender);
         if (path == name) {
             QCOMPARE(result.exitCode, 0);
-            QCOMPARE(result.summary.value(0), QByteArray("summary: records read 1, sent 1, answered 1, unanswered 0, "
+            QCOMPARE(result.summary.value(0), QByteArray("summary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, "
                                                          "not sent 0, lines rejected 0"));
         } else {
             QCOMPARE(result.exitCode, 2);
@@ -447,7 +453,7 @@ void tst_Send::ctrlCPrintsTheSummary()
     QCOMPARE(sender.exitCode(), 0);
     const QByteArray out = seen + sender.readAllStandardOutput();
     QVERIFY2(out.contains(
-                 "\nsummary: records read 1, sent 1, answered 1, unanswered 0, not sent 0, lines rejected 0\n"),
+                 "\nsummary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, not sent 0, lines rejected 0\n"),
              out.constData());
 }
 
@@ -470,7 +476,7 @@ void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
     QCOMPARE(sender.exitCode(), 1);
     const QByteArray out = seen + sender.readAllStandardOutput();
     QVERIFY2(out.contains(
-                 "\nsummary: records read 1, sent 0, answered 0, unanswered 0, not sent 1, lines rejected 0\n"),
+                 "\nsummary: records read 1, sent 0, answered 0, unexpected 0, unanswered 0, not sent 1, lines rejected 0\n"),
              out.constData());
 }
 
@@ -484,7 +490,7 @@ void tst_Send::recordTooShortToSendDoesNotFailTheRun()
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.log.contains("RSFP: Record too short, not sent: 1234"));
     QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 2, sent 1, answered 1, unanswered 0, not sent 1, lines rejected 0"));
+             QByteArray("summary: records read 2, sent 1, answered 1, unexpected 0, unanswered 0, not sent 1, lines rejected 0"));
     QCOMPARE(saved(1), "0900120" + TestRecords::Min);
     QCOMPARE(saved(2), QByteArray("<no packet saved>"));
 }
@@ -531,7 +537,7 @@ void tst_Send::runThatSentNothingFails()
 
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 0, sent 0, answered 0, unanswered 0, not sent 0, lines rejected 2"));
+             QByteArray("summary: records read 0, sent 0, answered 0, unexpected 0, unanswered 0, not sent 0, lines rejected 2"));
 }
 
 void tst_Send::connectionsTakeRecordsInFileOrder()
@@ -550,7 +556,7 @@ void tst_Send::connectionsTakeRecordsInFileOrder()
                           "--connections", "4"});
 
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 24, sent 24, answered 24, unanswered 0, not sent "
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 24, sent 24, answered 24, unexpected 0, unanswered 0, not sent "
                                               "0, lines rejected 0"));
     // Handed out in file order, each on a connection of the four.
     QList<QByteArray> sentInOrder;
@@ -595,12 +601,154 @@ void tst_Send::periodsThatFindEveryConnectionBusyAreNotSent()
                           "--connections", "2"});
 
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 3, answered 3, unanswered 0, not sent 1, "
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 3, answered 3, unexpected 0, unanswered 0, not sent 1, "
                                               "lines rejected 0"));
     QVERIFY(run.log.contains("[1] RSFP: Data Sent: " + numbered(1)));
     QVERIFY(run.log.contains("[2] RSFP: Data Sent: " + numbered(2)));
     QVERIFY(run.log.contains("RSFP: Link busy, not sent: " + numbered(3)));
     QVERIFY(run.log.contains("[1] RSFP: Data Sent: " + numbered(4)));
+}
+
+// Verdicts and reports, against a receiver in this process that answers by
+// record id: the event loop runs while the sender goes.
+
+namespace {
+
+QByteArray idOf(const QByteArray &record)
+{
+    return record.left(record.indexOf('|'));
+}
+
+Run finishedRun(QProcess &sender, QSignalSpy &finished)
+{
+    if (!finished.wait(20000)) {
+        sender.kill();
+        sender.waitForFinished(5000);
+        return {};
+    }
+    return collect(sender);
+}
+
+QStringList outcomesOf(const QList<QJsonObject> &lines)
+{
+    QStringList outcomes;
+    for (const QJsonObject &line : lines)
+        outcomes << (line.contains("summary") ? QStringLiteral("summary") : line.value("outcome").toString());
+    return outcomes;
+}
+
+} // namespace
+
+void tst_Send::reportsShowEachRecordsOutcome()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.answer(idOf(numbered(2)), QByteArray("NAK\r\n"));
+    server.answer(idOf(numbered(3)), std::nullopt);
+    const QString file = writeFile(QStringLiteral("four.dat"), rawLine(numbered(1)) + rawLine(numbered(2))
+                                                                   + rawLine(numbered(3)) + rawLine(numbered(4)));
+    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
+    const QString html = dir.filePath(QStringLiteral("run.html"));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file, "--period", "0",
+                  "--reply-timeout", "0.3", "--expect", "OK {id}", "--report", json, "--junit", junit, "--html", html});
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 4, answered 2, unexpected 1, "
+                                              "unanswered 1, not sent 0, lines rejected 0"));
+    QCOMPARE(run.log.count("Event: Unexpected reply to record " + idOf(numbered(2)) + R"(: NAK\r\n)"), 1);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(outcomesOf(lines), QStringList({"answered", "unexpected", "unanswered", "answered", "summary"}));
+    QCOMPARE(lines[1].value("reply").toString(), QStringLiteral("NAK\r\n"));
+    QCOMPARE(lines[4].value("summary").toObject().value("unexpected").toInt(), 1);
+    const JUnit cases = readJUnit(junit);
+    QCOMPARE(cases.error, QString());
+    QCOMPARE(cases.names.size(), 4);
+    QCOMPARE(cases.failures.keys(), QStringList({idOf(numbered(2)), idOf(numbered(3))}));
+    const Html page = readHtml(readFile(html));
+    QCOMPARE(page.verdictClass, QStringLiteral("failed"));
+    QCOMPARE(page.failedIds, QStringList({idOf(numbered(2)), idOf(numbered(3))}));
+}
+
+void tst_Send::thresholdsDecideTheExitStatus_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("missed"); // the threshold line, its measured value as "*"
+
+    QTest::newRow("all right, no thresholds") << QStringList{"--expect", "OK {id}"} << 0 << QString();
+    QTest::newRow("reply not as expected") << QStringList{"--expect", "ACK {id}"} << 1 << QString();
+    QTest::newRow("p99 met") << QStringList{"--max-p99", "60000"} << 0 << QString();
+    QTest::newRow("p99 missed") << QStringList{"--max-p99", "0.001"} << 1
+                                << "threshold missed: --max-p99: p99 round trip * ms, limit 0.001 ms";
+    QTest::newRow("rate met") << QStringList{"--min-rate", "0.001"} << 0 << QString();
+    QTest::newRow("rate missed") << QStringList{"--min-rate", "1000000"} << 1
+                                 << "threshold missed: --min-rate: * records per second, limit 1000000 records per "
+                                    "second";
+}
+
+void tst_Send::thresholdsDecideTheExitStatus()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, missed);
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    const QString file = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                                        "--replay", file, "--period", "0"} + options);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, exitCode);
+    const QList<QByteArray> thresholdLines = run.summary.mid(3);
+    QCOMPARE(thresholdLines.size(), missed.isEmpty() ? 0 : 1);
+    if (!missed.isEmpty()) {
+        const QRegularExpression line(QRegularExpression::anchoredPattern(
+            QRegularExpression::escape(missed).replace(QStringLiteral("\\*"), QStringLiteral("[0-9]+\\.[0-9]+"))));
+        QVERIFY2(line.match(QString::fromLatin1(thresholdLines.first())).hasMatch(), thresholdLines.first().constData());
+    }
+}
+
+void tst_Send::ctrlCLeavesTheReports()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.answer(idOf(numbered(2)), std::nullopt);
+    const QString file = writeFile(QStringLiteral("three.dat"),
+                                   rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
+    const QString html = dir.filePath(QStringLiteral("run.html"));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file, "--period", "0",
+                  "--reply-timeout", "60", "--report", json, "--junit", junit, "--html", html});
+    // The second record waits for a reply that will not come.
+    QTRY_COMPARE_WITH_TIMEOUT(server.idsSeen.size(), 2, 10000);
+    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 1);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(outcomesOf(lines), QStringList({"answered", "unanswered", "summary"}));
+    QCOMPARE(lines[1].value("reason").toString(), QStringLiteral("Event: Stopped before the reply: connection closed"));
+    const JUnit cases = readJUnit(junit);
+    QCOMPARE(cases.error, QString());
+    QCOMPARE(cases.names, QStringList({idOf(numbered(1)), idOf(numbered(2))}));
+    QCOMPARE(cases.failures.keys(), QStringList({idOf(numbered(2))}));
+    const Html page = readHtml(readFile(html));
+    QCOMPARE(page.verdictClass, QStringLiteral("failed"));
+    QCOMPARE(page.summary.value("Records read"), QStringLiteral("2"));
 }
 
 QTEST_MAIN(tst_Send)

@@ -167,6 +167,10 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
                                     << "unexpected argument \"extra\"";
     QTest::newRow("value missing") << QStringList{"--host", "127.0.0.1", "--port"} << "--port needs a value";
     QTest::newRow("twice") << hostPort + QStringList{"--record", "min", "--port", "2"} << "--port is given twice";
+    QTest::newRow("bad threshold") << hostPort + QStringList{"--record", "min", "--max-p99", "soon"}
+                                   << "--max-p99: \"soon\" is not a number of milliseconds above 0";
+    QTest::newRow("report over the data") << hostPort + QStringList{"--replay", "FILE", "--report", "FILE"}
+                                          << "--report would overwrite the file of --replay \"FILE\"";
 }
 
 void tst_SendOptions::badArgumentsNameTheArgument()
@@ -174,6 +178,7 @@ void tst_SendOptions::badArgumentsNameTheArgument()
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
     arguments.replaceInStrings(QStringLiteral("FILE"), dataFile);
+    error.replace(QStringLiteral("FILE"), dataFile);
     const ParsedSendArguments parsed = parse(arguments);
     QVERIFY(!parsed.options);
     QCOMPARE(parsed.error, error);
@@ -258,7 +263,7 @@ void tst_SendOptions::summaryText()
     summary.roundTrips.add(0.5);
     summary.elapsedSeconds = 1.5;
     QCOMPARE(summary.text(),
-             QByteArray("summary: records read 4, sent 3, answered 2, unanswered 1, not sent 1, lines rejected 7\n"
+             QByteArray("summary: records read 4, sent 3, answered 2, unexpected 0, unanswered 1, not sent 1, lines rejected 7\n"
                         "round trip ms: min 0.500, median 0.500, p99 2.500, max 2.500\n"
                         "rate: 2.00 records per second (3 sent in 1.500 s)\n"));
     summary.roundTrips = {};

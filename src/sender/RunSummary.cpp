@@ -17,13 +17,14 @@ int RunSummary::exitStatus() const
     if (connectFailures > 0 && !everConnected)
         return 3;
     // A run that sent nothing tested nothing, whatever the reason.
-    return (sent == 0 || unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
+    return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
 }
 
 QByteArray RunSummary::text() const
 {
     QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent)
-        + ", answered " + QByteArray::number(answered) + ", unanswered " + QByteArray::number(unanswered)
+        + ", answered " + QByteArray::number(answered) + ", unexpected " + QByteArray::number(unexpected)
+        + ", unanswered " + QByteArray::number(unanswered)
         + ", not sent " + QByteArray::number(notSent()) + ", lines rejected " + QByteArray::number(linesRejected)
         + '\n';
     if (roundTrips.count() == 0) {

@@ -11,7 +11,8 @@ struct RunSummary
 {
     qint64 recordsRead = 0;
     qint64 sent = 0;
-    qint64 answered = 0;
+    qint64 answered = 0;        // replies that matched --expect, when given
+    qint64 unexpected = 0;      // replies that did not
     qint64 unanswered = 0;
     qint64 linesRejected = 0;
     qint64 tooShort = 0;        // read but too short to send: the data's fault, like a rejected line
@@ -22,8 +23,8 @@ struct RunSummary
 
     qint64 notSent() const { return recordsRead - sent; }
 
-    // 0 every record sent was answered and none failed to go out; 1 some
-    // were not, or no record was sent at all; 3 no connection to the server
+    // 0 every record sent was answered as expected and none failed to go
+    // out; 1 some were not, or no record was sent at all; 3 no connection to the server
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 

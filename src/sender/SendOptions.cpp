@@ -62,7 +62,9 @@ QString sendUsage()
         "usage: ipnd-send --host H --port P --record standard|noadd|long|min|max\n"
         "       ipnd-send --host H --port P --replay FILE [--format rawlog|multipkt] [--period SECONDS] [--count N]\n"
         "                 [--connections N]\n"
-        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n");
+        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
+        "               [--expect PATTERN] [--report FILE] [--junit FILE] [--html FILE]\n"
+        "               [--max-p99 MS] [--min-rate RECORDS_PER_SECOND]\n");
 }
 
 ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *out)
@@ -105,6 +107,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
          QStringLiteral("seconds")},
         {QStringLiteral("quiet"), QStringLiteral("Print the summary only, no log lines.")},
     });
+    addReportOptions(parser);
 
     switch (commandLine.parse(arguments, out)) {
     case CommandLine::Outcome::Help:
@@ -215,6 +218,15 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             return fail(QStringLiteral("--%1: %2 is not a number of seconds from 0.001 to 86400")
                             .arg(QLatin1String(option), quoted(text)));
         *target = int(std::lround(*timeout * 1000));
+    }
+
+    QString reportError;
+    if (!readReportOptions(parser, &options.reports, &reportError))
+        return fail(reportError);
+    if (options.mode == SendOptions::Mode::Replay) {
+        reportError = reportOverwritesInput(options.reports, options.replayFile, QStringLiteral("--replay"));
+        if (!reportError.isEmpty())
+            return fail(reportError);
     }
 
     parsed.options = options;

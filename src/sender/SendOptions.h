@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/ReportOptions.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -30,6 +32,7 @@ struct SendOptions
     int connectTimeoutMs = 10000;
     int replyTimeoutMs = 10000;
     bool quiet = false;
+    ReportOptions reports; // --expect, the reports and the thresholds
 };
 
 struct ParsedSendArguments

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -114,6 +115,17 @@ void SendRun::stop()
 
 int SendRun::run()
 {
+    QString reportError;
+    const QString title = QStringLiteral("ipnd-send to %1:%2, %3")
+                              .arg(m_options.host, m_options.port,
+                                   m_options.mode == SendOptions::Mode::Record
+                                       ? QStringLiteral("record ") + m_options.recordName
+                                       : QFileInfo(m_options.replayFile).fileName());
+    if (!m_reports.open(m_options.reports, title, &reportError)) {
+        log(0, "Report: cannot write " + reportError.toLocal8Bit());
+        std::fflush(m_out);
+        return 2; // a report file that cannot be written is the command line's fault
+    }
     m_clock.start();
     m_pollClock.start();
     if (m_progressTimer)
@@ -143,11 +155,21 @@ int SendRun::run()
         std::fputs("\r\033[K", m_progress);
         std::fflush(m_progress);
     }
-    const QByteArray summary = m_summary.text();
+    const RunFigures figures = this->figures();
+    const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
+    QByteArray summary = m_summary.text();
+    for (const QString &line : missed)
+        summary += line.toLatin1() + '\n';
     std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out);
-    std::fflush(m_out);
     // A file that could not be opened is the command line's fault.
-    return m_openFailed ? 2 : m_summary.exitStatus();
+    int status = m_openFailed ? 2 : m_summary.exitStatus();
+    if (status == 0 && !missed.isEmpty())
+        status = 1;
+    m_reports.finish(figures, missed, status == 0);
+    for (const QString &error : m_reports.takeErrors())
+        log(0, "Report: cannot write " + error.toLocal8Bit());
+    std::fflush(m_out);
+    return status;
 }
 
 void SendRun::replay()
@@ -216,18 +238,62 @@ void SendRun::settleReadStep()
 
 void SendRun::recordOutcome(RecordOutcome outcome)
 {
+    OutcomeRecord reported;
+    reported.seq = outcome.seq;
+    reported.id = outcome.recordId;
+    reported.connection = outcome.connection;
+    if (outcome.sentAtMs > 0)
+        reported.sentAt = QDateTime::fromMSecsSinceEpoch(outcome.sentAtMs, Qt::UTC);
+    reported.reason = outcome.logLine;
     switch (outcome.kind) {
-    case RecordOutcome::Kind::Answered:
-        ++m_summary.answered;
+    case RecordOutcome::Kind::Answered: {
         m_summary.roundTrips.add(outcome.roundTripMs);
+        reported.rttMs = outcome.roundTripMs;
+        reported.reply = outcome.reply;
+        const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
+        if (expectation && !expectation->matches(outcome.reply, outcome.recordId)) {
+            ++m_summary.unexpected;
+            reported.outcome = Outcome::Unexpected;
+            reported.reason = ReplyExpectation::unexpectedLine(outcome.recordId, outcome.reply);
+            log(outcome.connection, reported.reason);
+        } else {
+            ++m_summary.answered;
+            reported.outcome = Outcome::Answered;
+        }
         break;
+    }
     case RecordOutcome::Kind::Unanswered:
         ++m_summary.unanswered;
+        reported.outcome = Outcome::Unanswered;
         break;
     case RecordOutcome::Kind::NotSent:
-    case RecordOutcome::Kind::Rejected:
+        reported.outcome = Outcome::NotSent;
         break; // counted from the reader's counts
+    case RecordOutcome::Kind::Rejected:
+        reported.outcome = Outcome::Rejected;
+        break;
     }
+    m_reports.add(reported);
+    for (const QString &error : m_reports.takeErrors())
+        log(0, "Report: cannot write " + error.toLocal8Bit());
+}
+
+RunFigures SendRun::figures() const
+{
+    RunFigures figures;
+    figures.read = m_summary.recordsRead;
+    figures.sent = m_summary.sent;
+    figures.answered = m_summary.answered;
+    figures.unexpected = m_summary.unexpected;
+    figures.unanswered = m_summary.unanswered;
+    figures.notSent = m_summary.notSent();
+    figures.rejected = m_summary.linesRejected;
+    const RoundTripHistogram &rtt = m_summary.roundTrips;
+    if (rtt.count() > 0)
+        figures.rttMs = RunFigures::RoundTrips{rtt.min(), rtt.percentile(50), rtt.percentile(90), rtt.percentile(99),
+                                               rtt.max()};
+    figures.elapsedSeconds = m_summary.elapsedSeconds;
+    return figures;
 }
 
 SendRun::Connection *SendRun::freeConnection() const

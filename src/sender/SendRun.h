@@ -5,6 +5,7 @@
 #include "DataFile/TCPIPNDserver.h"
 #include "link/Link.h"
 #include "platform/FileDialog.h"
+#include "report/Reports.h"
 #include "sender/RecordOutcome.h"
 #include "sender/RunSummary.h"
 #include "sender/SendOptions.h"
@@ -93,6 +94,8 @@ private:
     void settleReadStep();
     void recordOutcome(RecordOutcome outcome);
     void log(int connection, const QByteArray &line);
+    // The run's figures as the reports and thresholds take them.
+    RunFigures figures() const;
     QByteArray currentRecord() const;
     void showProgress();
 
@@ -103,6 +106,7 @@ private:
     std::vector<std::unique_ptr<Connection>> m_connections;
     DataFile m_dataFile;
     RunSummary m_summary;
+    Reports m_reports;
     QElapsedTimer m_clock;
     QElapsedTimer m_pollClock;
     QTimer *m_progressTimer = nullptr;
