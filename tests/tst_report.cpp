@@ -69,8 +69,14 @@ void tst_Report::eachOutcomeInEveryReport()
     Reports reports;
     QString error;
     QVERIFY2(reports.open(options, QStringLiteral("ipnd-send 127.0.0.1:5000"), &error), qPrintable(error));
-    for (const OutcomeRecord &record : knownRun())
-        reports.add(record);
+    // Over several connections exchanges end out of file order: the reports
+    // still list them by seq, a record waiting for those before it.
+    const QList<OutcomeRecord> run = knownRun();
+    for (const int i : {1, 0, 2, 4, 3}) {
+        reports.add(run.at(i));
+        if (i == 1)
+            QCOMPARE(readJsonLines(options.reportFile).size(), 0);
+    }
     const QStringList missed{QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20 records per second")};
     reports.finish(knownFigures(), missed, false);
     QCOMPARE(reports.takeErrors(), QStringList());

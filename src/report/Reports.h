@@ -3,6 +3,7 @@
 #include "report/ReportOptions.h"
 #include "report/ReportWriters.h"
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -15,13 +16,21 @@ public:
     // when one cannot be written; `title` names the run in the reports.
     bool open(const ReportOptions &options, const QString &title, QString *error);
 
+    // Records reach the reports in file order (by seq) whatever order their
+    // exchanges end in over several connections: one that ends early waits
+    // for those before it, but never more than HeldAtMost of them.
     void add(const OutcomeRecord &record);
+    static constexpr size_t HeldAtMost = 4096;
     void finish(const RunFigures &figures, const QStringList &missed, bool passed);
 
     // Write failures since the last call, one line each, once per report.
     QStringList takeErrors();
 
 private:
+    void write(const OutcomeRecord &record);
+
+    std::map<qint64, OutcomeRecord> m_held;
+    qint64 m_nextSeq = 1;
     std::vector<std::unique_ptr<ReportWriter>> m_writers;
     std::vector<bool> m_errorShown;
 };
