@@ -30,6 +30,8 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIPND_FUZZ=ON "${lau
   -DCMAKE_CXX_FLAGS="-O1 -fsanitize=fuzzer-no-link $sanitize" \
   -DCMAKE_EXE_LINKER_FLAGS="$sanitize" > /dev/null
 
+# One name per harness in fuzz/ (fuzz_<name>.cpp, corpus/<name>/); the
+# field-table check joins as fieldtable.
 harnesses=(rawlog multipkt packetcheck)
 targets=()
 for h in "${harnesses[@]}"; do targets+=("fuzz_$h"); done
