@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and its tests need from Debian's packages (only what
-# is missing), then configures and builds into ./build: the targets named as
-# arguments, or everything.
+# is missing), then configures and builds into ./build (optimised): the
+# targets named as arguments, or everything. With --packages-only it stops
+# after the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,7 @@ if ((${#missing[@]})); then
   "${sudo[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+[ "${1:-}" = --packages-only ] && exit 0
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 targets=()

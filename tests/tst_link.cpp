@@ -18,7 +18,6 @@ private slots:
 
     void wholeExchange();
     void secondPressSendsAgainOverNewConnection();
-    void replyInTwoPiecesCountsFirstPieceOnly();
     void serverClosesWithoutReplyThenPeerConnects();
     void closeButton_data();
     void closeButton();
@@ -97,24 +96,6 @@ void tst_Link::secondPressSendsAgainOverNewConnection()
     QTRY_COMPARE(window->lbProcessed->text(), QStringLiteral("2"));
     QTRY_COMPARE(window->txbMessage->toPlainText(), replyBoxFor("second"));
     QCOMPARE(logLineCount(*window), 6);
-}
-
-void tst_Link::replyInTwoPiecesCountsFirstPieceOnly()
-{
-    server->reply = "FIRST";
-    server->replyAfter = TestRecords::NoAdd.size();
-    window->cmdNoAdd_Click();
-    QTRY_COMPARE(window->Processed, 1);
-    QTRY_VERIFY(server->isPeerClosed(0) || server->connection(0)->state() == QAbstractSocket::ClosingState);
-
-    // The second piece comes after the first was handled: nobody reads it.
-    if (QTcpSocket *peer = server->connection(0))
-        peer->write("SECOND");
-    QTRY_VERIFY(server->isPeerClosed(0));
-    QTRY_COMPARE(window->txbMessage->toPlainText(), replyBoxFor("FIRST"));
-    QCOMPARE(window->Processed, 1);
-    QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
-    QCOMPARE(logLineCount(*window), 3);
 }
 
 void tst_Link::serverClosesWithoutReplyThenPeerConnects()

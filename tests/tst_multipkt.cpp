@@ -86,6 +86,25 @@ QList<Step> tenPartsThenEleven(int total)
     return steps;
 }
 
+// A complete ten-part sequence with the texts first, first + 1, ...; the
+// record before it stays in CurrentRecord until part 10 completes it.
+QList<Step> tenPartSequence(char first, const QByteArray &recordBefore)
+{
+    QList<Step> steps;
+    QByteArray held;
+    QByteArray record;
+    for (int part = 1; part <= 9; ++part) {
+        const QByteArray text(1, char(first + part - 1));
+        held += (held.isEmpty() ? "" : " ") + QByteArray::number(part) + '=' + text;
+        record += text;
+        steps.append({header(42, 10, part) + text, True, {partPacket(part)},
+                      describe(qint16(part), qint16(part), held, 0, recordBefore)});
+    }
+    record += char(first + 9);
+    steps.append({header(42, 10, 10) + char(first + 9), True, {Complete}, describe(0, 0, "", -1, record)});
+    return steps;
+}
+
 } // namespace
 
 class tst_MultiPacket : public QObject
@@ -110,6 +129,7 @@ private slots:
     void periodEndsAtTheEndOfTheFile();
     void periodReadsNothingOnceStopped();
     void periodWithTheLinkBusy();
+    void linesOfAndOverTheLimit();
 };
 
 void tst_MultiPacket::transitions_data()
@@ -220,6 +240,10 @@ void tst_MultiPacket::transitions_data()
     QTest::newRow("part total 0 never completes") << tenPartsThenEleven(0);
     QTest::newRow("part total 99 never completes") << tenPartsThenEleven(99);
     QTest::newRow("part total 11 never completes") << tenPartsThenEleven(11);
+    // The reset after a completion frees slot 10 too, or the second part 10
+    // would be dumped as a duplicate.
+    QTest::newRow("two ten-part sequences back to back")
+        << tenPartSequence('a', empty) + tenPartSequence('A', "abcdefghij");
     QTest::newRow("part number out of range") << QList<Step>{
         {header(42, 2, 12) + "X", False, {OutOfRange}, describe(0, 1, "", 0, empty)},
         {header(42, 2, 1) + "A", False, {OutOfSequence}, describe(1, 2, "1=A", 0, empty)},
@@ -604,6 +628,34 @@ void tst_MultiPacket::periodWithTheLinkBusy()
     QCOMPARE(replay.host.takeLog(),
              (QList<QByteArray>{Complete, "RSFP: No connection, not sent: " + SecondRecord}));
     QCOMPARE(replay.host.takePackets(), QList<QByteArray>{packetOf("010", SecondRecord)});
+}
+
+// A part line of exactly the limit is one line however it meets the read
+// chunks; a longer one is rejected whole and drops the parts collected so
+// far, and the next line is read as usual.
+void tst_MultiPacket::linesOfAndOverTheLimit()
+{
+    const qsizetype limit = TextInput::DefaultMaxLineLength;
+    const QByteArray atLimit = FirstRecord + QByteArray(limit - 7 - FirstRecord.size(), 'y');
+    const QByteArray overLimit = header(42, 2, 2) + QByteArray(limit, 'z');
+    Replay replay;
+    QVERIFY(replay.open(dataFileText({header(42, 1, 1) + atLimit, header(42, 2, 1) + "08903043|", overLimit,
+                                      header(42, 2, 1) + "00101573|", header(42, 2, 2) + "10306|2007-11-14"})));
+    const QByteArray tooLong = "SFIP: Line too long: " + QByteArray::number(overLimit.size())
+                               + " bytes, at most 1048576 allowed";
+
+    replay.data.ReadMultiPacketPeriod(always);
+    QVERIFY(replay.host.takeLog() == (QList<QByteArray>{Complete, "RSFP: Data Sent: " + atLimit}));
+    QVERIFY(replay.host.takePackets() == QList<QByteArray>{"090" + QByteArray::number(atLimit.size()) + atLimit});
+
+    replay.data.ReadMultiPacketPeriod(always);
+    QCOMPARE(replay.host.takeLog(), (QList<QByteArray>{partPacket(1), tooLong, partPacket(1), Complete,
+                                                        "RSFP: Data Sent: " + SecondRecord}));
+    QCOMPARE(replay.host.takePackets(), QList<QByteArray>{packetOf("010", SecondRecord)});
+
+    replay.data.ReadMultiPacketPeriod(always);
+    QCOMPARE(replay.host.takeLog(), QList<QByteArray>{EndOfData});
+    QCOMPARE(replay.data.counts().linesRejected, 1);
 }
 
 QTEST_GUILESS_MAIN(tst_MultiPacket)

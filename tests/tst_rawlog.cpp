@@ -2,6 +2,7 @@
 
 #include "ReplaySupport.h"
 
+#include "DataFile/TCPIPNDserver.h"
 #include "platform/PlatformError.h"
 #include "testpackets/TestRecords.h"
 
@@ -47,6 +48,7 @@ private slots:
     void shortRecordsAreNotSent();
     void sendRecordAfterRead();
     void unframableRecordIsNotSent();
+    void linesOfAndOverTheLimit();
 };
 
 void tst_RawLog::oneLine_data()
@@ -422,6 +424,50 @@ void tst_RawLog::unframableRecordIsNotSent()
     QCOMPARE(number, ErrorNumber::TypeMismatch);
     QCOMPARE(host.packets, QList<QByteArray>());
     QCOMPARE(host.logLines, QList<QByteArray>());
+}
+
+// A line of exactly the limit is one record however it meets the read
+// chunks; a longer one is rejected whole, nothing of it sent, and the next
+// line is read as usual.
+void tst_RawLog::linesOfAndOverTheLimit()
+{
+    const qsizetype limit = TextInput::DefaultMaxLineLength;
+    const QByteArray atLimit = "08903043|" + QByteArray(limit - logLine("08903043|").size(), 'y');
+    const QByteArray overLimit = "08903043|" + QByteArray(limit, 'z');
+    QCOMPARE(logLine(atLimit).size(), limit);
+    Replay replay;
+    QVERIFY(replay.open(dataFileText({logLine(atLimit), logLine(TestRecords::Standard), logLine(overLimit),
+                                      logLine(TestRecords::Min)})));
+
+    struct Period
+    {
+        QList<QByteArray> log;
+        QList<QByteArray> packets;
+    };
+    const QByteArray tooLong = "SRLP: Line too long: " + QByteArray::number(logLine(overLimit).size())
+                               + " bytes, at most 1048576 allowed";
+    const QList<Period> periods = {
+        {{"RSFP: Data Sent: " + atLimit}, {"090" + QByteArray::number(atLimit.size()) + atLimit}},
+        {{"RSFP: Data Sent: " + TestRecords::Standard}, {"0900311" + TestRecords::Standard}},
+        {{tooLong}, {}},
+        {{"RSFP: Data Sent: " + TestRecords::Min}, {"0900120" + TestRecords::Min}},
+        {{EndOfData}, {}},
+    };
+    for (qsizetype i = 0; i < periods.size(); ++i) {
+        replay.data.ReadAndSendPeriod(QString::fromLatin1(RawLogMode), [] { return true; });
+        // Sizes first: a failure then names the period without printing megabytes.
+        const QList<QByteArray> log = replay.host.takeLog();
+        const QList<QByteArray> packets = replay.host.takePackets();
+        QCOMPARE(QByteArray::number(i + 1) + ": " + QByteArray::number(log.size()) + " log lines, "
+                     + QByteArray::number(packets.size()) + " packets",
+                 QByteArray::number(i + 1) + ": " + QByteArray::number(periods[i].log.size()) + " log lines, "
+                     + QByteArray::number(periods[i].packets.size()) + " packets");
+        QVERIFY(log == periods[i].log);
+        QVERIFY(packets == periods[i].packets);
+    }
+    QCOMPARE(replay.data.counts().recordsRead, 3);
+    QCOMPARE(replay.data.counts().linesRejected, 1);
+    QCOMPARE(replay.data.state().RecordCount, qint16(1));
 }
 
 QTEST_GUILESS_MAIN(tst_RawLog)

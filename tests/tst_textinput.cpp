@@ -112,9 +112,21 @@ void tst_TextInput::linesAndLineEnds_data()
     QTest::newRow("line over 64 KiB") << "head\r\n" + longLine + "\r\ntail\r\n" << L{"head", longLine, "tail"};
     QTest::newRow("line over 64 KiB without line end") << "head\n" + longLine << L{"head", longLine};
     QTest::newRow("line of exactly 64 KiB") << patternBytes(Chunk) << L{patternBytes(Chunk)};
-    const QByteArray mebibyte = patternBytes(1024 * 1024);
-    QTest::newRow("no line end for over 1 MiB: cut into 1 MiB pieces")
-        << mebibyte + mebibyte + "tail\n" << L{mebibyte, mebibyte, "tail"};
+
+    // Lines longer than 1 MiB are listed whole: they are expected to be
+    // skipped whole and reported with their length.
+    const QByteArray mebibyte = patternBytes(TextInput::DefaultMaxLineLength);
+    QTest::newRow("1 MiB line on a chunk boundary, LF") << mebibyte + "\nnext\n" << L{mebibyte, "next"};
+    QTest::newRow("1 MiB line on a chunk boundary, CR LF") << mebibyte + "\r\nnext" << L{mebibyte, "next"};
+    QTest::newRow("1 MiB line after 64 KiB") << patternBytes(Chunk - 1) + "\n" + mebibyte + "\n"
+                                             << L{patternBytes(Chunk - 1), mebibyte};
+    QTest::newRow("1 MiB line, the last") << "a\n" + mebibyte << L{"a", mebibyte};
+    const QByteArray over = mebibyte + "x";
+    QTest::newRow("1 MiB + 1 is one line, too long") << "head\r\n" + over + "\r\ntail\r\n" << L{"head", over, "tail"};
+    QTest::newRow("2 MiB + 4, no line end") << mebibyte + mebibyte + "tail" << L{mebibyte + mebibyte + "tail"};
+    const QByteArray overToSeam = over + patternBytes(17 * Chunk - over.size() - 1); // the CR ends a chunk
+    QTest::newRow("too long, CR LF split at a chunk") << overToSeam + "\r\nz" << L{overToSeam, "z"};
+    QTest::newRow("too long lines back to back") << over + "\n" + over + "\r" + mebibyte << L{over, over, mebibyte};
 }
 
 void tst_TextInput::linesAndLineEnds()
@@ -134,8 +146,12 @@ void tst_TextInput::linesAndLineEnds()
         QVERIFY2(!input.atEnd(), qPrintable(QStringLiteral("at the end before line %1").arg(i + 1)));
         QByteArray line;
         QCOMPARE(readFailure(input, &line), 0);
-        QCOMPARE(line.size(), lines.at(i).size());
-        QCOMPARE(line, lines.at(i));
+        const bool tooLong = lines.at(i).size() > TextInput::DefaultMaxLineLength;
+        QCOMPARE(input.lineTooLong(), tooLong);
+        QCOMPARE(input.tooLongLength(), tooLong ? lines.at(i).size() : 0);
+        const QByteArray expected = tooLong ? QByteArray() : lines.at(i);
+        QCOMPARE(line.size(), expected.size());
+        QCOMPARE(line, expected);
     }
     QVERIFY(input.atEnd());
     QCOMPARE(readFailure(input), ErrorNumber::InputPastEndOfFile);

@@ -47,7 +47,7 @@ bool DataFile::noLineLeft(const char *endLogLine)
     return true;
 }
 
-qint16 DataFile::reject(const char *logLine, bool resetSequence)
+qint16 DataFile::reject(const QByteArray &logLine, bool resetSequence)
 {
     log(logLine);
     if (resetSequence)
@@ -56,11 +56,19 @@ qint16 DataFile::reject(const char *logLine, bool resetSequence)
     return 0;
 }
 
+QByteArray DataFile::tooLongText(const char *tag) const
+{
+    return tag + QByteArray(" Line too long: ") + QByteArray::number(m_channel.tooLongLength())
+        + " bytes, at most " + QByteArray::number(m_channel.maxLineLength()) + " allowed";
+}
+
 qint16 DataFile::ReadRawLogRecord()
 {
     if (noLineLeft("SRLP: End of data file"))
         return 0;
     const QByteArray line = m_channel.readLine();
+    if (m_channel.lineTooLong())
+        return reject(tooLongText("SRLP:"), true);
 
     if (!isDateText(line.left(DateLength)))
         return reject("SRLP: Not a valid record", true);
@@ -112,6 +120,8 @@ qint16 DataFile::ReadMultiPacketLine()
     if (noLineLeft("SFIP: End of data file"))
         return 0;
     const QByteArray line = m_channel.readLine();
+    if (m_channel.lineTooLong())
+        return reject(tooLongText("SFIP:"), true);
     ReplayState &s = m_state;
 
     const std::optional<int> terminal = wholeNumber(line.mid(0, 3));

@@ -16,11 +16,17 @@ inline constexpr char DataFileFilter[] = "Data file (*.dat)|*.dat|All (*.*)|*.*"
 // call in either input format, keeps the replay state, and frames and sends
 // the records it yields. Rejected lines are logged with a tag ("SRLP:" for
 // the RAWLOG reader, "SFIP:" for the MULTIPKT reassembler, "RSFP:" for sent
-// records) and never raise a failure.
+// records) and never raise a failure. A line longer than the channel's limit
+// is rejected whole with one log line that gives its length.
 class DataFile
 {
 public:
-    explicit DataFile(DataFileHost &host) : m_host(host) {}
+    // Tests and fuzzing pass small limits (see TextInput).
+    explicit DataFile(DataFileHost &host, qsizetype maxLineLength = TextInput::DefaultMaxLineLength,
+                      qint64 chunkSize = TextInput::DefaultChunkSize)
+        : m_host(host), m_channel(maxLineLength, chunkSize)
+    {
+    }
 
     // Asks for the file and opens it; a failure is logged, never raised.
     void OpenDataFile();
@@ -68,7 +74,8 @@ public:
 
 private:
     bool noLineLeft(const char *endLogLine);
-    qint16 reject(const char *logLine, bool resetSequence);
+    qint16 reject(const QByteArray &logLine, bool resetSequence);
+    QByteArray tooLongText(const char *tag) const;
     void ResetSequence() { m_state.ResetSequence(); }
     void log(const QByteArray &line);
 

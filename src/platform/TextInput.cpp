@@ -5,12 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace {
-constexpr qint64 ChunkSize = 64 * 1024;
-// Records are well under a kilobyte; a "line" longer than this is cut into
-// pieces rather than read whole into memory.
-constexpr qsizetype MaxLineLength = 1024 * 1024;
-} // namespace
+#include <algorithm>
 
 void TextInput::open(const QString &path)
 {
@@ -36,6 +31,7 @@ void TextInput::open(const QString &path)
                             QStringLiteral("Permission denied: %1 (%2)").arg(path, m_file.errorString())};
     m_buffer.clear();
     m_pos = 0;
+    m_tooLongLength = 0;
 }
 
 void TextInput::openFeed()
@@ -45,6 +41,7 @@ void TextInput::openFeed()
     m_feeding = true;
     m_buffer.clear();
     m_pos = 0;
+    m_tooLongLength = 0;
 }
 
 void TextInput::feed(const QByteArray &bytes)
@@ -60,7 +57,7 @@ bool TextInput::fill()
     }
     if (m_feeding)
         return false;
-    const QByteArray more = m_file.read(ChunkSize);
+    const QByteArray more = m_file.read(m_chunkSize);
     m_buffer += more;
     return !more.isEmpty();
 }
@@ -79,31 +76,43 @@ QByteArray TextInput::readLine()
     if (atEnd())
         throw PlatformError{ErrorNumber::InputPastEndOfFile, QStringLiteral("Input past end of file")};
 
+    m_tooLongLength = 0;
     // fill() drops what was consumed, so positions are kept relative to m_pos.
     qsizetype length = 0;
+    qint64 skipped = 0; // bytes of an over-long line already dropped
+    bool ended = false;
     for (;;) {
-        while (m_pos + length < m_buffer.size() && m_buffer[m_pos + length] != '\r'
-               && m_buffer[m_pos + length] != '\n')
-            ++length;
-        if (m_pos + length < m_buffer.size())
+        const char *begin = m_buffer.constData() + m_pos;
+        const char *end = m_buffer.constData() + m_buffer.size();
+        const char *stop = std::find_if(begin + length, end, [](char c) { return c == '\r' || c == '\n'; });
+        length = stop - begin;
+        if (stop != end) {
+            ended = true;
             break;
-        if (length >= MaxLineLength) { // no line end in sight: hand over what there is
-            QByteArray line = m_buffer.mid(m_pos, MaxLineLength);
-            m_pos += MaxLineLength;
-            return line;
         }
-        if (!fill()) { // the last line has no line end
-            QByteArray line = m_buffer.mid(m_pos);
-            m_pos = m_buffer.size();
-            return line;
+        // Only a line already known to be too long is dropped while its end
+        // is sought: one of exactly the limit may end with the next byte.
+        if (skipped + length > m_maxLineLength) {
+            skipped += length;
+            m_pos += length;
+            length = 0;
         }
+        if (!fill()) // the last line has no line end
+            break;
     }
-    QByteArray line = m_buffer.mid(m_pos, length);
-    const bool cr = m_buffer[m_pos + length] == '\r';
+    QByteArray line;
+    if (skipped + length > m_maxLineLength)
+        m_tooLongLength = skipped + length;
+    else
+        line = m_buffer.mid(m_pos, length);
+    m_pos += length;
+    if (!ended)
+        return line;
+    const bool cr = m_buffer[m_pos] == '\r';
     // A CR at the end of the buffer may be the first half of a CR LF.
-    if (cr && m_pos + length + 1 == m_buffer.size())
+    if (cr && m_pos + 1 == m_buffer.size())
         fill();
-    m_pos += length + 1;
+    ++m_pos;
     if (cr && m_pos < m_buffer.size() && m_buffer[m_pos] == '\n')
         ++m_pos;
     return line;
@@ -115,4 +124,5 @@ void TextInput::close()
     m_feeding = false;
     m_buffer.clear();
     m_pos = 0;
+    m_tooLongLength = 0;
 }

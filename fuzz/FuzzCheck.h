@@ -1,0 +1,19 @@
+#pragma once
+
+// What every harness needs: a check that stops the run with a message (the
+// fuzzer records the input; the corpus replay fails), and the entry point.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+#define FUZZ_CHECK(condition)                                                                                \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);              \
+            std::abort();                                                                                    \
+        }                                                                                                    \
+    } while (false)

@@ -1,0 +1,50 @@
+// The receiver's packet check on arbitrary bytes: whatever arrives, the
+// verdict is one of the three waits, the findings are one line of printable
+// ASCII, and the parts it names are the packet's own bytes.
+
+#include "FuzzCheck.h"
+
+#include "receiver/PacketCheck.h"
+
+#include <QByteArray>
+
+namespace {
+
+bool printableAscii(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (c < 32 || c > 126)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    const QByteArray packet(reinterpret_cast<const char *>(bytes), qsizetype(size));
+
+    const int quiet = PacketCheck::quietNeeded(packet);
+    FUZZ_CHECK(quiet == PacketCheck::CompleteNow || quiet == PacketCheck::QuietAfterRecord
+               || quiet == PacketCheck::QuietForAnything);
+
+    const PacketCheck::Result result = PacketCheck::check(packet);
+    FUZZ_CHECK(result.framed == PacketCheck::looksFramed(packet));
+    if (result.framed)
+        FUZZ_CHECK(result.code + result.lengthField + result.record == packet);
+    else
+        FUZZ_CHECK(result.record == packet && result.code.isEmpty() && result.lengthField.isEmpty());
+    FUZZ_CHECK(result.fields == result.record.count('|') + 1);
+    FUZZ_CHECK(result.record.startsWith(result.recordId));
+    FUZZ_CHECK(result.tooWideField >= 0 && result.tooWideField <= result.fields);
+    FUZZ_CHECK(!result.items.isEmpty());
+    const QByteArray text = result.text();
+    FUZZ_CHECK(printableAscii(text));
+    FUZZ_CHECK(text.startsWith("malformed: ") == result.malformed);
+
+    const QByteArray shown = PacketCheck::printable(packet);
+    FUZZ_CHECK(printableAscii(shown));
+    FUZZ_CHECK(shown.size() >= packet.size());
+    return 0;
+}
