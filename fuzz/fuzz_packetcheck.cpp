@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         FUZZ_CHECK(result.record == packet && result.code.isEmpty() && result.lengthField.isEmpty());
     FUZZ_CHECK(result.fields == result.record.count('|') + 1);
     FUZZ_CHECK(result.record.startsWith(result.recordId));
-    FUZZ_CHECK(result.tooWideField >= 0 && result.tooWideField <= result.fields);
+    FUZZ_CHECK(result.verdict() == (result.findings.isEmpty() ? QByteArray("valid") : result.findings.first().kind));
+    FUZZ_CHECK(result.malformed == !result.findings.isEmpty());
     FUZZ_CHECK(!result.items.isEmpty());
     const QByteArray text = result.text();
     FUZZ_CHECK(printableAscii(text));
