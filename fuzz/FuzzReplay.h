@@ -57,11 +57,7 @@ public:
     void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
                        const QString &filterText) override
     {
-        commonDialog.DialogTitle = title;
-        commonDialog.FileName = source;
-        commonDialog.Filter = filterText;
-        commonDialog.ShowOpen();
-        source = commonDialog.FileName;
+        chooseFile(commonDialog, title, source, filterText);
     }
     FileDialog &dataFileDialog() override { return dialog; }
     void showDataFilePath(const QString &) override {}
