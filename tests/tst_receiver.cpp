@@ -20,6 +20,8 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
+#include <vector>
 
 namespace {
 
@@ -48,8 +50,15 @@ QByteArray highBytes(int first, int count)
 class ReceiverRun
 {
 public:
-    explicit ReceiverRun(const QStringList &arguments)
+    // `descriptors`: the run's limit on open files, when above 0.
+    explicit ReceiverRun(const QStringList &arguments, rlim_t descriptors = 0)
     {
+        if (descriptors > 0) {
+            m_process.setChildProcessModifier([descriptors] {
+                const rlimit limit{descriptors, descriptors};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            });
+        }
         m_process.start(Program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
     }
     // Through the shell, for arguments that QProcess would pass as UTF-8.
@@ -201,6 +210,7 @@ private slots:
     void slowReply();
     void quiet();
     void idleConnectionsAreClosed();
+    void outOfDescriptorsClientsWait();
     void replyBytesAreNotRecoded();
     void helpAndVersion_data();
     void helpAndVersion();
@@ -594,6 +604,43 @@ void tst_Receiver::idleConnectionsAreClosed()
     QCOMPARE(run.stop(SIGINT),
              (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0", "idle closed 2",
                                 "verdicts: valid 1"}));
+}
+
+// Out of descriptors, the receiver takes no more connections until one
+// closes, instead of failing to accept them in a busy loop.
+void tst_Receiver::outOfDescriptorsClientsWait()
+{
+    ReceiverRun run({QStringLiteral("--quiet")}, 64);
+    QVERIFY(run.waitUntilListening());
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < 60; ++i) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, run.port());
+        QVERIFY(crowd.back()->waitForConnected(Bound));
+    }
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += run.process().readAllStandardError()).endsWith('\n'), Bound);
+    QCOMPARE(said, QByteArray("ipnd-receiver: 32 connections open, as many as the descriptor limit allows; "
+                              "further clients wait until one closes\n"));
+
+    // Waiting costs no processor time (a busy loop took a quarter to all of a
+    // core here).
+    auto cpuTicks = [&run] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(run.process().processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1LL;
+        const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
+        return fields.value(12).toLongLong() + fields.value(13).toLongLong();
+    };
+    const long long before = cpuTicks();
+    QTest::qWait(1000);
+    QCOMPARE_LE(cpuTicks() - before, 10); // 0.1 s at the usual 100 ticks per second
+
+    crowd.resize(20);
+    const Exchange client = exchange(run.port(), TestRecords::Standard);
+    QCOMPARE(client.reply(), QByteArray("ACK 08903043"));
+    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 1", "framed 0", "bare 1", "malformed 0",
+                                                   "idle closed 0", "verdicts: valid 1"}));
 }
 
 void tst_Receiver::replyBytesAreNotRecoded()

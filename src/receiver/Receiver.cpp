@@ -7,9 +7,27 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <climits>
+
 namespace {
 
 constexpr int SplitPause = 100; // ms between the two halves of a split reply
+// Descriptors kept back from connections: standard streams, the listening
+// socket, the verdicts file, a saved packet, the event loop's own.
+constexpr rlim_t ReservedDescriptors = 32;
+
+int connectionLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return INT_MAX;
+    if (limit.rlim_cur <= ReservedDescriptors)
+        return 1;
+    return int(std::min<rlim_t>(limit.rlim_cur - ReservedDescriptors, INT_MAX));
+}
 
 // One accepted connection, from its first byte to its close. It owns the
 // socket and deletes itself once the socket is closed.
@@ -144,8 +162,14 @@ QByteArray endpointText(const QHostAddress &address, quint16 port)
     return host + ':' + QByteArray::number(port);
 }
 
-Receiver::Receiver(const ReceiverOptions &options, QObject *parent) : QObject(parent), m_options(options)
+Receiver::Receiver(const ReceiverOptions &options, QObject *parent)
+    : QObject(parent), m_options(options), m_mostOpen(connectionLimit())
 {
+    // Out of descriptors, the server's accept fails at once and its socket
+    // stays readable: the loop would spin at full speed and serve nobody.
+    // So connections are taken only while a descriptor is left for them, and
+    // at most one waits taken but unserved; the rest wait in the backlog.
+    m_server.setMaxPendingConnections(1);
     connect(&m_server, &QTcpServer::newConnection, this, &Receiver::accept);
 }
 
@@ -215,6 +239,27 @@ QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer
 
 void Receiver::accept()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection())
-        new Exchange(socket, this);
+    while (m_open < m_mostOpen) {
+        QTcpSocket *const socket = m_server.nextPendingConnection();
+        if (!socket)
+            return;
+        auto *exchange = new Exchange(socket, this);
+        ++m_open;
+        connect(exchange, &QObject::destroyed, this, &Receiver::exchangeEnded);
+    }
+    if (!m_full && m_server.hasPendingConnections()) {
+        m_full = true;
+        emit failure(QByteArray::number(m_open) +
+                     " connections open, as many as the descriptor limit allows; further clients wait until one "
+                     "closes");
+    }
+}
+
+void Receiver::exchangeEnded()
+{
+    --m_open;
+    accept();
+    // Still full when a waiting client took the place at once.
+    if (m_open < m_mostOpen)
+        m_full = false;
 }

@@ -55,11 +55,15 @@ signals:
 
 private:
     void accept();
+    void exchangeEnded();
 
     const ReceiverOptions m_options;
     QTcpServer m_server;
     Counts m_counts;
     Verdicts m_verdicts;
+    int m_open = 0;
+    int m_mostOpen = 0; // the descriptor limit less a few for the program's own files
+    bool m_full = false; // said so on stderr; said again after it eases
 };
 
 // "127.0.0.1:40312", or "[::1]:40312" for an IPv6 address.
