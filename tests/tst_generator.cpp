@@ -269,6 +269,13 @@ void tst_Generator::badArguments_data()
     QTest::newRow("count without value") << QStringList{"--count"} << QByteArray("Missing value after '--count'.");
     QTest::newRow("negative seed") << QStringList{"--count", "1", "--seed", "-1"}
                                    << QByteArray("--seed: \"-1\" is not a seed (0 to 18446744073709551615)");
+    // Blanks around a number are refused alike in every option.
+    QTest::newRow("seed with a blank after it")
+        << QStringList{"--count", "1", "--seed", "5 "}
+        << QByteArray("--seed: \"5 \" is not a seed (0 to 18446744073709551615)");
+    QTest::newRow("fraction with a blank before it")
+        << QStringList{"--count", "1", "--invalid", " 0.5"}
+        << QByteArray("--invalid: \" 0.5\" is not a fraction from 0 to 1");
     QTest::newRow("unknown format") << QStringList{"--count", "1", "--format", "csv"}
                                     << QByteArray("--format: \"csv\" is not rawlog or multipkt");
     QTest::newRow("fraction above 1") << QStringList{"--count", "1", "--invalid", "1.5"}

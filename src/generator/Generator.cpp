@@ -99,7 +99,7 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
     if (p.isSet(Seed)) {
         const QString seed = p.value(Seed);
         const quint64 value = seed.toULongLong(&ok, 10);
-        if (!ok || seed.isEmpty() || !seed.at(0).isDigit())
+        if (!ok || seed.isEmpty() || !seed.at(0).isDigit() || seed.trimmed() != seed)
             return fail(QStringLiteral("--seed: %1 is not a seed (0 to 18446744073709551615)").arg(quoted(seed)));
         o.seed = value;
     }
@@ -115,7 +115,7 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
     if (p.isSet(Invalid)) {
         const QString invalid = p.value(Invalid);
         o.invalid = invalid.toDouble(&ok);
-        if (!ok || !(o.invalid >= 0.0 && o.invalid <= 1.0))
+        if (!ok || !(o.invalid >= 0.0 && o.invalid <= 1.0) || invalid.trimmed() != invalid)
             return fail(QStringLiteral("--invalid: %1 is not a fraction from 0 to 1").arg(quoted(invalid)));
     }
 
