@@ -30,6 +30,8 @@ DISTRICTS = ["Central", "North Shore", "Riverlands", "Western Plains", "Highland
 SERVICE_TYPES = ["AAA", "BUS", "RES", "PAY"]
 PROVIDERS = ["TELSTR", "MNET", "PRVX", "NETQ", "LNKA"]
 MOBILE_AREAS = ["MELBOURNE", "SYDNEY", "REGIONAL", "METRO", "COUNTRY"]
+MOBILE_NUMBERS = ["0491570006", "0491570110", "0491570156", "0491570157", "0491570158", "0491570159",
+                  "0491570313", "0491570737"]
 STATES = [("VIC", "FIXED NETWORK VIC", 3000, 3999, "3"), ("NSW", "FIXED NETWORK NSW", 2000, 2599, "2"),
           ("QLD", "FIXED NETWORK QLD", 4000, 4999, "7"), ("TAS", "FIXED NETWORK TAS", 7000, 7799, "3"),
           ("ACT", "FIXED NETWORK ACT", 2600, 2618, "2"), ("SA", "FIXED NETWORK SA", 5000, 5799, "8"),
@@ -138,7 +140,7 @@ def common(r, rid, st, mobile):
     f[1] = str(r.randint(10000, 9999999))
     f[2] = rand_date(r)
     f[3] = rand_time(r)
-    f[4] = f"049157{r.randrange(10000):04d}" if mobile else fixed_number(r, st[4])
+    f[4] = r.choice(MOBILE_NUMBERS) if mobile else fixed_number(r, st[4])
     f[24] = "0"
     f[25] = "1"
     f[48] = f"{r.randrange(1000):03d}"

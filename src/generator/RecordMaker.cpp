@@ -33,6 +33,10 @@ constexpr W Districts[] = {"Central", "North Shore", "Riverlands", "Western Plai
 constexpr W ServiceTypes[] = {"AAA", "BUS", "RES", "PAY"};
 constexpr W Providers[] = {"TELSTR", "MNET", "PRVX", "NETQ", "LNKA"};
 constexpr W MobileAreas[] = {"MELBOURNE", "SYDNEY", "REGIONAL", "METRO", "COUNTRY"};
+// Mobile numbers set aside for fiction and drama. Unlike the fixed-line range
+// used below, only single numbers are set aside, so they are listed.
+constexpr W MobileNumbers[] = {"0491570006", "0491570110", "0491570156", "0491570157",
+                               "0491570158", "0491570159", "0491570313", "0491570737"};
 constexpr W NoAddress = "*Address Not Available*";
 constexpr W Filler = "QUENDERWICK LARKSPURN_FENWOLD-CORVATH:ASHCOMBE*";
 
@@ -110,8 +114,7 @@ void RecordMaker::fixedNumber(char area)
 
 void RecordMaker::mobileNumber()
 {
-    put("049157");
-    putDigits(m_prng.below(10000), 4);
+    put(pick(m_prng, MobileNumbers));
 }
 
 void RecordMaker::anyNumber(int low, int high)
