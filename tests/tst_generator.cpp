@@ -294,6 +294,9 @@ void tst_Generator::badArguments_data()
     QTest::newRow("kind of the other format")
         << QStringList{"--count", "1", "--format", "multipkt", "--kinds", "bad-timestamp"}
         << QByteArray("--kinds: \"bad-timestamp\" does not fit --format multipkt");
+    QTest::newRow("manifest and data in one file")
+        << QStringList{"--count", "1", "--output", "same.dat", "--manifest", "./same.dat"}
+        << QByteArray("--manifest: \"./same.dat\" is the data file too");
     QTest::newRow("unknown option") << QStringList{"--count", "1", "--colour"}
                                     << QByteArray("Unknown option 'colour'.");
     QTest::newRow("stray argument") << QStringList{"--count", "1", "extra"}
