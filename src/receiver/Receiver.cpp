@@ -166,7 +166,7 @@ Receiver::Receiver(const ReceiverOptions &options, QObject *parent)
     : QObject(parent), m_options(options), m_mostOpen(connectionLimit())
 {
     // Out of descriptors, the server's accept fails at once and its socket
-    // stays readable: the loop would spin at full speed and serve nobody.
+    // stays readable: the event loop would spin at full speed until one closes.
     // So connections are taken only while a descriptor is left for them, and
     // at most one waits taken but unserved; the rest wait in the backlog.
     m_server.setMaxPendingConnections(1);
