@@ -79,9 +79,16 @@ void Link::OpenConnection(qint16 mode)
     wskMessage->setProtocol(0);
     wskMessage->Connect();
     // The labels say "Local" but the values are the server's port and address.
-    m_host.InsertLogText(QStringLiteral("TCP TCP Originate: Local port <%1> Local IP <%2 > ")
-                             .arg(wskMessage->RemotePort())
-                             .arg(wskMessage->RemoteHost()));
+    // The same server is sent to again and again: the line is made once.
+    if (wskMessage->RemotePort() != m_originatePort || wskMessage->RemoteHost() != m_originateHost
+        || m_originateLine.isEmpty()) {
+        m_originatePort = wskMessage->RemotePort();
+        m_originateHost = wskMessage->RemoteHost();
+        m_originateLine = QStringLiteral("TCP TCP Originate: Local port <%1> Local IP <%2 > ")
+                              .arg(m_originatePort)
+                              .arg(m_originateHost);
+    }
+    m_host.InsertLogText(m_originateLine);
 }
 
 void Link::wskMessage_Connect()
