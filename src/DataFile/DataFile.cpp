@@ -104,9 +104,15 @@ QByteArray DataFile::SendRecord()
     // The log names the record that was framed: a tick nested in the wait
     // for the connection may have read the next one meanwhile.
     switch (m_host.SendTCPPacket(packet)) {
-    case SendResult::Sent:
-        log("RSFP: Data Sent: " + record);
+    case SendResult::Sent: {
+        // One allocation: this line is made for every record.
+        static constexpr QByteArrayView sent = "RSFP: Data Sent: ";
+        QByteArray line;
+        line.reserve(sent.size() + record.size());
+        line.append(sent).append(record);
+        log(line);
         break;
+    }
     case SendResult::Busy:
         log("RSFP: Link busy, not sent: " + record);
         break;

@@ -93,7 +93,7 @@ void Link::OpenConnection(qint16 mode)
 
 void Link::wskMessage_Connect()
 {
-    skipFailure([&] { m_host.InsertLog("Event: Connected"); });
+    skipFailure([&] { m_host.InsertLog(QByteArrayLiteral("Event: Connected")); });
     TCPConnected = -1;
 }
 
@@ -101,7 +101,14 @@ void Link::wskMessage_DataArrival(qint32 /*bytesTotal*/)
 {
     QByteArray reply;
     skipFailure([&] { reply = wskMessage->GetData(); });
-    skipFailure([&] { m_host.InsertLog("Event: <" + wskMessage->RemoteHostIP().toLatin1() + "> Data Pkt Rxd"); });
+    skipFailure([&] {
+        // Made again only for another server.
+        if (const QString peer = wskMessage->RemoteHostIP(); peer != m_arrivalPeer || m_arrivalLine.isEmpty()) {
+            m_arrivalPeer = peer;
+            m_arrivalLine = "Event: <" + peer.toLatin1() + "> Data Pkt Rxd";
+        }
+        m_host.InsertLog(m_arrivalLine);
+    });
     skipFailure([&] { HandleReply(reply); });
     // The count stops at its maximum rather than wrapping.
     if (Processed < std::numeric_limits<qint32>::max())

@@ -81,4 +81,7 @@ private:
     qint32 m_originatePort = 0;
     QString m_originateHost;
     QString m_originateLine;
+    // The last reply's log line and the peer it names.
+    QString m_arrivalPeer;
+    QByteArray m_arrivalLine;
 };
