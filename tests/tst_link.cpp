@@ -17,6 +17,7 @@ private slots:
     void cleanup();
 
     void wholeExchange();
+    void replyBoxShowsWhenTheReplyCame();
     void secondPressSendsAgainOverNewConnection();
     void serverClosesWithoutReplyThenPeerConnects();
     void closeButton_data();
@@ -78,6 +79,16 @@ void tst_Link::wholeExchange()
     QCOMPARE(window->wskMessage->State(), int(Socket::Closed));
     QCOMPARE(window->TCPConnected, qint16(0));
     QTRY_VERIFY(server->isPeerClosed(0));
+}
+
+void tst_Link::replyBoxShowsWhenTheReplyCame()
+{
+    // The box is brought up to date later; the time it shows is the reply's.
+    const QString expected = replyBoxFor("ACK");
+    connect(&window->link(), &Link::replyHandled, this, [this] { clock.set(clock.now().addSecs(75)); });
+    window->cmdMinAdd_Click();
+    QTRY_COMPARE(window->Processed, 1);
+    QTRY_COMPARE(window->txbMessage->toPlainText(), expected);
 }
 
 void tst_Link::secondPressSendsAgainOverNewConnection()

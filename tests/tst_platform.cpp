@@ -52,6 +52,8 @@ private slots:
     void packetLargerThanTheSystemTakesAtOnceArrivesWhole();
     void connectingStatesTellTheTruth_data();
     void connectingStatesTellTheTruth();
+    void connectTimeoutCountsFromItsOwnConnect_data();
+    void connectTimeoutCountsFromItsOwnConnect();
     void unansweredExchangesLeaveNothingBehind_data();
     void unansweredExchangesLeaveNothingBehind();
 };
@@ -114,6 +116,7 @@ void tst_Platform::timeAndDateTexts()
     QVERIFY(timeOfDayText(QTime(1, 5, 9)) != text);
     QVERIFY(timeOfDayText(QTime(13, 6, 9)) != text);
     QVERIFY(timeOfDayText(QTime(13, 5, 10)) != text);
+    QCOMPARE(timeOfDayText(QTime(13, 5, 9, 999)), text);
     const QString both = dateTimeText(QDateTime(QDate(2026, 12, 8), time));
     QVERIFY2(both.endsWith(QLatin1Char(' ') + text), qPrintable(both));
     QVERIFY(both.size() > text.size() + 1);
@@ -292,6 +295,45 @@ void tst_Platform::connectingStatesTellTheTruth()
     QCOMPARE(errors.first(), (QList<QVariant>{5, QStringLiteral("Connection timed out after 300 ms")}));
     QCOMPARE(socket.State(), int(Socket::Error));
     QVERIFY(!socket.isConnecting());
+}
+
+void tst_Platform::connectTimeoutCountsFromItsOwnConnect_data()
+{
+    // A connection closed while pending, after `waitMs`, with `firstMs` as
+    // its timeout; the next one has 300 ms.
+    QTest::addColumn<int>("firstMs");
+    QTest::addColumn<int>("waitMs");
+    QTest::newRow("the first had a longer timeout") << 60000 << 0;
+    QTest::newRow("the first would have timed out sooner") << 300 << 150;
+}
+
+void tst_Platform::connectTimeoutCountsFromItsOwnConnect()
+{
+    QFETCH(int, firstMs);
+    QFETCH(int, waitMs);
+    PendingListener listener;
+    QVERIFY(listener.port() != 0);
+    Socket socket;
+    QSignalSpy errors(&socket, &Socket::error);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(listener.port());
+    socket.setConnectTimeout(firstMs);
+    socket.Connect();
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    QVERIFY(dispatchUntil([&] { return sinceFirst.elapsed() >= waitMs; }));
+    QVERIFY(errors.isEmpty());
+    socket.Close();
+
+    socket.setConnectTimeout(300);
+    QElapsedTimer sinceSecond;
+    sinceSecond.start();
+    socket.Connect();
+    QVERIFY(dispatchUntil([&] { return !errors.isEmpty(); }));
+    const qint64 tookMs = sinceSecond.elapsed();
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(errors.first(), (QList<QVariant>{5, QStringLiteral("Connection timed out after 300 ms")}));
+    QVERIFY2(tookMs >= 300 && tookMs < 3000, qPrintable(QString::number(tookMs)));
 }
 
 void tst_Platform::unansweredExchangesLeaveNothingBehind_data()

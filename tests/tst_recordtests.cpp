@@ -40,6 +40,10 @@ void tst_RecordTests::dateText_data()
     QTest::newRow("midnight") << QByteArray("2007-11-14 00:00:00") << true;
     QTest::newRow("last second of the day") << QByteArray("2007-11-14 23:59:59") << true;
     QTest::newRow("leap day") << QByteArray("2008-02-29") << true;
+    QTest::newRow("dots, with a time") << QByteArray("2007.11.14 13:38:24") << true;
+    QTest::newRow("leap day, with a time") << QByteArray("2008-02-29 13:38:24") << true;
+    QTest::newRow("two separators, with a time") << QByteArray("2007-11/14 13:38:24") << false;
+    QTest::newRow("29 February 1900, with a time") << QByteArray("1900-02-29 13:38:24") << false;
 
     // Day first, month first only when day first is impossible.
     QTest::newRow("d/M/yyyy") << QByteArray("14/11/2007") << true;

@@ -75,13 +75,15 @@ qint16 DataFile::ReadRawLogRecord()
 
     // Up to three leading log fields, each ended by a TAB within the first 100
     // characters of what is left.
-    QByteArray text = line;
+    qsizetype start = 0;
     for (int pass = 0; pass < FieldPasses; ++pass) {
-        const qsizetype tab = text.left(FieldScan).indexOf('\t');
+        const QByteArrayView rest = QByteArrayView(line).sliced(start);
+        const qsizetype tab = rest.first(std::min(FieldScan, rest.size())).indexOf('\t');
         if (tab < 0)
             break;
-        text = text.mid(tab + 1);
+        start += tab + 1;
     }
+    const QByteArray text = start > 0 ? line.sliced(start) : line;
 
     if (!isNumberText(text.mid(2, 6)))
         return reject("SRLP: Unable to send packet. Header is Non Numeric", true);
@@ -102,9 +104,15 @@ QByteArray DataFile::SendRecord()
     // The log names the record that was framed: a tick nested in the wait
     // for the connection may have read the next one meanwhile.
     switch (m_host.SendTCPPacket(packet)) {
-    case SendResult::Sent:
-        log("RSFP: Data Sent: " + record);
+    case SendResult::Sent: {
+        // One allocation: this line is made for every record.
+        static constexpr QByteArrayView sent = "RSFP: Data Sent: ";
+        QByteArray line;
+        line.reserve(sent.size() + record.size());
+        line.append(sent).append(record);
+        log(line);
         break;
+    }
     case SendResult::Busy:
         log("RSFP: Link busy, not sent: " + record);
         break;

@@ -11,8 +11,22 @@ namespace {
 // sign in front of negative numbers.
 QByteArray padded(qint64 value, int width)
 {
+    // The usual field, a few digits, is written directly.
+    if (value >= 0 && width <= 8) {
+        char digits[8];
+        qint64 rest = value;
+        for (int i = width - 1; i >= 0; --i, rest /= 10)
+            digits[i] = char('0' + rest % 10);
+        if (rest == 0)
+            return QByteArray(digits, width);
+    }
     const QByteArray digits = QByteArray::number(value < 0 ? -value : value).rightJustified(width, '0');
     return value < 0 ? '-' + digits : digits;
+}
+
+bool isAsciiDigit(char c)
+{
+    return c >= '0' && c <= '9';
 }
 
 } // namespace
@@ -21,6 +35,9 @@ namespace Framing {
 
 QByteArray packetCode(const QByteArray &record)
 {
+    // Two digits, the usual code, need no number test.
+    if (record.size() >= 4 && isAsciiDigit(record[2]) && isAsciiDigit(record[3]))
+        return padded((record[2] - '0') * 10 + (record[3] - '0'), 3);
     const QByteArray characters = record.mid(2, 2);
     if (!isNumberText(characters))
         throw PlatformError{ErrorNumber::TypeMismatch,
@@ -40,7 +57,14 @@ QByteArray framePacket(const QByteArray &record)
 {
     if (record.size() < MinimumRecordLength)
         return {};
-    return packetCode(record) + recordLength(record) + record;
+    const QByteArray code = packetCode(record);
+    const QByteArray length = recordLength(record);
+    QByteArray packet;
+    packet.reserve(code.size() + length.size() + record.size());
+    packet += code;
+    packet += length;
+    packet += record;
+    return packet;
 }
 
 } // namespace Framing

@@ -1,11 +1,14 @@
 #include "console/EventLog.h"
 
-#include <algorithm>
-
 void EventLog::insert(const QString &timeOfDay, const QString &text)
 {
-    std::move(m_slots.begin() + 1, m_slots.end(), m_slots.begin());
-    m_slots.back() = timeOfDay + QLatin1Char(' ') + text;
+    QString &line = m_slots[size_t(m_oldest)];
+    line.clear();
+    line.reserve(timeOfDay.size() + 1 + text.size());
+    line += timeOfDay;
+    line += QLatin1Char(' ');
+    line += text;
+    m_oldest = (m_oldest + 1) % Slots;
 }
 
 QString EventLog::render() const
@@ -15,8 +18,8 @@ QString EventLog::render() const
         size += line.size();
     QString text;
     text.reserve(size);
-    for (auto it = m_slots.rbegin(); it != m_slots.rend(); ++it) {
-        text += *it;
+    for (int number = Slots; number >= 1; --number) {
+        text += slot(number);
         text += QLatin1String("\r\n");
     }
     return text;

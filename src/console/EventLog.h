@@ -15,11 +15,13 @@ public:
     void insert(const QString &timeOfDay, const QString &text);
 
     // Slot 1 to 100.
-    const QString &slot(int number) const { return m_slots[number - 1]; }
+    const QString &slot(int number) const { return m_slots[size_t((m_oldest + number - 1) % Slots)]; }
 
     // Slots 100 down to 1, each followed by CR LF, empty slots included.
     QString render() const;
 
 private:
+    // A ring: a new line takes the place of the oldest, nothing else moves.
     std::array<QString, Slots> m_slots;
+    int m_oldest = 0; // where slot 1 is
 };

@@ -246,7 +246,7 @@ void frmIPNDTCPServer::refreshDisplay()
     if (std::exchange(m_logChanged, false))
         txbLog->setPlainText(m_eventLog.render());
     if (std::exchange(m_replyChanged, false))
-        txbMessage->setPlainText(m_replyText);
+        txbMessage->setPlainText(dateTimeText(m_replyAt) + QLatin1Char(' ') + QString::fromLatin1(m_reply));
     if (std::exchange(m_countChanged, false))
         lbProcessed->setText(QString::number(Processed));
 }

@@ -7,6 +7,7 @@
 #include "link/Link.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QWidget>
 
@@ -138,7 +139,9 @@ private:
     std::unique_ptr<FileDialog> m_ownFileDialog;
     QTimer *m_display = nullptr;
     bool m_logChanged = false;
-    QString m_replyText;
+    // The last reply and when it came, shown at the next refresh.
+    QByteArray m_reply;
+    QDateTime m_replyAt;
     bool m_replyChanged = false;
     bool m_countChanged = false;
     EventLog m_eventLog;

@@ -79,14 +79,21 @@ void Link::OpenConnection(qint16 mode)
     wskMessage->setProtocol(0);
     wskMessage->Connect();
     // The labels say "Local" but the values are the server's port and address.
-    m_host.InsertLogText(QStringLiteral("TCP TCP Originate: Local port <%1> Local IP <%2 > ")
-                             .arg(wskMessage->RemotePort())
-                             .arg(wskMessage->RemoteHost()));
+    // The same server is sent to again and again: the line is made once.
+    if (wskMessage->RemotePort() != m_originatePort || wskMessage->RemoteHost() != m_originateHost
+        || m_originateLine.isEmpty()) {
+        m_originatePort = wskMessage->RemotePort();
+        m_originateHost = wskMessage->RemoteHost();
+        m_originateLine = QStringLiteral("TCP TCP Originate: Local port <%1> Local IP <%2 > ")
+                              .arg(m_originatePort)
+                              .arg(m_originateHost);
+    }
+    m_host.InsertLogText(m_originateLine);
 }
 
 void Link::wskMessage_Connect()
 {
-    skipFailure([&] { m_host.InsertLog("Event: Connected"); });
+    skipFailure([&] { m_host.InsertLog(QByteArrayLiteral("Event: Connected")); });
     TCPConnected = -1;
 }
 
@@ -94,7 +101,14 @@ void Link::wskMessage_DataArrival(qint32 /*bytesTotal*/)
 {
     QByteArray reply;
     skipFailure([&] { reply = wskMessage->GetData(); });
-    skipFailure([&] { m_host.InsertLog("Event: <" + wskMessage->RemoteHostIP().toLatin1() + "> Data Pkt Rxd"); });
+    skipFailure([&] {
+        // Made again only for another server.
+        if (const QString peer = wskMessage->RemoteHostIP(); peer != m_arrivalPeer || m_arrivalLine.isEmpty()) {
+            m_arrivalPeer = peer;
+            m_arrivalLine = "Event: <" + peer.toLatin1() + "> Data Pkt Rxd";
+        }
+        m_host.InsertLog(m_arrivalLine);
+    });
     skipFailure([&] { HandleReply(reply); });
     // The count stops at its maximum rather than wrapping.
     if (Processed < std::numeric_limits<qint32>::max())

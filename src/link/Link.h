@@ -77,4 +77,11 @@ private:
     void HandleReply(const QByteArray &reply);
 
     LinkHost &m_host;
+    // The last connection's log line and the server it names.
+    qint32 m_originatePort = 0;
+    QString m_originateHost;
+    QString m_originateLine;
+    // The last reply's log line and the peer it names.
+    QString m_arrivalPeer;
+    QByteArray m_arrivalLine;
 };

@@ -37,7 +37,18 @@ QString timeFormatWithoutZone()
 QString timeOfDayText(const QTime &time)
 {
     static const QString format = timeFormatWithoutZone();
-    return QLocale::system().toString(time, format);
+    // Every log line asks for the time, many within one second: the text of
+    // the last time asked for is kept. A format that shows milliseconds
+    // changes every millisecond.
+    static const int unitMs = format.contains(QLatin1Char('z')) ? 1 : 1000;
+    thread_local int lastUnit = -1;
+    thread_local QString lastText;
+    const int unit = time.isValid() ? time.msecsSinceStartOfDay() / unitMs : -1;
+    if (unit < 0 || unit != lastUnit) {
+        lastText = QLocale::system().toString(time, format);
+        lastUnit = unit;
+    }
+    return lastText;
 }
 
 QString dateTimeText(const QDateTime &dateTime)

@@ -10,6 +10,16 @@ namespace {
 
 qint64 toWholeNumber(const QString &text, qint64 min, qint64 max)
 {
+    // Plain digits, such as a port read at every connection, need no match.
+    if (const qsizetype n = text.size(); n > 0 && n <= 18) {
+        qint64 value = 0;
+        const QChar *c = text.constData();
+        qsizetype i = 0;
+        for (; i < n && c[i] >= u'0' && c[i] <= u'9'; ++i)
+            value = value * 10 + (c[i].unicode() - u'0');
+        if (i == n && value >= min && value <= max)
+            return value;
+    }
     static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
     const QString trimmed = text.trimmed();
     if (!wholeNumber.match(trimmed).hasMatch())

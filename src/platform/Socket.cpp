@@ -101,10 +101,8 @@ Socket::Socket(QObject *parent)
     , m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
     , m_listenNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
-    , m_connectTimer(new QTimer(this))
+    , m_connectTimeout([this] { onConnectTimeout(); })
 {
-    m_connectTimer->setSingleShot(true);
-    connect(m_connectTimer, &QTimer::timeout, this, &Socket::onConnectTimeout);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &Socket::onReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &Socket::onWritable);
     connect(m_listenNotifier, &QSocketNotifier::activated, this, &Socket::onListenerReadable);
@@ -153,7 +151,7 @@ void Socket::Connect()
         throw PlatformError{ErrorNumber::InvalidArgument, QStringLiteral("No server port given")};
 
     ++m_generation;
-    m_connectTimer->start(m_connectTimeoutMs);
+    m_connectTimeout.start(m_connectTimeoutMs);
     // A numeric address needs no lookup; the same one is sent to again and
     // again, so the parsed form is kept.
     if (host != m_parsedHost) {
@@ -251,7 +249,7 @@ QByteArray Socket::GetData()
 void Socket::Close()
 {
     ++m_generation;
-    m_connectTimer->stop();
+    m_connectTimeout.stop();
     abortLookup();
     m_addresses.clear();
     closeConnection();
@@ -353,8 +351,10 @@ QString Socket::RemoteHostIP() const
 {
     if (m_fd < 0)
         return QString();
-    if (m_peerText.isEmpty())
+    if (m_peerText.isEmpty() || m_peerTextOf != m_peer) {
         m_peerText = dottedAddress(m_peer);
+        m_peerTextOf = m_peer;
+    }
     return m_peerText;
 }
 
@@ -376,7 +376,7 @@ void Socket::onWritable()
             connectToNextAddress(failure);
             return;
         }
-        m_connectTimer->stop();
+        m_connectTimeout.stop();
         m_readNotifier->setSocket(m_fd);
         m_readNotifier->setEnabled(true);
         setState(Connected);
@@ -468,7 +468,7 @@ void Socket::onConnectTimeout()
 
 void Socket::failConnection(int number, const QString &description)
 {
-    m_connectTimer->stop();
+    m_connectTimeout.stop();
     abortLookup();
     m_addresses.clear();
     closeConnection();
@@ -499,7 +499,6 @@ void Socket::closeConnection()
     ::close(m_fd);
     m_fd = -1;
     m_peer.clear();
-    m_peerText.clear();
 }
 
 void Socket::closeListener()

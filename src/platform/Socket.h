@@ -7,8 +7,9 @@
 #include <QObject>
 #include <QString>
 
+#include "platform/LazyTimeout.h"
+
 class QSocketNotifier;
-class QTimer;
 
 // One TCP socket control: it holds at most one connection or one listener at a
 // time and reports what happens to it through events (signals) delivered on
@@ -109,7 +110,10 @@ private:
     // bytes the system has not taken yet.
     int m_fd = -1;
     QHostAddress m_peer;
-    mutable QString m_peerText; // m_peer as text, made when first asked for
+    // A peer as text, made when first asked for and kept while the peer is
+    // the same: one exchange after another goes to the same server.
+    mutable QHostAddress m_peerTextOf;
+    mutable QString m_peerText;
     QByteArray m_incoming;
     QByteArray m_outgoing;
     // Addresses of the host still to try, and the last numeric host parsed.
@@ -131,5 +135,5 @@ private:
     QSocketNotifier *m_readNotifier;
     QSocketNotifier *m_writeNotifier;
     QSocketNotifier *m_listenNotifier;
-    QTimer *m_connectTimer;
+    LazyTimeout m_connectTimeout;
 };

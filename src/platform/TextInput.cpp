@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <algorithm>
+#include <cstring>
 
 void TextInput::open(const QString &path)
 {
@@ -84,7 +84,12 @@ QByteArray TextInput::readLine()
     for (;;) {
         const char *begin = m_buffer.constData() + m_pos;
         const char *end = m_buffer.constData() + m_buffer.size();
-        const char *stop = std::find_if(begin + length, end, [](char c) { return c == '\r' || c == '\n'; });
+        // The first CR or LF: the LF searched first, then a CR before it.
+        const char *from = begin + length;
+        const auto *lf = static_cast<const char *>(std::memchr(from, '\n', size_t(end - from)));
+        const char *lineEnd = lf ? lf : end;
+        const auto *cr = static_cast<const char *>(std::memchr(from, '\r', size_t(lineEnd - from)));
+        const char *stop = cr ? cr : lineEnd;
         length = stop - begin;
         if (stop != end) {
             ended = true;

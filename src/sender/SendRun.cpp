@@ -23,12 +23,12 @@ QByteArray firstField(const QByteArray &record)
 
 } // namespace
 
-SendRun::Connection::Connection(SendRun &run, int number) : run(run), number(number), link(*this)
+SendRun::Connection::Connection(SendRun &run, int number)
+    : run(run), number(number), link(*this), replyTimeout([this] { this->run.replyTimedOut(*this); })
 {
     // A headless sender never opens a listening port.
     link.listenAfterPeerClose = false;
     link.wskMessage->setConnectTimeout(run.m_options.connectTimeoutMs);
-    replyTimer.setSingleShot(true);
 }
 
 SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
@@ -53,14 +53,6 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
             if (c->state == Connection::State::AwaitingReply)
                 endExchange(*c, RecordOutcome::Kind::Unanswered, {}, m_lastLine);
         });
-        connect(&c->replyTimer, &QTimer::timeout, this, [this, c] {
-            if (c->state != Connection::State::AwaitingReply)
-                return;
-            const QByteArray line =
-                "Event: No reply within " + QByteArray::number(m_options.replyTimeoutMs) + " ms: connection closed";
-            log(c->number, line);
-            endExchange(*c, RecordOutcome::Kind::Unanswered, {}, line);
-        });
     }
     if (m_progress) {
         m_progressTimer = new QTimer(this);
@@ -70,6 +62,25 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
 }
 
 SendRun::~SendRun() = default;
+
+void SendRun::replyTimedOut(Connection &c)
+{
+    if (c.state != Connection::State::AwaitingReply)
+        return;
+    const QByteArray line =
+        "Event: No reply within " + QByteArray::number(m_options.replyTimeoutMs) + " ms: connection closed";
+    log(c.number, line);
+    endExchange(c, RecordOutcome::Kind::Unanswered, {}, line);
+}
+
+void SendRun::InsertLogText(const QString &text)
+{
+    if (text != m_lastText || m_lastTextBytes.isEmpty()) {
+        m_lastText = text;
+        m_lastTextBytes = text.toUtf8();
+    }
+    InsertLog(m_lastTextBytes);
+}
 
 void SendRun::InsertLog(const QByteArray &source)
 {
@@ -378,14 +389,14 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
     c->pending.sentAtMs = QDateTime::currentMSecsSinceEpoch();
     c->state = Connection::State::AwaitingReply;
     c->roundTrip.start();
-    c->replyTimer.start(m_options.replyTimeoutMs);
+    c->replyTimeout.start(m_options.replyTimeoutMs);
     return result;
 }
 
 void SendRun::endExchange(Connection &connection, RecordOutcome::Kind kind, const QByteArray &reply,
                           const QByteArray &logLine)
 {
-    connection.replyTimer.stop();
+    connection.replyTimeout.stop();
     connection.state = Connection::State::Free;
     RecordOutcome outcome = std::move(connection.pending);
     outcome.kind = kind;

@@ -5,6 +5,7 @@
 #include "DataFile/TCPIPNDserver.h"
 #include "link/Link.h"
 #include "platform/FileDialog.h"
+#include "platform/LazyTimeout.h"
 #include "report/Reports.h"
 #include "sender/RecordOutcome.h"
 #include "sender/RunSummary.h"
@@ -40,7 +41,7 @@ public:
 
     // DataFileHost.
     void InsertLog(const QByteArray &source) override;
-    void InsertLogText(const QString &text) override { InsertLog(text.toUtf8()); }
+    void InsertLogText(const QString &text) override;
     SendResult SendTCPPacket(const QByteArray &source) override;
     void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
                        const QString &filterText) override;
@@ -71,7 +72,7 @@ private:
         SendRun &run;
         const int number; // from 1
         Link link;
-        QTimer replyTimer;
+        LazyTimeout replyTimeout;
         State state = State::Free;
         QElapsedTimer roundTrip;
         RecordOutcome pending; // the record on its way
@@ -87,6 +88,7 @@ private:
     // the progress line are seen while lines are read without a send.
     void pollEvents();
     void sleepUntil(qint64 nsSinceStart);
+    void replyTimedOut(Connection &connection);
     void endExchange(Connection &connection, RecordOutcome::Kind kind, const QByteArray &reply,
                      const QByteArray &logLine);
     // Turns what the reader did since the last call into outcomes: a
@@ -120,4 +122,7 @@ private:
     // The connection that the data file's log lines about a send belong to.
     int m_logConnection = 0;
     QByteArray m_lastLine;
+    // The last line given as text, and its bytes: most are the same line again.
+    QString m_lastText;
+    QByteArray m_lastTextBytes;
 };

@@ -27,7 +27,10 @@ QString frmIPNDTCPServer::serverPort() const
 
 void frmIPNDTCPServer::showReply(const QByteArray &reply)
 {
-    m_replyText = dateTimeText(clock().now()) + QLatin1Char(' ') + QString::fromLatin1(reply);
+    // The text is made when the box is brought up to date: of many replies
+    // within one refresh only the last is shown.
+    m_replyAt = clock().now();
+    m_reply = reply;
     m_replyChanged = true;
     scheduleDisplay();
 }
