@@ -67,7 +67,7 @@ void tst_Programs::windowCommandLine_data()
     QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
                             << QByteArray("Usage: ipnd-testgen [options]\n") << QByteArray();
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--port=1")} << 2 << QByteArray()
-                                    << QByteArray("ipnd-testgen: Unknown option 'port'.\nusage: ipnd-testgen ");
+                                    << QByteArray("ipnd-testgen: unknown option --port\nusage: ipnd-testgen ");
     QTest::newRow("stray argument") << QStringList{QStringLiteral("file.dat")} << 2 << QByteArray()
                                     << QByteArray("ipnd-testgen: unexpected argument \"file.dat\"\n");
 }
@@ -121,8 +121,7 @@ void tst_Programs::commandLines_data()
         QTest::addRow("%s --opt=value", p.name) << p.file << p.equalsValue << 2 << QByteArray() << p.refused;
         QTest::addRow("%s unknown option", p.name)
             << p.file << QStringList{QStringLiteral("--colour=red")} << 2 << QByteArray()
-            << QByteArray(p.name) + (p.file == QLatin1String(IPND_GEN) ? ": Unknown option 'colour'.\n"
-                                                                       : ": unknown option --colour\n");
+            << QByteArray(p.name) + ": unknown option --colour\n";
     }
     // A value given either way is the same value.
     const QByteArray oneRecord = run(QStringLiteral(IPND_GEN), {"--count", "1", "--seed", "7"},

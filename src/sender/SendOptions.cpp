@@ -5,7 +5,6 @@
 #include "testpackets/TestRecords.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cmath>
 
@@ -39,19 +38,6 @@ std::optional<double> seconds(const QString &text, double least)
 QString quoted(const QString &text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-// The one-line errors name the option as typed on the command line.
-QString parserError(const CommandLine &commandLine)
-{
-    const QStringList unknown = commandLine.parser.unknownOptionNames();
-    if (!unknown.isEmpty())
-        return QStringLiteral("unknown option %1%2").arg(unknown.first().size() == 1 ? "-" : "--", unknown.first());
-    const QRegularExpressionMatch missing =
-        QRegularExpression(QStringLiteral("^Missing value after '(.*)'\\.$")).match(commandLine.error());
-    if (missing.hasMatch())
-        return QStringLiteral("%1 needs a value").arg(missing.captured(1));
-    return commandLine.error();
 }
 
 } // namespace
@@ -115,7 +101,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         parsed.printed = true;
         return parsed;
     case CommandLine::Outcome::Error:
-        return fail(parserError(commandLine));
+        return fail(commandLine.error());
     case CommandLine::Outcome::Run:
         break;
     }
