@@ -1,5 +1,8 @@
-// The installed programs as a user meets them: the window's command line,
-// and the libraries the command-line programs load.
+// The installed programs as a user meets them: their command lines, the
+// bounds of the generator's numeric options, and the libraries the
+// command-line programs load.
+
+#include "generator/Generator.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -38,6 +41,12 @@ class tst_Programs : public QObject
 private slots:
     void windowCommandLine_data();
     void windowCommandLine();
+    void commandLines_data();
+    void commandLines();
+    void helpDescribesEveryOption_data();
+    void helpDescribesEveryOption();
+    void genOptionBounds_data();
+    void genOptionBounds();
     void commandLineProgramsLoadNoGuiLibrary_data();
     void commandLineProgramsLoadNoGuiLibrary();
 };
@@ -58,7 +67,7 @@ void tst_Programs::windowCommandLine_data()
     QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
                             << QByteArray("Usage: ipnd-testgen [options]\n") << QByteArray();
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--port=1")} << 2 << QByteArray()
-                                    << QByteArray("ipnd-testgen: Unknown option 'port'.\nusage: ipnd-testgen ");
+                                    << QByteArray("ipnd-testgen: unknown option --port\nusage: ipnd-testgen ");
     QTest::newRow("stray argument") << QStringList{QStringLiteral("file.dat")} << 2 << QByteArray()
                                     << QByteArray("ipnd-testgen: unexpected argument \"file.dat\"\n");
 }
@@ -84,11 +93,145 @@ void tst_Programs::windowCommandLine()
     QVERIFY2(err.isEmpty() ? !result.err.contains("ipnd-testgen") : result.err.contains(err), result.err.constData());
 }
 
+void tst_Programs::commandLines_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err"); // the first line of standard error
+
+    const struct
+    {
+        const char *name;
+        QString file;
+        QStringList equalsValue; // a value after "=" reaches the check of the option
+        QByteArray refused;
+    } programs[] = {
+        {"ipnd-send", QStringLiteral(IPND_SEND), {QStringLiteral("--host=127.0.0.1"), QStringLiteral("--port=65536")},
+         "ipnd-send: --port: \"65536\" is not a port number (1 to 65535)\n"},
+        {"ipnd-receiver", QStringLiteral(IPND_RECEIVER), {QStringLiteral("--port=65536")},
+         "ipnd-receiver: --port: \"65536\" is not a port number (0 to 65535)\n"},
+        {"ipnd-gen", QStringLiteral(IPND_GEN), {QStringLiteral("--count=100000001")},
+         "ipnd-gen: --count: \"100000001\" is not a number of records (1 to 100000000)\n"},
+    };
+    for (const auto &p : programs) {
+        QTest::addRow("%s --version", p.name) << p.file << QStringList{QStringLiteral("--version")} << 0
+                                              << QByteArray(p.name) + " 1.10.23\n" << QByteArray();
+        QTest::addRow("%s --opt=value", p.name) << p.file << p.equalsValue << 2 << QByteArray() << p.refused;
+        QTest::addRow("%s unknown option", p.name)
+            << p.file << QStringList{QStringLiteral("--colour=red")} << 2 << QByteArray()
+            << QByteArray(p.name) + ": unknown option --colour\n";
+    }
+    // A value given either way is the same value.
+    const QByteArray oneRecord = run(QStringLiteral(IPND_GEN), {"--count", "1", "--seed", "7"},
+                                     QProcessEnvironment::systemEnvironment()).out;
+    QTest::newRow("ipnd-gen --count=1 --seed=7") << QStringLiteral(IPND_GEN) << QStringList{"--count=1", "--seed=7"}
+                                                << 0 << oneRecord << QByteArray();
+}
+
+void tst_Programs::commandLines()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+
+    const Run result = run(program, arguments, QProcessEnvironment::systemEnvironment());
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY(exitCode != 0 || !out.isEmpty());
+    QCOMPARE(result.out, out);
+    QCOMPARE(result.err.left(result.err.indexOf('\n') + 1), err);
+}
+
+void tst_Programs::helpDescribesEveryOption_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("options"); // the program's own, besides --help, --help-all and --version
+
+    QTest::newRow("ipnd-testgen") << QStringLiteral(IPND_TESTGEN) << 0;
+    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 17;
+    QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 8;
+    QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN) << 7;
+}
+
+void tst_Programs::helpDescribesEveryOption()
+{
+    QFETCH(QString, program);
+    QFETCH(int, options);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const Run result = run(program, {QStringLiteral("--help")}, environment);
+    QCOMPARE(result.exitCode, 0);
+    const QByteArray name = QFileInfo(program).fileName().toLatin1();
+    QVERIFY2(result.out.startsWith("Usage: " + name + " [options]\n"), result.out.constData());
+    // The line after the usage line says what the program does.
+    QVERIFY2(result.out.split('\n').value(1).size() > 40, result.out.constData());
+    // An option and what it does share a line: "  --port <N>    Listen on ...".
+    static const QRegularExpression option(QStringLiteral("^  (-\\w, )?--[a-z0-9-]+( <[^>]+>)?(  +\\S.*)?$"),
+                                           QRegularExpression::MultilineOption);
+    int described = 0;
+    for (QRegularExpressionMatchIterator i = option.globalMatch(QString::fromLatin1(result.out)); i.hasNext();) {
+        const QRegularExpressionMatch line = i.next();
+        QVERIFY2(!line.captured(3).isEmpty(), qPrintable(line.captured()));
+        ++described;
+    }
+    QCOMPARE(described, 3 + options);
+}
+
+void tst_Programs::genOptionBounds_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("taken");
+
+    const auto row = [](const char *option, const char *value, bool taken) {
+        QTest::addRow("%s %s", option, value) << QString::fromLatin1(option) << QString::fromLatin1(value) << taken;
+    };
+    row("--count", "0", false);
+    row("--count", "1", true);
+    row("--count", "100000000", true);
+    row("--count", "100000001", false);
+    row("--seed", "-1", false);
+    row("--seed", "0", true);
+    row("--seed", "18446744073709551615", true);
+    row("--seed", "18446744073709551616", false);
+    row("--invalid", "-0.001", false);
+    row("--invalid", "0", true);
+    row("--invalid", "1", true);
+    row("--invalid", "1.001", false);
+}
+
+void tst_Programs::genOptionBounds()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, value);
+    QFETCH(bool, taken);
+
+    QStringList arguments{QStringLiteral("ipnd-gen"), option, value};
+    if (option != QLatin1String("--count"))
+        arguments << QStringLiteral("--count") << QStringLiteral("5");
+    const ParsedGenArguments parsed = parseGenArguments(arguments);
+    QCOMPARE(parsed.outcome == CommandLine::Outcome::Run, taken);
+    if (!taken) {
+        QCOMPARE(parsed.error.left(option.size() + value.size() + 4), option + QStringLiteral(": \"%1\"").arg(value));
+        return;
+    }
+    const GenOptions &o = parsed.options;
+    const QString kept = option == QLatin1String("--count") ? QString::number(o.count)
+                         : option == QLatin1String("--seed") ? (o.seed ? QString::number(*o.seed) : QString())
+                                                              : QString::number(o.invalid);
+    QCOMPARE(kept, value);
+}
+
 void tst_Programs::commandLineProgramsLoadNoGuiLibrary_data()
 {
     QTest::addColumn<QString>("program");
-    for (const QString &program : QStringLiteral(IPND_HEADLESS_PROGRAMS).split(QLatin1Char(':')))
-        QTest::newRow(qPrintable(QFileInfo(program).fileName())) << program;
+    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND);
+    QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER);
+    QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN);
 }
 
 void tst_Programs::commandLineProgramsLoadNoGuiLibrary()

@@ -512,7 +512,7 @@ void tst_Receiver::badArguments_data()
     row("port too big", {"--port", "65536"}, "--port: \"65536\" is not a port number (0 to 65535)");
     row("port negative", {"--port", "-1"}, "--port: \"-1\" is not a port number (0 to 65535)");
     row("port empty", {"--port="}, "--port: \"\" is not a port number (0 to 65535)");
-    row("port without value", {"--port"}, "--port: no value given");
+    row("port without value", {"--port"}, "--port needs a value");
     row("unknown option", {"--foo"}, "unknown option --foo");
     row("unknown option with value", {"--foo=1"}, "unknown option --foo");
     row("idle timeout not a number", {"--idle-timeout", "soon"},
@@ -526,9 +526,9 @@ void tst_Receiver::badArguments_data()
         "--misbehave: \"slow:1s\" is not none, silent, close, split or slow:MS");
     row("slow time too long", {"--misbehave", "slow:600001"},
         "--misbehave: \"slow:600001\" is not none, silent, close, split or slow:MS");
-    row("misbehave without value", {"--misbehave"}, "--misbehave: no value given");
+    row("misbehave without value", {"--misbehave"}, "--misbehave needs a value");
     row("bind not an address", {"--bind", "nowhere"}, "--bind: \"nowhere\" is not an IP address");
-    row("reply without value", {"--reply"}, "--reply: no value given");
+    row("reply without value", {"--reply"}, "--reply needs a value");
     row("save empty", {"--save", ""}, "--save: \"\" is not a directory name");
     row("quiet with value", {"--quiet=yes"}, "--quiet takes no value");
 }

@@ -306,8 +306,12 @@ void tst_Report::options_data()
                                       << "--max-p99: \"fast\" is not a number of milliseconds above 0";
     QTest::newRow("p99 infinite") << QStringList{"--max-p99", "inf"}
                                   << "--max-p99: \"inf\" is not a number of milliseconds above 0";
+    QTest::newRow("p99 zero") << QStringList{"--max-p99", "0"}
+                              << "--max-p99: \"0\" is not a number of milliseconds above 0";
     QTest::newRow("rate zero") << QStringList{"--min-rate", "0"}
                                << "--min-rate: \"0\" is not a number of records per second above 0";
+    QTest::newRow("rate infinite") << QStringList{"--min-rate", "inf"}
+                                   << "--min-rate: \"inf\" is not a number of records per second above 0";
     QTest::newRow("bad pattern") << QStringList{"--expect", "OK("}
                                  << "--expect: not a valid regular expression: missing closing parenthesis "
                                     "(at character 3 of OK()";

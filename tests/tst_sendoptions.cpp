@@ -346,9 +346,9 @@ void tst_SendOptions::helpAndVersion()
     std::fclose(out);
     QVERIFY2(help.startsWith("Usage: ipnd-send [options]\n"), help.constData());
     // Every option has a line that says what it does.
-    for (const char *option : {"--host <address>", "--port <port>", "--record <name>", "--replay <file>",
-                               "--format <format>", "--period <seconds>", "--count <n>", "--connections <n>",
-                               "--connect-timeout <seconds>", "--reply-timeout <seconds>", "--quiet", "--version"}) {
+    for (const char *option : {"--host <HOST>", "--port <N>", "--record <NAME>", "--replay <FILE>",
+                               "--format <rawlog|multipkt>", "--period <SECONDS>", "--count <N>", "--connections <N>",
+                               "--connect-timeout <SECONDS>", "--reply-timeout <SECONDS>", "--quiet", "--version"}) {
         const qsizetype at = help.indexOf(QByteArray(" ") + option);
         QVERIFY2(at >= 0, option);
         const QByteArray line = help.mid(at, help.indexOf('\n', at) - at);

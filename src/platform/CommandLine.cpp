@@ -3,6 +3,7 @@
 #include "platform/Version.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 QString versionText()
 {
@@ -33,7 +34,7 @@ QString CommandLine::fileName(const QString &value)
 CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE *out)
 {
     if (!parser.parse(arguments)) {
-        m_error = parser.errorText();
+        m_error = errorLine();
         return Outcome::Error;
     }
     // Help and version win over anything else on the line, as with every
@@ -56,6 +57,23 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE 
         return Outcome::Version;
     }
     return Outcome::Run;
+}
+
+// The parser's complaint in the same words for every program, naming the
+// option as it is typed.
+QString CommandLine::errorLine() const
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return QStringLiteral("unknown option %1%2").arg(unknown.first().size() == 1 ? "-" : "--", unknown.first());
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'\\.$"));
+    const QString error = parser.errorText();
+    if (const QRegularExpressionMatch match = missing.match(error); match.hasMatch())
+        return QStringLiteral("%1 needs a value").arg(match.captured(1));
+    if (const QRegularExpressionMatch match = unexpected.match(error); match.hasMatch())
+        return QStringLiteral("%1 takes no value").arg(match.captured(1));
+    return error;
 }
 
 QString CommandLine::versionLine() const

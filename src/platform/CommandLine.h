@@ -38,6 +38,8 @@ public:
     QString versionLine() const;
 
 private:
+    QString errorLine() const;
+
     QString m_program;
     QString m_error;
 };

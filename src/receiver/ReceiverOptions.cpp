@@ -117,21 +117,6 @@ const QList<ValueOption> &valueOptions()
 
 const QLatin1String Quiet("quiet");
 
-// The parser's complaint, in the words this program has always used.
-QByteArray parseError(const CommandLine &commandLine)
-{
-    if (!commandLine.parser.unknownOptionNames().isEmpty())
-        return "unknown option --" + CommandLine::bytes(commandLine.parser.unknownOptionNames().constFirst());
-    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
-    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'\\.$"));
-    const QString error = commandLine.error();
-    if (const QRegularExpressionMatch match = missing.match(error); match.hasMatch())
-        return CommandLine::bytes(match.captured(1)) + ": no value given";
-    if (const QRegularExpressionMatch match = unexpected.match(error); match.hasMatch())
-        return CommandLine::bytes(match.captured(1)) + " takes no value";
-    return CommandLine::bytes(error);
-}
-
 } // namespace
 
 QByteArray receiverUsage()
@@ -168,7 +153,7 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
         parsed.outcome = ParsedOptions::Outcome::Version;
         return parsed;
     case CommandLine::Outcome::Error:
-        return fail(parseError(commandLine));
+        return fail(CommandLine::bytes(commandLine.error()));
     case CommandLine::Outcome::Run:
         break;
     }

@@ -5,7 +5,6 @@
 #include "testpackets/TestRecords.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cmath>
 
@@ -41,19 +40,6 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-// The one-line errors name the option as typed on the command line.
-QString parserError(const CommandLine &commandLine)
-{
-    const QStringList unknown = commandLine.parser.unknownOptionNames();
-    if (!unknown.isEmpty())
-        return QStringLiteral("unknown option %1%2").arg(unknown.first().size() == 1 ? "-" : "--", unknown.first());
-    const QRegularExpressionMatch missing =
-        QRegularExpression(QStringLiteral("^Missing value after '(.*)'\\.$")).match(commandLine.error());
-    if (missing.hasMatch())
-        return QStringLiteral("%1 needs a value").arg(missing.captured(1));
-    return commandLine.error();
-}
-
 } // namespace
 
 QString sendUsage()
@@ -82,29 +68,29 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                                            "--replay."));
     QCommandLineParser &parser = commandLine.parser;
     parser.addOptions({
-        {QStringLiteral("host"), QStringLiteral("Address or name of the receiving server."), QStringLiteral("address")},
-        {QStringLiteral("port"), QStringLiteral("Port of the receiving server, 1 to 65535."), QStringLiteral("port")},
+        {QStringLiteral("host"), QStringLiteral("Address or name of the receiving server."), QStringLiteral("HOST")},
+        {QStringLiteral("port"), QStringLiteral("Port of the receiving server, 1 to 65535."), QStringLiteral("N")},
         {QStringLiteral("record"), QStringLiteral("Send one fixed record: standard, noadd, long, min or max."),
-         QStringLiteral("name")},
-        {QStringLiteral("replay"), QStringLiteral("Replay the records of a data file."), QStringLiteral("file")},
+         QStringLiteral("NAME")},
+        {QStringLiteral("replay"), QStringLiteral("Replay the records of a data file."), QStringLiteral("FILE")},
         {QStringLiteral("format"), QStringLiteral("Format of the data file: rawlog (the default) or multipkt."),
-         QStringLiteral("format")},
+         QStringLiteral("rawlog|multipkt")},
         {QStringLiteral("period"),
          QStringLiteral("Seconds from one record to the next, 0.001 to 86400 (default 1), or 0 to send each record "
                         "as soon as a connection is free."),
-         QStringLiteral("seconds")},
+         QStringLiteral("SECONDS")},
         {QStringLiteral("count"), QStringLiteral("Stop after this many periods (default: at the end of the file)."),
-         QStringLiteral("n")},
+         QStringLiteral("N")},
         {QStringLiteral("connections"),
          QStringLiteral("Connections side by side, 1 to 256 (default 1); each record goes to a free one, in file "
                         "order."),
-         QStringLiteral("n")},
+         QStringLiteral("N")},
         {QStringLiteral("connect-timeout"),
-         QStringLiteral("Seconds to wait for a connection, 0.001 to 86400 (default 10)."), QStringLiteral("seconds")},
+         QStringLiteral("Seconds to wait for a connection, 0.001 to 86400 (default 10)."), QStringLiteral("SECONDS")},
         {QStringLiteral("reply-timeout"),
          QStringLiteral("Seconds to wait for a reply before the record counts as unanswered, 0.001 to 86400 "
                         "(default 10)."),
-         QStringLiteral("seconds")},
+         QStringLiteral("SECONDS")},
         {QStringLiteral("quiet"), QStringLiteral("Print the summary only, no log lines.")},
     });
     addReportOptions(parser);
@@ -115,7 +101,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         parsed.printed = true;
         return parsed;
     case CommandLine::Outcome::Error:
-        return fail(parserError(commandLine));
+        return fail(commandLine.error());
     case CommandLine::Outcome::Run:
         break;
     }
