@@ -376,7 +376,8 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
                                                 {QStringLiteral("fill"), QStringLiteral("none")}});
         }
         html.label(Left, Bottom + 16, QStringLiteral("1"));
-        html.label(Right, Bottom + 16, QString::number(m_sentSoFar));
+        // Ends at the axis: a count of seven digits or more would run off the picture.
+        html.label(Right, Bottom + 16, QString::number(m_sentSoFar), QStringLiteral("end"));
         html.label((Left + Right) / 2, Bottom + 32, QStringLiteral("records sent, in order"));
         html.label(Left + 4, Top - 6, milliseconds(highest) + QStringLiteral(" ms"), QStringLiteral("start"));
         html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));
