@@ -157,10 +157,6 @@ int SendRun::run()
     }
     const RunFigures figures = this->figures();
     const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
-    QByteArray summary = m_summary.text();
-    for (const QString &line : missed)
-        summary += line.toLatin1() + '\n';
-    std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out);
     // A file that could not be opened is the command line's fault.
     int status = m_openFailed ? 2 : m_summary.exitStatus();
     if (status == 0 && !missed.isEmpty())
@@ -172,10 +168,16 @@ int SendRun::run()
             status = 2;
     };
     reportStatus();
+    // The reports are finished before the summary goes out: a reader of
+    // standard output that has gone away (`| head`) ends the program there.
     m_reports.finish(figures, missed, status == 0);
     for (const QString &error : m_reports.takeErrors())
         log(0, "Report: cannot write " + error.toLocal8Bit(), true);
     reportStatus();
+    QByteArray summary = m_summary.text();
+    for (const QString &line : missed)
+        summary += line.toLatin1() + '\n';
+    std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out);
     std::fflush(m_out);
     return status;
 }
