@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QDateTime Start = QDateTime::fromString(QStringLiteral("2026-12-08T21:40:01.123Z"), Qt::ISODateWithMs);
@@ -50,6 +54,7 @@ private slots:
     void pageCatchesUpWithoutFurtherRecords();
     void pageStaysSmallForLongRuns();
     void pageRendersInBrowser();
+    void reportsIntoPipes();
     void expectation_data();
     void expectation();
     void unexpectedReplyLine();
@@ -214,6 +219,50 @@ void tst_Report::pageRendersInBrowser()
     QCOMPARE(dom.count("<svg id="), 2);
     QCOMPARE(dom.count("<rect "), 2 + 2); // two histogram bars, two failure marks
     QVERIFY(dom.contains("<td class=\"t\">1005</td>"));
+}
+
+void tst_Report::reportsIntoPipes()
+{
+    // A pipe the shell made (/dev/fd/N) and a named pipe: the last page goes
+    // into each, and the named pipe stays a pipe.
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("page")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    int shell[2] = {-1, -1};
+    QCOMPARE(::pipe2(shell, O_NONBLOCK | O_CLOEXEC), 0);
+    const int fifoReader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fifoReader >= 0);
+    for (const auto &[name, reader] : {std::pair{QStringLiteral("/dev/fd/%1").arg(shell[1]), shell[0]},
+                                       std::pair{QFile::decodeName(fifo), fifoReader}}) {
+        QCommandLineParser parser;
+        addReportOptions(parser);
+        QVERIFY(parser.parse({QStringLiteral("ipnd-send"), QStringLiteral("--html"), name}));
+        ReportOptions options;
+        QString error;
+        QVERIFY2(readReportOptions(parser, &options, &error), qPrintable(error));
+        Reports reports;
+        QVERIFY2(reports.open(options, QStringLiteral("run"), &error), qPrintable(error));
+        for (const OutcomeRecord &record : knownRun())
+            reports.add(record);
+        reports.finish(knownFigures(), {}, false);
+        QCOMPARE(reports.takeErrors(), QStringList());
+        QByteArray page(1 << 16, '\0');
+        page.truncate(std::max<qsizetype>(0, ::read(reader, page.data(), size_t(page.size()))));
+        QVERIFY2(page.trimmed().endsWith("</html>"), page.right(100).constData());
+        QCOMPARE(readHtml(page).failedIds, QStringList({"10.2", "1004", "1005"}));
+    }
+    struct stat info = {};
+    QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+
+    // The JUnit counts are rewritten in place: a pipe is refused at once.
+    ReportOptions options;
+    options.junitFile = QFile::decodeName(fifo);
+    Reports reports;
+    QString error;
+    QVERIFY(!reports.open(options, QStringLiteral("run"), &error));
+    QCOMPARE(error, options.junitFile + QStringLiteral(": not a regular file, and a JUnit report is rewritten in place"));
+    for (const int fd : {shell[0], shell[1], fifoReader})
+        ::close(fd);
 }
 
 void tst_Report::expectation_data()

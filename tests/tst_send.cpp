@@ -16,6 +16,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -123,6 +124,7 @@ private slots:
     void thresholdsDecideTheExitStatus_data();
     void thresholdsDecideTheExitStatus();
     void ctrlCLeavesTheReports();
+    void reportsAreWholeWhenTheOutputReaderIsGone();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -690,6 +692,8 @@ void tst_Send::thresholdsDecideTheExitStatus_data()
     QTest::newRow("rate missed") << QStringList{"--min-rate", "1000000"} << 1
                                  << "threshold missed: --min-rate: * records per second, limit 1000000 records per "
                                     "second";
+    // CI must not read a cut report as a pass; the reason shows even with --quiet.
+    QTest::newRow("report cut short") << QStringList{"--quiet", "--report", "/dev/full"} << 2 << QString();
 }
 
 void tst_Send::thresholdsDecideTheExitStatus()
@@ -708,6 +712,8 @@ void tst_Send::thresholdsDecideTheExitStatus()
     const Run run = finishedRun(sender, finished);
 
     QCOMPARE(run.exitCode, exitCode);
+    if (exitCode == 2)
+        QCOMPARE(run.log, QList<QByteArray>{"Report: cannot write /dev/full: No space left on device"});
     const QList<QByteArray> thresholdLines = run.summary.mid(3);
     QCOMPARE(thresholdLines.size(), missed.isEmpty() ? 0 : 1);
     if (!missed.isEmpty()) {
@@ -749,6 +755,32 @@ void tst_Send::ctrlCLeavesTheReports()
     const Html page = readHtml(readFile(html));
     QCOMPARE(page.verdictClass, QStringLiteral("failed"));
     QCOMPARE(page.summary.value("Records read"), QStringLiteral("2"));
+}
+
+void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone()
+{
+    // As under `ipnd-send ... | head -1`: the summary's write ends the program.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    const QString file = writeFile(QStringLiteral("one.dat"), rawLine(numbered(1)));
+    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    int gone[2] = {-1, -1};
+    QCOMPARE(::pipe2(gone, O_CLOEXEC), 0);
+    ::close(gone[0]);
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    // Standard output into a pipe nobody reads, with SIGPIPE as a shell leaves it.
+    const int output = gone[1];
+    sender.setChildProcessModifier([output] {
+        ::dup2(output, STDOUT_FILENO);
+        ::signal(SIGPIPE, SIG_DFL);
+    });
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                             "--replay", file, "--quiet", "--report", json});
+    QVERIFY(finished.wait(20000));
+    ::close(gone[1]);
+    QCOMPARE(sender.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(outcomesOf(readJsonLines(json)), QStringList({"answered", "summary"}));
 }
 
 QTEST_MAIN(tst_Send)

@@ -4,7 +4,11 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Local and generic only: the page opens offline.
@@ -130,6 +134,17 @@ double HtmlReport::binStart(int bin)
 
 bool HtmlReport::open()
 {
+    // A device or a pipe is written into, once, at the end: replacing it
+    // with a new file (as a rewrite does) would put a regular file where
+    // /dev/null or a reader's pipe was.
+    struct stat info = {};
+    m_once = ::stat(QFile::encodeName(m_fileName).constData(), &info) == 0 && !S_ISREG(info.st_mode)
+        && !S_ISDIR(info.st_mode);
+    if (m_once) {
+        if (::access(QFile::encodeName(m_fileName).constData(), W_OK) != 0)
+            fail(m_fileName, QString::fromLocal8Bit(std::strerror(errno)));
+        return error().isEmpty();
+    }
     // A run that dies before its first record still leaves a page.
     write(nullptr, {}, false);
     return error().isEmpty();
@@ -183,6 +198,8 @@ void HtmlReport::add(const OutcomeRecord &record)
             ++span.failures;
         ++m_sentSoFar;
     }
+    if (m_once)
+        return;
     const qint64 sinceWrite = m_sinceWrite.isValid() ? m_sinceWrite.elapsed() : m_rewriteIntervalMs;
     if (sinceWrite >= m_rewriteIntervalMs)
         write(nullptr, {}, false);
@@ -199,6 +216,13 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 {
     m_sinceWrite.start();
     m_catchUp.stop();
+    if (m_once) {
+        QFile file(m_fileName);
+        const QByteArray bytes = page(figures, missed, passed);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
+            fail(m_fileName, file.errorString());
+        return;
+    }
     // Whole or not at all: a reader never sees half a page.
     QSaveFile file(m_fileName);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -352,7 +376,8 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
                                                 {QStringLiteral("fill"), QStringLiteral("none")}});
         }
         html.label(Left, Bottom + 16, QStringLiteral("1"));
-        html.label(Right, Bottom + 16, QString::number(m_sentSoFar));
+        // Ends at the axis: a count of seven digits or more would run off the picture.
+        html.label(Right, Bottom + 16, QString::number(m_sentSoFar), QStringLiteral("end"));
         html.label((Left + Right) / 2, Bottom + 32, QStringLiteral("records sent, in order"));
         html.label(Left + 4, Top - 6, milliseconds(highest) + QStringLiteral(" ms"), QStringLiteral("start"));
         html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));

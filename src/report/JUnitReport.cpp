@@ -2,6 +2,8 @@
 
 #include <QXmlStreamWriter>
 
+#include <sys/stat.h>
+
 namespace {
 const QByteArray Tail = "</testsuite>\n</testsuites>\n";
 // Room for the counts, the time and the time stamp to grow into.
@@ -50,6 +52,14 @@ bool JUnitReport::writeAt(qint64 position, const QByteArray &bytes)
 
 bool JUnitReport::open()
 {
+    // The counts at the top are rewritten in place as the run goes: only a
+    // regular file can take that (a pipe would also block the open).
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_file.fileName()).constData(), &info) == 0 && !S_ISREG(info.st_mode)
+        && !S_ISDIR(info.st_mode)) {
+        fail(m_file.fileName(), QStringLiteral("not a regular file, and a JUnit report is rewritten in place"));
+        return false;
+    }
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         fail(m_file.fileName(), m_file.errorString());
         return false;

@@ -125,4 +125,5 @@ private:
     qint64 m_sentSoFar = 0;
     QList<OutcomeRecord> m_failed;
     qint64 m_failedNotShown = 0;
+    bool m_once = false; // a device or pipe: the final page only, written into it
 };

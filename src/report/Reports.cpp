@@ -1,5 +1,7 @@
 #include "report/Reports.h"
 
+#include <algorithm>
+
 bool Reports::open(const ReportOptions &options, const QString &title, QString *error)
 {
     m_writers.clear();
@@ -63,4 +65,9 @@ QStringList Reports::takeErrors()
         }
     }
     return errors;
+}
+
+bool Reports::failed() const
+{
+    return std::any_of(m_writers.begin(), m_writers.end(), [](const auto &writer) { return !writer->error().isEmpty(); });
 }

@@ -25,6 +25,8 @@ public:
 
     // Write failures since the last call, one line each, once per report.
     QStringList takeErrors();
+    // Whether any report has failed to write since open().
+    bool failed() const;
 
 private:
     void write(const OutcomeRecord &record);

@@ -87,10 +87,10 @@ void SendRun::InsertLog(const QByteArray &source)
     log(m_logConnection, source);
 }
 
-void SendRun::log(int connection, const QByteArray &line)
+void SendRun::log(int connection, const QByteArray &line, bool always)
 {
     m_lastLine = line;
-    if (m_options.quiet)
+    if (m_options.quiet && !always)
         return;
     QByteArray text = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
     text += ' ';
@@ -133,7 +133,7 @@ int SendRun::run()
                                        ? QStringLiteral("record ") + m_options.recordName
                                        : QFileInfo(m_options.replayFile).fileName());
     if (!m_reports.open(m_options.reports, title, &reportError)) {
-        log(0, "Report: cannot write " + reportError.toLocal8Bit());
+        log(0, "Report: cannot write " + reportError.toLocal8Bit(), true);
         std::fflush(m_out);
         return 2; // a report file that cannot be written is the command line's fault
     }
@@ -168,17 +168,27 @@ int SendRun::run()
     }
     const RunFigures figures = this->figures();
     const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
-    QByteArray summary = m_summary.text();
-    for (const QString &line : missed)
-        summary += line.toLatin1() + '\n';
-    std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out);
     // A file that could not be opened is the command line's fault.
     int status = m_openFailed ? 2 : m_summary.exitStatus();
     if (status == 0 && !missed.isEmpty())
         status = 1;
+    // A report that was asked for and is not whole fails the run as one
+    // that cannot be opened does: CI must not read a cut report as a pass.
+    const auto reportStatus = [&] {
+        if (m_reports.failed() && status < 2)
+            status = 2;
+    };
+    reportStatus();
+    // The reports are finished before the summary goes out: a reader of
+    // standard output that has gone away (`| head`) ends the program there.
     m_reports.finish(figures, missed, status == 0);
     for (const QString &error : m_reports.takeErrors())
-        log(0, "Report: cannot write " + error.toLocal8Bit());
+        log(0, "Report: cannot write " + error.toLocal8Bit(), true);
+    reportStatus();
+    QByteArray summary = m_summary.text();
+    for (const QString &line : missed)
+        summary += line.toLatin1() + '\n';
+    std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out);
     std::fflush(m_out);
     return status;
 }
@@ -286,7 +296,7 @@ void SendRun::recordOutcome(RecordOutcome outcome)
     }
     m_reports.add(reported);
     for (const QString &error : m_reports.takeErrors())
-        log(0, "Report: cannot write " + error.toLocal8Bit());
+        log(0, "Report: cannot write " + error.toLocal8Bit(), true);
 }
 
 RunFigures SendRun::figures() const

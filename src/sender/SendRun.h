@@ -95,7 +95,8 @@ private:
     // rejected line, a record that did not go out.
     void settleReadStep();
     void recordOutcome(RecordOutcome outcome);
-    void log(int connection, const QByteArray &line);
+    // `always`: also under --quiet (a failure the exit status alone cannot explain).
+    void log(int connection, const QByteArray &line, bool always = false);
     // The run's figures as the reports and thresholds take them.
     RunFigures figures() const;
     QByteArray currentRecord() const;
