@@ -6,7 +6,9 @@
 //   [2] a receiver that answers after 5 ms: ipnd-send --connections 16
 //       against --connections 1 and against a plain client running 16
 //       connections;
-//   [3] resident memory of ipnd-send after a short and after a long replay.
+//   [3] resident memory of ipnd-send after a short and after a long replay;
+//   [4] the processor time ipnd-receiver uses while its descriptors are all
+//       taken and further clients wait.
 // Each figure is printed with its target and "met" or "MISSED". Loopback
 // only; every wait is bounded.
 
@@ -44,6 +46,7 @@ constexpr double OwnCostTarget = 0.90;
 constexpr double ScaleTarget = 12.0;
 constexpr double ParallelTarget = 0.80;
 constexpr double MemoryTargetKiB = 1024.0;
+constexpr double FullReceiverTarget = 0.02; // of one core
 constexpr int DelayMs = 5;
 constexpr int Connections = 16;
 constexpr int RunLimitSeconds = 600;
@@ -51,6 +54,30 @@ constexpr int Rounds = 3;
 
 // The ipnd-send under test: the one built beside this benchmark, or --sender PATH.
 QByteArray senderProgram = IPND_SEND;
+
+// Processor time, user and system, a running process has used so far.
+double processCpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
+    return double(fields.value(12).toLongLong() + fields.value(13).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+int plainConnect(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 double secondsSince(SteadyClock::time_point start)
 {
@@ -434,6 +461,51 @@ int main(int argc, char *argv[])
             std::printf("  growth: VmHWM %+.0f KiB, VmRSS %+.0f KiB (target within %.0f KiB: %s)\n", growth,
                         rssGrowth, MemoryTargetKiB,
                         verdict(growth <= MemoryTargetKiB && rssGrowth <= MemoryTargetKiB));
+        }
+    }
+
+    // [4] ipnd-receiver out of descriptors: the clients it cannot take wait
+    // in the kernel's queue and cost it nothing.
+    {
+        std::printf("\n[4] ipnd-receiver with a limit of 64 open files and 60 clients connected\n");
+        QProcess receiver;
+        receiver.setChildProcessModifier([] {
+            const rlimit limit{64, 64};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        receiver.start(QStringLiteral(IPND_RECEIVER), {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")});
+        quint16 port = 0;
+        if (receiver.waitForReadyRead(10000)) {
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral(R"(:(\d+)$)")).match(QString::fromLatin1(receiver.readLine()).trimmed());
+            port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+        }
+        std::vector<int> crowd;
+        for (int i = 0; port != 0 && i < 60; ++i)
+            crowd.push_back(plainConnect(port));
+        QByteArray said;
+        for (int i = 0; i < 100 && !said.endsWith('\n') && receiver.waitForReadyRead(100);)
+            said += receiver.readAllStandardError();
+        said += receiver.readAllStandardError();
+        const double before = processCpuSeconds(receiver.processId());
+        const auto start = SteadyClock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const double share = (processCpuSeconds(receiver.processId()) - before) / secondsSince(start);
+        for (size_t i = 20; i < crowd.size(); ++i)
+            ::close(crowd[i]);
+        const bool served = port != 0 && plainExchange(port, TestRecords::Standard);
+        for (size_t i = 0; i < std::min<size_t>(20, crowd.size()); ++i)
+            ::close(crowd[i]);
+        receiver.kill();
+        receiver.waitForFinished(5000);
+        if (port == 0 || before < 0 || !served) {
+            std::printf("  the receiver did not start, could not be measured, or served no client afterwards\n");
+            allMeasured = false;
+        } else {
+            std::printf("    it said: %s", said.isEmpty() ? "nothing\n" : said.constData());
+            std::printf("  processor time while full: %.2f %% of one core (target < %.0f %%: %s); a client served "
+                        "once others closed\n",
+                        share * 100, FullReceiverTarget * 100, verdict(share < FullReceiverTarget));
         }
     }
 

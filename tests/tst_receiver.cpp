@@ -623,19 +623,8 @@ void tst_Receiver::outOfDescriptorsClientsWait()
     QCOMPARE(said, QByteArray("ipnd-receiver: 32 connections open, as many as the descriptor limit allows; "
                               "further clients wait until one closes\n"));
 
-    // Waiting costs no processor time (a busy loop took a quarter to all of a
-    // core here).
-    auto cpuTicks = [&run] {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(run.process().processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return -1LL;
-        const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
-        return fields.value(12).toLongLong() + fields.value(13).toLongLong();
-    };
-    const long long before = cpuTicks();
-    QTest::qWait(1000);
-    QCOMPARE_LE(cpuTicks() - before, 10); // 0.1 s at the usual 100 ticks per second
-
+    // What waiting costs the receiver in processor time is measured in the
+    // benchmarks (ipnd-bench-send [4]).
     crowd.resize(20);
     const Exchange client = exchange(run.port(), TestRecords::Standard);
     QCOMPARE(client.reply(), QByteArray("ACK 08903043"));
