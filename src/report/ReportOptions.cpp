@@ -1,10 +1,11 @@
 #include "report/ReportOptions.h"
 
+#include "platform/SameFile.h"
+
 #include <QCommandLineParser>
-#include <QFileInfo>
+#include <QFile>
 
 #include <cmath>
-#include <sys/stat.h>
 
 namespace {
 const QString Expect = QStringLiteral("expect");
@@ -26,20 +27,6 @@ std::optional<double> positive(const QCommandLineParser &parser, const QString &
         return std::nullopt;
     }
     return number;
-}
-// One file under two names: a link, "./a" and "a", or /dev/stdout and the
-// pipe it stands for. A name not given is no file.
-bool sameFile(const QString &a, const QString &b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    struct stat statA = {};
-    struct stat statB = {};
-    const bool aExists = ::stat(QFile::encodeName(a).constData(), &statA) == 0;
-    const bool bExists = ::stat(QFile::encodeName(b).constData(), &statB) == 0;
-    if (aExists || bExists)
-        return aExists && bExists && statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
-    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
 }
 } // namespace
 
