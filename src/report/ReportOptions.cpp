@@ -77,7 +77,7 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
         }
         // Two reports into one file would overwrite each other.
         for (qsizetype j = 0; j < i; ++j) {
-            if (!files[i].second.isEmpty() && sameFile(files[i].second, files[j].second)) {
+            if (sameFile(files[i].second, files[j].second)) {
                 *error = QStringLiteral("--%1 and --%2 name the same file \"%3\"")
                              .arg(files[j].first, files[i].first, files[i].second);
                 return false;
@@ -102,7 +102,7 @@ QString reportOverwritesInput(const ReportOptions &options, const QString &input
 {
     for (const auto &[name, file] : {std::pair{Report, options.reportFile}, std::pair{JUnit, options.junitFile},
                                      std::pair{Html, options.htmlFile}}) {
-        if (!file.isEmpty() && !input.isEmpty() && sameFile(file, input))
+        if (sameFile(file, input))
             return QStringLiteral("--%1 would overwrite the file of %2 \"%3\"").arg(name, inputOption, file);
     }
     return {};
