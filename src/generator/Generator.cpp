@@ -4,9 +4,8 @@
 #include "DataFile/DataFileHost.h"
 #include "DataFile/Framing.h"
 #include "platform/FileDialog.h"
+#include "platform/SameFile.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QIODevice>
 
 #include <cmath>
@@ -25,15 +24,6 @@ const QString Output = QStringLiteral("output");
 QString quoted(const QString &text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-bool sameFile(const QString &a, const QString &b)
-{
-    const QFileInfo first(a);
-    const QFileInfo second(b);
-    if (first.exists() && second.exists())
-        return first.canonicalFilePath() == second.canonicalFilePath();
-    return QDir::cleanPath(first.absoluteFilePath()) == QDir::cleanPath(second.absoluteFilePath());
 }
 
 // Where a RAWLOG line's record begins: a time stamp and two more log fields,
@@ -152,7 +142,7 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
     if (p.isSet(Output) && o.output.isEmpty())
         return fail(QStringLiteral("--output: no file name given"));
     // One file for both would keep only whichever is saved last.
-    if (!o.manifest.isEmpty() && !o.output.isEmpty() && sameFile(o.manifest, o.output))
+    if (sameFile(o.manifest, o.output))
         return fail(QStringLiteral("--manifest: %1 is the data file too").arg(quoted(o.manifest)));
     return parsed;
 }

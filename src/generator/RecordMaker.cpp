@@ -237,7 +237,6 @@ void RecordMaker::fullAddress()
         putChar(' ');
         put(pick(m_prng, Businesses));
     };
-    auto flag = [this] { putChar(m_prng.chance(50) ? 'T' : 'F'); };
 
     putChar('|'); // 6
     letter();
@@ -383,7 +382,7 @@ void RecordMaker::fullWidth(int number, quint32 id)
         letter();
         return;
     case C::Flag:
-        putChar(m_prng.chance(50) ? 'T' : 'F');
+        flag();
         return;
     case C::State:
         put(States[m_state].name);

@@ -56,6 +56,7 @@ private:
     void anyNumber(int low, int high);
     void text(int width);
     void letter() { putChar(char('A' + m_prng.below(26))); }
+    void flag() { putChar(m_prng.chance(50) ? 'T' : 'F'); }
     void fixedNumber(char area);
     void mobileNumber();
     bool previousEmpty() const { return m_p[-1] == '|' && m_p[-2] == '|'; }

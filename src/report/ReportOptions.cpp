@@ -1,10 +1,11 @@
 #include "report/ReportOptions.h"
 
+#include "platform/SameFile.h"
+
 #include <QCommandLineParser>
-#include <QFileInfo>
+#include <QFile>
 
 #include <cmath>
-#include <sys/stat.h>
 
 namespace {
 const QString Expect = QStringLiteral("expect");
@@ -26,20 +27,6 @@ std::optional<double> positive(const QCommandLineParser &parser, const QString &
         return std::nullopt;
     }
     return number;
-}
-// One file under two names: a link, "./a" and "a", or /dev/stdout and the
-// pipe it stands for. A name not given is no file.
-bool sameFile(const QString &a, const QString &b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return false;
-    struct stat statA = {};
-    struct stat statB = {};
-    const bool aExists = ::stat(QFile::encodeName(a).constData(), &statA) == 0;
-    const bool bExists = ::stat(QFile::encodeName(b).constData(), &statB) == 0;
-    if (aExists || bExists)
-        return aExists && bExists && statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
-    return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
 }
 } // namespace
 
@@ -90,7 +77,7 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
         }
         // Two reports into one file would overwrite each other.
         for (qsizetype j = 0; j < i; ++j) {
-            if (!files[i].second.isEmpty() && sameFile(files[i].second, files[j].second)) {
+            if (sameFile(files[i].second, files[j].second)) {
                 *error = QStringLiteral("--%1 and --%2 name the same file \"%3\"")
                              .arg(files[j].first, files[i].first, files[i].second);
                 return false;
@@ -115,7 +102,7 @@ QString reportOverwritesInput(const ReportOptions &options, const QString &input
 {
     for (const auto &[name, file] : {std::pair{Report, options.reportFile}, std::pair{JUnit, options.junitFile},
                                      std::pair{Html, options.htmlFile}}) {
-        if (!file.isEmpty() && !input.isEmpty() && sameFile(file, input))
+        if (sameFile(file, input))
             return QStringLiteral("--%1 would overwrite the file of %2 \"%3\"").arg(name, inputOption, file);
     }
     return {};

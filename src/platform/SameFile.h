@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+#include <sys/stat.h>
+
+// One file under two names: a link, a hard link, "./a" and "a", or /dev/stdout
+// and the pipe it stands for. A name not given is no file. Names of files not
+// made yet are compared as absolute paths.
+inline bool sameFile(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    struct stat statA = {};
+    struct stat statB = {};
+    const bool aExists = ::stat(QFile::encodeName(a).constData(), &statA) == 0;
+    const bool bExists = ::stat(QFile::encodeName(b).constData(), &statB) == 0;
+    if (aExists || bExists)
+        return aExists && bExists && statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
