@@ -32,6 +32,8 @@ private slots:
     void highBytesTravelUnchanged();
     void unloadClosesTheSocket();
     void headlessLinkDoesNotListenAfterPeerClose();
+    void turnOfTheEventLoopBeforeTheSend_data();
+    void turnOfTheEventLoopBeforeTheSend();
 
 private:
     QByteArray stamp() const { return timeOfDayText(clock.now().time()).toLatin1() + ' '; }
@@ -355,17 +357,23 @@ void tst_Link::unloadClosesTheSocket()
     QTRY_VERIFY(server->isPeerClosed(0));
 }
 
+namespace {
+// A link's owner without a window: it keeps the log lines, oldest first.
+struct HeadlessHost final : LinkHost
+{
+    QString port;
+    QList<QByteArray> log;
+    void InsertLog(const QByteArray &line) override { log.append(line); }
+    QString serverAddress() const override { return QStringLiteral("127.0.0.1"); }
+    QString serverPort() const override { return port; }
+    void showReply(const QByteArray &) override {}
+    void showProcessed(qint32) override {}
+};
+} // namespace
+
 void tst_Link::headlessLinkDoesNotListenAfterPeerClose()
 {
-    struct Host final : LinkHost
-    {
-        QString port;
-        void InsertLog(const QByteArray &) override {}
-        QString serverAddress() const override { return QStringLiteral("127.0.0.1"); }
-        QString serverPort() const override { return port; }
-        void showReply(const QByteArray &) override {}
-        void showProcessed(qint32) override {}
-    } host;
+    HeadlessHost host;
     host.port = QString::number(server->port());
     server->answer = TestServer::Answer::CloseWithoutReply;
     server->replyAfter = TestRecords::Standard.size();
@@ -376,6 +384,53 @@ void tst_Link::headlessLinkDoesNotListenAfterPeerClose()
     QCOMPARE(link.SendTCPPacket(TestRecords::Standard), SendResult::Sent);
     QTRY_COMPARE(peerClosed.count(), 1);
     QCOMPARE(link.wskMessage->State(), int(Socket::Closed));
+}
+
+// The window's send serves pending events while its connection comes up, even
+// one that is up at once; the headless sender sends on such a connection
+// straight away, and a refusal still ends the send as a failure.
+void tst_Link::turnOfTheEventLoopBeforeTheSend_data()
+{
+    QTest::addColumn<bool>("serveEvents");
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<bool>("turnExpected");
+
+    QTest::newRow("window") << true << true << true;
+    QTest::newRow("headless") << false << true << false;
+    QTest::newRow("headless, refused") << false << false << true;
+}
+
+void tst_Link::turnOfTheEventLoopBeforeTheSend()
+{
+    QFETCH(bool, serveEvents);
+    QFETCH(bool, serverUp);
+    QFETCH(bool, turnExpected);
+    HeadlessHost host;
+    host.port = QString::number(server->port());
+    if (!serverUp) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        host.port = QString::number(closed.serverPort());
+    }
+    Link link(host);
+    link.listenAfterPeerClose = false;
+    link.serveEventsWhileConnecting = serveEvents;
+    bool turned = false;
+    QTimer::singleShot(0, this, [&turned] { turned = true; });
+
+    const SendResult result = link.SendTCPPacket(TestRecords::Standard);
+
+    QCOMPARE(turned, turnExpected);
+    const QByteArray originate = "TCP TCP Originate: Local port <" + host.port.toLatin1() + "> Local IP <127.0.0.1 > ";
+    if (serverUp) {
+        QCOMPARE(result, SendResult::Sent);
+        QCOMPARE(host.log, (QList<QByteArray>{originate, "Event: Connected"}));
+        QTRY_COMPARE(server->received(0), TestRecords::Standard);
+    } else {
+        QCOMPARE(result, SendResult::NoConnection);
+        QCOMPARE(host.log, (QList<QByteArray>{originate, "Event: Socket error 0: Connection refused"}));
+        QCOMPARE(link.wskMessage->State(), int(Socket::Closed));
+    }
 }
 
 QTEST_MAIN(tst_Link)

@@ -46,9 +46,12 @@ SendResult Link::SendTCPPacket(const QByteArray &source)
     // ending closes the socket or marks it failed, and the socket's own
     // connect timeout guarantees that one of them comes.
     const quint64 ownConnection = wskMessage->generation();
-    do {
+    if (serveEventsWhileConnecting)
         waitAndDispatchEvents();
-    } while (!TCPConnected && wskMessage->generation() == ownConnection && wskMessage->isConnecting());
+    else
+        wskMessage->pollConnect();
+    while (!TCPConnected && wskMessage->generation() == ownConnection && wskMessage->isConnecting())
+        waitAndDispatchEvents();
 
     // The wait may have ended for another reason than our own connection
     // coming up: refused, timed out, closed by the operator, or already

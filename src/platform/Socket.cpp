@@ -185,14 +185,14 @@ void Socket::connectToNextAddress(int lastError)
     closeConnection();
     while (!m_addresses.isEmpty()) {
         const QHostAddress address = m_addresses.takeFirst();
-        sockaddr_storage target;
-        const socklen_t length = toSystemAddress(address, quint16(m_remotePort), target);
-        const int fd = ::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        m_targetLength = toSystemAddress(address, quint16(m_remotePort), m_target);
+        const int fd = ::socket(m_target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             lastError = errno;
             continue;
         }
-        if (::connect(fd, reinterpret_cast<const sockaddr *>(&target), length) == 0 || errno == EINPROGRESS) {
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&m_target), m_targetLength) == 0
+            || errno == EINPROGRESS) {
             // Up or under way: the descriptor turns writable when the
             // handshake has ended, either way.
             m_fd = fd;
@@ -363,6 +363,29 @@ bool Socket::isConnecting() const
     return m_state == ResolvingHost || m_state == Connecting;
 }
 
+void Socket::pollConnect()
+{
+    if (m_state != Connecting || m_fd < 0)
+        return;
+    // Asked again, the system tells how the attempt stands.
+    if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&m_target), m_targetLength) == 0 || errno == EISCONN) {
+        connectionUp();
+    } else if (errno != EALREADY && errno != EINPROGRESS && errno != EINTR) {
+        m_writeNotifier->setEnabled(false);
+        connectToNextAddress(errno);
+    }
+}
+
+void Socket::connectionUp()
+{
+    m_writeNotifier->setEnabled(false);
+    m_connectTimeout.stop();
+    m_readNotifier->setSocket(m_fd);
+    m_readNotifier->setEnabled(true);
+    setState(Connected);
+    emit connected();
+}
+
 void Socket::onWritable()
 {
     if (m_state == Connecting) {
@@ -376,11 +399,7 @@ void Socket::onWritable()
             connectToNextAddress(failure);
             return;
         }
-        m_connectTimeout.stop();
-        m_readNotifier->setSocket(m_fd);
-        m_readNotifier->setEnabled(true);
-        setState(Connected);
-        emit connected();
+        connectionUp();
         return;
     }
     while (!m_outgoing.isEmpty()) {
