@@ -8,9 +8,13 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QScopeGuard>
 
 #include <limits>
+#include <vector>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -56,6 +60,8 @@ private slots:
     void connectTimeoutCountsFromItsOwnConnect();
     void unansweredExchangesLeaveNothingBehind_data();
     void unansweredExchangesLeaveNothingBehind();
+    void finishedConnectionClosedWhenIdle_data();
+    void finishedConnectionClosedWhenIdle();
 };
 
 void tst_Platform::wholeNumbers_data()
@@ -339,16 +345,21 @@ void tst_Platform::connectTimeoutCountsFromItsOwnConnect()
 void tst_Platform::unansweredExchangesLeaveNothingBehind_data()
 {
     QTest::addColumn<bool>("serverCloses");
-    QTest::newRow("no reply: the client gives up") << false;
-    QTest::newRow("server closes: the client listens, then gives up") << true;
+    QTest::addColumn<bool>("closeWhenIdle");
+    QTest::newRow("no reply: the client gives up") << false << false;
+    QTest::newRow("server closes: the client listens, then gives up") << true << false;
+    QTest::newRow("no reply, closed when idle") << false << true;
+    QTest::newRow("server closes, closed when idle") << true << true;
 }
 
 void tst_Platform::unansweredExchangesLeaveNothingBehind()
 {
     QFETCH(bool, serverCloses);
+    QFETCH(bool, closeWhenIdle);
     TestServer server;
     server.answer = serverCloses ? TestServer::Answer::CloseWithoutReply : TestServer::Answer::Silent;
     Socket socket;
+    socket.setCloseWhenIdle(closeWhenIdle);
     QSignalSpy closes(&socket, &Socket::closed);
     socket.setRemoteHost(QStringLiteral("127.0.0.1"));
     socket.setRemotePort(server.port());
@@ -388,6 +399,76 @@ void tst_Platform::unansweredExchangesLeaveNothingBehind()
     QCOMPARE(closes.count(), serverCloses ? connections : 0);
     QCOMPARE(socket.children().size(), objects);
     QCOMPARE(openDescriptors(), descriptors);
+}
+
+// A finished connection closed "when idle" stays open until the event loop
+// goes to sleep, or for a millisecond in a loop that never sleeps, and never
+// more than one of them; closed at once otherwise. The state says Closed
+// straight away in both cases.
+void tst_Platform::finishedConnectionClosedWhenIdle_data()
+{
+    QTest::addColumn<bool>("closeWhenIdle");
+    QTest::newRow("at once") << false;
+    QTest::newRow("when idle") << true;
+}
+
+void tst_Platform::finishedConnectionClosedWhenIdle()
+{
+    QFETCH(bool, closeWhenIdle);
+    // A plain listener: what the server end sees is read without any event loop.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+    QVERIFY(::listen(listener, 8) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    std::vector<int> served;
+    const auto cleanup = qScopeGuard([&] {
+        for (const int fd : served)
+            ::close(fd);
+        ::close(listener);
+    });
+    // Whether the client has closed the connection the server took n-th.
+    const auto clientClosed = [&](size_t n) {
+        char byte;
+        return ::recv(served.at(n), &byte, 1, MSG_DONTWAIT) == 0;
+    };
+
+    Socket socket;
+    socket.setCloseWhenIdle(closeWhenIdle);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(ntohs(address.sin_port));
+    const auto connectAndClose = [&] {
+        socket.Connect();
+        // Up at once on loopback, as a rule; no turn of the loop then.
+        socket.pollConnect();
+        QVERIFY(socket.State() == Socket::Connected
+                || dispatchUntil([&] { return socket.State() == Socket::Connected; }));
+        served.push_back(::accept(listener, nullptr, nullptr));
+        QVERIFY(served.back() >= 0);
+        socket.Close();
+        QCOMPARE(socket.State(), int(Socket::Closed));
+    };
+
+    // The loop goes to sleep.
+    connectAndClose();
+    QCOMPARE(clientClosed(0), !closeWhenIdle);
+    QTimer::singleShot(0, [] {});
+    waitAndDispatchEvents();
+    QVERIFY(clientClosed(0));
+
+    // A loop that never sleeps, the way QTRY_VERIFY turns it.
+    connectAndClose();
+    QTRY_VERIFY(clientClosed(1));
+
+    // At most one waits: the next one to finish sends it on its way.
+    connectAndClose();
+    QCOMPARE(clientClosed(2), !closeWhenIdle);
+    connectAndClose();
+    QVERIFY(clientClosed(2));
+    QCOMPARE(clientClosed(3), !closeWhenIdle);
 }
 
 QTEST_MAIN(tst_Platform)

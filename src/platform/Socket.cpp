@@ -2,6 +2,7 @@
 
 #include "platform/PlatformError.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAbstractSocket>
 #include <QHostInfo>
 #include <QNetworkInterface>
@@ -26,6 +27,9 @@ constexpr int ListenBacklog = 50;
 // After the system refused to hand over an incoming connection for want of
 // descriptors or memory, the listener rests this long before it tries again.
 constexpr int AcceptRetryMs = 100;
+// The longest a finished connection stays open in an event loop that is kept
+// busy and never sleeps.
+constexpr int FinishedCloseMs = 1;
 
 QString systemText(int errorNumber)
 {
@@ -102,6 +106,7 @@ Socket::Socket(QObject *parent)
     , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
     , m_listenNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_connectTimeout([this] { onConnectTimeout(); })
+    , m_finishedCloseTimeout([this] { closeFinishedConnection(); })
 {
     connect(m_readNotifier, &QSocketNotifier::activated, this, &Socket::onReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &Socket::onWritable);
@@ -112,6 +117,7 @@ Socket::~Socket()
 {
     abortLookup();
     closeConnection();
+    closeFinishedConnection();
     closeListener();
     dropPendingRequests();
 }
@@ -515,9 +521,35 @@ void Socket::closeConnection()
     // A notifier must never watch a closed descriptor: its number is reused.
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
-    ::close(m_fd);
-    m_fd = -1;
+    // At most one finished connection waits to be closed.
+    closeFinishedConnection();
+    m_finishedFd = std::exchange(m_fd, -1);
     m_peer.clear();
+    if (!m_closeWhenIdle) {
+        closeFinishedConnection();
+        return;
+    }
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(thread());
+    if (dispatcher != m_sleepWatch) {
+        if (m_sleepWatch)
+            disconnect(m_sleepWatch, &QAbstractEventDispatcher::aboutToBlock, this, &Socket::closeFinishedConnection);
+        m_sleepWatch = dispatcher;
+        if (dispatcher)
+            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Socket::closeFinishedConnection);
+    }
+    if (dispatcher)
+        m_finishedCloseTimeout.start(FinishedCloseMs);
+    else
+        closeFinishedConnection();
+}
+
+void Socket::closeFinishedConnection()
+{
+    if (m_finishedFd < 0)
+        return;
+    m_finishedCloseTimeout.stop();
+    ::close(m_finishedFd);
+    m_finishedFd = -1;
 }
 
 void Socket::closeListener()

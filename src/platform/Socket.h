@@ -5,12 +5,14 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include "platform/LazyTimeout.h"
 
 #include <sys/socket.h>
 
+class QAbstractEventDispatcher;
 class QSocketNotifier;
 
 // One TCP socket control: it holds at most one connection or one listener at a
@@ -79,6 +81,14 @@ public:
     void pollConnect();
 
     void setConnectTimeout(int milliseconds) { m_connectTimeoutMs = milliseconds; }
+    // Whether a finished connection is closed only when the event loop next
+    // goes to sleep (within a millisecond in a loop that never sleeps). A
+    // sender in a closed loop has sent its next packet by then, and the close,
+    // which costs the system about as much as a connect, overlaps the
+    // server's work on it. The state says Closed at once either way. Off by
+    // default: a program that stops running its event loop would keep the
+    // connection open.
+    void setCloseWhenIdle(bool on) { m_closeWhenIdle = on; }
 
 signals:
     void connected();
@@ -101,6 +111,7 @@ private:
     void failConnection(int number, const QString &description);
     void failConnectionLater(int number, const QString &description);
     void closeConnection();
+    void closeFinishedConnection();
     void closeListener();
     void dropPendingRequests();
     void abortLookup();
@@ -117,6 +128,11 @@ private:
     // The connection: its descriptor, the peer, bytes read and not yet taken,
     // bytes the system has not taken yet.
     int m_fd = -1;
+    // A connection that is over, closed when the event loop next goes to
+    // sleep, or soon after in a loop that never sleeps.
+    int m_finishedFd = -1;
+    bool m_closeWhenIdle = false;
+    QPointer<QAbstractEventDispatcher> m_sleepWatch;
     QHostAddress m_peer;
     sockaddr_storage m_target;
     socklen_t m_targetLength = 0;
@@ -146,4 +162,5 @@ private:
     QSocketNotifier *m_writeNotifier;
     QSocketNotifier *m_listenNotifier;
     LazyTimeout m_connectTimeout;
+    LazyTimeout m_finishedCloseTimeout;
 };

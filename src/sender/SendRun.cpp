@@ -29,6 +29,7 @@ SendRun::Connection::Connection(SendRun &run, int number)
     // A headless sender never opens a listening port.
     link.listenAfterPeerClose = false;
     link.serveEventsWhileConnecting = false;
+    link.wskMessage->setCloseWhenIdle(true);
     link.wskMessage->setConnectTimeout(run.m_options.connectTimeoutMs);
 }
 
