@@ -47,9 +47,9 @@ SendResult Link::SendTCPPacket(const QByteArray &source)
     // connect timeout guarantees that one of them comes.
     const quint64 ownConnection = wskMessage->generation();
     if (serveEventsWhileConnecting)
-        waitAndDispatchEvents();
-    else
-        wskMessage->pollConnect();
+        dispatchPendingEvents();
+    // On a fast network the connection is up already: then no wait.
+    wskMessage->pollConnect();
     while (!TCPConnected && wskMessage->generation() == ownConnection && wskMessage->isConnecting())
         waitAndDispatchEvents();
 

@@ -56,10 +56,11 @@ public:
     // closed a connection. The window does; a headless sender must not open a
     // listening port.
     bool listenAfterPeerClose = true;
-    // Whether a send serves pending events at least once while its connection
-    // comes up, even one that is up at once. The window does, so that what
-    // the operator did meanwhile is served there. A headless sender sends on
-    // a connection that is up at once without that turn of the event loop.
+    // Whether a send serves the pending events at least once while its
+    // connection comes up, even one that is up at once. The window does, so
+    // that what the operator did meanwhile is served there. A headless sender
+    // sends on a connection that is up at once without that turn of the
+    // event loop.
     bool serveEventsWhileConnecting = true;
 
     void wskMessage_Connect();

@@ -8,6 +8,11 @@ void waitAndDispatchEvents()
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
+void dispatchPendingEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
 void preferPlainEventDispatcher()
 {
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))

@@ -5,6 +5,9 @@
 // caller. The caller must make sure that some event will come (a timer, a
 // socket), or it sleeps until one does.
 void waitAndDispatchEvents();
+// Runs the handlers of the events pending now, nested inside the caller, and
+// returns without waiting for more.
+void dispatchPendingEvents();
 
 // For a program without windows, called before its application object is
 // made: picks Qt's plain UNIX event dispatcher instead of the GLib one, which

@@ -27,9 +27,9 @@ constexpr int ListenBacklog = 50;
 // After the system refused to hand over an incoming connection for want of
 // descriptors or memory, the listener rests this long before it tries again.
 constexpr int AcceptRetryMs = 100;
-// The longest a finished connection stays open in an event loop that is kept
-// busy and never sleeps.
-constexpr int FinishedCloseMs = 1;
+// The longest a connection under way goes unwatched, or a finished one stays
+// open, in an event loop that is kept busy and never sleeps.
+constexpr int IdleWorkMs = 1;
 
 QString systemText(int errorNumber)
 {
@@ -106,7 +106,7 @@ Socket::Socket(QObject *parent)
     , m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this))
     , m_listenNotifier(new QSocketNotifier(QSocketNotifier::Read, this))
     , m_connectTimeout([this] { onConnectTimeout(); })
-    , m_finishedCloseTimeout([this] { closeFinishedConnection(); })
+    , m_idleWorkTimeout([this] { doIdleWork(); })
 {
     connect(m_readNotifier, &QSocketNotifier::activated, this, &Socket::onReadable);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &Socket::onWritable);
@@ -200,12 +200,14 @@ void Socket::connectToNextAddress(int lastError)
         if (::connect(fd, reinterpret_cast<const sockaddr *>(&m_target), m_targetLength) == 0
             || errno == EINPROGRESS) {
             // Up or under way: the descriptor turns writable when the
-            // handshake has ended, either way.
+            // handshake has ended, either way. It is watched from the time
+            // the event loop next goes to sleep: a caller that asks at once
+            // (pollConnect) finds a fast connection up without it.
             m_fd = fd;
             m_peer = address;
             m_writeNotifier->setSocket(fd);
-            m_writeNotifier->setEnabled(true);
             setState(Connecting);
+            scheduleIdleWork();
             return;
         }
         lastError = errno;
@@ -525,31 +527,42 @@ void Socket::closeConnection()
     closeFinishedConnection();
     m_finishedFd = std::exchange(m_fd, -1);
     m_peer.clear();
-    if (!m_closeWhenIdle) {
+    if (!m_closeWhenIdle)
         closeFinishedConnection();
-        return;
-    }
-    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(thread());
-    if (dispatcher != m_sleepWatch) {
-        if (m_sleepWatch)
-            disconnect(m_sleepWatch, &QAbstractEventDispatcher::aboutToBlock, this, &Socket::closeFinishedConnection);
-        m_sleepWatch = dispatcher;
-        if (dispatcher)
-            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Socket::closeFinishedConnection);
-    }
-    if (dispatcher)
-        m_finishedCloseTimeout.start(FinishedCloseMs);
     else
-        closeFinishedConnection();
+        scheduleIdleWork();
 }
 
 void Socket::closeFinishedConnection()
 {
     if (m_finishedFd < 0)
         return;
-    m_finishedCloseTimeout.stop();
     ::close(m_finishedFd);
     m_finishedFd = -1;
+}
+
+void Socket::scheduleIdleWork()
+{
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(thread());
+    if (dispatcher != m_sleepWatch) {
+        if (m_sleepWatch)
+            disconnect(m_sleepWatch, &QAbstractEventDispatcher::aboutToBlock, this, &Socket::doIdleWork);
+        m_sleepWatch = dispatcher;
+        if (dispatcher)
+            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Socket::doIdleWork);
+    }
+    if (dispatcher)
+        m_idleWorkTimeout.start(IdleWorkMs);
+    else
+        doIdleWork();
+}
+
+void Socket::doIdleWork()
+{
+    m_idleWorkTimeout.stop();
+    closeFinishedConnection();
+    if (m_state == Connecting && m_fd >= 0)
+        m_writeNotifier->setEnabled(true);
 }
 
 void Socket::closeListener()

@@ -112,6 +112,10 @@ private:
     void failConnectionLater(int number, const QString &description);
     void closeConnection();
     void closeFinishedConnection();
+    // What waits for the event loop to go to sleep: watching a connection
+    // under way, closing a finished one.
+    void scheduleIdleWork();
+    void doIdleWork();
     void closeListener();
     void dropPendingRequests();
     void abortLookup();
@@ -162,5 +166,5 @@ private:
     QSocketNotifier *m_writeNotifier;
     QSocketNotifier *m_listenNotifier;
     LazyTimeout m_connectTimeout;
-    LazyTimeout m_finishedCloseTimeout;
+    LazyTimeout m_idleWorkTimeout;
 };
