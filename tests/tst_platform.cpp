@@ -12,7 +12,6 @@
 
 #include <limits>
 #include <vector>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -415,20 +414,15 @@ void tst_Platform::finishedConnectionClosedWhenIdle_data()
 void tst_Platform::finishedConnectionClosedWhenIdle()
 {
     QFETCH(bool, closeWhenIdle);
-    // A plain listener: what the server end sees is read without any event loop.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
-    QVERIFY(::listen(listener, 8) == 0);
-    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    // Connections are taken from the listener by hand: what the server end
+    // sees is read without any event loop.
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost));
+    listener.pauseAccepting();
     std::vector<int> served;
     const auto cleanup = qScopeGuard([&] {
         for (const int fd : served)
             ::close(fd);
-        ::close(listener);
     });
     // Whether the client has closed the connection the server took n-th.
     const auto clientClosed = [&](size_t n) {
@@ -439,14 +433,14 @@ void tst_Platform::finishedConnectionClosedWhenIdle()
     Socket socket;
     socket.setCloseWhenIdle(closeWhenIdle);
     socket.setRemoteHost(QStringLiteral("127.0.0.1"));
-    socket.setRemotePort(ntohs(address.sin_port));
+    socket.setRemotePort(listener.serverPort());
     const auto connectAndClose = [&] {
         socket.Connect();
         // Up at once on loopback, as a rule; no turn of the loop then.
         socket.pollConnect();
         QVERIFY(socket.State() == Socket::Connected
                 || dispatchUntil([&] { return socket.State() == Socket::Connected; }));
-        served.push_back(::accept(listener, nullptr, nullptr));
+        served.push_back(::accept(int(listener.socketDescriptor()), nullptr, nullptr));
         QVERIFY(served.back() >= 0);
         socket.Close();
         QCOMPARE(socket.State(), int(Socket::Closed));
