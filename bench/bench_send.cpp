@@ -68,14 +68,21 @@ double processCpuSeconds(qint64 pid)
     return double(fields.value(12).toLongLong() + fields.value(13).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
+// A connection to 127.0.0.1:port the plain way, every wait on it bounded by
+// 5 s; -1 on failure.
 int plainConnect(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    timeval timeout{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         ::close(fd);
         return -1;
     }
@@ -124,20 +131,12 @@ struct ReferenceReceiver
 // One exchange the plain way; false on any failure.
 bool plainExchange(quint16 port, const QByteArray &packet)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = plainConnect(port);
     if (fd < 0)
         return false;
-    timeval timeout{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-                    && ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) == packet.size();
     char buffer[512];
-    const bool replied = ok && ::recv(fd, buffer, sizeof buffer, 0) > 0;
+    const bool replied = ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) == packet.size()
+                         && ::recv(fd, buffer, sizeof buffer, 0) > 0;
     ::close(fd);
     return replied;
 }
@@ -194,22 +193,14 @@ Result runPlainClosingLate(quint16 port, const QByteArray &packet, long long rec
     Result result;
     int finished = -1;
     for (long long i = 0; i < records && secondsSince(start) < RunLimitSeconds; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int fd = plainConnect(port);
         if (fd < 0)
             continue;
-        timeval timeout{5, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-                        && ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) == packet.size();
+        const bool sent = ::send(fd, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL) == packet.size();
         if (finished >= 0)
             ::close(finished);
         char buffer[512];
-        if (ok && ::recv(fd, buffer, sizeof buffer, 0) > 0)
+        if (sent && ::recv(fd, buffer, sizeof buffer, 0) > 0)
             ++result.done;
         finished = fd;
     }

@@ -3,6 +3,7 @@
 #include "DataFile/DataFile.h"
 #include "DataFile/DataFileHost.h"
 #include "DataFile/Framing.h"
+#include "platform/CommandLine.h"
 #include "platform/FileDialog.h"
 #include "platform/SameFile.h"
 
@@ -20,11 +21,6 @@ const QString Invalid = QStringLiteral("invalid");
 const QString Kinds = QStringLiteral("kinds");
 const QString Manifest = QStringLiteral("manifest");
 const QString Output = QStringLiteral("output");
-
-QString quoted(const QString &text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 
 // Where a RAWLOG line's record begins: a time stamp and two more log fields,
 // each ended by a TAB.
@@ -86,7 +82,7 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
         return parsed;
     };
     if (!p.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(quoted(p.positionalArguments().constFirst())));
+        return fail(QStringLiteral("unexpected argument %1").arg(CommandLine::quoted(p.positionalArguments().constFirst())));
 
     GenOptions &o = parsed.options;
     if (!p.isSet(Count))
@@ -95,13 +91,13 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
     const QString count = p.value(Count);
     o.count = count.toLongLong(&ok);
     if (!ok || o.count < 1 || o.count > GenOptions::MostRecords || count.trimmed() != count)
-        return fail(QStringLiteral("--count: %1 is not a number of records (1 to 100000000)").arg(quoted(count)));
+        return fail(QStringLiteral("--count: %1 is not a number of records (1 to 100000000)").arg(CommandLine::quoted(count)));
 
     if (p.isSet(Seed)) {
         const QString seed = p.value(Seed);
         const quint64 value = seed.toULongLong(&ok, 10);
         if (!ok || seed.isEmpty() || !seed.at(0).isDigit() || seed.trimmed() != seed)
-            return fail(QStringLiteral("--seed: %1 is not a seed (0 to 18446744073709551615)").arg(quoted(seed)));
+            return fail(QStringLiteral("--seed: %1 is not a seed (0 to 18446744073709551615)").arg(CommandLine::quoted(seed)));
         o.seed = value;
     }
 
@@ -111,13 +107,13 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
     else if (format.compare(QLatin1String("multipkt"), Qt::CaseInsensitive) == 0)
         o.format = DataFormat::MultiPacket;
     else
-        return fail(QStringLiteral("--format: %1 is not rawlog or multipkt").arg(quoted(format)));
+        return fail(QStringLiteral("--format: %1 is not rawlog or multipkt").arg(CommandLine::quoted(format)));
 
     if (p.isSet(Invalid)) {
         const QString invalid = p.value(Invalid);
         o.invalid = invalid.toDouble(&ok);
         if (!ok || !(o.invalid >= 0.0 && o.invalid <= 1.0) || invalid.trimmed() != invalid)
-            return fail(QStringLiteral("--invalid: %1 is not a fraction from 0 to 1").arg(quoted(invalid)));
+            return fail(QStringLiteral("--invalid: %1 is not a fraction from 0 to 1").arg(CommandLine::quoted(invalid)));
     }
 
     o.kinds = kindsFor(o.format);
@@ -127,9 +123,9 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
         for (const QString &name : p.value(Kinds).split(QLatin1Char(','))) {
             const std::optional<GenKind> kind = kindFromName(name.trimmed().toLatin1());
             if (!kind)
-                return fail(QStringLiteral("--kinds: %1 is not a kind (see --help)").arg(quoted(name)));
+                return fail(QStringLiteral("--kinds: %1 is not a kind (see --help)").arg(CommandLine::quoted(name)));
             if (!fitsFormat(*kind, o.format))
-                return fail(QStringLiteral("--kinds: %1 does not fit --format %2").arg(quoted(name), formatName));
+                return fail(QStringLiteral("--kinds: %1 does not fit --format %2").arg(CommandLine::quoted(name), formatName));
             if (!o.kinds.contains(*kind))
                 o.kinds.append(*kind);
         }
@@ -143,7 +139,7 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
         return fail(QStringLiteral("--output: no file name given"));
     // One file for both would keep only whichever is saved last.
     if (sameFile(o.manifest, o.output))
-        return fail(QStringLiteral("--manifest: %1 is the data file too").arg(quoted(o.manifest)));
+        return fail(QStringLiteral("--manifest: %1 is the data file too").arg(CommandLine::quoted(o.manifest)));
     return parsed;
 }
 

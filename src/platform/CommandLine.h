@@ -27,6 +27,9 @@ public:
     static QStringList byteArguments(int argc, char *argv[]);
     static QByteArray bytes(const QString &value) { return value.toLatin1(); }
     static QString fileName(const QString &value);
+    // A value as the usage errors show it: in double quotes.
+    static QString quoted(const QString &value) { return QLatin1Char('"') + value + QLatin1Char('"'); }
+    static QByteArray quoted(const QByteArray &value) { return '"' + value + '"'; }
 
     // Parses the arguments (argv[0] first). Help and version are printed to
     // `out`; an error is left in error() for the program to report as it

@@ -9,11 +9,6 @@
 
 namespace {
 
-QByteArray quoted(const QByteArray &text)
-{
-    return '"' + text + '"';
-}
-
 // A whole number of at most `maxDigits` digits, from 0 to `highest`.
 std::optional<int> wholeNumber(const QByteArray &text, int maxDigits, int highest)
 {
@@ -158,7 +153,7 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
         break;
     }
     if (!parser.positionalArguments().isEmpty())
-        return fail("unexpected argument " + quoted(CommandLine::bytes(parser.positionalArguments().constFirst())));
+        return fail("unexpected argument " + CommandLine::quoted(CommandLine::bytes(parser.positionalArguments().constFirst())));
 
     for (const ValueOption &option : valueOptions()) {
         const QString name = QLatin1String(option.name);
@@ -166,7 +161,7 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
             continue;
         const QByteArray value = CommandLine::bytes(parser.values(name).constLast());
         if (!option.take(value, &parsed.options))
-            return fail("--" + QByteArray(option.name) + ": " + quoted(value) + ' ' + option.badValue);
+            return fail("--" + QByteArray(option.name) + ": " + CommandLine::quoted(value) + ' ' + option.badValue);
     }
     parsed.options.quiet = parser.isSet(Quiet);
     return parsed;

@@ -35,11 +35,6 @@ std::optional<double> seconds(const QString &text, double least)
     return value;
 }
 
-QString quoted(const QString &text)
-{
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
 } // namespace
 
 QString sendUsage()
@@ -106,7 +101,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         break;
     }
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(quoted(parser.positionalArguments().first())));
+        return fail(QStringLiteral("unexpected argument %1").arg(CommandLine::quoted(parser.positionalArguments().first())));
     for (const QString &name : parser.optionNames()) {
         if (parser.values(name).size() > 1)
             return fail(QStringLiteral("--%1 is given twice").arg(name));
@@ -130,7 +125,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
     bool portOk = false;
     const int port = options.port.trimmed().toInt(&portOk);
     if (!portOk || port < 1 || port > 65535)
-        return fail(QStringLiteral("--port: %1 is not a port number (1 to 65535)").arg(quoted(options.port)));
+        return fail(QStringLiteral("--port: %1 is not a port number (1 to 65535)").arg(CommandLine::quoted(options.port)));
 
     const bool record = given("record");
     const bool replay = given("replay");
@@ -143,7 +138,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         const std::optional<QByteArray> fixed = fixedRecord(options.recordName);
         if (!fixed)
             return fail(QStringLiteral("--record: %1 is not standard, noadd, long, min or max")
-                            .arg(quoted(options.recordName)));
+                            .arg(CommandLine::quoted(options.recordName)));
         options.record = *fixed;
         for (const char *replayOnly : {"format", "period", "count", "connections"}) {
             if (given(replayOnly))
@@ -155,7 +150,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         // A pipe or a device may never end; only a regular file is replayed.
         const QFileInfo file(options.replayFile);
         if (!file.exists() || !file.isFile() || !file.isReadable())
-            return fail(QStringLiteral("--replay: %1 is not a readable file").arg(quoted(value("replay"))));
+            return fail(QStringLiteral("--replay: %1 is not a readable file").arg(CommandLine::quoted(value("replay"))));
 
         const QString format = given("format") ? value("format") : QStringLiteral("rawlog");
         if (format == QLatin1String("rawlog"))
@@ -163,7 +158,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         else if (format == QLatin1String("multipkt"))
             options.format = QString::fromLatin1(MultiPacketMode);
         else
-            return fail(QStringLiteral("--format: %1 is not rawlog or multipkt").arg(quoted(format)));
+            return fail(QStringLiteral("--format: %1 is not rawlog or multipkt").arg(CommandLine::quoted(format)));
 
         if (given("period")) {
             const QString text = value("period");
@@ -173,7 +168,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                 period = 0.0;
             if (!period)
                 return fail(QStringLiteral("--period: %1 is not 0 or a number of seconds from 0.001 to 86400")
-                                .arg(quoted(text)));
+                                .arg(CommandLine::quoted(text)));
             options.periodSeconds = *period;
         }
         if (given("count")) {
@@ -181,7 +176,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             bool ok = false;
             options.count = text.trimmed().toLongLong(&ok);
             if (!ok || options.count < 1)
-                return fail(QStringLiteral("--count: %1 is not a whole number of 1 or more").arg(quoted(text)));
+                return fail(QStringLiteral("--count: %1 is not a whole number of 1 or more").arg(CommandLine::quoted(text)));
         }
         if (given("connections")) {
             const QString text = value("connections");
@@ -189,7 +184,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             options.connections = text.trimmed().toInt(&ok);
             if (!ok || options.connections < 1 || options.connections > SendOptions::MaxConnections)
                 return fail(QStringLiteral("--connections: %1 is not a whole number from 1 to %2")
-                                .arg(quoted(text))
+                                .arg(CommandLine::quoted(text))
                                 .arg(SendOptions::MaxConnections));
         }
     }
@@ -202,7 +197,7 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         const std::optional<double> timeout = seconds(text, 0.001);
         if (!timeout)
             return fail(QStringLiteral("--%1: %2 is not a number of seconds from 0.001 to 86400")
-                            .arg(QLatin1String(option), quoted(text)));
+                            .arg(QLatin1String(option), CommandLine::quoted(text)));
         *target = int(std::lround(*timeout * 1000));
     }
 
