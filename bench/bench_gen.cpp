@@ -7,6 +7,8 @@
 //
 // usage: ipnd-bench-gen [RECORDS]   (default 1000000)
 
+#include "BenchSupport.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -67,8 +69,7 @@ Measure run(const QStringList &command, const QString &output)
         return m;
     m.seconds = now() - start;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    m.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    m.cpuSeconds = cpuSeconds(usage);
     m.peakMiB = double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
     m.bytes = QFileInfo(output).size();
     return m;

@@ -8,6 +8,7 @@
 #include "console/frmIPNDTCPServer.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
+#include "BenchSupport.h"
 #include "testpackets/TestRecords.h"
 
 #include <QApplication>
@@ -41,8 +42,6 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 constexpr int IoTimeoutMs = 2000;          // one exchange, either side
 constexpr int ConnectTimeoutMs = 2000;     // the window's connect timeout
 constexpr int WarmupRecords = 100;         // per client, before the rounds
@@ -52,33 +51,10 @@ constexpr double RatioTarget = 1.3;
 constexpr double CpuTargetPercent = 2.0;
 constexpr int LogLineLength = 713;
 
-double secondsSince(SteadyClock::time_point start)
-{
-    return std::chrono::duration<double>(SteadyClock::now() - start).count();
-}
-
 int remainingMs(SteadyClock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
     return left > 0 ? int(left) : 0;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
-}
-
-sockaddr_in loopback(uint16_t port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
 }
 
 // A listening socket on 127.0.0.1 with a port the system picks; -1 on failure.
@@ -298,12 +274,6 @@ bool bareQtExchange(uint16_t port, const QByteArray &record)
     socket.readAll();
     socket.abort();
     return ok;
-}
-
-double cpuSeconds(const rusage &usage)
-{
-    return double(usage.ru_utime.tv_sec) + double(usage.ru_stime.tv_sec)
-           + (double(usage.ru_utime.tv_usec) + double(usage.ru_stime.tv_usec)) / 1e6;
 }
 
 double threadCpuSeconds()

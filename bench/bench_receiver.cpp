@@ -7,6 +7,8 @@
 // Prints "listening on 127.0.0.1:PORT" once it listens; SIGTERM or SIGINT
 // ends it with "served N" on standard error.
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -83,10 +85,7 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
 
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(uint16_t(port));
     socklen_t length = sizeof address;
     const int one = 1;
     if (listener < 0 || ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0

@@ -13,6 +13,7 @@
 // Each figure is printed with its target and "met" or "MISSED". Loopback
 // only; every wait is bounded.
 
+#include "BenchSupport.h"
 #include "testpackets/TestRecords.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +32,9 @@
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -41,8 +43,6 @@
 extern char **environ;
 
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
 
 constexpr double OwnCostTarget = 0.90;
 constexpr double ScaleTarget = 12.0;
@@ -78,20 +78,12 @@ int plainConnect(quint16 port)
     timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    const sockaddr_in address = loopback(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         ::close(fd);
         return -1;
     }
     return fd;
-}
-
-double secondsSince(SteadyClock::time_point start)
-{
-    return std::chrono::duration<double>(SteadyClock::now() - start).count();
 }
 
 const char *verdict(bool met)
@@ -150,12 +142,6 @@ struct Result
     long lastRssKiB = 0;   // its resident memory (VmRSS) at the last look before it ended
     double perSecond() const { return seconds > 0 ? double(done) / seconds : 0; }
 };
-
-double cpuSeconds(const rusage &usage)
-{
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The plain client: `connections` threads, each one exchange at a time,
 // sharing `records` exchanges between them.
@@ -222,8 +208,9 @@ long residentKiB(pid_t pid)
     return m.hasMatch() ? m.captured(1).toLong() : 0;
 }
 
-// Runs ipnd-send to its end; its output is in `output`.
-Result runSender(const QStringList &arguments, QByteArray *output)
+// Runs ipnd-send to its end; its output is in `output`. With sampleMemory,
+// its resident memory is looked at every 20 ms while it runs.
+Result runSender(const QStringList &arguments, QByteArray *output, bool sampleMemory = false)
 {
     Result result;
     QTemporaryDir dir;
@@ -250,6 +237,9 @@ Result runSender(const QStringList &arguments, QByteArray *output)
     }
     int status = 0;
     rusage usage{};
+    // Readable the moment the process ends, so that its end is seen at once
+    // whether or not its memory is sampled meanwhile.
+    const int ending = int(::syscall(SYS_pidfd_open, pid, 0));
     for (;;) {
         const pid_t ended = ::wait4(pid, &status, WNOHANG, &usage);
         if (ended == pid)
@@ -258,12 +248,18 @@ Result runSender(const QStringList &arguments, QByteArray *output)
             ::kill(pid, SIGKILL);
             ::wait4(pid, &status, 0, &usage);
             std::printf("  ipnd-send killed after %d s\n", RunLimitSeconds);
+            if (ending >= 0)
+                ::close(ending);
             return result;
         }
-        if (const long rss = residentKiB(pid); rss > 0)
-            result.lastRssKiB = rss;
-        ::usleep(20000);
+        if (sampleMemory)
+            if (const long rss = residentKiB(pid); rss > 0)
+                result.lastRssKiB = rss;
+        pollfd end{ending, POLLIN, 0};
+        ::poll(&end, 1, sampleMemory || ending < 0 ? 20 : 1000);
     }
+    if (ending >= 0)
+        ::close(ending);
     result.seconds = secondsSince(start);
     result.cpuSeconds = cpuSeconds(usage);
     result.maxRssKiB = usage.ru_maxrss;
@@ -409,16 +405,16 @@ int main(int argc, char *argv[])
         }
         std::printf("  ipnd-send's own summary of its last run:\n%s", summary.constData());
         std::sort(ratios.begin(), ratios.end());
-        const double median = ratios[ratios.size() / 2];
+        const double middle = median(ratios);
         const double bestRatio = plainBest.perSecond() > 0 ? senderBest.perSecond() / plainBest.perSecond() : 0;
         std::printf("  ipnd-send / plain client, median of %d paired rounds = %.2f (lowest %.2f, highest %.2f; "
                     "target >= %.2f: %s)\n",
-                    OwnCostRounds, median, ratios.front(), ratios.back(), OwnCostTarget,
-                    verdict(median >= OwnCostTarget));
+                    OwnCostRounds, middle, ratios.front(), ratios.back(), OwnCostTarget,
+                    verdict(middle >= OwnCostTarget));
         std::sort(lateRatios.begin(), lateRatios.end());
         std::printf("  ipnd-send / a plain client that also closes each connection after the next send (no "
                     "target: what is left of our own cost), median %.2f (lowest %.2f, highest %.2f)\n",
-                    lateRatios[lateRatios.size() / 2], lateRatios.front(), lateRatios.back());
+                    median(lateRatios), lateRatios.front(), lateRatios.back());
         std::printf("  best round of each: plain client %.0f/s, ipnd-send %.0f/s, ratio %.2f "
                     "(process wall time, start-up included)\n",
                     plainBest.perSecond(), senderBest.perSecond(), bestRatio);
@@ -491,7 +487,7 @@ int main(int argc, char *argv[])
                 allMeasured = false;
                 break;
             }
-            runs[i] = runSender(senderArguments(receiver.port, file, counts[i]), &summary);
+            runs[i] = runSender(senderArguments(receiver.port, file, counts[i]), &summary, true);
             QFile::remove(file);
             std::printf("    %7lld records: VmHWM %ld KiB, VmRSS near the end %ld KiB, %.0f records/s\n", counts[i],
                         runs[i].maxRssKiB, runs[i].lastRssKiB, runs[i].perSecond());
