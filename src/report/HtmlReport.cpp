@@ -165,12 +165,11 @@ void HtmlReport::add(const OutcomeRecord &record)
             ++m_failedNotShown;
         }
     }
-    const bool sent = record.outcome == Outcome::Answered || record.outcome == Outcome::Unexpected
-        || record.outcome == Outcome::Unanswered;
-    if (sent) {
+    if (wasSent(record.outcome)) {
         if (record.rttMs)
             ++m_bins[binOf(*record.rttMs)];
-        qint64 index = m_sentSoFar / m_spanWidth;
+        // This record is the tally's last one sent.
+        qint64 index = (m_tally.sent - 1) / m_spanWidth;
         if (index >= MaxSpans) {
             // Twice as many records per span, in half as many spans.
             for (int i = 0; i < MaxSpans / 2; ++i) {
@@ -183,7 +182,7 @@ void HtmlReport::add(const OutcomeRecord &record)
             }
             m_spans.resize(MaxSpans / 2);
             m_spanWidth *= 2;
-            index = m_sentSoFar / m_spanWidth;
+            index = (m_tally.sent - 1) / m_spanWidth;
         }
         if (index >= m_spans.size())
             m_spans.resize(index + 1);
@@ -196,7 +195,6 @@ void HtmlReport::add(const OutcomeRecord &record)
         }
         if (record.outcome != Outcome::Answered)
             ++span.failures;
-        ++m_sentSoFar;
     }
     if (m_once)
         return;
@@ -361,7 +359,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
                             {QStringLiteral("fill"), QStringLiteral("#c00")}},
                            QStringLiteral("records sent %1 to %2: %3 failed")
                                .arg(first)
-                               .arg(std::min(first + m_spanWidth - 1, m_sentSoFar))
+                               .arg(std::min(first + m_spanWidth - 1, m_tally.sent))
                                .arg(span.failures));
             }
         }
@@ -377,7 +375,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         }
         html.label(Left, Bottom + 16, QStringLiteral("1"));
         // Ends at the axis: a count of seven digits or more would run off the picture.
-        html.label(Right, Bottom + 16, QString::number(m_sentSoFar), QStringLiteral("end"));
+        html.label(Right, Bottom + 16, QString::number(m_tally.sent), QStringLiteral("end"));
         html.label((Left + Right) / 2, Bottom + 32, QStringLiteral("records sent, in order"));
         html.label(Left + 4, Top - 6, milliseconds(highest) + QStringLiteral(" ms"), QStringLiteral("start"));
         html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));

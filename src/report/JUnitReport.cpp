@@ -68,19 +68,29 @@ bool JUnitReport::open()
     m_headerAt = declaration.size();
     m_headerSize = header().size() + HeaderRoom;
     m_tailAt = m_headerAt + m_headerSize;
-    const QByteArray top = header().leftJustified(m_headerSize - 1, ' ') + '\n';
-    if (!writeAt(0, declaration + top + Tail) || !m_file.flush()) {
+    if (!writeAt(0, declaration + paddedHeader() + Tail))
+        return false;
+    if (!m_file.flush()) {
         fail(m_file.fileName(), m_file.errorString());
         return false;
     }
     return true;
 }
 
+QByteArray JUnitReport::paddedHeader() const
+{
+    return header().leftJustified(m_headerSize - 1, ' ') + '\n';
+}
+
+void JUnitReport::rewriteHeader()
+{
+    if (writeAt(m_headerAt, paddedHeader()) && !m_file.flush())
+        fail(m_file.fileName(), m_file.errorString());
+}
+
 void JUnitReport::add(const OutcomeRecord &record)
 {
-    const bool sent = record.outcome == Outcome::Answered || record.outcome == Outcome::Unexpected
-        || record.outcome == Outcome::Unanswered;
-    if (!sent || !error().isEmpty())
+    if (!wasSent(record.outcome) || !error().isEmpty())
         return;
     ++m_tests;
     if (!m_firstSent.isValid())
@@ -120,8 +130,7 @@ void JUnitReport::add(const OutcomeRecord &record)
     if (!writeAt(m_tailAt, testcase + Tail))
         return;
     m_tailAt += testcase.size();
-    if (writeAt(m_headerAt, header().leftJustified(m_headerSize - 1, ' ') + '\n') && !m_file.flush())
-        fail(m_file.fileName(), m_file.errorString());
+    rewriteHeader();
 }
 
 void JUnitReport::finish(const RunFigures &figures, const QStringList &, bool)
@@ -129,8 +138,7 @@ void JUnitReport::finish(const RunFigures &figures, const QStringList &, bool)
     if (!m_file.isOpen())
         return;
     m_seconds = figures.elapsedSeconds;
-    if (error().isEmpty() && writeAt(m_headerAt, header().leftJustified(m_headerSize - 1, ' ') + '\n')
-        && !m_file.flush())
-        fail(m_file.fileName(), m_file.errorString());
+    if (error().isEmpty())
+        rewriteHeader();
     m_file.close();
 }

@@ -22,6 +22,11 @@ bool isFailure(Outcome outcome)
     return outcome == Outcome::Unexpected || outcome == Outcome::Unanswered || outcome == Outcome::NotSent;
 }
 
+bool wasSent(Outcome outcome)
+{
+    return outcome == Outcome::Answered || outcome == Outcome::Unexpected || outcome == Outcome::Unanswered;
+}
+
 QString isoTime(const QDateTime &time)
 {
     if (!time.isValid())

@@ -19,6 +19,8 @@ enum class Outcome {
 QString outcomeName(Outcome outcome);
 // The outcomes that fail a run.
 bool isFailure(Outcome outcome);
+// The outcomes of a record that went out.
+bool wasSent(Outcome outcome);
 
 // One record of the run as the reports show it.
 struct OutcomeRecord

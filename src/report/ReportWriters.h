@@ -61,6 +61,9 @@ public:
 
 private:
     QByteArray header() const;
+    // The header padded to the room kept for it, so that it is rewritten in place.
+    QByteArray paddedHeader() const;
+    void rewriteHeader();
     bool writeAt(qint64 position, const QByteArray &bytes);
 
     QFile m_file;
@@ -122,7 +125,6 @@ private:
     QList<qint64> m_bins = QList<qint64>(Bins, 0);
     QList<Span> m_spans;
     qint64 m_spanWidth = 1; // records sent per span
-    qint64 m_sentSoFar = 0;
     QList<OutcomeRecord> m_failed;
     qint64 m_failedNotShown = 0;
     bool m_once = false; // a device or pipe: the final page only, written into it

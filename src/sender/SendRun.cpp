@@ -15,12 +15,6 @@ namespace {
 
 constexpr qint64 PollIntervalMs = 10;
 
-QByteArray firstField(const QByteArray &record)
-{
-    const qsizetype bar = record.indexOf('|');
-    return bar < 0 ? record : record.left(bar);
-}
-
 } // namespace
 
 SendRun::Connection::Connection(SendRun &run, int number)
@@ -154,7 +148,7 @@ int SendRun::run()
         if (result != SendResult::Sent) {
             RecordOutcome outcome;
             outcome.seq = ++m_seq;
-            outcome.recordId = firstField(m_options.record);
+            outcome.recordId = recordId(m_options.record);
             outcome.logLine = m_lastLine;
             recordOutcome(outcome);
         }
@@ -246,7 +240,7 @@ void SendRun::settleReadStep()
             InsertLog("RSFP: Record too short, not sent: " + currentRecord());
         RecordOutcome outcome;
         outcome.seq = ++m_seq;
-        outcome.recordId = firstField(currentRecord());
+        outcome.recordId = recordId(currentRecord());
         outcome.connection = m_logConnection;
         outcome.logLine = m_lastLine;
         recordOutcome(outcome);
@@ -382,7 +376,7 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
     m_logConnection = c->number;
     c->state = Connection::State::Connecting;
     c->pending = RecordOutcome();
-    c->pending.recordId = firstField(currentRecord());
+    c->pending.recordId = recordId(currentRecord());
     c->pending.connection = c->number;
     SendResult result = SendResult::NoConnection;
     try {
