@@ -223,30 +223,46 @@ void Socket::SendData(const QByteArray &data)
     if (m_state != Connected || m_fd < 0)
         throw PlatformError{ErrorNumber::WrongSocketState,
                             QStringLiteral("The socket is not connected (state %1): nothing sent").arg(m_state)};
+    // Bytes still waiting go first; the rest follows them.
     if (!m_outgoing.isEmpty()) {
         m_outgoing += data;
         return;
     }
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::send(m_fd, data.constData() + done, size_t(data.size() - done), MSG_NOSIGNAL);
-        if (n > 0) {
-            done += n;
-        } else if (n < 0 && errno == EINTR) {
+    m_outgoing = data;
+    sendOutgoing(true);
+}
+
+void Socket::sendOutgoing(bool inCall)
+{
+    while (!m_outgoing.isEmpty()) {
+        const ssize_t n = ::send(m_fd, m_outgoing.constData(), size_t(m_outgoing.size()), MSG_NOSIGNAL);
+        const int failure = errno;
+        if (n == m_outgoing.size()) {
+            m_outgoing.clear();
+        } else if (n > 0) {
+            m_outgoing.remove(0, n);
+        } else if (failure == EINTR) {
             continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        } else if (failure == EAGAIN || failure == EWOULDBLOCK) {
             // The rest goes out as the system takes it.
-            m_outgoing = data.mid(done);
             m_writeNotifier->setEnabled(true);
             return;
         } else {
             // A peer that has gone shows as the end of the connection on the
-            // reading side; anything else fails the connection.
-            if (errno != EPIPE && errno != ECONNRESET)
-                failConnectionLater(QAbstractSocket::NetworkError, systemText(errno));
-            return;
+            // reading side; anything else fails the connection, reported as
+            // an event even when found inside a call.
+            m_outgoing.clear();
+            if (failure != EPIPE && failure != ECONNRESET) {
+                m_writeNotifier->setEnabled(false);
+                if (inCall)
+                    failConnectionLater(QAbstractSocket::NetworkError, systemText(failure));
+                else
+                    failConnection(QAbstractSocket::NetworkError, systemText(failure));
+                return;
+            }
         }
     }
+    m_writeNotifier->setEnabled(false);
 }
 
 QByteArray Socket::GetData()
@@ -410,24 +426,7 @@ void Socket::onWritable()
         connectionUp();
         return;
     }
-    while (!m_outgoing.isEmpty()) {
-        const ssize_t n = ::send(m_fd, m_outgoing.constData(), size_t(m_outgoing.size()), MSG_NOSIGNAL);
-        if (n > 0) {
-            m_outgoing.remove(0, n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return;
-        } else {
-            m_outgoing.clear();
-            if (errno != EPIPE && errno != ECONNRESET) {
-                m_writeNotifier->setEnabled(false);
-                failConnection(QAbstractSocket::NetworkError, systemText(errno));
-                return;
-            }
-        }
-    }
-    m_writeNotifier->setEnabled(false);
+    sendOutgoing(false);
 }
 
 void Socket::onReadable()

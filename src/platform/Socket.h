@@ -104,6 +104,8 @@ private:
     // the attempt before.
     void connectToNextAddress(int lastError);
     void connectionUp();
+    // Hands what waits in m_outgoing to the system, as much as it takes now.
+    void sendOutgoing(bool inCall);
     void onReadable();
     void onWritable();
     void onListenerReadable();
