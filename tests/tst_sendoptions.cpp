@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -31,6 +32,19 @@ QByteArray printed(std::FILE *file)
     return text;
 }
 
+} // namespace
+
+namespace {
+// The exact nearest-rank percentile (0 < p <= 100) of the values; 0 for none:
+// what the histogram's figures are held against.
+double percentile(QList<double> values, double p)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = qsizetype(std::ceil(p / 100.0 * double(values.size())));
+    return values[std::clamp<qsizetype>(rank - 1, 0, values.size() - 1)];
+}
 } // namespace
 
 class tst_SendOptions : public QObject

@@ -1,17 +1,5 @@
 #include "sender/RunSummary.h"
 
-#include <algorithm>
-#include <cmath>
-
-double percentile(QList<double> values, double p)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto rank = qsizetype(std::ceil(p / 100.0 * double(values.size())));
-    return values[std::clamp<qsizetype>(rank - 1, 0, values.size() - 1)];
-}
-
 int RunSummary::exitStatus() const
 {
     if (connectFailures > 0 && !everConnected)

@@ -3,7 +3,6 @@
 #include "sender/RoundTripHistogram.h"
 
 #include <QByteArray>
-#include <QList>
 
 // The counts and round-trip times of one ipnd-send run, and the summary it
 // prints at the end.
@@ -32,5 +31,3 @@ struct RunSummary
     QByteArray text() const;
 };
 
-// The exact nearest-rank percentile (0 < p <= 100) of the values; 0 for none.
-double percentile(QList<double> values, double p);

@@ -71,11 +71,7 @@ void SendRun::replyTimedOut(Connection &c)
 
 void SendRun::InsertLogText(const QString &text)
 {
-    if (text != m_lastText || m_lastTextBytes.isEmpty()) {
-        m_lastText = text;
-        m_lastTextBytes = text.toUtf8();
-    }
-    InsertLog(m_lastTextBytes);
+    InsertLog(text.toUtf8());
 }
 
 void SendRun::InsertLog(const QByteArray &source)

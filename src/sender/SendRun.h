@@ -123,7 +123,4 @@ private:
     // The connection that the data file's log lines about a send belong to.
     int m_logConnection = 0;
     QByteArray m_lastLine;
-    // The last line given as text, and its bytes: most are the same line again.
-    QString m_lastText;
-    QByteArray m_lastTextBytes;
 };
