@@ -23,17 +23,11 @@ void chooseFile(FileDialog &dialog, const QString &title, QString &source, const
     dialog.CancelError = true;
     dialog.Filter = filter;
 
-    QString chosen;
-    int failure = 0;
     try {
         dialog.ShowOpen();
         if (!dialog.FileName.isEmpty())
-            chosen = dialog.FileName;
-    } catch (const PlatformError &error) {
-        failure = error.number;
+            source = dialog.FileName;
+    } catch (const PlatformError &) {
+        // A cancel or a failing dialog leaves the name as it was.
     }
-    if (failure == ErrorNumber::DialogCancelled)
-        chosen.clear();
-    if (!chosen.isEmpty())
-        source = chosen;
 }
