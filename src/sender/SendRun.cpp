@@ -37,17 +37,17 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
         Connection *c = m_connections.emplace_back(std::make_unique<Connection>(*this, number)).get();
         connect(&c->link, &Link::replyHandled, this, [this, c](const QByteArray &reply) {
             if (c->state == Connection::State::AwaitingReply)
-                endExchange(*c, RecordOutcome::Kind::Answered, reply, {});
+                endExchange(*c, Outcome::Answered, reply, {});
         });
         connect(&c->link, &Link::peerClosed, this, [this, c] {
             if (c->state == Connection::State::AwaitingReply)
-                endExchange(*c, RecordOutcome::Kind::Unanswered, {}, m_lastLine);
+                endExchange(*c, Outcome::Unanswered, {}, m_lastLine);
         });
         connect(&c->link, &Link::connectionFailed, this, [this, c] {
             ++m_summary.connectFailures;
             // A connection that failed after the send can bring no reply.
             if (c->state == Connection::State::AwaitingReply)
-                endExchange(*c, RecordOutcome::Kind::Unanswered, {}, m_lastLine);
+                endExchange(*c, Outcome::Unanswered, {}, m_lastLine);
         });
     }
     if (m_progress) {
@@ -66,7 +66,7 @@ void SendRun::replyTimedOut(Connection &c)
     const QByteArray line =
         "Event: No reply within " + QByteArray::number(m_options.replyTimeoutMs) + " ms: connection closed";
     log(c.number, line);
-    endExchange(c, RecordOutcome::Kind::Unanswered, {}, line);
+    endExchange(c, Outcome::Unanswered, {}, line);
 }
 
 void SendRun::InsertLogText(const QString &text)
@@ -108,7 +108,7 @@ void SendRun::stop()
         if (c->state == Connection::State::AwaitingReply) {
             const QByteArray line = "Event: Stopped before the reply: connection closed";
             log(c->number, line);
-            endExchange(*c, RecordOutcome::Kind::Unanswered, {}, line);
+            endExchange(*c, Outcome::Unanswered, {}, line);
         }
         // Also ends a wait for a connection at once, as the window's Close
         // button does.
@@ -142,11 +142,11 @@ int SendRun::run()
             InsertLogText(sendFailureLine(failure));
         }
         if (result != SendResult::Sent) {
-            RecordOutcome outcome;
-            outcome.seq = ++m_seq;
-            outcome.recordId = recordId(m_options.record);
-            outcome.logLine = m_lastLine;
-            recordOutcome(outcome);
+            OutcomeRecord record;
+            record.seq = ++m_seq;
+            record.id = recordId(m_options.record);
+            record.reason = m_lastLine;
+            recordOutcome(record);
         }
         awaitAllConnections();
     } else {
@@ -174,8 +174,7 @@ int SendRun::run()
     // The reports are finished before the summary goes out: a reader of
     // standard output that has gone away (`| head`) ends the program there.
     m_reports.finish(figures, missed, status == 0);
-    for (const QString &error : m_reports.takeErrors())
-        log(0, "Report: cannot write " + error.toLocal8Bit(), true);
+    reportWriteErrors();
     reportStatus();
     QByteArray summary = m_summary.text();
     for (const QString &line : missed)
@@ -225,21 +224,21 @@ void SendRun::settleReadStep()
 {
     const DataFile::Counts &counts = m_dataFile.counts();
     for (; m_seen.linesRejected < counts.linesRejected; ++m_seen.linesRejected) {
-        RecordOutcome outcome;
-        outcome.seq = ++m_seq;
-        outcome.kind = RecordOutcome::Kind::Rejected;
-        outcome.logLine = m_lastLine;
-        recordOutcome(outcome);
+        OutcomeRecord record;
+        record.seq = ++m_seq;
+        record.outcome = Outcome::Rejected;
+        record.reason = m_lastLine;
+        recordOutcome(record);
     }
     if (counts.recordsRead > m_seen.recordsRead && m_summary.sent == m_sentSeen) {
         if (counts.recordsTooShort > m_seen.recordsTooShort)
             InsertLog("RSFP: Record too short, not sent: " + currentRecord());
-        RecordOutcome outcome;
-        outcome.seq = ++m_seq;
-        outcome.recordId = recordId(currentRecord());
-        outcome.connection = m_logConnection;
-        outcome.logLine = m_lastLine;
-        recordOutcome(outcome);
+        OutcomeRecord record;
+        record.seq = ++m_seq;
+        record.id = recordId(currentRecord());
+        record.connection = m_logConnection;
+        record.reason = m_lastLine;
+        recordOutcome(record);
     }
     m_seen = counts;
     m_sentSeen = m_summary.sent;
@@ -249,44 +248,36 @@ void SendRun::settleReadStep()
     m_summary.tooShort = counts.recordsTooShort;
 }
 
-void SendRun::recordOutcome(RecordOutcome outcome)
+void SendRun::recordOutcome(OutcomeRecord record)
 {
-    OutcomeRecord reported;
-    reported.seq = outcome.seq;
-    reported.id = outcome.recordId;
-    reported.connection = outcome.connection;
-    if (outcome.sentAtMs > 0)
-        reported.sentAt = QDateTime::fromMSecsSinceEpoch(outcome.sentAtMs, Qt::UTC);
-    reported.reason = outcome.logLine;
-    switch (outcome.kind) {
-    case RecordOutcome::Kind::Answered: {
-        m_summary.roundTrips.add(outcome.roundTripMs);
-        reported.rttMs = outcome.roundTripMs;
-        reported.reply = outcome.reply;
+    switch (record.outcome) {
+    case Outcome::Answered: {
+        m_summary.roundTrips.add(*record.rttMs);
         const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
-        if (expectation && !expectation->matches(outcome.reply, outcome.recordId)) {
+        if (expectation && !expectation->matches(*record.reply, record.id)) {
             ++m_summary.unexpected;
-            reported.outcome = Outcome::Unexpected;
-            reported.reason = ReplyExpectation::unexpectedLine(outcome.recordId, outcome.reply);
-            log(outcome.connection, reported.reason);
+            record.outcome = Outcome::Unexpected;
+            record.reason = ReplyExpectation::unexpectedLine(record.id, *record.reply);
+            log(record.connection, record.reason);
         } else {
             ++m_summary.answered;
-            reported.outcome = Outcome::Answered;
         }
         break;
     }
-    case RecordOutcome::Kind::Unanswered:
+    case Outcome::Unanswered:
         ++m_summary.unanswered;
-        reported.outcome = Outcome::Unanswered;
         break;
-    case RecordOutcome::Kind::NotSent:
-        reported.outcome = Outcome::NotSent;
-        break; // counted from the reader's counts
-    case RecordOutcome::Kind::Rejected:
-        reported.outcome = Outcome::Rejected;
+    case Outcome::Unexpected: // decided here, never handed in
+    case Outcome::NotSent:    // counted from the reader's counts
+    case Outcome::Rejected:
         break;
     }
-    m_reports.add(reported);
+    m_reports.add(record);
+    reportWriteErrors();
+}
+
+void SendRun::reportWriteErrors()
+{
     for (const QString &error : m_reports.takeErrors())
         log(0, "Report: cannot write " + error.toLocal8Bit(), true);
 }
@@ -371,8 +362,8 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
         return SendResult::Busy; // every link still holds an exchange: as the window, the record is dropped
     m_logConnection = c->number;
     c->state = Connection::State::Connecting;
-    c->pending = RecordOutcome();
-    c->pending.recordId = recordId(currentRecord());
+    c->pending = OutcomeRecord();
+    c->pending.id = recordId(currentRecord());
     c->pending.connection = c->number;
     SendResult result = SendResult::NoConnection;
     try {
@@ -388,29 +379,28 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
     m_summary.everConnected = true;
     ++m_summary.sent;
     c->pending.seq = ++m_seq;
-    c->pending.sentAtMs = QDateTime::currentMSecsSinceEpoch();
+    c->pending.sentAt = QDateTime::currentDateTimeUtc();
     c->state = Connection::State::AwaitingReply;
     c->roundTrip.start();
     c->replyTimeout.start(m_options.replyTimeoutMs);
     return result;
 }
 
-void SendRun::endExchange(Connection &connection, RecordOutcome::Kind kind, const QByteArray &reply,
-                          const QByteArray &logLine)
+void SendRun::endExchange(Connection &connection, Outcome outcome, const QByteArray &reply, const QByteArray &logLine)
 {
     connection.replyTimeout.stop();
     connection.state = Connection::State::Free;
-    RecordOutcome outcome = std::move(connection.pending);
-    outcome.kind = kind;
-    outcome.logLine = logLine;
-    if (kind == RecordOutcome::Kind::Answered) {
-        outcome.roundTripMs = double(connection.roundTrip.nsecsElapsed()) / 1e6;
-        outcome.reply = reply;
+    OutcomeRecord record = std::move(connection.pending);
+    record.outcome = outcome;
+    record.reason = logLine;
+    if (outcome == Outcome::Answered) {
+        record.rttMs = double(connection.roundTrip.nsecsElapsed()) / 1e6;
+        record.reply = reply;
     }
     // Whatever the socket still holds (an unanswered connection) goes: the
     // next record needs a closed socket.
     connection.link.Close();
-    recordOutcome(std::move(outcome));
+    recordOutcome(std::move(record));
 }
 
 QByteArray SendRun::currentRecord() const

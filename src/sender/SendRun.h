@@ -7,7 +7,6 @@
 #include "platform/FileDialog.h"
 #include "platform/LazyTimeout.h"
 #include "report/Reports.h"
-#include "sender/RecordOutcome.h"
 #include "sender/RunSummary.h"
 #include "sender/SendOptions.h"
 
@@ -75,7 +74,7 @@ private:
         LazyTimeout replyTimeout;
         State state = State::Free;
         QElapsedTimer roundTrip;
-        RecordOutcome pending; // the record on its way
+        OutcomeRecord pending; // the record on its way
     };
 
     void replay();
@@ -89,12 +88,14 @@ private:
     void pollEvents();
     void sleepUntil(qint64 nsSinceStart);
     void replyTimedOut(Connection &connection);
-    void endExchange(Connection &connection, RecordOutcome::Kind kind, const QByteArray &reply,
+    void endExchange(Connection &connection, Outcome outcome, const QByteArray &reply,
                      const QByteArray &logLine);
     // Turns what the reader did since the last call into outcomes: a
     // rejected line, a record that did not go out.
     void settleReadStep();
-    void recordOutcome(RecordOutcome outcome);
+    void recordOutcome(OutcomeRecord record);
+    // Each report file's first failure to write, logged once.
+    void reportWriteErrors();
     // `always`: also under --quiet (a failure the exit status alone cannot explain).
     void log(int connection, const QByteArray &line, bool always = false);
     // The run's figures as the reports and thresholds take them.
