@@ -66,6 +66,12 @@ socklen_t toSystemAddress(const QHostAddress &address, quint16 port, sockaddr_st
     return sizeof v6;
 }
 
+quint16 portOf(const sockaddr_storage &address)
+{
+    return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 &>(address).sin6_port
+                                               : reinterpret_cast<const sockaddr_in &>(address).sin_port);
+}
+
 struct Failure
 {
     int number;
@@ -316,8 +322,7 @@ void Socket::Listen()
             continue;
         }
         m_listenFd = fd;
-        m_listenPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(address).sin6_port
-                                                : reinterpret_cast<sockaddr_in &>(address).sin_port);
+        m_listenPort = portOf(address);
         m_listenNotifier->setSocket(fd);
         m_listenNotifier->setEnabled(true);
         setState(Listening);
@@ -356,8 +361,7 @@ qint32 Socket::LocalPort() const
         sockaddr_storage address;
         socklen_t length = sizeof address;
         if (::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-            return address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 &>(address).sin6_port)
-                                                 : ntohs(reinterpret_cast<sockaddr_in &>(address).sin_port);
+            return portOf(address);
     }
     return m_localPort;
 }

@@ -5,7 +5,6 @@
 #include "platform/Socket.h"
 #include "sender/PeriodSchedule.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 
@@ -334,7 +333,7 @@ void SendRun::pollEvents()
 {
     if (m_pollClock.elapsed() < PollIntervalMs)
         return;
-    QCoreApplication::processEvents();
+    dispatchPendingEvents();
     m_pollClock.restart();
 }
 
