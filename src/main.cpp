@@ -23,15 +23,10 @@ int main(int argc, char *argv[])
         return 0;
     case CommandLine::Outcome::Error:
         std::fprintf(stderr, "ipnd-testgen: %s\nusage: ipnd-testgen [--help] [--version] [Qt options]\n",
-                     commandLine.error().toLocal8Bit().constData());
+                     CommandLine::bytes(commandLine.error()).constData());
         return 2;
     case CommandLine::Outcome::Run:
         break;
-    }
-    if (!commandLine.parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "ipnd-testgen: unexpected argument \"%s\"\nusage: ipnd-testgen [--help] [--version] [Qt options]\n",
-                     CommandLine::bytes(commandLine.parser.positionalArguments().constFirst()).constData());
-        return 2;
     }
 
     frmIPNDTCPServer window;

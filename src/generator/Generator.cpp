@@ -81,8 +81,6 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
         parsed.error = error;
         return parsed;
     };
-    if (!p.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(CommandLine::quoted(p.positionalArguments().constFirst())));
 
     GenOptions &o = parsed.options;
     if (!p.isSet(Count))

@@ -56,6 +56,11 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE 
         std::fprintf(out, "%s\n", versionLine().toLocal8Bit().constData());
         return Outcome::Version;
     }
+    // No program here takes arguments other than options.
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty()) {
+        m_error = QStringLiteral("unexpected argument %1").arg(quoted(extra.constFirst()));
+        return Outcome::Error;
+    }
     return Outcome::Run;
 }
 

@@ -32,8 +32,9 @@ public:
     static QByteArray quoted(const QByteArray &value) { return '"' + value + '"'; }
 
     // Parses the arguments (argv[0] first). Help and version are printed to
-    // `out`; an error is left in error() for the program to report as it
-    // reports its own usage errors.
+    // `out`; an error, an argument that is not an option among them, is left
+    // in error() for the program to report as it reports its own usage
+    // errors.
     Outcome parse(const QStringList &arguments, std::FILE *out = stdout);
     QString error() const { return m_error; }
 

@@ -140,20 +140,11 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
         return parsed;
     };
 
-    switch (commandLine.parse(arguments, out)) {
-    case CommandLine::Outcome::Help:
-        parsed.outcome = ParsedOptions::Outcome::Help;
-        return parsed;
-    case CommandLine::Outcome::Version:
-        parsed.outcome = ParsedOptions::Outcome::Version;
-        return parsed;
-    case CommandLine::Outcome::Error:
+    parsed.outcome = commandLine.parse(arguments, out);
+    if (parsed.outcome == ParsedOptions::Outcome::Error)
         return fail(CommandLine::bytes(commandLine.error()));
-    case CommandLine::Outcome::Run:
-        break;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return fail("unexpected argument " + CommandLine::quoted(CommandLine::bytes(parser.positionalArguments().constFirst())));
+    if (parsed.outcome != ParsedOptions::Outcome::Run)
+        return parsed;
 
     for (const ValueOption &option : valueOptions()) {
         const QString name = QLatin1String(option.name);

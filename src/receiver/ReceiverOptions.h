@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CommandLine.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
@@ -36,7 +38,7 @@ struct ReceiverOptions
 
 struct ParsedOptions
 {
-    enum class Outcome { Run, Help, Version, Error };
+    using Outcome = CommandLine::Outcome;
 
     ReceiverOptions options;
     Outcome outcome = Outcome::Run;

@@ -100,8 +100,6 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
     case CommandLine::Outcome::Run:
         break;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(CommandLine::quoted(parser.positionalArguments().first())));
     for (const QString &name : parser.optionNames()) {
         if (parser.values(name).size() > 1)
             return fail(QStringLiteral("--%1 is given twice").arg(name));
