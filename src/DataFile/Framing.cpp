@@ -1,6 +1,7 @@
 #include "DataFile/Framing.h"
 
 #include "DataFile/RecordTests.h"
+#include "platform/Digits.h"
 #include "platform/PlatformError.h"
 
 #include <cmath>
@@ -24,11 +25,6 @@ QByteArray padded(qint64 value, int width)
     return value < 0 ? '-' + digits : digits;
 }
 
-bool isAsciiDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 } // namespace
 
 namespace Framing {
@@ -36,8 +32,8 @@ namespace Framing {
 QByteArray packetCode(const QByteArray &record)
 {
     // Two digits, the usual code, need no number test.
-    if (record.size() >= 4 && isAsciiDigit(record[2]) && isAsciiDigit(record[3]))
-        return padded((record[2] - '0') * 10 + (record[3] - '0'), 3);
+    if (record.size() >= 4 && isDigit(record[2]) && isDigit(record[3]))
+        return padded(digitsValue(QByteArrayView(record).sliced(2, 2)), 3);
     const QByteArray characters = record.mid(2, 2);
     if (!isNumberText(characters))
         throw PlatformError{ErrorNumber::TypeMismatch,

@@ -1,10 +1,10 @@
 #include "DataFile/RecordTests.h"
 
+#include "platform/Digits.h"
+
 #include <QDate>
 #include <QRegularExpression>
 #include <QTime>
-
-#include <algorithm>
 
 namespace {
 
@@ -34,16 +34,6 @@ bool validDate(const QRegularExpressionMatch &m)
     return QDate::isValid(year, b, a) || QDate::isValid(year, a, b);
 }
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-int twoDigits(const char *p)
-{
-    return (p[0] - '0') * 10 + (p[1] - '0');
-}
-
 // The shape that every log time stamp has, "yyyy-MM-dd HH:mm:ss" with '-',
 // '/' or '.' between the date's parts: read directly, it costs a fraction of
 // the full match that other shapes go through. Empty when the text has
@@ -60,8 +50,9 @@ std::optional<bool> stampIsDate(const QByteArray &text)
     }
     if ((p[4] != '-' && p[4] != '/' && p[4] != '.') || p[7] != p[4] || p[10] != ' ' || p[13] != ':' || p[16] != ':')
         return std::nullopt;
-    return QDate::isValid(twoDigits(p) * 100 + twoDigits(p + 2), twoDigits(p + 5), twoDigits(p + 8))
-        && QTime::isValid(twoDigits(p + 11), twoDigits(p + 14), twoDigits(p + 17));
+    const auto number = [p](qsizetype from, qsizetype n) { return int(digitsValue(QByteArrayView(p + from, n))); };
+    return QDate::isValid(number(0, 4), number(5, 2), number(8, 2))
+        && QTime::isValid(number(11, 2), number(14, 2), number(17, 2));
 }
 
 } // namespace
@@ -87,7 +78,7 @@ bool isDateText(const QByteArray &text)
 bool isNumberText(const QByteArray &text)
 {
     // Digits alone, the usual case, need no match.
-    if (!text.isEmpty() && std::all_of(text.begin(), text.end(), isDigit))
+    if (allDigits(text))
         return true;
     static const QRegularExpression number(QStringLiteral(R"(^ *[+-]?(?:\d+(?:\.\d*)?|\.\d+) *$)"));
     return number.match(QString::fromLatin1(text)).hasMatch();

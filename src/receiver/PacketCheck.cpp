@@ -1,6 +1,7 @@
 #include "receiver/PacketCheck.h"
 
 #include "DataFile/Framing.h"
+#include "platform/Digits.h"
 #include "platform/PlatformError.h"
 #include "testpackets/FieldTable.h"
 
@@ -11,30 +12,6 @@ constexpr qsizetype ShortestLengthField = 4;
 // Longest length field read: lengths up to 999,999,999 bytes.
 constexpr qsizetype LongestLengthField = 9;
 constexpr qsizetype Separators = FieldTable::FieldCount - 1;
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool allDigits(const QByteArray &bytes, qsizetype from, qsizetype count)
-{
-    if (from + count > bytes.size())
-        return false;
-    for (qsizetype i = from; i < from + count; ++i) {
-        if (!isDigit(bytes[i]))
-            return false;
-    }
-    return true;
-}
-
-qint64 digitsValue(const QByteArray &bytes, qsizetype from, qsizetype count)
-{
-    qint64 value = 0;
-    for (qsizetype i = from; i < from + count; ++i)
-        value = value * 10 + (bytes[i] - '0');
-    return value;
-}
 
 // A length field wider than 4 digits never starts with 0: records are framed
 // with their length padded to 4 digits only.
@@ -48,9 +25,12 @@ bool mayBeLonger(const QByteArray &bytes, qsizetype width)
 // packet has no such field.
 qint64 framedSize(const QByteArray &bytes, qsizetype width)
 {
-    if (!allDigits(bytes, CodeDigits, width) || (width > ShortestLengthField && bytes[CodeDigits] == '0'))
+    if (CodeDigits + width > bytes.size())
         return -1;
-    return CodeDigits + width + digitsValue(bytes, CodeDigits, width);
+    const QByteArrayView field = QByteArrayView(bytes).sliced(CodeDigits, width);
+    if (!allDigits(field) || (width > ShortestLengthField && field[0] == '0'))
+        return -1;
+    return CodeDigits + width + digitsValue(field);
 }
 
 // The width of the length field that makes the packet exactly as long as it
@@ -86,7 +66,7 @@ namespace PacketCheck {
 bool looksFramed(const QByteArray &packet)
 {
     constexpr qsizetype HeaderDigits = CodeDigits + ShortestLengthField;
-    if (!allDigits(packet, 0, HeaderDigits))
+    if (packet.size() < HeaderDigits || !allDigits(QByteArrayView(packet).first(HeaderDigits)))
         return false;
     const qsizetype idWidth = FieldTable::field(1).width;
     const qsizetype firstSeparator = packet.indexOf('|');
@@ -144,7 +124,7 @@ Result check(const QByteArray &packet)
             faults.append("framed code " + result.code + " but record characters 3 and 4 \"" +
                           printable(result.record.mid(2, 2)) + "\" are not a number");
         }
-        if (digitsValue(result.lengthField, 0, result.lengthField.size()) != result.record.size())
+        if (digitsValue(result.lengthField) != result.record.size())
             faults.append("framed length " + result.lengthField + " but " +
                           QByteArray::number(result.record.size()) + " record bytes");
         if (faults.isEmpty())

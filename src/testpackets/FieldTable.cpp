@@ -1,5 +1,7 @@
 #include "testpackets/FieldTable.h"
 
+#include "platform/Digits.h"
+
 #include <QDate>
 
 namespace FieldTable {
@@ -64,11 +66,6 @@ constexpr std::array<Field, FieldCount> Table = {{
     {"FLAG_53", 1, C::Flag},
 }};
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 bool isCapital(char c)
 {
     return c >= 'A' && c <= 'Z';
@@ -80,31 +77,14 @@ bool isTextChar(char c)
            c == ':';
 }
 
-bool allDigits(QByteArrayView v)
-{
-    for (const char c : v) {
-        if (!isDigit(c))
-            return false;
-    }
-    return !v.isEmpty();
-}
-
-int number(QByteArrayView v, qsizetype from, qsizetype count)
-{
-    int n = 0;
-    for (qsizetype i = from; i < from + count; ++i)
-        n = n * 10 + (v[i] - '0');
-    return n;
-}
-
 // "yyyy-mm-dd" starting at `from`.
 bool isDate(QByteArrayView v, qsizetype from)
 {
     if (v.size() < from + 10 || v[from + 4] != '-' || v[from + 7] != '-')
         return false;
-    if (!allDigits(v.sliced(from, 4)) || !allDigits(v.sliced(from + 5, 2)) || !allDigits(v.sliced(from + 8, 2)))
-        return false;
-    return QDate::isValid(number(v, from, 4), number(v, from + 5, 2), number(v, from + 8, 2));
+    const QByteArrayView year = v.sliced(from, 4), month = v.sliced(from + 5, 2), day = v.sliced(from + 8, 2);
+    return allDigits(year) && allDigits(month) && allDigits(day) &&
+           QDate::isValid(int(digitsValue(year)), int(digitsValue(month)), int(digitsValue(day)));
 }
 
 // "hh:mm:ss" starting at `from`.
@@ -112,9 +92,9 @@ bool isTime(QByteArrayView v, qsizetype from)
 {
     if (v.size() < from + 8 || v[from + 2] != ':' || v[from + 5] != ':')
         return false;
-    if (!allDigits(v.sliced(from, 2)) || !allDigits(v.sliced(from + 3, 2)) || !allDigits(v.sliced(from + 6, 2)))
-        return false;
-    return number(v, from, 2) < 24 && number(v, from + 3, 2) < 60 && number(v, from + 6, 2) < 60;
+    const QByteArrayView hour = v.sliced(from, 2), minute = v.sliced(from + 3, 2), second = v.sliced(from + 6, 2);
+    return allDigits(hour) && allDigits(minute) && allDigits(second) &&
+           digitsValue(hour) < 24 && digitsValue(minute) < 60 && digitsValue(second) < 60;
 }
 
 QByteArray hex(unsigned char byte)
