@@ -83,7 +83,19 @@ void SendRun::log(int connection, const QByteArray &line, bool always)
     m_lastLine = line;
     if (m_options.quiet && !always)
         return;
-    QByteArray text = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
+    // The date and time down to the second are written once a second; the
+    // milliseconds are three digits after them.
+    const QDateTime now = m_wallClock.now();
+    const qint64 ms = now.toMSecsSinceEpoch();
+    if (ms / 1000 != m_stampSecond || m_stampPrefix.isEmpty()) {
+        m_stampSecond = ms / 1000;
+        m_stampPrefix = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.")).toLatin1();
+    }
+    const int milli = int(ms % 1000);
+    QByteArray text = m_stampPrefix;
+    text += char('0' + milli / 100);
+    text += char('0' + milli / 10 % 10);
+    text += char('0' + milli % 10);
     text += ' ';
     if (connection > 0 && m_connections.size() > 1)
         text += '[' + QByteArray::number(connection) + "] ";

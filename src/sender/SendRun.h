@@ -4,6 +4,7 @@
 #include "DataFile/DataFileHost.h"
 #include "DataFile/TCPIPNDserver.h"
 #include "link/Link.h"
+#include "platform/Clock.h"
 #include "platform/FileDialog.h"
 #include "platform/LazyTimeout.h"
 #include "report/Reports.h"
@@ -124,4 +125,8 @@ private:
     // The connection that the data file's log lines about a send belong to.
     int m_logConnection = 0;
     QByteArray m_lastLine;
+    // Log lines' time stamps: the clock, and the text of the second last used.
+    SystemClock m_wallClock;
+    qint64 m_stampSecond = -1;
+    QByteArray m_stampPrefix;
 };
