@@ -2,6 +2,7 @@
 // as the readers replay them, and through ipnd-send to ipnd-receiver.
 
 #include "ReplaySupport.h"
+#include "ReportFiles.h"
 
 #include "DataFile/Framing.h"
 #include "DataFile/TCPIPNDserver.h"
@@ -10,7 +11,6 @@
 #include "testpackets/FieldTable.h"
 
 #include <QBuffer>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -65,16 +65,6 @@ Output run(const GenOptions &o, quint64 seed, bool withManifest = true)
     if (!generate(o, seed, data, withManifest ? &manifest : nullptr, {}, &error))
         qWarning("generate failed: %s", qPrintable(error));
     return {data.data(), manifest.data()};
-}
-
-QList<QJsonObject> jsonLines(const QByteArray &text)
-{
-    QList<QJsonObject> objects;
-    for (const QByteArray &line : text.split('\n')) {
-        if (!line.isEmpty())
-            objects.append(QJsonDocument::fromJson(line).object());
-    }
-    return objects;
 }
 
 } // namespace
