@@ -1,6 +1,7 @@
 // ipnd-gen: records valid and broken on purpose, as the receiver judges them,
 // as the readers replay them, and through ipnd-send to ipnd-receiver.
 
+#include "ReceiverProcess.h"
 #include "ReplaySupport.h"
 #include "ReportFiles.h"
 
@@ -389,14 +390,11 @@ void tst_Generator::endToEnd()
     QCOMPARE(gen.exitCode(), 0);
 
     QProcess receiver;
-    receiver.start(QStringLiteral(IPND_RECEIVER), {"--port", "0", "--quiet", "--verdicts", verdicts});
-    QVERIFY(receiver.waitForReadyRead(Bound));
-    const QRegularExpressionMatch listening = QRegularExpression(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\n"))
-                                                  .match(QString::fromLatin1(receiver.readLine()));
-    QVERIFY(listening.hasMatch());
+    const quint16 port = startReceiver(receiver, {"--quiet", "--verdicts", verdicts}, Bound);
+    QVERIFY(port != 0);
 
     QProcess send;
-    send.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", listening.captured(1), "--replay", data,
+    send.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(port), "--replay", data,
                                            "--format", format, "--period", "0", "--quiet"});
     QVERIFY(send.waitForFinished(Bound));
     QCOMPARE(send.exitCode(), 0);
