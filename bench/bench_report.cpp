@@ -18,7 +18,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -78,15 +80,15 @@ int main(int argc, char *argv[])
     }
 
     const QString html = dir.filePath(QStringLiteral("run.html"));
-    const std::pair<const char *, std::function<std::unique_ptr<ReportWriter>()>> writers[] = {
-        {"--report", [&] { return std::make_unique<JsonLinesReport>(dir.filePath(QStringLiteral("run.jsonl"))); }},
-        {"--junit", [&] { return std::make_unique<JUnitReport>(dir.filePath(QStringLiteral("run.xml")), "ipnd-send"); }},
-        {"--html", [&] { return std::make_unique<HtmlReport>(html, "ipnd-send"); }},
+    const std::tuple<const char *, QString, std::function<std::unique_ptr<ReportWriter>(const QString &)>> writers[] = {
+        {"--report", dir.filePath(QStringLiteral("run.jsonl")),
+         [](const QString &path) { return std::make_unique<JsonLinesReport>(path); }},
+        {"--junit", dir.filePath(QStringLiteral("run.xml")),
+         [](const QString &path) { return std::make_unique<JUnitReport>(path, "ipnd-send"); }},
+        {"--html", html, [](const QString &path) { return std::make_unique<HtmlReport>(path, "ipnd-send"); }},
     };
-    const QString files[] = {dir.filePath(QStringLiteral("run.jsonl")), dir.filePath(QStringLiteral("run.xml")), html};
-    int i = 0;
-    for (const auto &[name, make] : writers) {
-        const std::unique_ptr<ReportWriter> writer = make();
+    for (const auto &[name, path, make] : writers) {
+        const std::unique_ptr<ReportWriter> writer = make(path);
         clock.start();
         if (!writer->open())
             return 1;
@@ -95,7 +97,7 @@ int main(int argc, char *argv[])
         writer->finish(figures, {}, false);
         std::printf("%-8s %.2f s per million records, file %lld bytes for %lld records\n", name,
                     secondsPerMillion(clock.nsecsElapsed(), records),
-                    static_cast<long long>(QFileInfo(files[i++]).size()), static_cast<long long>(records));
+                    static_cast<long long>(QFileInfo(path).size()), static_cast<long long>(records));
     }
 
     const QString browser = QStandardPaths::findExecutable(QStringLiteral("chromium-headless-shell"));

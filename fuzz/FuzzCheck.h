@@ -3,6 +3,8 @@
 // What every harness needs: a check that stops the run with a message (the
 // fuzzer records the input; the corpus replay fails), and the entry point.
 
+#include <QByteArray>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,3 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
             std::abort();                                                                                    \
         }                                                                                                    \
     } while (false)
+
+// Text meant for one line of a log or a report: printable ASCII only.
+inline bool printableAscii(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (c < 32 || c > 126)
+            return false;
+    }
+    return true;
+}

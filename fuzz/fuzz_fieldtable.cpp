@@ -31,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         const std::optional<FieldTable::Finding> own =
             FieldTable::checkField(finding.field, values.at(finding.field - 1));
         FUZZ_CHECK(own && *own == finding);
-        for (const char c : finding.detail)
-            FUZZ_CHECK(c >= 32 && c <= 126);
+        FUZZ_CHECK(printableAscii(finding.detail));
         emptied[finding.field - 1].clear();
     }
     for (int number = 1; number <= FieldTable::FieldCount; ++number) {

@@ -8,19 +8,6 @@
 
 #include <QByteArray>
 
-namespace {
-
-bool printableAscii(const QByteArray &text)
-{
-    for (const char c : text) {
-        if (c < 32 || c > 126)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     const QByteArray packet(reinterpret_cast<const char *>(bytes), qsizetype(size));

@@ -9,10 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 scripts/setup.sh --packages-only clang-14 libclang-rt-14-dev
+source scripts/sanitize.sh
 
-sanitize="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
-launcher=()
-command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIPND_FUZZ=ON "${launcher[@]}" \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
   -DCMAKE_CXX_FLAGS="-O1 -fsanitize=fuzzer-no-link $sanitize" \
@@ -25,10 +23,8 @@ targets=()
 for h in "${harnesses[@]}"; do targets+=("fuzz_$h"); done
 cmake --build build-fuzz --target "${targets[@]}"
 
-# Qt is not instrumented: its leaks at exit are suppressed by name.
 export ASAN_OPTIONS=detect_leaks=1
-export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+sanitizer_reports
 for h in "${harnesses[@]}"; do
   mkdir -p "build-fuzz/corpus/$h"
   echo "== fuzz_$h for ${seconds}s"

@@ -1,57 +1,17 @@
 #pragma once
 
-// Shared fixture for the data-file readers: a host that stands in for the
-// main window (it keeps every log line and every packet handed to it and
-// answers each send with a result the test chooses), a file dialog that
-// "chooses" a path set by the test, and a replay whose data file is written
-// into the test's own temporary folder and opened through OpenDataFile.
+// Shared fixture for the data-file readers: a replay whose data file is
+// written into the test's own temporary folder and opened through
+// OpenDataFile, with a FakeHost in place of the main window.
 
 #include "DataFile/DataFile.h"
-#include "DataFile/DataFileHost.h"
-#include "ScriptedFileDialog.h"
+#include "FakeHost.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QList>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <functional>
-
-class FakeHost final : public DataFileHost
-{
-public:
-    QList<QByteArray> logLines;
-    QList<QByteArray> packets;
-    SendResult result = SendResult::Sent;
-    // Runs inside SendTCPPacket, as a handler nested in the wait would.
-    std::function<void()> duringSend;
-    ScriptedFileDialog dialog;
-
-    SendResult SendTCPPacket(const QByteArray &source) override
-    {
-        packets.append(source);
-        if (duringSend)
-            duringSend();
-        return result;
-    }
-    void InsertLog(const QByteArray &source) override { logLines.append(source); }
-    void OpenDialogBox(FileDialog &commonDialog, const QString &title, QString &source,
-                       const QString &filterText) override
-    {
-        commonDialog.DialogTitle = title;
-        commonDialog.FileName = source;
-        commonDialog.Filter = filterText;
-        commonDialog.ShowOpen();
-        source = commonDialog.FileName;
-    }
-    FileDialog &dataFileDialog() override { return dialog; }
-    void showDataFilePath(const QString &) override {}
-
-    // The log lines written since the last call.
-    QList<QByteArray> takeLog() { return std::exchange(logLines, {}); }
-    QList<QByteArray> takePackets() { return std::exchange(packets, {}); }
-};
 
 // A DataFile with its own host and temporary folder.
 struct Replay

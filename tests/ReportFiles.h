@@ -11,20 +11,26 @@
 #include <QStringList>
 #include <QXmlStreamReader>
 
-inline QList<QJsonObject> readJsonLines(const QString &path)
+inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One object a line; a line that is no JSON object reads as an empty one.
+inline QList<QJsonObject> jsonLines(const QByteArray &text)
+{
     QList<QJsonObject> objects;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        objects.append(error.error == QJsonParseError::NoError ? document.object() : QJsonObject());
+    for (const QByteArray &line : text.split('\n')) {
+        if (!line.isEmpty())
+            objects.append(QJsonDocument::fromJson(line).object());
     }
     return objects;
+}
+
+inline QList<QJsonObject> readJsonLines(const QString &path)
+{
+    return jsonLines(readFile(path));
 }
 
 struct JUnit
@@ -120,10 +126,3 @@ inline Html readHtml(const QByteArray &page)
         html.error = xml.errorString();
     return html;
 }
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-

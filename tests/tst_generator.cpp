@@ -1,7 +1,9 @@
 // ipnd-gen: records valid and broken on purpose, as the receiver judges them,
 // as the readers replay them, and through ipnd-send to ipnd-receiver.
 
+#include "ReceiverProcess.h"
 #include "ReplaySupport.h"
+#include "ReportFiles.h"
 
 #include "DataFile/Framing.h"
 #include "DataFile/TCPIPNDserver.h"
@@ -10,7 +12,6 @@
 #include "testpackets/FieldTable.h"
 
 #include <QBuffer>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -65,16 +66,6 @@ Output run(const GenOptions &o, quint64 seed, bool withManifest = true)
     if (!generate(o, seed, data, withManifest ? &manifest : nullptr, {}, &error))
         qWarning("generate failed: %s", qPrintable(error));
     return {data.data(), manifest.data()};
-}
-
-QList<QJsonObject> jsonLines(const QByteArray &text)
-{
-    QList<QJsonObject> objects;
-    for (const QByteArray &line : text.split('\n')) {
-        if (!line.isEmpty())
-            objects.append(QJsonDocument::fromJson(line).object());
-    }
-    return objects;
 }
 
 } // namespace
@@ -399,14 +390,11 @@ void tst_Generator::endToEnd()
     QCOMPARE(gen.exitCode(), 0);
 
     QProcess receiver;
-    receiver.start(QStringLiteral(IPND_RECEIVER), {"--port", "0", "--quiet", "--verdicts", verdicts});
-    QVERIFY(receiver.waitForReadyRead(Bound));
-    const QRegularExpressionMatch listening = QRegularExpression(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\n"))
-                                                  .match(QString::fromLatin1(receiver.readLine()));
-    QVERIFY(listening.hasMatch());
+    const quint16 port = startReceiver(receiver, {"--quiet", "--verdicts", verdicts}, Bound);
+    QVERIFY(port != 0);
 
     QProcess send;
-    send.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", listening.captured(1), "--replay", data,
+    send.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(port), "--replay", data,
                                            "--format", format, "--period", "0", "--quiet"});
     QVERIFY(send.waitForFinished(Bound));
     QCOMPARE(send.exitCode(), 0);

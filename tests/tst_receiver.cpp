@@ -2,6 +2,8 @@
 // loopback port, a client sends it packets, and its replies, its output
 // lines, its saved files and its exit status are checked.
 
+#include "ReceiverProcess.h"
+
 #include "receiver/ReceiverOptions.h"
 #include "testpackets/TestRecords.h"
 
@@ -11,7 +13,6 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -80,29 +81,12 @@ public:
         }
     }
 
-    // The next line on stdout without its line end, or "<no line>" when none
-    // came within the bound.
-    QByteArray nextLine()
-    {
-        const QDeadlineTimer deadline(Bound);
-        while (!m_process.canReadLine()) {
-            if (deadline.hasExpired() || !m_process.waitForReadyRead(int(deadline.remainingTime())))
-                return "<no line>";
-        }
-        return m_process.readLine().chopped(1);
-    }
+    QByteArray nextLine() { return nextOutputLine(m_process, Bound); }
 
     // Reads the "listening on" line; false when it is not there.
     bool waitUntilListening()
     {
-        static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        const QByteArray line = nextLine();
-        const QRegularExpressionMatch match = listening.match(QString::fromLatin1(line));
-        if (!match.hasMatch()) {
-            qWarning("expected the listening line, got \"%s\"", line.constData());
-            return false;
-        }
-        m_port = match.captured(1).toUShort();
+        m_port = listeningPort(m_process, Bound);
         return m_port != 0;
     }
 

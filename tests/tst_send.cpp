@@ -1,6 +1,7 @@
 // ipnd-send and ipnd-receiver driven as processes, on loopback only.
 
 #include "PendingListener.h"
+#include "ReceiverProcess.h"
 #include "ReportFiles.h"
 #include "ScriptedReceiver.h"
 #include "testpackets/TestRecords.h"
@@ -154,14 +155,7 @@ void tst_Send::cleanup()
 
 bool tst_Send::startReceiver(const QStringList &extra)
 {
-    receiver.setProgram(QStringLiteral(IPND_RECEIVER));
-    receiver.setArguments(QStringList{"--port", "0", "--save", dir.filePath(QStringLiteral("packets"))} + extra);
-    receiver.start();
-    if (!receiver.waitForStarted(10000) || !receiver.waitForReadyRead(10000))
-        return false;
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral(R"(^listening on 127\.0\.0\.1:(\d+)$)"))
-                                          .match(QString::fromLatin1(receiver.readLine()).trimmed());
-    port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+    port = ::startReceiver(receiver, QStringList{"--save", dir.filePath(QStringLiteral("packets"))} + extra, 20000);
     return port != 0;
 }
 
