@@ -70,7 +70,6 @@ private:
     void flag() { putChar(m_prng.chance(50) ? 'T' : 'F'); }
     void fixedNumber(char area);
     void mobileNumber();
-    bool previousEmpty() const { return m_p[-1] == '|' && m_p[-2] == '|'; }
     void putChar(char c) { *m_p++ = c; }
     void put(std::string_view text)
     {
