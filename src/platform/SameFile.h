@@ -22,3 +22,12 @@ inline bool sameFile(const QString &a, const QString &b)
         return aExists && bExists && statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
     return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
 }
+
+// Something under the name that is neither a regular file nor a directory:
+// a device, a pipe or a socket.
+inline bool isDeviceOrPipe(const QString &name)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(name).constData(), &info) == 0 && !S_ISREG(info.st_mode)
+        && !S_ISDIR(info.st_mode);
+}

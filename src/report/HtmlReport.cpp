@@ -1,5 +1,7 @@
 #include "report/ReportWriters.h"
 
+#include "platform/SameFile.h"
+
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -137,9 +138,7 @@ bool HtmlReport::open()
     // A device or a pipe is written into, once, at the end: replacing it
     // with a new file (as a rewrite does) would put a regular file where
     // /dev/null or a reader's pipe was.
-    struct stat info = {};
-    m_once = ::stat(QFile::encodeName(m_fileName).constData(), &info) == 0 && !S_ISREG(info.st_mode)
-        && !S_ISDIR(info.st_mode);
+    m_once = isDeviceOrPipe(m_fileName);
     if (m_once) {
         if (::access(QFile::encodeName(m_fileName).constData(), W_OK) != 0)
             fail(m_fileName, QString::fromLocal8Bit(std::strerror(errno)));
