@@ -2,7 +2,6 @@
 
 #include "platform/SameFile.h"
 
-#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -213,22 +212,16 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 {
     m_sinceWrite.start();
     m_catchUp.stop();
-    if (m_once) {
-        QFile file(m_fileName);
-        const QByteArray bytes = page(figures, missed, passed);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
-            fail(m_fileName, file.errorString());
+    // Whole or not at all, so that a reader never sees half a page; a device
+    // or a pipe is written into.
+    const std::unique_ptr<QFileDevice> file = openWhole(m_fileName, m_once);
+    if (!file->isOpen()) {
+        fail(m_fileName, file->errorString());
         return;
     }
-    // Whole or not at all: a reader never sees half a page.
-    QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        fail(m_fileName, file.errorString());
-        return;
-    }
-    file.write(page(figures, missed, passed));
-    if (!file.commit())
-        fail(m_fileName, file.errorString());
+    file->write(page(figures, missed, passed));
+    if (!commitWhole(*file))
+        fail(m_fileName, file->errorString());
 }
 
 QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed, bool passed) const
