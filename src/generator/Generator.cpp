@@ -31,16 +31,6 @@ constexpr const char *BadStamps[] = {"2026-13-05 08:00:00", "2026-02-30 08:00:00
 constexpr int HeaderDigits = 7;
 constexpr int MostParts = 10;
 
-void putDigits(QByteArray &out, int value, int width)
-{
-    char buffer[8];
-    for (int i = width - 1; i >= 0; --i) {
-        buffer[i] = char('0' + value % 10);
-        value /= 10;
-    }
-    out.append(buffer, width);
-}
-
 } // namespace
 
 ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *out)
@@ -164,18 +154,12 @@ void Generator::advanceStamp()
         const QByteArray date = m_day.toString(Qt::ISODate).toLatin1();
         std::copy(date.begin(), date.end(), m_stamp);
         m_stamp[10] = ' ';
+        m_stamp[13] = ':';
+        m_stamp[16] = ':';
     }
-    const int s = m_second;
-    const char digits[6] = {char('0' + s / 36000), char('0' + s / 3600 % 10), char('0' + s / 60 % 60 / 10),
-                            char('0' + s / 60 % 10), char('0' + s % 60 / 10), char('0' + s % 10)};
-    m_stamp[11] = digits[0];
-    m_stamp[12] = digits[1];
-    m_stamp[13] = ':';
-    m_stamp[14] = digits[2];
-    m_stamp[15] = digits[3];
-    m_stamp[16] = ':';
-    m_stamp[17] = digits[4];
-    m_stamp[18] = digits[5];
+    writeDigits(m_stamp + 11, quint64(m_second / 3600), 2);
+    writeDigits(m_stamp + 14, quint64(m_second / 60 % 60), 2);
+    writeDigits(m_stamp + 17, quint64(m_second % 60), 2);
 }
 
 bool Generator::next(QByteArray &lines, GenItem &item)
@@ -271,9 +255,11 @@ void Generator::multiPacketLines(QByteArray &lines, const QByteArray &record, st
         if (fault == GenKind::TerminalChange && part == faulty)
             partTerminal = terminal % 998 + 1;
         const int number = fault == GenKind::PartOutOfRange && part == faulty ? m_prng.between(parts + 1, 98) : part;
-        putDigits(lines, partTerminal, 3);
-        putDigits(lines, parts, 2);
-        putDigits(lines, number, 2);
+        lines.resize(start + HeaderDigits);
+        char *header = lines.data() + start;
+        header = writeDigits(header, quint64(partTerminal), 3);
+        header = writeDigits(header, quint64(parts), 2);
+        writeDigits(header, quint64(number), 2);
         if (fault == GenKind::BadHeader && part == faulty)
             lines[start + qsizetype(m_prng.below(HeaderDigits))] = char('A' + m_prng.below(26));
         lines.append(record.constData() + cuts[part - 1], cuts[part] - cuts[part - 1]);

@@ -8,6 +8,17 @@
 #include <cstring>
 #include <string_view>
 
+// `value` in exactly `width` decimal digits at `out`, with leading zeros;
+// returns the end.
+inline char *writeDigits(char *out, quint64 value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
 // Makes IPND records that look like real ones but carry nobody's details:
 // every value comes from small built-in lists and number ranges. Valid
 // records obey the field table in every field; a broken record differs from
@@ -59,21 +70,13 @@ private:
     void flag() { putChar(m_prng.chance(50) ? 'T' : 'F'); }
     void fixedNumber(char area);
     void mobileNumber();
-    bool previousEmpty() const { return m_p[-1] == '|' && m_p[-2] == '|'; }
     void putChar(char c) { *m_p++ = c; }
     void put(std::string_view text)
     {
         std::memcpy(m_p, text.data(), text.size());
         m_p += text.size();
     }
-    void putDigits(quint64 value, int width)
-    {
-        for (int i = width - 1; i >= 0; --i) {
-            m_p[i] = char('0' + value % 10);
-            value /= 10;
-        }
-        m_p += width;
-    }
+    void putDigits(quint64 value, int width) { m_p = writeDigits(m_p, value, width); }
     // What `write` writes, as bytes of their own (at most 128).
     template <typename Write>
     QByteArray made(Write write)

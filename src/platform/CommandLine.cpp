@@ -2,7 +2,6 @@
 
 #include "platform/Version.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 QString versionText()
@@ -24,11 +23,6 @@ QStringList CommandLine::byteArguments(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLatin1(argv[i]);
     return arguments;
-}
-
-QString CommandLine::fileName(const QString &value)
-{
-    return QFile::decodeName(bytes(value));
 }
 
 CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE *out)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +27,7 @@ public:
     // argv without changing a byte.
     static QStringList byteArguments(int argc, char *argv[]);
     static QByteArray bytes(const QString &value) { return value.toLatin1(); }
-    static QString fileName(const QString &value);
+    static QString fileName(const QString &value) { return QFile::decodeName(bytes(value)); }
     // A value as the usage errors show it: in double quotes.
     static QString quoted(const QString &value) { return QLatin1Char('"') + value + QLatin1Char('"'); }
     static QByteArray quoted(const QByteArray &value) { return '"' + value + '"'; }

@@ -1,13 +1,13 @@
 #include "report/ReportWriters.h"
 
-#include <QSaveFile>
+#include "platform/SameFile.h"
+
 #include <QXmlStreamWriter>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -137,9 +137,7 @@ bool HtmlReport::open()
     // A device or a pipe is written into, once, at the end: replacing it
     // with a new file (as a rewrite does) would put a regular file where
     // /dev/null or a reader's pipe was.
-    struct stat info = {};
-    m_once = ::stat(QFile::encodeName(m_fileName).constData(), &info) == 0 && !S_ISREG(info.st_mode)
-        && !S_ISDIR(info.st_mode);
+    m_once = isDeviceOrPipe(m_fileName);
     if (m_once) {
         if (::access(QFile::encodeName(m_fileName).constData(), W_OK) != 0)
             fail(m_fileName, QString::fromLocal8Bit(std::strerror(errno)));
@@ -214,22 +212,16 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 {
     m_sinceWrite.start();
     m_catchUp.stop();
-    if (m_once) {
-        QFile file(m_fileName);
-        const QByteArray bytes = page(figures, missed, passed);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
-            fail(m_fileName, file.errorString());
+    // Whole or not at all, so that a reader never sees half a page; a device
+    // or a pipe is written into.
+    const std::unique_ptr<QFileDevice> file = openWhole(m_fileName, m_once);
+    if (!file->isOpen()) {
+        fail(m_fileName, file->errorString());
         return;
     }
-    // Whole or not at all: a reader never sees half a page.
-    QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        fail(m_fileName, file.errorString());
-        return;
-    }
-    file.write(page(figures, missed, passed));
-    if (!file.commit())
-        fail(m_fileName, file.errorString());
+    file->write(page(figures, missed, passed));
+    if (!commitWhole(*file))
+        fail(m_fileName, file->errorString());
 }
 
 QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed, bool passed) const

@@ -1,8 +1,8 @@
 #include "report/ReportWriters.h"
 
-#include <QXmlStreamWriter>
+#include "platform/SameFile.h"
 
-#include <sys/stat.h>
+#include <QXmlStreamWriter>
 
 namespace {
 const QByteArray Tail = "</testsuite>\n</testsuites>\n";
@@ -54,9 +54,7 @@ bool JUnitReport::open()
 {
     // The counts at the top are rewritten in place as the run goes: only a
     // regular file can take that (a pipe would also block the open).
-    struct stat info = {};
-    if (::stat(QFile::encodeName(m_file.fileName()).constData(), &info) == 0 && !S_ISREG(info.st_mode)
-        && !S_ISDIR(info.st_mode)) {
+    if (isDeviceOrPipe(m_file.fileName())) {
         fail(m_file.fileName(), QStringLiteral("not a regular file, and a JUnit report is rewritten in place"));
         return false;
     }

@@ -1,9 +1,9 @@
 #include "report/ReportOptions.h"
 
+#include "platform/CommandLine.h"
 #include "platform/SameFile.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 
 #include <cmath>
 
@@ -62,13 +62,9 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
             return false;
         }
     }
-    // The argument's bytes as a path, as the program's other file names.
-    const auto path = [&](const QString &name) {
-        return parser.isSet(name) ? QFile::decodeName(parser.value(name).toLatin1()) : QString();
-    };
-    read.reportFile = path(Report);
-    read.junitFile = path(JUnit);
-    read.htmlFile = path(Html);
+    read.reportFile = CommandLine::fileName(parser.value(Report));
+    read.junitFile = CommandLine::fileName(parser.value(JUnit));
+    read.htmlFile = CommandLine::fileName(parser.value(Html));
     const QList<std::pair<QString, QString>> files{{Report, read.reportFile}, {JUnit, read.junitFile}, {Html, read.htmlFile}};
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (parser.isSet(files[i].first) && files[i].second.isEmpty()) {

@@ -24,12 +24,21 @@ public:
 
     // The first write failure; empty while all is well.
     QString error() const { return m_error; }
+    // error() the first time it is asked for once there is one, then empty.
+    QString takeError()
+    {
+        if (m_errorTaken)
+            return {};
+        m_errorTaken = !m_error.isEmpty();
+        return m_error;
+    }
 
 protected:
     void fail(const QString &fileName, const QString &reason);
 
 private:
     QString m_error;
+    bool m_errorTaken = false;
 };
 
 // --report: JSON Lines, one object per line read and the summary last.

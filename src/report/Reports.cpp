@@ -11,7 +11,6 @@ bool Reports::open(const ReportOptions &options, const QString &title, QString *
         m_writers.push_back(std::make_unique<JUnitReport>(options.junitFile, title));
     if (!options.htmlFile.isEmpty())
         m_writers.push_back(std::make_unique<HtmlReport>(options.htmlFile, title));
-    m_errorShown.assign(m_writers.size(), false);
     for (const auto &writer : m_writers) {
         if (!writer->open()) {
             *error = writer->error();
@@ -58,11 +57,9 @@ void Reports::finish(const RunFigures &figures, const QStringList &missed, bool 
 QStringList Reports::takeErrors()
 {
     QStringList errors;
-    for (size_t i = 0; i < m_writers.size(); ++i) {
-        if (!m_errorShown[i] && !m_writers[i]->error().isEmpty()) {
-            errors << m_writers[i]->error();
-            m_errorShown[i] = true;
-        }
+    for (const auto &writer : m_writers) {
+        if (const QString error = writer->takeError(); !error.isEmpty())
+            errors << error;
     }
     return errors;
 }

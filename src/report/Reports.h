@@ -34,5 +34,4 @@ private:
     std::map<qint64, OutcomeRecord> m_held;
     qint64 m_nextSeq = 1;
     std::vector<std::unique_ptr<ReportWriter>> m_writers;
-    std::vector<bool> m_errorShown;
 };

@@ -2,13 +2,13 @@
 // or MULTIPKT data file, and optionally a manifest of what each one is.
 
 #include "generator/Generator.h"
+#include "platform/SameFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <memory>
@@ -28,45 +28,32 @@ void complain(const QString &line)
 // is given. Anything else that exists under the name (a device, a pipe) is
 // written as it is: replacing it by a new file, as a save does, would put a
 // regular file where the device was.
-std::unique_ptr<QIODevice> openOutput(const QString &name, QString *error)
+std::unique_ptr<QFileDevice> openOutput(const QString &name, QString *error)
 {
-    const QFileInfo info(name);
-    if (name.isEmpty() || (info.exists() && !info.isFile())) {
-        auto file = std::make_unique<QFile>(name);
-        const bool open = name.isEmpty() ? file->open(stdout, QIODevice::WriteOnly)
-                                         : file->open(QIODevice::WriteOnly);
-        if (!open) {
-            *error = name.isEmpty() ? QStringLiteral("cannot write to standard output")
-                                    : QStringLiteral("cannot write \"%1\": %2").arg(name, file->errorString());
+    if (name.isEmpty()) {
+        auto file = std::make_unique<QFile>();
+        if (!file->open(stdout, QIODevice::WriteOnly)) {
+            *error = QStringLiteral("cannot write to standard output");
             return nullptr;
         }
         return file;
     }
-    auto file = std::make_unique<QSaveFile>(name);
-    if (!file->open(QIODevice::WriteOnly)) {
+    const QFileInfo info(name);
+    auto file = openWhole(name, info.exists() && !info.isFile());
+    if (!file->isOpen()) {
         *error = QStringLiteral("cannot write \"%1\": %2").arg(name, file->errorString());
         return nullptr;
     }
     return file;
 }
 
-bool finish(QIODevice &device, const QString &name)
+bool finish(QFileDevice &file, const QString &name)
 {
-    const QString shown = name.isEmpty() ? QStringLiteral("standard output") : QLatin1Char('"') + name + QLatin1Char('"');
-    if (auto *save = qobject_cast<QSaveFile *>(&device)) {
-        if (!save->commit()) {
-            complain(QStringLiteral("cannot write %1: %2").arg(shown, save->errorString()));
-            return false;
-        }
+    if (commitWhole(file))
         return true;
-    }
-    auto &file = static_cast<QFile &>(device);
-    if (!file.flush() || file.error() != QFileDevice::NoError) {
-        complain(QStringLiteral("cannot write %1: %2").arg(shown, file.errorString()));
-        return false;
-    }
-    file.close();
-    return true;
+    complain(QStringLiteral("cannot write %1: %2")
+                 .arg(name.isEmpty() ? QStringLiteral("standard output") : CommandLine::quoted(name), file.errorString()));
+    return false;
 }
 
 } // namespace
@@ -88,8 +75,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ipnd-gen: seed %llu\n", static_cast<unsigned long long>(seed));
 
     QString error;
-    const std::unique_ptr<QIODevice> data = openOutput(options.output, &error);
-    std::unique_ptr<QIODevice> manifest;
+    const std::unique_ptr<QFileDevice> data = openOutput(options.output, &error);
+    std::unique_ptr<QFileDevice> manifest;
     if (data && !options.manifest.isEmpty())
         manifest = openOutput(options.manifest, &error);
     if (!data || (!options.manifest.isEmpty() && !manifest)) {
