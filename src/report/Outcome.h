@@ -28,7 +28,11 @@ struct OutcomeRecord
     qint64 seq = 0; // 1 for the first line read, rejected lines included
     Outcome outcome = Outcome::NotSent;
     QByteArray id;                   // the record's first field
-    std::optional<double> rttMs;     // answered and unexpected only
+    std::optional<double> rttMs;     // answered and unexpected only: from the write to the reply
+    // With --rate, answered and unexpected only: from the time the record
+    // was due to the reply, so that time spent waiting for a link counts.
+    std::optional<double> latencyMs;
+    std::optional<double> connectMs; // from asking for the connection to its coming up
     std::optional<QByteArray> reply; // answered and unexpected only
     QDateTime sentAt;                // UTC; invalid when it was not sent
     int connection = 0;              // 1 for the run's first connection; 0 when not sent
@@ -64,9 +68,12 @@ struct RunFigures
         double p50 = 0;
         double p90 = 0;
         double p99 = 0;
+        double p99_9 = 0;
         double max = 0;
     };
     std::optional<RoundTrips> rttMs; // none when no reply came
+    // From each record's intended send time: with --rate only.
+    std::optional<RoundTrips> latencyMs;
     double elapsedSeconds = 0;       // from the first record to the end
 
     // Sent records per second.

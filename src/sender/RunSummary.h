@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 // The counts and round-trip times of one ipnd-send run, and the summary it
 // prints at the end.
 struct RunSummary
@@ -18,6 +20,8 @@ struct RunSummary
     qint64 connectFailures = 0;
     bool everConnected = false;
     RoundTripHistogram roundTrips; // one per answered record
+    // With --rate, one per answered record from its intended send time.
+    RoundTripHistogram latencies;
     double elapsedSeconds = 0;  // from the first record to the end
 
     qint64 notSent() const { return recordsRead - sent; }
@@ -27,7 +31,25 @@ struct RunSummary
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 
-    // Three lines: the counts, the round-trip times, the rate.
+    // Three lines: the counts, the round-trip times, the rate; with --rate
+    // a fourth, the latency from the intended send time.
     QByteArray text() const;
 };
+
+// One --progress line, for a CI log to follow.
+struct ProgressFigures
+{
+    double elapsedSeconds = 0;
+    qint64 sent = 0;
+    qint64 answered = 0;
+    qint64 unexpected = 0;
+    qint64 unanswered = 0;
+    qint64 notSent = 0;
+    double intervalRate = 0;             // records sent per second since the last line
+    std::optional<double> intervalP99Ms; // none: no reply since the last line
+};
+
+// "progress: 12.0 s, sent N, answered N, unexpected N, unanswered N, not sent
+// N, rate R/s, p99 X ms" and a line feed; "p99 - ms" when there is none.
+QByteArray progressLine(const ProgressFigures &figures);
 

@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
 
     // One log line at a time, so that a pipe or `tail -f` sees each as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    SendRun run(*parsed.options, stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+    SendRun run(*parsed.options, stdout, stderr, ::isatty(STDERR_FILENO));
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::stop);
     return run.run();
