@@ -24,11 +24,12 @@ const QByteArray OddReply("ERR\r\n\x01\xe9", 7);
 QList<OutcomeRecord> knownRun()
 {
     return {
-        {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}},
-        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}},
-        {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53"},
-        {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed"},
-        {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed"},
+        {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}, {}, {}},
+        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}, {}, {}},
+        {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53", {}, {}},
+        {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed",
+         {}, {}},
+        {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed", {}, {}},
     };
 }
 
@@ -37,7 +38,7 @@ RunFigures knownFigures()
     RunFigures figures;
     for (const OutcomeRecord &record : knownRun())
         figures.count(record.outcome);
-    figures.rttMs = RunFigures::RoundTrips{2.5, 2.5, 3.25, 3.25, 3.25};
+    figures.rttMs = RunFigures::RoundTrips{2.5, 2.5, 3.25, 3.25, 3.25, 3.25};
     figures.elapsedSeconds = 0.5;
     return figures;
 }
@@ -179,7 +180,7 @@ void tst_Report::pageStaysSmallForLongRuns()
         const bool failed = seq % 50 == 0;
         html.add({seq, failed ? Outcome::Unanswered : Outcome::Answered, QByteArray::number(seq),
                   failed ? std::nullopt : std::optional<double>(0.5 + double(seq % 997) / 10.0),
-                  failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}});
+                  failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}, {}, {}});
     }
     const QByteArray page = html.page(nullptr, {}, false);
     QVERIFY2(page.size() < 400 * 1024, QByteArray::number(page.size()).constData());
@@ -339,7 +340,7 @@ void tst_Report::thresholds()
     figures.sent = 100;
     figures.elapsedSeconds = 10; // 10 records per second
     if (p99 >= 0)
-        figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99};
+        figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99, p99};
     QCOMPARE(missedThresholds(thresholds, figures), missed);
 }
 

@@ -126,6 +126,9 @@ private slots:
     void thresholdsDecideTheExitStatus();
     void ctrlCLeavesTheReports();
     void reportsAreWholeWhenTheOutputReaderIsGone();
+    void latencyRunsFromTheIntendedTime_data();
+    void latencyRunsFromTheIntendedTime();
+    void loopRunsForTheDuration();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -775,6 +778,90 @@ void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone()
     ::close(gone[1]);
     QCOMPARE(sender.exitStatus(), QProcess::CrashExit);
     QCOMPARE(outcomesOf(readJsonLines(json)), QStringList({"answered", "summary"}));
+}
+
+void tst_Send::latencyRunsFromTheIntendedTime_data()
+{
+    QTest::addColumn<QStringList>("backlog");
+    QTest::addColumn<int>("sent");
+    // Records 4 to 30 come due while the receiver sits on record 3.
+    QTest::newRow("all wait their turn") << QStringList() << 30;
+    QTest::newRow("a backlog of 5") << QStringList{"--max-backlog", "5"} << 8;
+}
+
+void tst_Send::latencyRunsFromTheIntendedTime()
+{
+    QFETCH(QStringList, backlog);
+    QFETCH(int, sent);
+    // One connection, a record due every 10 ms, and a receiver that stalls
+    // for 500 ms on the third: the records due meanwhile wait, and their
+    // latency shows it while their round trip does not.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.stall(idOf(numbered(3)), 500);
+    QByteArray content;
+    for (int n = 1; n <= 30; ++n)
+        content += rawLine(numbered(n));
+    const QString file = writeFile(QStringLiteral("stall.dat"), content);
+    const QString json = dir.filePath(QStringLiteral("stall.jsonl"));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file,
+                             "--rate", "100", "--report", json, "--progress", "0.1"}
+                     + backlog);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, sent == 30 ? 0 : 1);
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 30, sent " + QByteArray::number(sent) + ", answered "
+                                              + QByteArray::number(sent) + ", unexpected 0, unanswered 0, not sent "
+                                              + QByteArray::number(30 - sent) + ", lines rejected 0"));
+    QCOMPARE(run.log.count("RSFP: Link busy, not sent: " + numbered(sent + 1)), sent == 30 ? 0 : 1);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(lines.size(), 31);
+    // Record 4 was due 30 ms in and went out after the reply to record 3,
+    // at 520 ms at the soonest.
+    const QJsonObject fourth = lines[3];
+    QCOMPARE(fourth.value("outcome").toString(), QStringLiteral("answered"));
+    const double latency = fourth.value("latency_ms").toDouble();
+    const double rtt = fourth.value("rtt_ms").toDouble();
+    QVERIFY2(latency - rtt >= 480, qPrintable(QStringLiteral("latency %1 ms, round trip %2 ms").arg(latency).arg(rtt)));
+    QVERIFY(fourth.value("connect_ms").isDouble());
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QVERIFY(summary.value("latency_ms").toObject().value("max").toDouble() >= 480);
+    QVERIFY(summary.value("latency_ms").toObject().value("p99_9").isDouble());
+    QVERIFY(run.summary.value(3).startsWith("latency ms from the intended send time: min "));
+    // Progress lines for a CI log, though standard error is no terminal.
+    const QRegularExpression progress(QStringLiteral(
+        R"(^progress: \d+\.\d s, sent \d+, answered \d+, unexpected 0, unanswered 0, not sent \d+, )"
+        R"(rate \d+\.\d/s, p99 (\d+\.\d{3}|-) ms$)"));
+    const QList<QByteArray> status = run.errors.split('\n');
+    QVERIFY2(status.size() > 3, run.errors.constData());
+    for (const QByteArray &line : status.mid(0, status.size() - 1))
+        QVERIFY2(progress.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void tst_Send::loopRunsForTheDuration()
+{
+    // Three records looped at 40 a second for half a second: 20 come due.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    const QString file =
+        writeFile(QStringLiteral("loop.dat"), rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                             "--replay", file, "--rate", "40", "--duration", "0.5", "--loop", "--quiet"});
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 0);
+    // A loaded machine may reach the end before the last few come due.
+    QVERIFY2(server.idsSeen.size() >= 15 && server.idsSeen.size() <= 20, run.summary.value(0).constData());
+    for (qsizetype i = 0; i < server.idsSeen.size(); ++i)
+        QCOMPARE(server.idsSeen[i], idOf(numbered(int(i % 3) + 1)));
+    QVERIFY(run.errors.isEmpty());
 }
 
 QTEST_MAIN(tst_Send)

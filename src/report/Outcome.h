@@ -29,14 +29,14 @@ struct OutcomeRecord
     Outcome outcome = Outcome::NotSent;
     QByteArray id;                   // the record's first field
     std::optional<double> rttMs;     // answered and unexpected only: from the write to the reply
-    // With --rate, answered and unexpected only: from the time the record
-    // was due to the reply, so that time spent waiting for a link counts.
-    std::optional<double> latencyMs;
-    std::optional<double> connectMs; // from asking for the connection to its coming up
     std::optional<QByteArray> reply; // answered and unexpected only
     QDateTime sentAt;                // UTC; invalid when it was not sent
     int connection = 0;              // 1 for the run's first connection; 0 when not sent
     QByteArray reason;               // the log line that said why it failed or was rejected
+    // With --rate, answered and unexpected only: from the time the record
+    // was due to the reply, so that time spent waiting for a link counts.
+    std::optional<double> latencyMs;
+    std::optional<double> connectMs; // from asking for the connection to its coming up
 };
 
 // ISO 8601 in UTC with milliseconds: "2026-12-08T21:40:01.123Z". Reports
