@@ -129,6 +129,7 @@ private slots:
     void latencyRunsFromTheIntendedTime_data();
     void latencyRunsFromTheIntendedTime();
     void loopRunsForTheDuration();
+    void handshakesGoSideBySide();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -862,6 +863,39 @@ void tst_Send::loopRunsForTheDuration()
     for (qsizetype i = 0; i < server.idsSeen.size(); ++i)
         QCOMPARE(server.idsSeen[i], idOf(numbered(int(i % 3) + 1)));
     QVERIFY(run.errors.isEmpty());
+}
+
+void tst_Send::handshakesGoSideBySide()
+{
+    // Handshakes that never complete: each of the four links asks for its
+    // connection before the first gives up on its own.
+    PendingListener listener;
+    QVERIFY(listener.port() != 0);
+    QByteArray content;
+    for (int n = 1; n <= 4; ++n)
+        content += rawLine(numbered(n));
+    const QString file = writeFile(QStringLiteral("pending.dat"), content);
+
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(listener.port()), "--replay", file,
+                          "--period", "0", "--connections", "4", "--connect-timeout", "0.5"});
+
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 0, answered 0, unexpected 0, unanswered 0, "
+                                              "not sent 4, lines rejected 0"));
+    QList<QByteArray> asked, failed;
+    for (const QByteArray &line : run.log) {
+        if (line.contains("TCP TCP Originate"))
+            asked << line.left(4);
+        else if (line.contains("Event: Socket error") && asked.size() < 4)
+            failed << line;
+    }
+    QCOMPARE(asked, (QList<QByteArray>{"[1] ", "[2] ", "[3] ", "[4] "}));
+    QCOMPARE(failed, QList<QByteArray>());
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(run.log.count("[" + QByteArray::number(n) + "] RSFP: No connection, not sent: " + numbered(n)), 1);
+    // Nothing went out, and the log does not say it did.
+    for (const QByteArray &line : run.log)
+        QVERIFY2(!line.contains("Data Sent"), line.constData());
 }
 
 QTEST_MAIN(tst_Send)
