@@ -561,6 +561,13 @@ void tst_SendOptions::durationAndCountEndTheSchedule()
     QCOMPARE(schedule.wakeNs(), lastWakeNs);
     QVERIFY(!schedule.durationOver());
     if (duration > 0) {
+        // A run that reaches the last record only after the end still gets it.
+        LoadSchedule late({4, 0, duration, count}, clock);
+        clock.ns = 30000 * Ms;
+        int takenLate = 0;
+        while (late.takeDue())
+            ++takenLate;
+        QCOMPARE(takenLate, records);
         clock.ns = lastWakeNs - 1;
         QVERIFY(!schedule.durationOver());
         clock.ns = lastWakeNs;

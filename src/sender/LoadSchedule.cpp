@@ -27,15 +27,22 @@ bool LoadSchedule::durationOver() const
     return m_durationNs >= 0 && m_clock.nsecsElapsed() >= m_durationNs;
 }
 
-bool LoadSchedule::ended() const
+bool LoadSchedule::noneLeft() const
 {
     return (m_settings.count >= 0 && m_next >= m_settings.count)
-        || (m_durationNs >= 0 && intendedNs(m_next) >= m_durationNs) || durationOver();
+        || (m_durationNs >= 0 && intendedNs(m_next) >= m_durationNs);
+}
+
+bool LoadSchedule::ended() const
+{
+    return noneLeft() || durationOver();
 }
 
 std::optional<qint64> LoadSchedule::takeDue()
 {
-    if (ended())
+    // A record due before the end is taken even by a run that comes to it
+    // only after the end: it was due, and is counted one way or the other.
+    if (noneLeft())
         return std::nullopt;
     const qint64 due = intendedNs(m_next);
     if (due > m_clock.nsecsElapsed())

@@ -29,19 +29,22 @@ public:
     // The intended time (ns after the start) of record `index`, from 0.
     qint64 intendedNs(qint64 index) const;
     // The intended time of the next record if it has come due, and then the
-    // one after it is next; nothing while it is not due, or once sending has
-    // ended.
+    // one after it is next; nothing while it is not due, or once no record
+    // is left before the end.
     std::optional<qint64> takeDue();
     // When the next record comes due, or when the duration is over if that
     // is sooner; -1 when neither is ahead.
     qint64 wakeNs() const;
-    // No record will come due any more: `count` records have, or the next
-    // would be due at or after the duration's end.
+    // No record will come due any more: `count` records have, the next
+    // would be due at or after the duration's end, or the end has passed.
     bool ended() const;
     // The duration has passed: records still waiting go unsent.
     bool durationOver() const;
 
 private:
+    // `count` records have come due, or the next is due at or after the end.
+    bool noneLeft() const;
+
     const Settings m_settings;
     const RunClock &m_clock;
     const qint64 m_durationNs;

@@ -282,7 +282,7 @@ void SendRun::replayAtRate()
     bool dataOver = false;
     for (;;) {
         startWaiting();
-        if (m_stopping || schedule.durationOver())
+        if (m_stopping)
             break;
         if (!dataOver) {
             if (const std::optional<qint64> due = schedule.takeDue()) {
@@ -292,7 +292,7 @@ void SendRun::replayAtRate()
                 continue;
             }
         }
-        if ((dataOver || schedule.ended()) && m_backlog.size() == 0)
+        if (schedule.durationOver() || ((dataOver || schedule.ended()) && m_backlog.size() == 0))
             break;
         waitUntil(schedule.wakeNs());
     }
