@@ -5,7 +5,7 @@ int RunSummary::exitStatus() const
     if (connectFailures > 0 && !everConnected)
         return 3;
     // A run that sent nothing tested nothing, whatever the reason.
-    return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
+    return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0 || unplannedRejections > 0) ? 1 : 0;
 }
 
 QByteArray RunSummary::text() const
@@ -34,6 +34,8 @@ QByteArray RunSummary::text() const
             + QByteArray::number(latencies.percentile(99.9), 'f', 3) + ", max "
             + QByteArray::number(latencies.max(), 'f', 3) + '\n';
     }
+    if (!byExpect.isEmpty())
+        out += byExpect.text();
     return out;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/Outcome.h"
 #include "sender/RoundTripHistogram.h"
 
 #include <QByteArray>
@@ -18,6 +19,8 @@ struct RunSummary
     qint64 linesRejected = 0;
     qint64 tooShort = 0;        // read but too short to send: the data's fault, like a rejected line
     qint64 connectFailures = 0;
+    qint64 unplannedRejections = 0; // with a manifest: lines rejected that no entry planned
+    ExpectTable byExpect;           // with a manifest
     bool everConnected = false;
     RoundTripHistogram roundTrips; // one per answered record
     // With --rate, one per answered record from its intended send time.
@@ -32,7 +35,8 @@ struct RunSummary
     int exitStatus() const;
 
     // Three lines: the counts, the round-trip times, the rate; with --rate
-    // a fourth, the latency from the intended send time.
+    // a fourth, the latency from the intended send time; with a manifest,
+    // the table of outcomes kind by kind after them.
     QByteArray text() const;
 };
 
