@@ -731,6 +731,7 @@ int main(int argc, char *argv[])
         }
         QFile::remove(data);
         QFile::remove(manifest);
+    }
 
     // [6] and [7]: an open loop, against a receiver that keeps up and one that stalls.
     for (const int number : {6, 7}) {
