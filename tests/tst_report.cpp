@@ -60,6 +60,8 @@ private slots:
     void unexpectedReplyLine();
     void thresholds_data();
     void thresholds();
+    void maxP99JudgesLatencyWhenThereIsOne_data();
+    void maxP99JudgesLatencyWhenThereIsOne();
     void options_data();
     void options();
 };
@@ -356,6 +358,29 @@ void tst_Report::thresholds()
     figures.elapsedSeconds = 10; // 10 records per second
     if (p99 >= 0)
         figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99, p99};
+    QCOMPARE(missedThresholds(thresholds, figures), missed);
+}
+
+void tst_Report::maxP99JudgesLatencyWhenThereIsOne_data()
+{
+    QTest::addColumn<double>("rttP99");
+    QTest::addColumn<double>("latencyP99");
+    QTest::addColumn<QStringList>("missed");
+    QTest::newRow("latency missed, round trip met")
+        << 1.0 << 12.3456 << QStringList{QStringLiteral("threshold missed: --max-p99: p99 latency 12.346 ms, limit 10 ms")};
+    QTest::newRow("latency met, round trip missed") << 12.3456 << 9.5 << QStringList();
+}
+
+void tst_Report::maxP99JudgesLatencyWhenThereIsOne()
+{
+    QFETCH(double, rttP99);
+    QFETCH(double, latencyP99);
+    QFETCH(QStringList, missed);
+    Thresholds thresholds;
+    thresholds.maxP99Ms = 10;
+    RunFigures figures;
+    figures.rttMs = RunFigures::RoundTrips{0, 0, 0, rttP99, rttP99, rttP99};
+    figures.latencyMs = RunFigures::RoundTrips{0, 0, 0, latencyP99, latencyP99, latencyP99};
     QCOMPARE(missedThresholds(thresholds, figures), missed);
 }
 

@@ -1151,12 +1151,13 @@ void tst_Send::latencyRunsFromTheIntendedTime()
         content += rawLine(numbered(n));
     const QString file = writeFile(QStringLiteral("stall.dat"), content);
     const QString json = dir.filePath(QStringLiteral("stall.jsonl"));
+    const QString html = dir.filePath(QStringLiteral("stall.html"));
 
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
     sender.start(QStringLiteral(IPND_SEND),
                  QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file,
-                             "--rate", "100", "--report", json, "--progress", "0.1"}
+                             "--rate", "100", "--report", json, "--html", html, "--progress", "0.1"}
                      + backlog);
     const Run run = finishedRun(sender, finished);
 
@@ -1179,6 +1180,7 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     QVERIFY(summary.value("latency_ms").toObject().value("max").toDouble() >= 480);
     QVERIFY(summary.value("latency_ms").toObject().value("p99_9").isDouble());
     QVERIFY(run.summary.value(3).startsWith("latency ms from the intended send time: min "));
+    QVERIFY(readFile(html).contains("Latency p99.9 ms"));
     // Progress lines for a CI log, though standard error is no terminal.
     const QRegularExpression progress(QStringLiteral(
         R"(^progress: \d+\.\d s, sent \d+, answered \d+, unexpected 0, unanswered 0, not sent \d+, )"
