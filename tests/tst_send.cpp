@@ -479,6 +479,7 @@ void tst_Send::ctrlCPrintsTheSummary()
     QVERIFY2(out.contains(
                  "\nsummary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, not sent 0, lines rejected 0\n"),
              out.constData());
+    QVERIFY2(out.endsWith("\nInterrupted after 1 of 10 records\n"), out.constData());
 }
 
 void tst_Send::ctrlCEndsAPendingConnectionAtOnce()

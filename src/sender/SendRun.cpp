@@ -244,6 +244,8 @@ int SendRun::run()
     QByteArray summary = m_summary.text();
     for (const QString &line : missed)
         summary += line.toLatin1() + '\n';
+    if (figures.interrupted)
+        summary += figures.interruptedText().toLatin1() + '\n';
     if (!m_outGone && (std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out) != size_t(summary.size())
                        || std::fflush(m_out) != 0)
         && errno == EPIPE && m_interruptedBy == 0)
