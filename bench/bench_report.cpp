@@ -35,7 +35,9 @@ OutcomeRecord recordNumber(qint64 seq, const QDateTime &start)
             replied ? std::optional<QByteArray>(outcome == Outcome::Answered ? "OK" : "NAK\r\n") : std::nullopt,
             start.addMSecs(seq),
             int(seq % 4) + 1,
-            replied ? QByteArray() : QByteArray("Event: No reply within 10000 ms: connection closed")};
+            replied ? QByteArray() : QByteArray("Event: No reply within 10000 ms: connection closed"),
+            {},
+            false};
 }
 
 double secondsPerMillion(qint64 ns, qint64 records)
