@@ -350,6 +350,10 @@ void SendRun::replayAtRate()
                 m_intendedNs = *due;
                 dataOver = !readPeriod(keepReading);
                 m_intendedNs = -1;
+                // A run that has fallen behind reads record after record;
+                // the replies that free its links are served in between, or
+                // it could never catch up.
+                dispatchPendingEvents();
                 continue;
             }
         }
