@@ -21,6 +21,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,6 +172,8 @@ private slots:
     void badArguments();
     void helpVersionAndSeed();
     void outputThatIsNotAFile();
+    void standardOutputAndNamesAsTyped_data();
+    void standardOutputAndNamesAsTyped();
     void endToEnd_data();
     void endToEnd();
 };
@@ -402,6 +405,11 @@ void tst_Generator::badArguments_data()
     QTest::newRow("manifest and data in one file")
         << QStringList{"--count", "1", "--output", "same.dat", "--manifest", "./same.dat"}
         << QByteArray("--manifest: \"./same.dat\" is the data file too");
+    QTest::newRow("manifest and data on standard output")
+        << QStringList{"--count", "1", "--output", "-", "--manifest", "-"}
+        << QByteArray("--manifest: \"-\" is the data file too");
+    QTest::newRow("manifest on standard output, where the data goes")
+        << QStringList{"--count", "1", "--manifest", "-"} << QByteArray("--manifest: \"-\" is the data file too");
     QTest::newRow("unknown option") << QStringList{"--count", "1", "--colour"}
                                     << QByteArray("unknown option --colour");
     QTest::newRow("stray argument") << QStringList{"--count", "1", "extra"}
@@ -477,6 +485,36 @@ void tst_Generator::outputThatIsNotAFile()
     struct stat info{};
     QCOMPARE(::stat(fifo.constData(), &info), 0);
     QVERIFY(S_ISFIFO(info.st_mode));
+}
+
+void tst_Generator::standardOutputAndNamesAsTyped_data()
+{
+    QTest::addColumn<bool>("manifestToFile");
+    QTest::newRow("manifest -, data to a file") << false;
+    QTest::newRow("data -, manifest to a file") << true;
+}
+
+// "-" is standard output, and a name that is not UTF-8 is made as typed.
+void tst_Generator::standardOutputAndNamesAsTyped()
+{
+    QFETCH(bool, manifestToFile);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess gen;
+    gen.setWorkingDirectory(dir.path());
+    // Through the shell: arguments given from here would be made UTF-8.
+    gen.start(QStringLiteral("/bin/sh"),
+              {"-c", QStringLiteral("exec \"$0\" --count 3 --seed 1 --%1 - --%2 \"$(printf 'x\\377')\"")
+                         .arg(manifestToFile ? "output" : "manifest", manifestToFile ? "manifest" : "output"),
+               QStringLiteral(IPND_GEN)});
+    QVERIFY(gen.waitForFinished(Bound));
+    QCOMPARE(gen.readAllStandardError(), QByteArray());
+    QCOMPARE(gen.exitCode(), 0);
+    const Output expected = run(options(3), 1);
+    std::ifstream file(QFile::encodeName(dir.path()).toStdString() + "/x\xff", std::ios::binary);
+    const QByteArray written = QByteArray::fromStdString({std::istreambuf_iterator<char>(file), {}});
+    QCOMPARE(gen.readAllStandardOutput(), manifestToFile ? expected.data : expected.manifest);
+    QCOMPARE(written, manifestToFile ? expected.manifest : expected.data);
 }
 
 void tst_Generator::endToEnd_data()
