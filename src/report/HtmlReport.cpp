@@ -227,7 +227,8 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed, bool passed) const
 {
     const RunFigures &f = figures ? *figures : m_tally;
-    QByteArray out = "<!DOCTYPE html>\n";
+    // The writer starts its buffer afresh: the doctype goes in front at the end.
+    QByteArray out;
     Page html(&out);
     html.start(QStringLiteral("html"));
     html.xml.writeAttribute(QStringLiteral("lang"), QStringLiteral("en"));
@@ -407,5 +408,5 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     html.end(); // body
     html.end(); // html
     out += '\n';
-    return out;
+    return "<!DOCTYPE html>\n" + out;
 }
