@@ -3,10 +3,12 @@
 // JUnit file and the HTML page are well-formed, count what was sent and
 // failed, and show the bytes only as printable text.
 //
-// The input: a title (a length byte, then UTF-8), then records one after the
-// other, each an outcome byte (outcome, and connection in the high bits), a
-// round-trip byte, an id (a length byte, then bytes) and a reply or reason
-// (two length bytes, low first, at most 4096, then bytes).
+// The input: a title (a length byte, then UTF-8; the byte's top bit makes the
+// run a conformance run), then records one after the other, each an outcome
+// byte (outcome, and connection in the high bits), a round-trip byte, an id
+// (a length byte, then bytes), in a conformance run the manifest's kind (the
+// same), and a reply or reason (two length bytes, low first, at most 4096,
+// then bytes).
 
 #include "FuzzCheck.h"
 
@@ -86,6 +88,8 @@ void checkJsonLines(const QByteArray &file, const QList<OutcomeRecord> &records,
         const OutcomeRecord &r = records[i];
         FUZZ_CHECK(o.value(QStringLiteral("seq")).toInteger() == r.seq);
         FUZZ_CHECK(o.value(QStringLiteral("outcome")).toString() == outcomeName(r.outcome));
+        if (!r.expect.isEmpty())
+            FUZZ_CHECK(bytesOf(o.value(QStringLiteral("expect"))) == r.expect);
         if (r.outcome == Outcome::Rejected) {
             FUZZ_CHECK(bytesOf(o.value(QStringLiteral("reason"))) == r.reason);
             continue;
@@ -102,7 +106,7 @@ void checkJsonLines(const QByteArray &file, const QList<OutcomeRecord> &records,
 void checkJUnit(const QByteArray &file, const QList<OutcomeRecord> &records)
 {
     QXmlStreamReader xml(file);
-    qint64 testcases = 0, failures = 0, suiteTests = -1, suiteFailures = -1;
+    qint64 testcases = 0, failures = 0, suiteTests = 0, suiteFailures = 0, allTests = -1, allFailures = -1;
     QStringList names;
     while (xml.readNext() != QXmlStreamReader::EndDocument && !xml.hasError()) {
         if (xml.isCharacters())
@@ -110,9 +114,12 @@ void checkJUnit(const QByteArray &file, const QList<OutcomeRecord> &records)
         if (!xml.isStartElement())
             continue;
         const QXmlStreamAttributes a = xml.attributes();
-        if (xml.name() == u"testsuite") {
-            suiteTests = a.value(QLatin1String("tests")).toLongLong();
-            suiteFailures = a.value(QLatin1String("failures")).toLongLong();
+        if (xml.name() == u"testsuites") {
+            allTests = a.value(QLatin1String("tests")).toLongLong();
+            allFailures = a.value(QLatin1String("failures")).toLongLong();
+        } else if (xml.name() == u"testsuite") {
+            suiteTests += a.value(QLatin1String("tests")).toLongLong();
+            suiteFailures += a.value(QLatin1String("failures")).toLongLong();
         } else if (xml.name() == u"testcase") {
             ++testcases;
             names.append(a.value(QLatin1String("name")).toString());
@@ -124,18 +131,15 @@ void checkJUnit(const QByteArray &file, const QList<OutcomeRecord> &records)
     }
     FUZZ_CHECK(!xml.hasError());
     FUZZ_CHECK(suiteTests == testcases && suiteFailures == failures);
-    // Each record sent is a test case, named by its id, in order.
-    qsizetype at = 0;
+    FUZZ_CHECK(allTests == testcases && allFailures == failures);
+    // Each record sent is a test case, named by its id.
     qint64 failedSent = 0;
     for (const OutcomeRecord &r : records) {
         if (!wasSent(r.outcome))
             continue;
-        failedSent += r.outcome != Outcome::Answered;
-        const QString name =
-            r.id.isEmpty() ? QStringLiteral("record %1").arg(r.seq) : QString::fromLatin1(printable(r.id));
-        at = names.indexOf(name, at);
-        FUZZ_CHECK(at >= 0);
-        ++at;
+        failedSent += isFailure(r);
+        FUZZ_CHECK(names.removeOne(r.id.isEmpty() ? QStringLiteral("record %1").arg(r.seq)
+                                                  : QString::fromLatin1(printable(r.id))));
     }
     FUZZ_CHECK(failures >= failedSent);
 }
@@ -155,14 +159,17 @@ void checkHtml(const QByteArray &file, const QList<OutcomeRecord> &records)
                 inFailedTable = xml.attributes().value(QLatin1String("id")) == u"failed";
             if (inFailedTable && xml.name() == u"tr")
                 ++failedRows;
-            // A cell of the record's bytes.
-            if (inFailedTable && xml.attributes().value(QLatin1String("class")) == u"t")
-                FUZZ_CHECK(printableLines(xml.readElementText()));
+            // The title is the run's, in any script; the rest shows bytes as
+            // printable text.
+            if (xml.name() == u"title" || xml.name() == u"h1")
+                xml.readElementText();
+        } else if (xml.isCharacters()) {
+            FUZZ_CHECK(printableLines(xml.text().toString()));
         }
     }
     FUZZ_CHECK(!xml.hasError());
     const qint64 failed = std::count_if(records.begin(), records.end(),
-                                        [](const OutcomeRecord &r) { return isFailure(r.outcome); });
+                                        [](const OutcomeRecord &r) { return isFailure(r); });
     FUZZ_CHECK(std::max<qint64>(failedRows, 0) == std::min<qint64>(failed, HtmlReport::MaxFailedRows));
 }
 
@@ -179,7 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FUZZ_CHECK(dir.isValid());
 
     Input in(bytes, size);
-    const QString title = QString::fromUtf8(in.take(in.byte() % 64));
+    const int titleByte = in.byte();
+    const QString title = QString::fromUtf8(in.take(titleByte % 64));
+    const bool conformance = titleByte >= 128;
     const QDateTime start(QDate(2026, 12, 9), QTime(3, 0), QTimeZone::utc());
     QList<OutcomeRecord> records;
     RunFigures figures;
@@ -188,23 +197,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         OutcomeRecord r;
         r.seq = records.size() + 1;
         const int flags = in.byte();
-        r.outcome = Outcome((flags & 31) % 5);
+        r.outcome = Outcome((flags & 31) % 9);
         const int rtt = in.byte();
         r.id = in.take(in.byte() % 32);
+        if (conformance)
+            r.expect = in.take(in.byte() % 32);
+        // Only a line that no entry of the manifest planned has no kind.
+        if (conformance && r.expect.isEmpty() && r.outcome != Outcome::Rejected)
+            r.expect = "valid";
         const int low = in.byte();
         const QByteArray text = in.take((low + 256 * in.byte()) % 4097);
         if (wasSent(r.outcome)) {
             r.sentAt = start.addMSecs(r.seq * 7);
             r.connection = 1 + (flags >> 5);
         }
-        if (r.outcome == Outcome::Answered || r.outcome == Outcome::Unexpected) {
+        if (wasAnswered(r.outcome)) {
             r.rttMs = rtt == 0 ? 0.0 : std::pow(10.0, (rtt - 96) / 16.0);
             rtts.append(*r.rttMs);
             r.reply = text;
         } else {
             r.reason = text;
         }
-        figures.count(r.outcome);
+        r.unplanned = conformance && r.outcome == Outcome::Rejected && r.expect.isEmpty();
+        figures.count(r);
         records.append(r);
     }
     if (!rtts.isEmpty()) {
@@ -213,7 +228,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         figures.rttMs = RunFigures::RoundTrips{rtts.first(), at(0.5), at(0.9), at(0.99), rtts.last()};
     }
     figures.elapsedSeconds = double(records.size()) * 0.007;
-    const bool passed = figures.unexpected + figures.unanswered + figures.notSent == 0;
+    figures.conformance = conformance;
+    const bool passed = std::none_of(records.begin(), records.end(), [](const OutcomeRecord &r) { return isFailure(r); });
     const QStringList missed = passed ? QStringList() : QStringList{QStringLiteral("failures: more than 0")};
 
     const QString json = dir.filePath(QStringLiteral("report.jsonl"));
