@@ -90,6 +90,9 @@ void checkJsonLines(const QByteArray &file, const QList<OutcomeRecord> &records,
         FUZZ_CHECK(o.value(QStringLiteral("outcome")).toString() == outcomeName(r.outcome));
         if (!r.expect.isEmpty())
             FUZZ_CHECK(bytesOf(o.value(QStringLiteral("expect"))) == r.expect);
+        // A line no entry of the manifest planned says so.
+        if (r.unplanned)
+            FUZZ_CHECK(o.contains(QStringLiteral("expect")) && o.value(QStringLiteral("expect")).isNull());
         if (r.outcome == Outcome::Rejected) {
             FUZZ_CHECK(bytesOf(o.value(QStringLiteral("reason"))) == r.reason);
             continue;
