@@ -36,7 +36,7 @@ OutcomeRecord recordNumber(qint64 seq, const QDateTime &start)
             start.addMSecs(seq),
             int(seq % 4) + 1,
             replied ? QByteArray() : QByteArray("Event: No reply within 10000 ms: connection closed"),
-            QByteArray(),
+            {},
             false};
 }
 
