@@ -353,7 +353,8 @@ void SendRun::replayAtRate()
                 // A run that has fallen behind reads record after record;
                 // the replies that free its links are served in between, or
                 // it could never catch up.
-                dispatchPendingEvents();
+                if (const qint64 next = schedule.wakeNs(); next >= 0 && next <= m_clock.nsecsElapsed())
+                    dispatchPendingEvents();
                 continue;
             }
         }
