@@ -138,6 +138,8 @@ private slots:
     void manifestThatDoesNotFitStopsTheRun();
     void interruptedRunNeverPasses_data();
     void interruptedRunNeverPasses();
+    void interruptedRunOfPassingRecordsFails();
+    void countEndsTheManifestAtTheLastLineRead();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -1061,6 +1063,13 @@ void tst_Send::manifestThatDoesNotFitStopsTheRun_data()
     QTest::newRow("not an entry") << entry(1, one, "valid") + "{\"seq\": 2}\n" << QList<QByteArray>{one}
                                   << QByteArray("line 2 of the manifest is not an entry (seq, id, expect, arrives): "
                                                 "{\"seq\": 2}");
+    QTest::newRow("no kind") << entry(1, one, "valid") + entry(2, two, "") << QList<QByteArray>{one}
+                             << "line 2 of the manifest is not an entry (seq, id, expect, arrives): "
+                                    + entry(2, two, "").chopped(1);
+    // Read in bounded pieces: a line no entry could fill stops the run.
+    QTest::newRow("too long") << entry(1, one, "valid") + entry(2, two, QByteArray(5000, 'x'))
+                              << QList<QByteArray>{one}
+                              << QByteArray("line 2 of the manifest is longer than any entry");
 }
 
 void tst_Send::manifestThatDoesNotFitStopsTheRun()
@@ -1105,8 +1114,9 @@ void tst_Send::interruptedRunNeverPasses()
     server.answer(idOf(numbered(2)), std::nullopt);
     const QString data = writeFile(QStringLiteral("three.dat"),
                                    rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    // A blank line is no entry: the run still has 3 records.
     const QString manifest = writeFile(QStringLiteral("three.jsonl"),
-                                       entry(1, idOf(numbered(1)), "valid") + entry(2, idOf(numbered(2)), "valid")
+                                       entry(1, idOf(numbered(1)), "valid") + "\n" + entry(2, idOf(numbered(2)), "valid")
                                            + entry(3, idOf(numbered(3)), "valid"));
     const QString json = dir.filePath(QStringLiteral("run.jsonl"));
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
@@ -1132,6 +1142,52 @@ void tst_Send::interruptedRunNeverPasses()
     QCOMPARE(suites.value("interrupted"),
              QStringList({"1/1", "interrupted: Interrupted after 2 of 3 records"}));
     QCOMPARE(suites.value("valid").value(0), QStringLiteral("2/1"));
+}
+
+void tst_Send::interruptedRunOfPassingRecordsFails()
+{
+    // Every record handled passed; the run still did not.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    const QString data = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
+    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                             "--replay", data, "--period", "60", "--report", json});
+    QTRY_COMPARE_WITH_TIMEOUT(readJsonLines(json).size(), 1, 10000);
+    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 128 + SIGINT);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(outcomesOf(lines), QStringList({"answered", "summary"}));
+    QCOMPARE(lines.last().value("summary").toObject().value("passed"), QJsonValue(false));
+}
+
+void tst_Send::countEndsTheManifestAtTheLastLineRead()
+{
+    // The entry after the last record sent is for a line never read: no outcome.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
+    server.answer(idOf(numbered(2)), "ACK " + idOf(numbered(2)));
+    const QString data = writeFile(QStringLiteral("three.dat"), rawLine(numbered(1)) + rawLine(numbered(2))
+                                                                    + "not a log line\n" + rawLine(numbered(3)));
+    const QString manifest = writeFile(QStringLiteral("three.jsonl"),
+                                       entry(1, idOf(numbered(1)), "valid") + entry(2, idOf(numbered(2)), "valid")
+                                           + entry(3, "09901999", "bad-timestamp", false)
+                                           + entry(4, idOf(numbered(3)), "valid"));
+    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--period", "0",
+                  "--count", "2", "--manifest", manifest, "--report", json});
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(outcomesOf(readJsonLines(json)), QStringList({"accepted", "accepted", "summary"}));
 }
 
 void tst_Send::latencyRunsFromTheIntendedTime_data()
