@@ -1066,6 +1066,9 @@ void tst_Send::manifestThatDoesNotFitStopsTheRun_data()
     QTest::newRow("no kind") << entry(1, one, "valid") + entry(2, two, "") << QList<QByteArray>{one}
                              << "line 2 of the manifest is not an entry (seq, id, expect, arrives): "
                                     + entry(2, two, "").chopped(1);
+    const QByteArray huge = R"({"seq": 1e300, "id": ")" + two + R"(", "expect": "valid", "arrives": true})";
+    QTest::newRow("seq out of range") << entry(1, one, "valid") + huge + '\n' << QList<QByteArray>{one}
+                                      << "line 2 of the manifest is not an entry (seq, id, expect, arrives): " + huge;
     // Read in bounded pieces: a line no entry could fill stops the run.
     QTest::newRow("too long") << entry(1, one, "valid") + entry(2, two, QByteArray(5000, 'x'))
                               << QList<QByteArray>{one}

@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace {
 // Far above any entry ipnd-gen writes; a longer line is no entry.
 constexpr qint64 MaxEntryLength = 4096;
@@ -43,7 +45,9 @@ const ManifestEntry *ManifestReader::peek()
     const QJsonValue id = object.value(QLatin1String("id"));
     const QJsonValue expect = object.value(QLatin1String("expect"));
     const QJsonValue arrives = object.value(QLatin1String("arrives"));
-    if (!seq.isDouble() || !id.isString() || !expect.isString() || expect.toString().isEmpty() || !arrives.isBool()) {
+    // A seq no qint64 holds exactly is no entry: converting it would be undefined.
+    const bool seqFits = seq.isDouble() && std::abs(seq.toDouble()) < 9e15;
+    if (!seqFits || !id.isString() || !expect.isString() || expect.toString().isEmpty() || !arrives.isBool()) {
         m_error = QStringLiteral("line %1 of the manifest is not an entry (seq, id, expect, arrives): %2")
                       .arg(m_line)
                       .arg(QString::fromLatin1(printable(line.left(100))));
