@@ -297,6 +297,7 @@ void tst_Report::expectation_data()
                                                    << QByteArray("BUSY") << true;
     QTest::newRow("quantifier of the id's end") << QByteArray("ACK {id}+") << QByteArray("12")
                                                 << QByteArray("ACK 1222") << true;
+    QTest::newRow("any byte before the id") << QByteArray("ACK.{id}") << QByteArray("12") << QByteArray("ACK 12") << true;
     QTest::newRow("word boundary after the id") << QByteArray("ACK {id}\\b.*") << QByteArray("12")
                                                 << QByteArray("ACK 123") << false;
     QTest::newRow("look-behind into the id") << QByteArray("ACK {id}(?<=2)x") << QByteArray("12")

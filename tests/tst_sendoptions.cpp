@@ -192,6 +192,11 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
     QTest::newRow("twice") << hostPort + QStringList{"--record", "min", "--port", "2"} << "--port is given twice";
     QTest::newRow("bad threshold") << hostPort + QStringList{"--record", "min", "--max-p99", "soon"}
                                    << "--max-p99: \"soon\" is not a number of milliseconds above 0";
+    QTest::newRow("manifest is the data") << hostPort + QStringList{"--replay", "FILE", "--manifest", "FILE"}
+                                          << "--manifest: \"FILE\" is the data file itself";
+    QTest::newRow("manifest with loop")
+        << hostPort + QStringList{"--replay", "FILE", "--loop", "--count", "2", "--manifest", "/dev/null"}
+        << "--loop does not go with --manifest";
     QTest::newRow("report over the data") << hostPort + QStringList{"--replay", "FILE", "--report", "FILE"}
                                           << "--report would overwrite the file of --replay \"FILE\"";
 }
