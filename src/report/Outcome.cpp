@@ -7,6 +7,8 @@ QString outcomeName(Outcome outcome)
         return QStringLiteral("answered");
     case Outcome::Unexpected:
         return QStringLiteral("unexpected");
+    case Outcome::Unmatched:
+        return QStringLiteral("unmatched");
     case Outcome::Unanswered:
         return QStringLiteral("unanswered");
     case Outcome::NotSent:
@@ -19,12 +21,20 @@ QString outcomeName(Outcome outcome)
 
 bool isFailure(Outcome outcome)
 {
-    return outcome == Outcome::Unexpected || outcome == Outcome::Unanswered || outcome == Outcome::NotSent;
+    return outcome == Outcome::Unexpected || outcome == Outcome::Unmatched || outcome == Outcome::Unanswered
+        || outcome == Outcome::NotSent;
 }
 
 bool wasSent(Outcome outcome)
 {
-    return outcome == Outcome::Answered || outcome == Outcome::Unexpected || outcome == Outcome::Unanswered;
+    return outcome == Outcome::Answered || outcome == Outcome::Unexpected || outcome == Outcome::Unmatched
+        || outcome == Outcome::Unanswered;
+}
+
+void OutcomeRecord::keepReply(const QByteArray &whole)
+{
+    replyBytes = whole.size();
+    reply = whole.left(ReplyKeptBytes);
 }
 
 QString isoTime(const QDateTime &time)
@@ -75,6 +85,7 @@ void RunFigures::count(Outcome outcome)
         ++sent, ++answered;
         break;
     case Outcome::Unexpected:
+    case Outcome::Unmatched: // no verdict is no pass
         ++sent, ++unexpected;
         break;
     case Outcome::Unanswered:

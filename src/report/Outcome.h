@@ -10,12 +10,13 @@
 enum class Outcome {
     Answered,   // a reply came (and matched --expect, if given)
     Unexpected, // a reply came that did not match --expect
+    Unmatched,  // a reply came that the pattern engine gave up on: no verdict
     Unanswered, // sent, but no reply: timeout, peer closed, or the run stopped
     NotSent,    // read, but it never went out
     Rejected,   // the reader refused the line
 };
 
-// "answered", "unexpected", "unanswered", "not-sent", "rejected".
+// "answered", "unexpected", "unmatched", "unanswered", "not-sent", "rejected".
 QString outcomeName(Outcome outcome);
 // The outcomes that fail a run.
 bool isFailure(Outcome outcome);
@@ -29,10 +30,18 @@ struct OutcomeRecord
     Outcome outcome = Outcome::NotSent;
     QByteArray id;                   // the record's first field
     std::optional<double> rttMs;     // answered and unexpected only
-    std::optional<QByteArray> reply; // answered and unexpected only
+    std::optional<QByteArray> reply; // answered and unexpected only; at most ReplyKeptBytes of it
     QDateTime sentAt;                // UTC; invalid when it was not sent
     int connection = 0;              // 1 for the run's first connection; 0 when not sent
     QByteArray reason;               // the log line that said why it failed or was rejected
+    bool dataFault = false;          // not sent for a fault of the data (too short): does not fail the run
+    qint64 replyBytes = 0;           // the whole reply's length
+
+    // What of a reply the reports keep: a run's memory and reports stay
+    // bounded whatever the receiver sends.
+    static constexpr qsizetype ReplyKeptBytes = 4096;
+    // Keeps the reply, cut to ReplyKeptBytes, and notes its whole length.
+    void keepReply(const QByteArray &whole);
 };
 
 // ISO 8601 in UTC with milliseconds: "2026-12-08T21:40:01.123Z". Reports

@@ -52,10 +52,15 @@ public:
 
 private:
     void writeLine(const QByteArray &line);
+    QString m_name; // as given: a file opened by its descriptor has none
     QFile m_file;
+    qint64 m_whole = 0; // the length of the lines written whole
 };
 
-// --junit: JUnit XML, one testcase per record sent. The start tags of
+// --junit: JUnit XML, one testcase per line read (a rejected line, or a
+// record too short to send, skipped; a record that failed or was not sent,
+// failed), one failed testcase per threshold missed, and one for a run that
+// failed for no record's fault. The start tags of
 // testsuites and testsuite sit in a fixed-size space at the top of the file
 // and the closing tags at its end: each record overwrites the closing tags
 // with its testcase and writes them again after it, then rewrites the counts
@@ -69,6 +74,12 @@ public:
     void finish(const RunFigures &figures, const QStringList &missed, bool passed) override;
 
 private:
+    struct Case
+    {
+        enum Kind { Passed, Failure, Skipped } kind = Passed;
+        QByteArray message; // printable
+    };
+    void addCase(const QString &name, double time, const Case &result, const QString &type, const QString &where);
     QByteArray header() const;
     // The header padded to the room kept for it, so that it is rewritten in place.
     QByteArray paddedHeader() const;
@@ -82,8 +93,10 @@ private:
     qint64 m_tailAt = 0;
     qint64 m_tests = 0;
     qint64 m_failures = 0;
+    qint64 m_skipped = 0;
     double m_seconds = 0;
     QDateTime m_firstSent;
+    double m_lastEndMs = 0; // since the epoch: the latest end of an exchange
 };
 
 // --html: one self-contained page. Its content is held in fixed-size form
@@ -137,4 +150,5 @@ private:
     QList<OutcomeRecord> m_failed;
     qint64 m_failedNotShown = 0;
     bool m_once = false; // a device or pipe: the final page only, written into it
+    QFile m_pipe;        // that device or pipe
 };

@@ -8,6 +8,23 @@ int RunSummary::exitStatus() const
     return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
 }
 
+RunFigures RunSummary::figures() const
+{
+    RunFigures figures;
+    figures.read = recordsRead;
+    figures.sent = sent;
+    figures.answered = answered;
+    figures.unexpected = unexpected;
+    figures.unanswered = unanswered;
+    figures.notSent = notSent();
+    figures.rejected = linesRejected;
+    if (roundTrips.count() > 0)
+        figures.rttMs = RunFigures::RoundTrips{roundTrips.min(), roundTrips.percentile(50), roundTrips.percentile(90),
+                                               roundTrips.percentile(99), roundTrips.max()};
+    figures.elapsedSeconds = elapsedSeconds;
+    return figures;
+}
+
 QByteArray RunSummary::text() const
 {
     QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/Outcome.h"
 #include "sender/RoundTripHistogram.h"
 
 #include <QByteArray>
@@ -26,6 +27,9 @@ struct RunSummary
     // out; 1 some were not, or no record was sent at all; 3 no connection to the server
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
+
+    // The run's figures as the reports and thresholds take them.
+    RunFigures figures() const;
 
     // Three lines: the counts, the round-trip times, the rate.
     QByteArray text() const;

@@ -9,6 +9,10 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -134,7 +138,8 @@ int SendRun::run()
                               .arg(m_options.host, m_options.port,
                                    m_options.mode == SendOptions::Mode::Record
                                        ? QStringLiteral("record ") + m_options.recordName
-                                       : QFileInfo(m_options.replayFile).fileName());
+                                       : m_options.replayPath == "-" ? QStringLiteral("standard input")
+                                                                        : QFileInfo(m_options.replayFile).fileName());
     if (!m_reports.open(m_options.reports, title, &reportError)) {
         log(0, "Report: cannot write " + reportError.toLocal8Bit(), true);
         std::fflush(m_out);
@@ -169,7 +174,7 @@ int SendRun::run()
         std::fputs("\r\033[K", m_progress);
         std::fflush(m_progress);
     }
-    const RunFigures figures = this->figures();
+    const RunFigures figures = m_summary.figures();
     const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
     // A file that could not be opened is the command line's fault.
     int status = m_openFailed ? 2 : m_summary.exitStatus();
@@ -197,7 +202,16 @@ int SendRun::run()
 
 void SendRun::replay()
 {
-    m_dataFile.OpenDataFile();
+    // Opened byte for byte by its name as typed, which need not be text.
+    const bool standardInput = m_options.replayPath == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(m_options.replayPath.constData(), O_RDONLY | O_CLOEXEC);
+    try {
+        if (fd < 0)
+            throw PlatformError{ErrorNumber::PermissionDenied, QString::fromLocal8Bit(std::strerror(errno))};
+        m_dataFile.openDataFile(fd, !standardInput);
+    } catch (const PlatformError &failure) {
+        InsertLogText(QStringLiteral("Unable to open log file, windows reports: ") + failure.description);
+    }
     if (!m_dataFile.isDataFileOpen()) {
         m_openFailed = true; // the reason is in the log
         return;
@@ -242,9 +256,11 @@ void SendRun::settleReadStep()
         recordOutcome(record);
     }
     if (counts.recordsRead > m_seen.recordsRead && m_summary.sent == m_sentSeen) {
-        if (counts.recordsTooShort > m_seen.recordsTooShort)
-            InsertLog("RSFP: Record too short, not sent: " + currentRecord());
         OutcomeRecord record;
+        if (counts.recordsTooShort > m_seen.recordsTooShort) {
+            InsertLog("RSFP: Record too short, not sent: " + currentRecord());
+            record.dataFault = true;
+        }
         record.seq = ++m_seq;
         record.id = recordId(currentRecord());
         record.connection = m_logConnection;
@@ -265,20 +281,27 @@ void SendRun::recordOutcome(OutcomeRecord record)
     case Outcome::Answered: {
         m_summary.roundTrips.add(*record.rttMs);
         const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
-        if (expectation && !expectation->matches(*record.reply, record.id)) {
-            ++m_summary.unexpected;
-            record.outcome = Outcome::Unexpected;
-            record.reason = ReplyExpectation::unexpectedLine(record.id, *record.reply);
-            log(record.connection, record.reason);
-        } else {
+        const QByteArray whole = *record.reply;
+        // Matched whole; kept in part.
+        record.keepReply(whole);
+        const ReplyExpectation::Match match =
+            expectation ? expectation->match(whole, record.id) : ReplyExpectation::Match::Yes;
+        if (match == ReplyExpectation::Match::Yes) {
             ++m_summary.answered;
+            break;
         }
+        ++m_summary.unexpected;
+        record.outcome = match == ReplyExpectation::Match::No ? Outcome::Unexpected : Outcome::Unmatched;
+        record.reason = match == ReplyExpectation::Match::No ? ReplyExpectation::unexpectedLine(record.id, whole)
+                                                             : ReplyExpectation::gaveUpLine(record.id, whole);
+        log(record.connection, record.reason);
         break;
     }
     case Outcome::Unanswered:
         ++m_summary.unanswered;
         break;
     case Outcome::Unexpected: // decided here, never handed in
+    case Outcome::Unmatched:
     case Outcome::NotSent:    // counted from the reader's counts
     case Outcome::Rejected:
         break;
@@ -291,24 +314,6 @@ void SendRun::reportWriteErrors()
 {
     for (const QString &error : m_reports.takeErrors())
         log(0, "Report: cannot write " + error.toLocal8Bit(), true);
-}
-
-RunFigures SendRun::figures() const
-{
-    RunFigures figures;
-    figures.read = m_summary.recordsRead;
-    figures.sent = m_summary.sent;
-    figures.answered = m_summary.answered;
-    figures.unexpected = m_summary.unexpected;
-    figures.unanswered = m_summary.unanswered;
-    figures.notSent = m_summary.notSent();
-    figures.rejected = m_summary.linesRejected;
-    const RoundTripHistogram &rtt = m_summary.roundTrips;
-    if (rtt.count() > 0)
-        figures.rttMs = RunFigures::RoundTrips{rtt.min(), rtt.percentile(50), rtt.percentile(90), rtt.percentile(99),
-                                               rtt.max()};
-    figures.elapsedSeconds = m_summary.elapsedSeconds;
-    return figures;
 }
 
 SendRun::Connection *SendRun::freeConnection() const

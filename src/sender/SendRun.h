@@ -99,8 +99,6 @@ private:
     void reportWriteErrors();
     // `always`: also under --quiet (a failure the exit status alone cannot explain).
     void log(int connection, const QByteArray &line, bool always = false);
-    // The run's figures as the reports and thresholds take them.
-    RunFigures figures() const;
     QByteArray currentRecord() const;
     void showProgress();
 

@@ -30,9 +30,12 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    // One log line at a time, so that a pipe or `tail -f` sees each as it happens.
+    // One log line at a time, so that a pipe or `tail -f` sees each as it
+    // happens. Standard output taken by the JSON Lines report leaves the log
+    // and the summary to standard error.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    SendRun run(*parsed.options, stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+    FILE *log = parsed.options->reports.reportFile == QLatin1String("-") ? stderr : stdout;
+    SendRun run(*parsed.options, log, ::isatty(STDERR_FILENO) ? stderr : nullptr);
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::stop);
     return run.run();
