@@ -126,7 +126,7 @@ inline Html readHtml(const QByteArray &page)
             ++column;
             if (column == 2)
                 html.failedIds << xml.readElementText();
-            else if (column == 6)
+            else if (column == 7)
                 html.failedReplies << xml.readElementText();
         }
     }

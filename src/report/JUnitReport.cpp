@@ -2,43 +2,85 @@
 
 #include "platform/SameFile.h"
 
+#include <QTemporaryFile>
 #include <QXmlStreamWriter>
 
 namespace {
+const QByteArray Declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 const QByteArray Tail = "</testsuite>\n</testsuites>\n";
 // Room for the counts, the time and the time stamp to grow into.
 constexpr qint64 HeaderRoom = 256;
 
+// To the microsecond, as the run's clocks measure.
 QString seconds(double value)
 {
-    return QString::number(value, 'f', 3);
+    return QString::number(value, 'f', 6);
+}
+
+void writeCounts(QXmlStreamWriter &xml, qint64 tests, qint64 failures, double time)
+{
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(tests));
+    xml.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("time"), seconds(time));
+}
+
+// The words for a record that failed.
+QByteArray failureMessage(const OutcomeRecord &record)
+{
+    const QByteArray reply = printable(record.reply.value_or(QByteArray()));
+    switch (record.outcome) {
+    case Outcome::Unexpected:
+        return (record.expect.isEmpty() ? QByteArray() : record.expect + ": ") + "unexpected reply: " + reply;
+    case Outcome::FalseAccept:
+    case Outcome::FalseRefuse:
+        return outcomeName(record.outcome).toLatin1() + ": " + record.expect + ", reply: " + reply;
+    case Outcome::NotSent:
+        if (record.reason.isEmpty())
+            return "not sent";
+        break;
+    default:
+        break;
+    }
+    const QByteArray reason = record.reason.isEmpty() ? QByteArray("no reply") : printable(record.reason);
+    return record.expect.isEmpty() ? reason : outcomeName(record.outcome).toLatin1() + ": " + record.expect + ", " + reason;
 }
 } // namespace
 
 JUnitReport::JUnitReport(const QString &fileName, const QString &suiteName) : m_file(fileName), m_suite(suiteName) {}
 
+JUnitReport::~JUnitReport() = default;
+
 QByteArray JUnitReport::header() const
 {
     QByteArray out;
     QXmlStreamWriter xml(&out);
-    const auto counts = [&] {
-        xml.writeAttribute(QStringLiteral("tests"), QString::number(m_tests));
-        xml.writeAttribute(QStringLiteral("failures"), QString::number(m_failures));
-        xml.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
-        xml.writeAttribute(QStringLiteral("time"), seconds(m_seconds));
-    };
     xml.writeStartElement(QStringLiteral("testsuites"));
     xml.writeAttribute(QStringLiteral("name"), m_suite);
-    counts();
+    writeCounts(xml, m_tests, m_failures, m_seconds);
     xml.writeCharacters(QStringLiteral("\n")); // ends the start tag
     xml.writeStartElement(QStringLiteral("testsuite"));
     xml.writeAttribute(QStringLiteral("name"), m_suite);
-    counts();
+    writeCounts(xml, m_tests, m_failures, m_seconds);
     xml.writeAttribute(QStringLiteral("skipped"), QString::number(m_skipped));
     if (m_firstSent.isValid())
         xml.writeAttribute(QStringLiteral("timestamp"), isoTime(m_firstSent));
     xml.writeCharacters(QString());
     return out;
+}
+
+QByteArray JUnitReport::properties() const
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.writeStartElement(QStringLiteral("properties"));
+    for (const auto &[key, value] : m_run.fields()) {
+        xml.writeEmptyElement(QStringLiteral("property"));
+        xml.writeAttribute(QStringLiteral("name"), key);
+        xml.writeAttribute(QStringLiteral("value"), value);
+    }
+    xml.writeEndElement();
+    return out + '\n';
 }
 
 bool JUnitReport::writeAt(qint64 position, const QByteArray &bytes)
@@ -65,11 +107,12 @@ bool JUnitReport::open()
         fail(m_file.fileName(), m_file.errorString());
         return false;
     }
-    const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    const QByteArray declaration = Declaration;
     m_headerAt = declaration.size();
     m_headerSize = header().size() + HeaderRoom;
-    m_tailAt = m_headerAt + m_headerSize;
-    return writeAt(0, declaration + paddedHeader() + Tail);
+    const QByteArray head = declaration + paddedHeader() + properties();
+    m_tailAt = head.size();
+    return writeAt(0, head + Tail);
 }
 
 QByteArray JUnitReport::paddedHeader() const
@@ -82,73 +125,54 @@ void JUnitReport::rewriteHeader()
     writeAt(m_headerAt, paddedHeader());
 }
 
-void JUnitReport::add(const OutcomeRecord &record)
+QByteArray JUnitReport::testcase(const OutcomeRecord &record, Result *result) const
 {
-    if (!error().isEmpty())
-        return;
-    if (record.sentAt.isValid()) {
-        // Records come as their exchanges end, not in the order they went.
-        if (!m_firstSent.isValid() || record.sentAt < m_firstSent)
-            m_firstSent = record.sentAt;
-        m_lastEndMs = std::max(m_lastEndMs, double(record.sentAt.toMSecsSinceEpoch()) + record.rttMs.value_or(0));
-        m_seconds = (m_lastEndMs - double(m_firstSent.toMSecsSinceEpoch())) / 1000.0;
-    }
-    const QString name = record.id.isEmpty() ? QStringLiteral("line %1").arg(record.seq)
-                                             : QString::fromLatin1(printable(record.id));
-    const QByteArray reason = record.reason.isEmpty() ? QByteArray() : printable(record.reason);
-    Case result;
-    switch (record.outcome) {
-    case Outcome::Answered:
-        break;
-    case Outcome::Unexpected:
-        result = {Case::Failure, "unexpected reply: " + printable(record.reply.value_or(QByteArray()))};
-        break;
-    case Outcome::Unmatched:
-        result = {Case::Failure, reason};
-        break;
-    case Outcome::Unanswered:
-        result = {Case::Failure, reason.isEmpty() ? QByteArray("no reply") : reason};
-        break;
-    case Outcome::NotSent:
-        // A record too short to send is the data's fault, as a rejected line is.
-        result = {record.dataFault ? Case::Skipped : Case::Failure, reason.isEmpty() ? QByteArray("not sent") : reason};
-        break;
-    case Outcome::Rejected:
-        result = {Case::Skipped, reason.isEmpty() ? QByteArray("rejected by the reader") : reason};
-        break;
-    }
-    const QString where = wasSent(record.outcome) ? QStringLiteral("line %1 sent at %2 on connection %3\n")
+    // Every line is a case. Without a manifest a rejected line, or a record
+    // too short to send, is the data's fault: skipped, not failed.
+    *result = Result::Passed;
+    if (!record.expect.isEmpty() ? isFailure(record) : isFailure(record.outcome) && !record.dataFault)
+        *result = Result::Failed;
+    else if (record.expect.isEmpty() && (record.outcome == Outcome::Rejected || record.dataFault))
+        *result = Result::Skipped;
+    const QByteArray message = *result == Result::Skipped ? printable(record.reason) : failureMessage(record);
+    const QString where = wasSent(record.outcome) ? QStringLiteral("record %1 sent at %2 on connection %3\n")
                                                         .arg(record.seq)
                                                         .arg(isoTime(record.sentAt))
                                                         .arg(record.connection)
                                                   : QStringLiteral("line %1\n").arg(record.seq);
-    addCase(name, record.rttMs.value_or(0) / 1000.0, result, outcomeName(record.outcome), where);
+    return testcaseText(record.id.isEmpty() ? QStringLiteral("line %1").arg(record.seq)
+                                            : QString::fromLatin1(printable(record.id)),
+                        record.expect.isEmpty() ? QStringLiteral("ipnd-send") : QString::fromLatin1(record.expect),
+                        record.rttMs.value_or(0) / 1000.0, *result, message, outcomeName(record.outcome), where);
 }
 
-void JUnitReport::addCase(const QString &name, double time, const Case &result, const QString &type,
-                          const QString &where)
+QByteArray JUnitReport::testcaseText(const QString &name, const QString &className, double time, Result result,
+                                     const QByteArray &message, const QString &type, const QString &where)
 {
-    ++m_tests;
-    m_failures += result.kind == Case::Failure;
-    m_skipped += result.kind == Case::Skipped;
     QByteArray testcase;
     QXmlStreamWriter xml(&testcase);
     xml.writeStartElement(QStringLiteral("testcase"));
     xml.writeAttribute(QStringLiteral("name"), name);
     // CI readers split a class name at its dots: a plain one keeps the
     // test cases together.
-    xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("ipnd-send"));
+    xml.writeAttribute(QStringLiteral("classname"), className);
     xml.writeAttribute(QStringLiteral("time"), seconds(time));
-    if (result.kind != Case::Passed) {
-        xml.writeStartElement(result.kind == Case::Failure ? QStringLiteral("failure") : QStringLiteral("skipped"));
-        xml.writeAttribute(QStringLiteral("message"), QString::fromLatin1(result.message));
+    if (result != Result::Passed) {
+        xml.writeStartElement(result == Result::Failed ? QStringLiteral("failure") : QStringLiteral("skipped"));
+        xml.writeAttribute(QStringLiteral("message"), QString::fromLatin1(message));
         xml.writeAttribute(QStringLiteral("type"), type);
-        xml.writeCharacters(where + QString::fromLatin1(result.message));
+        xml.writeCharacters(where + QString::fromLatin1(message));
         xml.writeEndElement();
     }
     xml.writeEndElement();
-    testcase += '\n';
+    return testcase + '\n';
+}
 
+void JUnitReport::append(const QByteArray &testcase, Result result)
+{
+    ++m_tests;
+    m_failures += result == Result::Failed;
+    m_skipped += result == Result::Skipped;
     // The case goes where the closing tags were; they follow it again.
     if (!writeAt(m_tailAt, testcase + Tail)) {
         // Out of room: the closing tags go back where they were, over blocks
@@ -163,23 +187,126 @@ void JUnitReport::addCase(const QString &name, double time, const Case &result, 
     rewriteHeader();
 }
 
+void JUnitReport::add(const OutcomeRecord &record)
+{
+    if (!error().isEmpty())
+        return;
+    if (record.sentAt.isValid()) {
+        // Records come as their exchanges end, not in the order they went.
+        if (!m_firstSent.isValid() || record.sentAt < m_firstSent)
+            m_firstSent = record.sentAt;
+        m_lastEndMs = std::max(m_lastEndMs, double(record.sentAt.toMSecsSinceEpoch()) + record.rttMs.value_or(0));
+        m_seconds = (m_lastEndMs - double(m_firstSent.toMSecsSinceEpoch())) / 1000.0;
+    }
+
+    Result result = Result::Passed;
+    const QByteArray text = testcase(record, &result);
+    if (!record.expect.isEmpty()) {
+        Kind &kind = m_kinds[record.expect];
+        if (!kind.cases) {
+            kind.cases = std::make_unique<QTemporaryFile>();
+            if (!kind.cases->open()) {
+                fail(m_file.fileName(), kind.cases->errorString());
+                return;
+            }
+        }
+        ++kind.tests;
+        kind.failures += result == Result::Failed;
+        kind.seconds += record.rttMs.value_or(0) / 1000.0;
+        if (kind.cases->write(text) != text.size()) {
+            fail(m_file.fileName(), kind.cases->errorString());
+            return;
+        }
+    }
+    append(text, result);
+}
+
+void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runFailures)
+{
+    const std::unique_ptr<QFileDevice> out = openWhole(m_file.fileName(), false);
+    if (!out->isOpen()) {
+        fail(m_file.fileName(), out->errorString());
+        return;
+    }
+    out->write(Declaration);
+    QByteArray head;
+    {
+        QXmlStreamWriter xml(&head);
+        xml.writeStartElement(QStringLiteral("testsuites"));
+        xml.writeAttribute(QStringLiteral("name"), m_suite);
+        writeCounts(xml, m_tests, m_failures, m_seconds);
+        xml.writeCharacters(QStringLiteral("\n"));
+    }
+    out->write(head);
+    const auto suite = [&](const QString &name, qint64 tests, qint64 failures, double time) {
+        QByteArray start;
+        QXmlStreamWriter xml(&start);
+        xml.writeStartElement(QStringLiteral("testsuite"));
+        xml.writeAttribute(QStringLiteral("name"), name);
+        writeCounts(xml, tests, failures, time);
+        xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+        if (m_firstSent.isValid())
+            xml.writeAttribute(QStringLiteral("timestamp"), isoTime(m_firstSent));
+        xml.writeCharacters(QStringLiteral("\n"));
+        out->write(start + properties());
+    };
+    for (auto &[name, kind] : m_kinds) {
+        suite(QString::fromLatin1(name), kind.tests, kind.failures, kind.seconds);
+        // Copied in pieces: memory stays flat for any number of records.
+        kind.cases->seek(0);
+        QByteArray chunk;
+        while (!(chunk = kind.cases->read(1 << 16)).isEmpty())
+            out->write(chunk);
+        out->write("</testsuite>\n");
+    }
+    if (!interruption.isEmpty()) {
+        suite(QStringLiteral("interrupted"), 1, 1, 0);
+        out->write(interruption + "</testsuite>\n");
+    }
+    if (!runCases.isEmpty()) {
+        suite(QStringLiteral("run"), runFailures, runFailures, 0);
+        out->write(runCases + "</testsuite>\n");
+    }
+    out->write("</testsuites>\n");
+    if (!commitWhole(*out))
+        fail(m_file.fileName(), out->errorString());
+}
+
 void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, bool passed)
 {
     if (!m_file.isOpen())
         return;
     m_seconds = figures.elapsedSeconds;
+    QByteArray interruption;
+    if (figures.interrupted)
+        interruption = testcaseText(QStringLiteral("interrupted"), QStringLiteral("ipnd-send"), figures.elapsedSeconds,
+                                    Result::Failed, figures.interruptedText().toLatin1(), QStringLiteral("interrupted"),
+                                    QString());
+    if (!error().isEmpty()) {
+        m_file.close();
+        return;
+    }
+    if (!interruption.isEmpty())
+        append(interruption, Result::Failed);
     // A run that failed never leaves a report without a failure: CI reads
     // the cases, not the exit status.
-    for (const QString &line : missed) {
-        if (error().isEmpty())
-            addCase(QStringLiteral("threshold ") + line.section(QStringLiteral(": "), 1, 1), 0,
-                    {Case::Failure, line.toLatin1()}, QStringLiteral("threshold"), QString());
-    }
-    if (!passed && m_failures == 0 && error().isEmpty())
-        addCase(QStringLiteral("run"), figures.elapsedSeconds,
-                {Case::Failure, figures.sent == 0 ? QByteArray("no record was sent") : QByteArray("the run failed")},
-                QStringLiteral("run"), QString());
+    QByteArray runCases;
+    qint64 runFailures = 0;
+    const auto runCase = [&](const QString &name, const QByteArray &message, const QString &type) {
+        const QByteArray text = testcaseText(name, QStringLiteral("ipnd-send"), 0, Result::Failed, message, type, QString());
+        runCases += text;
+        ++runFailures;
+        append(text, Result::Failed);
+    };
+    for (const QString &line : missed)
+        runCase(QStringLiteral("threshold ") + line.section(QStringLiteral(": "), 1, 1), line.toLatin1(),
+                QStringLiteral("threshold"));
+    if (!passed && m_failures == 0)
+        runCase(QStringLiteral("run"), figures.sent == 0 ? QByteArray("no record was sent") : QByteArray("the run failed"),
+                QStringLiteral("run"));
     if (error().isEmpty())
         rewriteHeader();
     m_file.close();
+    if (figures.conformance && error().isEmpty())
+        writeByKind(interruption, runCases, runFailures);
 }

@@ -12,8 +12,14 @@ class Reports
 {
 public:
     // Opens every report the options name. False, with one line in `error`,
-    // when one cannot be written; `title` names the run in the reports.
-    bool open(const ReportOptions &options, const QString &title, QString *error);
+    // when one cannot be written; `run` says in each report what was run.
+    bool open(const ReportOptions &options, const RunDescription &run, QString *error);
+    bool open(const ReportOptions &options, const QString &title, QString *error)
+    {
+        RunDescription run;
+        run.title = title;
+        return open(options, run, error);
+    }
 
     // Each record goes into the reports as its exchange ends, in whatever
     // order the connections end them (its seq gives the file order back):

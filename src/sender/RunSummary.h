@@ -17,6 +17,8 @@ struct RunSummary
     qint64 linesRejected = 0;
     qint64 tooShort = 0;        // read but too short to send: the data's fault, like a rejected line
     qint64 connectFailures = 0;
+    qint64 unplannedRejections = 0; // with a manifest: lines rejected that no entry planned
+    ExpectTable byExpect;           // with a manifest
     bool everConnected = false;
     RoundTripHistogram roundTrips; // one per answered record
     double elapsedSeconds = 0;  // from the first record to the end
@@ -28,10 +30,11 @@ struct RunSummary
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 
-    // The run's figures as the reports and thresholds take them.
+    // The counts and round trips as the reports and thresholds take them.
     RunFigures figures() const;
 
-    // Three lines: the counts, the round-trip times, the rate.
+    // Three lines: the counts, the round-trip times, the rate; with a
+    // manifest, the table of outcomes kind by kind after them.
     QByteArray text() const;
 };
 
