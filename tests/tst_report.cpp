@@ -531,6 +531,8 @@ void tst_Report::options_data()
     QTest::newRow("report over the data") << QStringList{"--junit", "./in"}
                                           << "--junit would overwrite the file of --replay \"./in\"";
     QTest::newRow("no file name") << QStringList{"--junit="} << "--junit: no file name given";
+    QTest::newRow("junit to standard output") << QStringList{"--junit", "-"}
+                                              << "--junit: only --report can go to standard output (-)";
 }
 
 void tst_Report::options()
