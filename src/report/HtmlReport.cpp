@@ -245,8 +245,7 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed, bool passed) const
 {
     const RunFigures &f = figures ? *figures : m_tally;
-    // The writer empties the array it is given: the doctype, which keeps a
-    // browser out of quirks mode, goes in front at the end.
+    // The writer starts its buffer afresh: the doctype goes in front at the end.
     QByteArray out;
     Page html(&out);
     html.start(QStringLiteral("html"));
@@ -329,7 +328,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.end();
         for (const auto &[kind, counts] : f.byExpect.rows()) {
             html.start(QStringLiteral("tr"));
-            html.element(QStringLiteral("th"), QString::fromLatin1(kind));
+            html.element(QStringLiteral("th"), shown(kind));
             html.element(QStringLiteral("td"), QString::number(counts.sent), QStringLiteral("n"));
             for (const ExpectCounts::Column &column : ExpectCounts::columns()) {
                 const qint64 n = counts.*column.count;
@@ -456,7 +455,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
             html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
             html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
             html.element(QStringLiteral("td"), outcomeName(record.outcome));
-            html.element(QStringLiteral("td"), QString::fromLatin1(record.expect));
+            html.element(QStringLiteral("td"), shown(record.expect));
             html.element(QStringLiteral("td"), isoTime(record.sentAt), QStringLiteral("d"));
             html.element(QStringLiteral("td"), record.connection > 0 ? QString::number(record.connection) : QString(),
                          QStringLiteral("n"));
@@ -488,7 +487,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
             html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
             html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
             html.element(QStringLiteral("td"), record.unplanned ? QStringLiteral("none planned")
-                                                                : QString::fromLatin1(record.expect),
+                                                                : shown(record.expect),
                          record.unplanned ? QStringLiteral("fail") : QString());
             html.element(QStringLiteral("td"), shown(record.reason), QStringLiteral("t"));
             html.end();
@@ -501,5 +500,6 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     }
     html.end(); // body
     html.end(); // html
-    return "<!DOCTYPE html>\n" + out + '\n';
+    out += '\n';
+    return "<!DOCTYPE html>\n" + out;
 }

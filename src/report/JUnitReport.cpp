@@ -28,13 +28,15 @@ void writeCounts(QXmlStreamWriter &xml, qint64 tests, qint64 failures, double ti
 // The words for a record that failed.
 QByteArray failureMessage(const OutcomeRecord &record)
 {
+    // A manifest's kind is any text: shown, like the reply, in printable bytes.
+    const QByteArray expect = printable(record.expect);
     const QByteArray reply = printable(record.reply.value_or(QByteArray()));
     switch (record.outcome) {
     case Outcome::Unexpected:
-        return (record.expect.isEmpty() ? QByteArray() : record.expect + ": ") + "unexpected reply: " + reply;
+        return (expect.isEmpty() ? QByteArray() : expect + ": ") + "unexpected reply: " + reply;
     case Outcome::FalseAccept:
     case Outcome::FalseRefuse:
-        return outcomeName(record.outcome).toLatin1() + ": " + record.expect + ", reply: " + reply;
+        return outcomeName(record.outcome).toLatin1() + ": " + expect + ", reply: " + reply;
     case Outcome::NotSent:
         if (record.reason.isEmpty())
             return "not sent";
@@ -43,7 +45,7 @@ QByteArray failureMessage(const OutcomeRecord &record)
         break;
     }
     const QByteArray reason = record.reason.isEmpty() ? QByteArray("no reply") : printable(record.reason);
-    return record.expect.isEmpty() ? reason : outcomeName(record.outcome).toLatin1() + ": " + record.expect + ", " + reason;
+    return expect.isEmpty() ? reason : outcomeName(record.outcome).toLatin1() + ": " + expect + ", " + reason;
 }
 } // namespace
 
@@ -142,7 +144,8 @@ QByteArray JUnitReport::testcase(const OutcomeRecord &record, Result *result) co
                                                   : QStringLiteral("line %1\n").arg(record.seq);
     return testcaseText(record.id.isEmpty() ? QStringLiteral("line %1").arg(record.seq)
                                             : QString::fromLatin1(printable(record.id)),
-                        record.expect.isEmpty() ? QStringLiteral("ipnd-send") : QString::fromLatin1(record.expect),
+                        record.expect.isEmpty() ? QStringLiteral("ipnd-send")
+                                                : QString::fromLatin1(printable(record.expect)),
                         record.rttMs.value_or(0) / 1000.0, *result, message, outcomeName(record.outcome), where);
 }
 
@@ -251,7 +254,7 @@ void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &
         out->write(start + properties());
     };
     for (auto &[name, kind] : m_kinds) {
-        suite(QString::fromLatin1(name), kind.tests, kind.failures, kind.seconds);
+        suite(QString::fromLatin1(printable(name)), kind.tests, kind.failures, kind.seconds);
         // Copied in pieces: memory stays flat for any number of records.
         kind.cases->seek(0);
         QByteArray chunk;
