@@ -142,8 +142,9 @@ QByteArray JUnitReport::testcase(const OutcomeRecord &record, Result *result) co
                                                         .arg(isoTime(record.sentAt))
                                                         .arg(record.connection)
                                                   : QStringLiteral("line %1\n").arg(record.seq);
-    return testcaseText(record.id.isEmpty() ? QStringLiteral("line %1").arg(record.seq)
-                                            : QString::fromLatin1(printable(record.id)),
+    // A line without an id is named by its seq: a record that went out, or a line.
+    const QString unnamed = wasSent(record.outcome) ? QStringLiteral("record %1") : QStringLiteral("line %1");
+    return testcaseText(record.id.isEmpty() ? unnamed.arg(record.seq) : QString::fromLatin1(printable(record.id)),
                         record.expect.isEmpty() ? QStringLiteral("ipnd-send")
                                                 : QString::fromLatin1(printable(record.expect)),
                         record.rttMs.value_or(0) / 1000.0, *result, message, outcomeName(record.outcome), where);
