@@ -8,6 +8,14 @@ int RunSummary::exitStatus() const
     return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0 || unplannedRejections > 0) ? 1 : 0;
 }
 
+std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times)
+{
+    if (times.count() == 0)
+        return std::nullopt;
+    return RunFigures::RoundTrips{times.min(),          times.percentile(50), times.percentile(90),
+                                  times.percentile(99), times.max(),            times.percentile(99.9)};
+}
+
 RunFigures RunSummary::figures() const
 {
     RunFigures figures;
@@ -18,10 +26,8 @@ RunFigures RunSummary::figures() const
     figures.unanswered = unanswered;
     figures.notSent = notSent();
     figures.rejected = linesRejected;
-    if (roundTrips.count() > 0)
-        figures.rttMs = RunFigures::RoundTrips{roundTrips.min(),           roundTrips.percentile(50),
-                                               roundTrips.percentile(90),  roundTrips.percentile(99),
-                                               roundTrips.max(),           roundTrips.percentile(99.9)};
+    figures.rttMs = percentiles(roundTrips);
+    figures.latencyMs = percentiles(latencies);
     figures.elapsedSeconds = elapsedSeconds;
     return figures;
 }
@@ -44,7 +50,24 @@ QByteArray RunSummary::text() const
     const double rate = elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0;
     out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(sent)
         + " sent in " + QByteArray::number(elapsedSeconds, 'f', 3) + " s)\n";
+    if (latencies.count() > 0) {
+        out += "latency ms from the intended send time: min " + QByteArray::number(latencies.min(), 'f', 3)
+            + ", median " + QByteArray::number(latencies.percentile(50), 'f', 3) + ", p90 "
+            + QByteArray::number(latencies.percentile(90), 'f', 3) + ", p99 "
+            + QByteArray::number(latencies.percentile(99), 'f', 3) + ", p99.9 "
+            + QByteArray::number(latencies.percentile(99.9), 'f', 3) + ", max "
+            + QByteArray::number(latencies.max(), 'f', 3) + '\n';
+    }
     if (!byExpect.isEmpty())
         out += byExpect.text();
     return out;
+}
+
+QByteArray progressLine(const ProgressFigures &f)
+{
+    return "progress: " + QByteArray::number(f.elapsedSeconds, 'f', 1) + " s, sent " + QByteArray::number(f.sent)
+        + ", answered " + QByteArray::number(f.answered) + ", unexpected " + QByteArray::number(f.unexpected)
+        + ", unanswered " + QByteArray::number(f.unanswered) + ", not sent " + QByteArray::number(f.notSent)
+        + ", rate " + QByteArray::number(f.intervalRate, 'f', 1) + "/s, p99 "
+        + (f.intervalP99Ms ? QByteArray::number(*f.intervalP99Ms, 'f', 3) : QByteArray("-")) + " ms\n";
 }

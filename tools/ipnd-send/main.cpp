@@ -40,7 +40,7 @@ int main(int argc, char *argv[])
     // does, with the reports finished, rather than killing it mid-write.
     std::signal(SIGPIPE, SIG_IGN);
     FILE *log = parsed.options->reports.reportFile == QLatin1String("-") ? stderr : stdout;
-    SendRun run(*parsed.options, log, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+    SendRun run(*parsed.options, log, stderr, ::isatty(STDERR_FILENO));
     run.setCommandLine(CommandLine::shellText(arguments));
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::interrupt);
