@@ -4,11 +4,14 @@
 
 #include "ReceiverProcess.h"
 
+#include "DataFile/Framing.h"
 #include "receiver/ReceiverOptions.h"
 #include "testpackets/TestRecords.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -22,6 +25,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -30,7 +34,8 @@ const QString Program = QStringLiteral(IPND_RECEIVER);
 constexpr int Bound = 5000; // ms: the most any one wait may take
 
 const QByteArray Usage = "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
-                         "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] [--quiet]";
+                         "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] "
+                         "[--max-packet BYTES] [--max-connections N] [--capture FILE] [--judge] [--quiet]";
 
 QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
 {
@@ -90,12 +95,13 @@ public:
         return m_port != 0;
     }
 
-    // Sends a signal, waits for the end and returns the rest of stdout as lines.
+    // Sends a signal, waits for the end and returns the rest of the output
+    // it reads (stdout unless told otherwise) as lines.
     QList<QByteArray> stop(int signalNumber)
     {
         ::kill(pid_t(m_process.processId()), signalNumber);
         m_process.waitForFinished(Bound);
-        QByteArray rest = m_process.readAllStandardOutput();
+        QByteArray rest = m_process.readAll();
         if (rest.endsWith('\n'))
             rest.chop(1);
         return rest.isEmpty() ? QList<QByteArray>() : rest.split('\n');
@@ -175,6 +181,40 @@ QByteArray fileBytes(const QString &path)
     return file.readAll();
 }
 
+// DIR/packet-1.bin, packet-2.bin, ... as --save left them.
+QList<QByteArray> savedPackets(const QString &directory)
+{
+    QList<QByteArray> packets;
+    for (int n = 1; QFile::exists(directory + QStringLiteral("/packet-%1.bin").arg(n)); ++n)
+        packets.append(fileBytes(directory + QStringLiteral("/packet-%1.bin").arg(n)));
+    return packets;
+}
+
+// ipnd-send replaying `file` as fast as the receiver answers; its exit code.
+int replay(quint16 port, const QString &file, const QString &format, const QStringList &more = {})
+{
+    QProcess send;
+    send.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(port), "--replay",
+                                                      file, "--format", format, "--period", "0", "--quiet"} + more);
+    if (!send.waitForFinished(4 * Bound)) {
+        send.kill();
+        send.waitForFinished(Bound);
+        return -1;
+    }
+    return send.exitCode();
+}
+
+// The packets `file` replays as, framed as they reach a receiver.
+QList<QByteArray> replayedPackets(const QString &file)
+{
+    QTemporaryDir saved;
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--save"), saved.path()});
+    if (!run.waitUntilListening() || replay(run.port(), file, QStringLiteral("rawlog")) != 0)
+        return {"<replay failed>"};
+    run.stop(SIGTERM);
+    return savedPackets(saved.path());
+}
+
 } // namespace
 
 class tst_Receiver : public QObject
@@ -204,8 +244,20 @@ private slots:
     void summaryOnSignal();
     void badArguments_data();
     void badArguments();
-    void saveDirectoryCannotBeMade();
+    void outputsRefused_data();
+    void outputsRefused();
     void portInUse();
+    void judge_data();
+    void judge();
+    void wholePacketHoweverCut_data();
+    void wholePacketHoweverCut();
+    void connectionsBeyondTheBoundWait();
+    void idleTimerOnlyWhileNothingComes();
+    void linesWrittenAsTheyCome();
+    void captureLeavesOut_data();
+    void captureLeavesOut();
+    void captureRoundTrip_data();
+    void captureRoundTrip();
 };
 
 void tst_Receiver::packets_data()
@@ -250,9 +302,9 @@ void tst_Receiver::packets_data()
         << QByteArray("malformed: bare; 53 fields; too-wide in field 7 CUST_NAME_1: 41 wide, at most 40; "
                       "record id 08903043");
     QTest::newRow("letter in header")
-        << "09A0311" + standard << QByteArray("ACK 09A031108903043")
+        << "09A0311" + standard << QByteArray("ACK 09A03110")
         << QByteArray("malformed: bare; 53 fields; too-wide in field 1 RECORD_ID: 15 wide, at most 8; "
-                      "record id 09A031108903043");
+                      "record id 09A03110");
     const QByteArray high9 = withField(standard, 9, highBytes(128, 128));
     QTest::newRow("bytes 128 to 255, framed")
         << "0900424" + high9 << QByteArray("ACK 08903043")
@@ -531,20 +583,53 @@ void tst_Receiver::badArguments()
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
 }
 
-void tst_Receiver::saveDirectoryCannotBeMade()
+void tst_Receiver::outputsRefused_data()
 {
-    QTemporaryFile file;
-    QVERIFY(file.open());
-    const QString below = file.fileName() + QStringLiteral("/packets");
+    QTest::addColumn<QStringList>("arguments"); // {} stands for a directory holding "file", "used/" and "pipe"
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("save below a file") << QStringList{"--save", "{}/file/packets"}
+                                       << QByteArray("--save: cannot create directory \"{}/file/packets\"");
+    QTest::newRow("save with an earlier run's packets")
+        << QStringList{"--save", "{}/used"}
+        << QByteArray("--save: \"{}/used\" holds packets of an earlier run; empty it or name another directory");
+    QTest::newRow("save where nothing can be written")
+        << QStringList{"--save", "/proc/self"}
+        << QByteArray("--save: cannot write in \"/proc/self\": Operation not permitted");
+    QTest::newRow("verdicts to a pipe nobody reads")
+        << QStringList{"--verdicts", "{}/pipe"} << QByteArray("--verdicts: cannot write \"{}/pipe\": a pipe that nobody reads");
+    QTest::newRow("capture to a pipe nobody reads")
+        << QStringList{"--capture", "{}/pipe"} << QByteArray("--capture: cannot write \"{}/pipe\": a pipe that nobody reads");
+    QTest::newRow("capture in no directory")
+        << QStringList{"--capture", "{}/none/capture.dat"}
+        << QByteArray("--capture: cannot write \"{}/none/capture.dat\": No such file or directory");
+}
+
+// Refused at start-up, before a packet is taken, never in open() for ever.
+void tst_Receiver::outputsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("used")));
+    QFile earlier(dir.filePath(QStringLiteral("used/packet-1.bin")));
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
+    arguments.replaceInStrings(QStringLiteral("{}"), dir.path());
 
     QProcess process;
-    process.start(Program, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--save"), below});
+    process.start(Program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
     QVERIFY(process.waitForFinished(Bound));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 2);
     QCOMPARE(process.readAllStandardError(),
-             "ipnd-receiver: --save: cannot create directory \"" + below.toLocal8Bit() + "\"\n" + Usage + '\n');
+             "ipnd-receiver: " + message.replace("{}", dir.path().toLocal8Bit()) + '\n' + Usage + '\n');
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("used/packet-1.bin"))), QByteArray());
 }
 
 void tst_Receiver::portInUse()
@@ -700,6 +785,278 @@ void tst_Receiver::optionBounds()
                       : arguments[0] == QLatin1String("--misbehave") ? o.delay
                                                                       : o.idleTimeout;
     QCOMPARE(taken, value);
+}
+
+void tst_Receiver::judge_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QByteArray>("text");
+
+    const QByteArray standard = "0900311" + TestRecords::Standard;
+    const QByteArray standardOk = "framed code 090 length 0311 ok; 53 fields; fields ok; record id 08903043";
+    const QByteArray max = "0900713" + TestRecords::Max;
+    const QByteArray maxText = "malformed: framed code 090 length 0713 ok; 53 fields; bad-state in field 36 STATE: "
+                               "not a state; bad-flag in field 39 FLAG_39: not T or F; bad-flag in field 48 FLAG_48: "
+                               "not T or F; bad-flag in field 52 FLAG_52: not T or F; record id 99907063";
+    const QStringList judge{"--judge"};
+    QTest::newRow("valid") << judge << standard << QList<QByteArray>{"ACK 08903043"} << standardOk;
+    QTest::newRow("bad framing")
+        << judge << "0990311" + TestRecords::Standard << QList<QByteArray>{"NAK 08903043 bad-framing"}
+        << QByteArray("malformed: framed code 099 but record code 090; 53 fields; fields ok; record id 08903043");
+    QTest::newRow("the first of four findings") << judge << max << QList<QByteArray>{"NAK 99907063 bad-state"} << maxText;
+    QTest::newRow("no record id") << judge << QByteArray("|x") << QList<QByteArray>{"NAK field-count-2"}
+                                  << QByteArray("malformed: bare; 2 fields; field-count-2: 2 fields, 53 expected; no record id");
+    QTest::newRow("split") << QStringList{"--judge", "--misbehave", "split"} << max
+                           << QList<QByteArray>{"NAK 9990706", "3 bad-state"} << maxText;
+    QTest::newRow("as large as allowed") << QStringList{"--judge", "--max-packet", "318"} << standard
+                                         << QList<QByteArray>{"ACK 08903043"} << standardOk;
+    QTest::newRow("one byte too large")
+        << QStringList{"--judge", "--max-packet", "317"} << standard << QList<QByteArray>{"NAK 08903043 too-large"}
+        << QByteArray("malformed: framed; too-large: more than 317 bytes; record id 08903043");
+    QTest::newRow("too large, answered as the mode says")
+        << QStringList{"--max-packet", "20"} << QByteArray(40, '\0') << QList<QByteArray>{"ACK " + QByteArray(8, '\0')}
+        << "malformed: bare; too-large: more than 20 bytes; record id " + QByteArray("\\x00").repeated(8);
+}
+
+// --judge: ACK a record the checks pass, NAK with the verdict's kind any other.
+void tst_Receiver::judge()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, packet);
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QByteArray, text);
+
+    ReceiverRun run(arguments);
+    QVERIFY(run.waitUntilListening());
+    const Exchange client = exchange(run.port(), packet);
+    QCOMPARE(client.pieces, pieces);
+    QVERIFY(client.closedByReceiver);
+    QCOMPARE(run.nextLine(), packetLine(1, client, text));
+}
+
+void tst_Receiver::wholePacketHoweverCut_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<qsizetype>("cut");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray wideLast = withField(TestRecords::Standard, 53, "FF");
+    QTest::newRow("bare, last field too wide") << wideLast << wideLast.size() - 1 << QByteArray("NAK 08903043 too-wide");
+    QTest::newRow("framed, cut where a short length ends")
+        << "0900300" + TestRecords::Standard << qsizetype(307) << QByteArray("NAK 08903043 bad-framing");
+}
+
+// The rest of a packet that comes a little later is judged with it.
+void tst_Receiver::wholePacketHoweverCut()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(qsizetype, cut);
+    QFETCH(QByteArray, reply);
+
+    ReceiverRun run({QStringLiteral("--judge")});
+    QVERIFY(run.waitUntilListening());
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, run.port());
+    QVERIFY(socket.waitForConnected(Bound));
+    socket.write(packet.left(cut));
+    QVERIFY(socket.waitForBytesWritten(Bound));
+    QTest::qWait(50); // the delay under test
+    socket.write(packet.mid(cut));
+    QVERIFY(socket.waitForDisconnected(Bound));
+    QCOMPARE(socket.readAll(), reply);
+}
+
+// At most --max-connections exchanges at once; the next client waits in the
+// backlog, and that is said once a run however often it fills.
+void tst_Receiver::connectionsBeyondTheBoundWait()
+{
+    ReceiverRun run({QStringLiteral("--max-connections"), QStringLiteral("2"), QStringLiteral("--quiet")});
+    QVERIFY(run.waitUntilListening());
+    const QByteArray packet = "0900311" + TestRecords::Standard;
+    const auto connected = [&run] {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, run.port());
+        socket->waitForConnected(Bound);
+        return socket;
+    };
+
+    std::vector<std::unique_ptr<QTcpSocket>> holding;
+    holding.push_back(connected());
+    holding.push_back(connected());
+    const std::unique_ptr<QTcpSocket> waiting = connected();
+    waiting->write(packet);
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += run.process().readAllStandardError()).endsWith('\n'), Bound);
+    QCOMPARE(said, QByteArray("ipnd-receiver: 2 connections open, as many as --max-connections allows; further "
+                              "clients wait until one closes\n"));
+    QVERIFY(!waiting->waitForReadyRead(300));
+    holding.front()->abort();
+    QVERIFY(waiting->waitForReadyRead(Bound));
+    QCOMPARE(waiting->readAll(), QByteArray("ACK 08903043"));
+
+    // Eased, then full again.
+    holding.clear();
+    holding.push_back(connected());
+    holding.push_back(connected());
+    const std::unique_ptr<QTcpSocket> last = connected();
+    last->write(packet);
+    holding.clear();
+    QVERIFY(last->waitForReadyRead(Bound));
+    QCOMPARE(last->readAll(), QByteArray("ACK 08903043"));
+    QCOMPARE(run.stop(SIGTERM).constFirst(), QByteArray("packets 2"));
+    QCOMPARE(run.process().readAllStandardError(), QByteArray());
+}
+
+// The idle timeout counts only silence: a packet that comes slowly is judged,
+// and 0 closes nothing.
+void tst_Receiver::idleTimerOnlyWhileNothingComes()
+{
+    const QByteArray packet = "0900311" + TestRecords::Standard;
+    {
+        ReceiverRun run({QStringLiteral("--idle-timeout"), QStringLiteral("0.2")});
+        QVERIFY(run.waitUntilListening());
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, run.port());
+        QVERIFY(socket.waitForConnected(Bound));
+        socket.write(packet.left(100));
+        QVERIFY(socket.waitForBytesWritten(Bound));
+        QTest::qWait(300); // longer than the idle timeout, shorter than the quiet that ends a packet
+        socket.write(packet.mid(100));
+        QVERIFY(socket.waitForDisconnected(Bound));
+        QCOMPARE(socket.readAll(), QByteArray("ACK 08903043"));
+    }
+    ReceiverRun run({QStringLiteral("--idle-timeout"), QStringLiteral("0"), QStringLiteral("--misbehave"),
+                     QStringLiteral("silent")});
+    QVERIFY(run.waitUntilListening());
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, run.port());
+    QVERIFY(socket.waitForConnected(Bound));
+    socket.write(packet);
+    QVERIFY(socket.waitForBytesWritten(Bound));
+    QCOMPARE(run.nextLine(), "packet 1 from 127.0.0.1:" + QByteArray::number(socket.localPort()) +
+                                 ": framed code 090 length 0311 ok; 53 fields; fields ok; record id 08903043");
+    QVERIFY(!socket.waitForDisconnected(300));
+    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// Each verdict and capture line is in its file by the time the packet's line
+// is out, for a reader during the run or after a kill.
+void tst_Receiver::linesWrittenAsTheyCome()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString verdicts = dir.filePath(QStringLiteral("verdicts.jsonl"));
+    const QString capture = dir.filePath(QStringLiteral("capture.dat"));
+    ReceiverRun run({QStringLiteral("--verdicts"), verdicts, QStringLiteral("--capture"), capture});
+    QVERIFY(run.waitUntilListening());
+    const Exchange client = exchange(run.port(), "0900120" + TestRecords::Min);
+    QCOMPARE(run.nextLine(), packetLine(1, client, "framed code 090 length 0120 ok; 53 fields; fields ok; record id 09901133"));
+    QCOMPARE(fileBytes(verdicts), QByteArray("{\"packet\": 1, \"framed\": true, \"id\": \"09901133\", \"verdict\": "
+                                             "\"valid\", \"findings\": []}\n"));
+    QVERIFY(fileBytes(capture).endsWith("\tTCPIN\t127.0.0.1:" + QByteArray::number(client.clientPort) + '\t' +
+                                        TestRecords::Min + '\n'));
+}
+
+void tst_Receiver::captureLeavesOut_data()
+{
+    QTest::addColumn<QString>("capture"); // "-": standard output
+
+    QTest::newRow("file") << QStringLiteral("capture.dat");
+    QTest::newRow("standard output") << QStringLiteral("-");
+}
+
+// A record a replay cannot give back is left out, said and counted; the
+// records around it are captured, and replay as their packets (a bare one
+// framed).
+void tst_Receiver::captureLeavesOut()
+{
+    QFETCH(QString, capture);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const bool toStdout = capture == QLatin1String("-");
+    const QString file = dir.filePath(QStringLiteral("capture.dat"));
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--save"), dir.filePath(QStringLiteral("saved")),
+                     QStringLiteral("--capture"), toStdout ? capture : file});
+    if (toStdout)
+        run.process().setReadChannel(QProcess::StandardError);
+    QVERIFY(run.waitUntilListening());
+
+    const QByteArray lineEnd = Framing::framePacket(withField(TestRecords::Standard, 9, "A\nB"));
+    const QList<QByteArray> packets = {"0900311" + TestRecords::Standard, lineEnd, "0990311" + TestRecords::Standard,
+                                       TestRecords::Min};
+    QList<quint16> ports;
+    for (const QByteArray &packet : packets) {
+        const Exchange client = exchange(run.port(), packet);
+        QVERIFY(client.closedByReceiver);
+        ports.append(client.clientPort);
+    }
+    const QList<QByteArray> summary = run.stop(SIGTERM);
+    const QByteArray said = toStdout ? QByteArray() : run.process().readAllStandardError();
+    const QByteArray captured = toStdout ? run.process().readAllStandardOutput() : fileBytes(file);
+    QCOMPARE(summary.mid(toStdout ? 2 : 0),
+             (QList<QByteArray>{"packets 4", "framed 3", "bare 1", "malformed 2", "idle closed 0", "not captured 2",
+                                "verdicts: valid 2, bad-char 1, bad-framing 1"}));
+    const QList<QByteArray> reasons = {"ipnd-receiver: packet 2: not captured: the record holds CR or LF, which would "
+                                       "end its line",
+                                       "ipnd-receiver: packet 3: not captured: a replay would frame its record with "
+                                       "another header"};
+    QCOMPARE(toStdout ? summary.first(2) : said.trimmed().split('\n'), reasons);
+    QCOMPARE(savedPackets(dir.filePath(QStringLiteral("saved"))), packets);
+
+    static const QRegularExpression form(QStringLiteral(
+        "^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\\tTCPIN\\t127\\.0\\.0\\.1:(\\d+)\\t"));
+    const QList<QByteArray> lines = captured.chopped(captured.endsWith('\n') ? 1 : 0).split('\n');
+    QCOMPARE(lines.size(), 2);
+    const QList<QByteArray> records = {TestRecords::Standard, TestRecords::Min};
+    for (int i = 0; i < 2; ++i) {
+        const QRegularExpressionMatch match = form.match(QString::fromLatin1(lines[i]));
+        QVERIFY2(match.hasMatch(), lines[i].constData());
+        const QDateTime at = QDateTime::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QCOMPARE_LT(qAbs(at.secsTo(QDateTime::currentDateTime())), 60);
+        QCOMPARE(match.captured(2).toUShort(), ports[i * 3]);
+        QCOMPARE(lines[i].mid(match.capturedLength()), records[i]);
+    }
+    QFile replayed(file);
+    if (toStdout)
+        QVERIFY(replayed.open(QIODevice::WriteOnly) && replayed.write(captured) == captured.size());
+    replayed.close();
+    QCOMPARE(replayedPackets(file), (QList<QByteArray>{packets[0], Framing::framePacket(TestRecords::Min)}));
+}
+
+void tst_Receiver::captureRoundTrip_data()
+{
+    QTest::addColumn<QString>("format");
+
+    QTest::newRow("rawlog") << QStringLiteral("rawlog");
+    QTest::newRow("multipkt") << QStringLiteral("multipkt");
+}
+
+// What a generated file sends, captured, replays as the same packets.
+void tst_Receiver::captureRoundTrip()
+{
+    QFETCH(QString, format);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString data = dir.filePath(QStringLiteral("generated.dat"));
+    const QString capture = dir.filePath(QStringLiteral("capture.dat"));
+    const QString saved = dir.filePath(QStringLiteral("sent"));
+    QProcess gen;
+    gen.start(QStringLiteral(IPND_GEN), {"--count", "60", "--seed", "2026", "--invalid", "0.3", "--format", format,
+                                          "--output", data});
+    QVERIFY(gen.waitForFinished(Bound));
+    QCOMPARE(gen.exitCode(), 0);
+
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--capture"), capture, QStringLiteral("--save"), saved});
+    QVERIFY(run.waitUntilListening());
+    QCOMPARE(replay(run.port(), data, format), 0);
+    QVERIFY(run.stop(SIGTERM).contains("not captured 0"));
+    const QList<QByteArray> sent = savedPackets(saved);
+    QCOMPARE_GT(sent.size(), 30);
+    QCOMPARE(replayedPackets(capture), sent);
 }
 
 QTEST_GUILESS_MAIN(tst_Receiver)
