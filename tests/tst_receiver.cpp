@@ -417,6 +417,15 @@ void tst_Receiver::silent()
     QVERIFY(!socket.waitForReadyRead(300));
     QCOMPARE(socket.bytesAvailable(), qint64(0));
     QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    // Bytes after a whole packet are not part of it, and that is said once.
+    socket.write("more");
+    QVERIFY(socket.waitForBytesWritten(Bound));
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += run.process().readAllStandardError()).endsWith('\n'), Bound);
+    socket.write("and more");
+    QVERIFY(socket.waitForBytesWritten(Bound));
+    QCOMPARE(said, "ipnd-receiver: from 127.0.0.1:" + QByteArray::number(socket.localPort()) +
+                       ": more bytes after its packet was judged; they are not part of it\n");
 
     socket.disconnectFromHost();
     QCOMPARE(run.stop(SIGINT),
@@ -424,6 +433,7 @@ void tst_Receiver::silent()
                                 "verdicts: valid 1"}));
     QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.process().exitCode(), 0);
+    QCOMPARE(run.process().readAllStandardError(), QByteArray());
 }
 
 void tst_Receiver::closeWithoutReply()
@@ -475,8 +485,10 @@ void tst_Receiver::quiet()
     const QByteArray oddId = withField(TestRecords::Standard, 1, "0890\"\\\x01\xe9");
     QCOMPARE(exchange(run.port(), "0900" + QByteArray::number(oddId.size()) + oddId).reply(),
              "ACK " + oddId.left(8));
-    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 3", "framed 1", "bare 2", "malformed 2", "idle closed 0",
-                                                   "verdicts: valid 1, bad-char 1, field-count-54 1"}));
+    // Four findings: one line still, counted under the first.
+    QCOMPARE(exchange(run.port(), "0900713" + TestRecords::Max).reply(), QByteArray("ACK 99907063"));
+    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 4", "framed 2", "bare 2", "malformed 3", "idle closed 0",
+                                                   "verdicts: valid 1, bad-char 1, bad-state 1, field-count-54 1"}));
     QFile file(verdicts);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(),
@@ -487,7 +499,12 @@ void tst_Receiver::quiet()
                         "\"detail\": \"54 fields, 53 expected\"}]}\n"
                         "{\"packet\": 3, \"framed\": true, \"id\": \"0890\\u0022\\u005c\\u0001\\u00e9\", "
                         "\"verdict\": \"bad-char\", \"findings\": [{\"kind\": \"bad-char\", \"field\": 1, "
-                        "\"detail\": \"byte 0x01 at 7\"}]}\n"));
+                        "\"detail\": \"byte 0x01 at 7\"}]}\n"
+                        "{\"packet\": 4, \"framed\": true, \"id\": \"99907063\", \"verdict\": \"bad-state\", "
+                        "\"findings\": [{\"kind\": \"bad-state\", \"field\": 36, \"detail\": \"not a state\"}, "
+                        "{\"kind\": \"bad-flag\", \"field\": 39, \"detail\": \"not T or F\"}, "
+                        "{\"kind\": \"bad-flag\", \"field\": 48, \"detail\": \"not T or F\"}, "
+                        "{\"kind\": \"bad-flag\", \"field\": 52, \"detail\": \"not T or F\"}]}\n"));
     QCOMPARE(run.process().exitCode(), 0);
 }
 
@@ -567,6 +584,10 @@ void tst_Receiver::badArguments_data()
     row("reply without value", {"--reply"}, "--reply needs a value");
     row("save empty", {"--save", ""}, "--save: \"\" is not a directory name");
     row("quiet with value", {"--quiet=yes"}, "--quiet takes no value");
+    row("judge and reply", {"--reply", "OK", "--judge"}, "--judge and --reply cannot be used together");
+    row("capture empty", {"--capture="}, "--capture: \"\" is not a file name");
+    row("max packet not a number", {"--max-packet", "1M"},
+        "--max-packet: \"1M\" is not a number of bytes (1 to 1073741824)");
 }
 
 void tst_Receiver::badArguments()
@@ -717,7 +738,9 @@ void tst_Receiver::helpAndVersion_data()
     QTest::newRow("--version") << QStringLiteral("--version") << QByteArray("ipnd-receiver 1.10.23\n");
     QTest::newRow("--help") << QStringLiteral("--help")
                             << QByteArray("Usage: ipnd-receiver [options]\n|--bind <ADDR> |--port <N> |--reply <TEXT> "
-                                          "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> |--quiet ");
+                                          "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> "
+                                          "|--max-packet <BYTES> |--max-connections <N> |--capture <FILE> "
+                                          "|--judge |--quiet ");
 }
 
 void tst_Receiver::helpAndVersion()
@@ -766,6 +789,14 @@ void tst_Receiver::optionBounds_data()
     row("--idle-timeout", "0.0004", -1);
     row("--idle-timeout", "86400", 86400000);
     row("--idle-timeout", "86400.001", -1);
+    row("--max-packet", "0", -1);
+    row("--max-packet", "1", 1);
+    row("--max-packet", "1073741824", 1073741824);
+    row("--max-packet", "1073741825", -1);
+    row("--max-connections", "0", -1);
+    row("--max-connections", "1", 1);
+    row("--max-connections", "1000000", 1000000);
+    row("--max-connections", "1000001", -1);
 }
 
 void tst_Receiver::optionBounds()
@@ -781,9 +812,11 @@ void tst_Receiver::optionBounds()
         return;
     }
     const ReceiverOptions &o = parsed.options;
-    const int taken = arguments[0] == QLatin1String("--port") ? o.port
-                      : arguments[0] == QLatin1String("--misbehave") ? o.delay
-                                                                      : o.idleTimeout;
+    const int taken = arguments[0] == QLatin1String("--port")              ? o.port
+                      : arguments[0] == QLatin1String("--misbehave")       ? o.delay
+                      : arguments[0] == QLatin1String("--max-packet")      ? int(o.maxPacket)
+                      : arguments[0] == QLatin1String("--max-connections") ? o.maxConnections
+                                                                           : o.idleTimeout;
     QCOMPARE(taken, value);
 }
 
@@ -949,14 +982,21 @@ void tst_Receiver::linesWrittenAsTheyCome()
     QVERIFY(dir.isValid());
     const QString verdicts = dir.filePath(QStringLiteral("verdicts.jsonl"));
     const QString capture = dir.filePath(QStringLiteral("capture.dat"));
+    const QByteArray earlier = "2026-12-08 10:00:00\tTCPIN\t127.0.0.1:40000\t" + TestRecords::Standard + '\n';
+    QFile captured(capture);
+    QVERIFY(captured.open(QIODevice::WriteOnly) && captured.write(earlier) == earlier.size());
+    captured.close();
     ReceiverRun run({QStringLiteral("--verdicts"), verdicts, QStringLiteral("--capture"), capture});
     QVERIFY(run.waitUntilListening());
     const Exchange client = exchange(run.port(), "0900120" + TestRecords::Min);
     QCOMPARE(run.nextLine(), packetLine(1, client, "framed code 090 length 0120 ok; 53 fields; fields ok; record id 09901133"));
     QCOMPARE(fileBytes(verdicts), QByteArray("{\"packet\": 1, \"framed\": true, \"id\": \"09901133\", \"verdict\": "
                                              "\"valid\", \"findings\": []}\n"));
-    QVERIFY(fileBytes(capture).endsWith("\tTCPIN\t127.0.0.1:" + QByteArray::number(client.clientPort) + '\t' +
-                                        TestRecords::Min + '\n'));
+    // Appended to what an earlier capture left.
+    const QByteArray line = "\tTCPIN\t127.0.0.1:" + QByteArray::number(client.clientPort) + '\t' + TestRecords::Min + '\n';
+    QCOMPARE(fileBytes(capture).size(), earlier.size() + 19 + line.size());
+    QVERIFY(fileBytes(capture).startsWith(earlier));
+    QVERIFY(fileBytes(capture).endsWith(line));
 }
 
 void tst_Receiver::captureLeavesOut_data()

@@ -110,7 +110,10 @@ const QList<ValueOption> &valueOptions()
         {"idle-timeout", "SECONDS",
          "Close a connection that has sent nothing for SECONDS (default 30, at most 86400; 0 never).",
          "is not a number of seconds (0 to 86400)", setIdleTimeout},
-        {"save", "DIR", "Keep the bytes of each packet in DIR/packet-N.bin.", "is not a directory name",
+        {"save", "DIR",
+         "Keep the bytes of each packet in DIR/packet-N.bin (of a too-large packet, its first BYTES); DIR must be "
+         "writable and hold no packets of an earlier run.",
+         "is not a directory name",
          [](const QByteArray &value, ReceiverOptions *o) {
              o->saveDirectory = CommandLine::fileName(QString::fromLatin1(value));
              return !value.isEmpty();
