@@ -9,7 +9,9 @@
 //       connections;
 //   [3] resident memory of ipnd-send after a short and after a long replay;
 //   [4] the processor time ipnd-receiver uses while its descriptors are all
-//       taken and further clients wait.
+//       taken and further clients wait;
+//   [5] a conformance run: the same replay with --manifest against without,
+//       its rate and whether its resident memory stays flat.
 // Each figure is printed with its target and "met" or "MISSED". Loopback
 // only; every wait is bounded.
 
@@ -23,6 +25,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -54,6 +57,8 @@ constexpr int Connections = 16;
 constexpr int RunLimitSeconds = 600;
 // Paired rounds of the closed loop; odd, so that the median is one of them.
 constexpr int OwnCostRounds = 7;
+constexpr double ManifestRateTarget = 0.95;
+constexpr int ManifestRounds = 3;
 
 // The ipnd-send under test: the one built beside this benchmark, or --sender PATH.
 QByteArray senderProgram = IPND_SEND;
@@ -142,6 +147,20 @@ struct Result
     double cpuSeconds = 0; // of the sending process
     long maxRssKiB = 0;    // its peak resident memory (VmHWM)
     long lastRssKiB = 0;   // its resident memory (VmRSS) at the last look before it ended
+    std::vector<std::pair<double, long>> rssSamples; // seconds from the start, VmRSS KiB
+    // VmRSS at the sample nearest `share` of the run's time.
+    long rssAt(double share) const
+    {
+        long best = 0;
+        double distance = 1e300;
+        for (const auto &[t, rss] : rssSamples) {
+            if (std::abs(t - share * seconds) < distance) {
+                distance = std::abs(t - share * seconds);
+                best = rss;
+            }
+        }
+        return best;
+    }
     double perSecond() const { return seconds > 0 ? double(done) / seconds : 0; }
 };
 
@@ -255,8 +274,10 @@ Result runSender(const QStringList &arguments, QByteArray *output, bool sampleMe
             return result;
         }
         if (sampleMemory)
-            if (const long rss = residentKiB(pid); rss > 0)
+            if (const long rss = residentKiB(pid); rss > 0) {
                 result.lastRssKiB = rss;
+                result.rssSamples.emplace_back(secondsSince(start), rss);
+            }
         pollfd end{ending, POLLIN, 0};
         ::poll(&end, 1, sampleMemory || ending < 0 ? 20 : 1000);
     }
@@ -327,13 +348,14 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.contains(QStringLiteral("--help"))) {
         std::printf("usage: ipnd-bench-send [--records N] [--delayed-records N] [--memory-records SHORT LONG]\n"
-                    "                       [--sender PATH] [--section 1|2|3|4]\n");
+                    "                       [--manifest-records N] [--sender PATH] [--section 1|2|3|4|5]\n");
         return 0;
     }
     if (const qsizetype i = args.indexOf(QStringLiteral("--sender")); i > 0 && i + 1 < args.size())
         senderProgram = args[i + 1].toLocal8Bit();
     const long long records = argumentValue(args, QStringLiteral("--records"), 20000);
     const long long delayed = argumentValue(args, QStringLiteral("--delayed-records"), 1000);
+    const long long manifestRecords = argumentValue(args, QStringLiteral("--manifest-records"), 1000000);
     long long memoryShort = 100000, memoryLong = 600000;
     if (const qsizetype i = args.indexOf(QStringLiteral("--memory-records")); i > 0 && i + 2 < args.size()) {
         memoryShort = std::max(1LL, args[i + 1].toLongLong());
@@ -545,6 +567,78 @@ int main(int argc, char *argv[])
                         "once others closed\n",
                         share * 100, FullReceiverTarget * 100, verdict(share < FullReceiverTarget));
         }
+    }
+
+    // [5] A conformance run costs next to nothing: the manifest is read in
+    // step with the data file, a line per record.
+    if (wanted(5)) {
+        ReferenceReceiver receiver;
+        if (!receiver.start(0))
+            return 1;
+        std::printf("\n[5] %lld records made by ipnd-gen, replayed with --manifest and without, %d paired rounds\n",
+                    manifestRecords, ManifestRounds);
+        const QString data = dir.filePath(QStringLiteral("conform.dat"));
+        const QString manifest = dir.filePath(QStringLiteral("conform.jsonl"));
+        QProcess gen;
+        gen.start(QStringLiteral(IPND_GEN), {QStringLiteral("--count"), QString::number(manifestRecords),
+                                             QStringLiteral("--seed"), QStringLiteral("5"), QStringLiteral("--output"),
+                                             data, QStringLiteral("--manifest"), manifest});
+        if (!gen.waitForFinished(RunLimitSeconds * 1000) || gen.exitCode() != 0) {
+            std::printf("  ipnd-gen failed: %s\n", gen.readAllStandardError().constData());
+            allMeasured = false;
+        } else {
+            // The reference receiver answers "ACK" without the id: every
+            // reply is tried against both patterns and judged unexpected,
+            // the dearest way through the judging.
+            std::vector<double> ratios;
+            Result withManifest;
+            QByteArray summary;
+            bool complete = true;
+            for (int round = 1; round <= ManifestRounds; ++round) {
+                const QStringList plainArguments = senderArguments(receiver.port, data, manifestRecords);
+                const QStringList conformArguments =
+                    plainArguments + QStringList{QStringLiteral("--manifest"), manifest};
+                Result plain, conform;
+                if (round % 2) {
+                    plain = runSender(plainArguments, &summary);
+                    conform = runSender(conformArguments, &summary, true);
+                } else {
+                    conform = runSender(conformArguments, &summary, true);
+                    plain = runSender(plainArguments, &summary);
+                }
+                // Every reply counts as unexpected in the conformance run.
+                const QRegularExpressionMatch m =
+                    QRegularExpression(QStringLiteral("unexpected (\\d+)")).match(QString::fromLatin1(summary));
+                conform.done = m.hasMatch() ? m.captured(1).toLongLong() : 0;
+                const double ratio = plain.perSecond() > 0 ? conform.perSecond() / plain.perSecond() : 0;
+                std::printf("  round %d: with --manifest / without = %.3f\n", round, ratio);
+                printRun("ipnd-send", plain);
+                printRun("ipnd-send --manifest", conform);
+                std::printf("    --manifest VmRSS at a sixth of the run %ld KiB, near its end %ld KiB\n",
+                            conform.rssAt(1.0 / 6), conform.lastRssKiB);
+                ratios.push_back(ratio);
+                complete = complete && plain.done == manifestRecords && conform.done == manifestRecords;
+                if (round == 1 || conform.lastRssKiB - conform.rssAt(1.0 / 6)
+                                      > withManifest.lastRssKiB - withManifest.rssAt(1.0 / 6))
+                    withManifest = conform;
+            }
+            std::sort(ratios.begin(), ratios.end());
+            const double middle = median(ratios);
+            std::printf("  with --manifest / without, median of %d paired rounds = %.3f (lowest %.3f, highest "
+                        "%.3f; target >= %.2f: %s)\n",
+                        ManifestRounds, middle, ratios.front(), ratios.back(), ManifestRateTarget,
+                        verdict(middle >= ManifestRateTarget));
+            const long growth = withManifest.lastRssKiB - withManifest.rssAt(1.0 / 6);
+            std::printf("  VmRSS growth from a sixth of the run to its end, largest of the rounds: %+ld KiB "
+                        "(target within %.0f KiB: %s)\n",
+                        growth, MemoryTargetKiB, verdict(growth <= MemoryTargetKiB));
+            if (!complete) {
+                std::printf("  not every exchange completed in every round; last summary:\n%s", summary.constData());
+                allMeasured = false;
+            }
+        }
+        QFile::remove(data);
+        QFile::remove(manifest);
     }
 
     std::printf("\n%s\n", allMeasured ? "all measurements made" : "SOME MEASUREMENTS COULD NOT BE MADE");

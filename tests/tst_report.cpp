@@ -24,11 +24,11 @@ const QByteArray OddReply("ERR\r\n\x01\xe9", 7);
 QList<OutcomeRecord> knownRun()
 {
     return {
-        {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}},
-        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}},
-        {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53"},
-        {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed"},
-        {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed"},
+        {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}, {}, false},
+        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}, {}, false},
+        {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53", {}, false},
+        {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed", {}, false},
+        {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed", {}, false},
     };
 }
 
@@ -36,8 +36,8 @@ RunFigures knownFigures()
 {
     RunFigures figures;
     for (const OutcomeRecord &record : knownRun())
-        figures.count(record.outcome);
-    figures.rttMs = RunFigures::RoundTrips{2.5, 2.5, 3.25, 3.25, 3.25};
+        figures.count(record);
+    figures.rttMs = RunFigures::RoundTrips{2.5, 2.5, 3.25, 3.25, 3.25, 3.25};
     figures.elapsedSeconds = 0.5;
     return figures;
 }
@@ -113,7 +113,7 @@ void tst_Report::eachOutcomeInEveryReport()
     QCOMPARE(junit.names, QStringList({"1001", "10.2", "1004"}));
     QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QStringLiteral("3"));
     QCOMPARE(junit.suite.value(QLatin1String("failures")).toString(), QStringLiteral("2"));
-    QCOMPARE(junit.suite.value(QLatin1String("time")).toString(), QStringLiteral("0.500"));
+    QCOMPARE(junit.suite.value(QLatin1String("time")).toString(), QStringLiteral("0.500000")); // to the microsecond
     QCOMPARE(junit.failures.keys(), QStringList({"10.2", "1004"}));
     QCOMPARE(junit.failures["10.2"], QStringLiteral(R"(unexpected reply: ERR\r\n\x01\xe9)"));
     QCOMPARE(junit.failures["1004"], QStringLiteral("Event: No reply within 100 ms: connection closed"));
@@ -179,7 +179,7 @@ void tst_Report::pageStaysSmallForLongRuns()
         const bool failed = seq % 50 == 0;
         html.add({seq, failed ? Outcome::Unanswered : Outcome::Answered, QByteArray::number(seq),
                   failed ? std::nullopt : std::optional<double>(0.5 + double(seq % 997) / 10.0),
-                  failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}});
+                  failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}, {}, false});
     }
     const QByteArray page = html.page(nullptr, {}, false);
     QVERIFY2(page.size() < 400 * 1024, QByteArray::number(page.size()).constData());
@@ -283,6 +283,22 @@ void tst_Report::expectation_data()
     QTest::newRow("id twice") << QByteArray("{id}:{id}") << QByteArray("7") << QByteArray("7:7") << true;
     QTest::newRow("byte above ascii") << QByteArray("\\xe9\\r\\n") << QByteArray("1") << QByteArray("\xe9\r\n") << true;
     QTest::newRow("quantifier braces stay") << QByteArray("A{2}") << QByteArray("1") << QByteArray("AA") << true;
+    // Text, the id, then the rest: the rest is matched alone, where that means the same.
+    QTest::newRow("refusal with words") << QByteArray("NAK {id}( .*)?") << QByteArray("12")
+                                        << QByteArray("NAK 12 too-wide") << true;
+    QTest::newRow("refusal bare") << QByteArray("NAK {id}( .*)?") << QByteArray("12") << QByteArray("NAK 12") << true;
+    QTest::newRow("refusal of a longer id") << QByteArray("NAK {id}( .*)?") << QByteArray("12")
+                                            << QByteArray("NAK 123 x") << false;
+    QTest::newRow("acceptance, line end after") << QByteArray("ACK {id}") << QByteArray("12")
+                                                << QByteArray("ACK 12\r\n") << false;
+    QTest::newRow("alternative takes in the head") << QByteArray("ACK {id}|BUSY") << QByteArray("12")
+                                                   << QByteArray("BUSY") << true;
+    QTest::newRow("quantifier of the id's end") << QByteArray("ACK {id}+") << QByteArray("12")
+                                                << QByteArray("ACK 1222") << true;
+    QTest::newRow("word boundary after the id") << QByteArray("ACK {id}\\b.*") << QByteArray("12")
+                                                << QByteArray("ACK 123") << false;
+    QTest::newRow("look-behind into the id") << QByteArray("ACK {id}(?<=2)x") << QByteArray("12")
+                                             << QByteArray("ACK 12x") << true;
 }
 
 void tst_Report::expectation()
@@ -339,7 +355,7 @@ void tst_Report::thresholds()
     figures.sent = 100;
     figures.elapsedSeconds = 10; // 10 records per second
     if (p99 >= 0)
-        figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99};
+        figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99, p99};
     QCOMPARE(missedThresholds(thresholds, figures), missed);
 }
 

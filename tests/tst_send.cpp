@@ -125,7 +125,15 @@ private slots:
     void thresholdsDecideTheExitStatus_data();
     void thresholdsDecideTheExitStatus();
     void ctrlCLeavesTheReports();
+    void reportsAreWholeWhenTheOutputReaderIsGone_data();
     void reportsAreWholeWhenTheOutputReaderIsGone();
+    void conformanceOutcomesInEveryReport();
+    void generatedRunPassesAgainstAJudgingReceiver_data();
+    void generatedRunPassesAgainstAJudgingReceiver();
+    void manifestThatDoesNotFitStopsTheRun_data();
+    void manifestThatDoesNotFitStopsTheRun();
+    void interruptedRunNeverPasses_data();
+    void interruptedRunNeverPasses();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -316,6 +324,12 @@ void tst_Send::serverThatCannotBeReached()
     const Run run = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min"});
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.log.value(1), QByteArray("Event: Socket error 0: Connection refused"));
+    // Also under --quiet, where no log line says it.
+    const Run quiet = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min", "--quiet"});
+    QCOMPARE(quiet.exitCode, 3);
+    QCOMPARE(quiet.log, QList<QByteArray>());
+    QCOMPARE(quiet.errors, "ipnd-send: no connection to 127.0.0.1:" + QByteArray::number(deadPort)
+                               + " came up: Event: Socket error 0: Connection refused\n");
     QCOMPARE(run.summary.value(0),
              QByteArray("summary: records read 1, sent 0, answered 0, unexpected 0, unanswered 0, not sent 1, lines rejected 0"));
 }
@@ -331,6 +345,20 @@ void tst_Send::badArguments_data()
                                     << QByteArray("ipnd-send: unknown option --fast");
     QTest::newRow("missing file") << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", "/nonexistent"}
                                   << QByteArray("ipnd-send: --replay: \"/nonexistent\" is not a readable file");
+    const QString examples = QFINDTESTDATA("../examples/ipnd-rawlog.dat");
+    QTest::newRow("--expect with --manifest")
+        << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", examples, "--manifest", examples + ".none",
+                       "--expect", "OK"}
+        << QByteArray("ipnd-send: --expect and --manifest cannot go together: with a manifest, --accept and --refuse "
+                      "say what the replies must be");
+    QTest::newRow("--refuse without --manifest")
+        << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", examples, "--refuse", "NAK"}
+        << QByteArray("ipnd-send: --refuse goes with --manifest");
+    QTest::newRow("--accept not an expression")
+        << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", examples, "--manifest", examples,
+                       "--accept", "ACK ("}
+        << QByteArray("ipnd-send: --accept: not a valid regular expression: missing closing parenthesis (at character "
+                      "5 of ACK ()");
     // Files that cannot be replayed: a device that never ends, a pipe, a folder.
     const QString fifo = dir.filePath(QStringLiteral("fifo"));
     QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 || QFileInfo(fifo).exists());
@@ -446,7 +474,7 @@ void tst_Send::ctrlCPrintsTheSummary()
     QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
     QVERIFY(sender.waitForFinished(10000));
     QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sender.exitCode(), 0);
+    QCOMPARE(sender.exitCode(), 128 + SIGINT); // an interrupted run never passes
     const QByteArray out = seen + sender.readAllStandardOutput();
     QVERIFY2(out.contains(
                  "\nsummary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, not sent 0, lines rejected 0\n"),
@@ -469,7 +497,7 @@ void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
     QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
     QVERIFY(sender.waitForFinished(10000));
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(sender.exitCode(), 1);
+    QCOMPARE(sender.exitCode(), 128 + SIGINT);
     const QByteArray out = seen + sender.readAllStandardOutput();
     QVERIFY2(out.contains(
                  "\nsummary: records read 1, sent 0, answered 0, unexpected 0, unanswered 0, not sent 1, lines rejected 0\n"),
@@ -519,7 +547,7 @@ void tst_Send::ctrlCStopsAtTheNextLineWhenNothingIsSent()
     QVERIFY(sender.waitForFinished(10000));
     out += sender.readAllStandardOutput();
     QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sender.exitCode(), 1);
+    QCOMPARE(sender.exitCode(), 128 + SIGINT);
     QVERIFY2(!out.contains("End of data file"), "the stop waited for the end of the file");
     QVERIFY(out.contains("\nsummary: records read 0, sent 0, "));
 }
@@ -706,8 +734,10 @@ void tst_Send::thresholdsDecideTheExitStatus()
     const Run run = finishedRun(sender, finished);
 
     QCOMPARE(run.exitCode, exitCode);
-    if (exitCode == 2)
-        QCOMPARE(run.log, QList<QByteArray>{"Report: cannot write /dev/full: No space left on device"});
+    if (exitCode == 2) {
+        QCOMPARE(run.log, QList<QByteArray>());
+        QCOMPARE(run.errors, QByteArray("ipnd-send: Report: cannot write /dev/full: No space left on device\n"));
+    }
     const QList<QByteArray> thresholdLines = run.summary.mid(3);
     QCOMPARE(thresholdLines.size(), missed.isEmpty() ? 0 : 1);
     if (!missed.isEmpty()) {
@@ -738,17 +768,26 @@ void tst_Send::ctrlCLeavesTheReports()
     QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
     const Run run = finishedRun(sender, finished);
 
-    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.exitCode, 128 + SIGINT);
     const QList<QJsonObject> lines = readJsonLines(json);
     QCOMPARE(outcomesOf(lines), QStringList({"answered", "unanswered", "summary"}));
     QCOMPARE(lines[1].value("reason").toString(), QStringLiteral("Event: Stopped before the reply: connection closed"));
     const JUnit cases = readJUnit(junit);
     QCOMPARE(cases.error, QString());
-    QCOMPARE(cases.names, QStringList({idOf(numbered(1)), idOf(numbered(2))}));
-    QCOMPARE(cases.failures.keys(), QStringList({idOf(numbered(2))}));
+    QCOMPARE(cases.names, QStringList({idOf(numbered(1)), idOf(numbered(2)), "interrupted"}));
+    QCOMPARE(cases.failures.keys(), QStringList({idOf(numbered(2)), "interrupted"}));
+    QCOMPARE(cases.failures.value("interrupted"), QStringLiteral("Interrupted after 2 of 3 records"));
     const Html page = readHtml(readFile(html));
     QCOMPARE(page.verdictClass, QStringLiteral("failed"));
     QCOMPARE(page.summary.value("Records read"), QStringLiteral("2"));
+}
+
+void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("outcomes");
+    QTest::newRow("at the first log line") << QStringList() << QStringList({"not-sent", "summary"});
+    QTest::newRow("at the summary") << QStringList{"--quiet"} << QStringList({"answered", "summary"});
 }
 
 void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone()
@@ -769,12 +808,319 @@ void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone()
         ::dup2(output, STDOUT_FILENO);
         ::signal(SIGPIPE, SIG_DFL);
     });
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                             "--replay", file, "--quiet", "--report", json});
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, outcomes);
+    sender.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                                        "--replay", file, "--report", json} + options);
     QVERIFY(finished.wait(20000));
     ::close(gone[1]);
-    QCOMPARE(sender.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(outcomesOf(readJsonLines(json)), QStringList({"answered", "summary"}));
+    QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sender.exitCode(), 128 + SIGPIPE);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(outcomesOf(lines), outcomes);
+    // A log line that could not go out ends the run as a signal would.
+    QCOMPARE(lines.last().value("summary").toObject().value("interrupted").toBool(), options.isEmpty());
+}
+
+// Conformance runs: the manifest decides each record's verdict.
+
+namespace {
+
+QByteArray entry(int seq, const QByteArray &id, const QByteArray &expect, bool arrives = true)
+{
+    return "{\"seq\": " + QByteArray::number(seq) + ", \"id\": \"" + id + "\", \"expect\": \"" + expect
+        + "\", \"arrives\": " + (arrives ? "true" : "false") + "}\n";
+}
+
+// The JUnit report's suites: name, then "tests/failures" and each test case
+// as "name" or "name: failure message".
+QMap<QString, QStringList> junitSuites(const QString &path)
+{
+    QMap<QString, QStringList> suites;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QXmlStreamReader xml(&file);
+    QString suite;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (xml.name() == u"testsuite") {
+            suite = a.value("name").toString();
+            suites[suite] << a.value("tests").toString() + '/' + a.value("failures").toString();
+        } else if (xml.name() == u"testcase") {
+            suites[suite] << a.value("name").toString();
+        } else if (xml.name() == u"failure") {
+            suites[suite].last() += ": " + a.value("message").toString();
+        }
+    }
+    if (xml.hasError())
+        return {{QStringLiteral("error"), {xml.errorString()}}};
+    return suites;
+}
+
+// A table of the page by its id, a row a list of cells; a marked cell ends in "!".
+QList<QStringList> htmlTable(const QByteArray &page, const QString &id)
+{
+    QList<QStringList> rows;
+    QXmlStreamReader xml(page);
+    bool inTable = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isEndElement() && xml.name() == u"table")
+            inTable = false;
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == u"table")
+            inTable = xml.attributes().value("id") == id;
+        else if (inTable && xml.name() == u"tr")
+            rows.append(QStringList());
+        else if (inTable && (xml.name() == u"td" || xml.name() == u"th")) {
+            const bool marked = xml.attributes().value("class").contains(u"fail");
+            rows.last() << xml.readElementText() + (marked ? "!" : "");
+        }
+    }
+    return rows;
+}
+
+} // namespace
+
+void tst_Send::conformanceOutcomesInEveryReport()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    const QByteArray id[7] = {{}, idOf(numbered(1)), idOf(numbered(2)), idOf(numbered(3)),
+                              idOf(numbered(4)), idOf(numbered(5)), idOf(numbered(6))};
+    server.answer(id[1], "ACK " + id[1]);
+    server.answer(id[2], "NAK " + id[2] + " too-wide");
+    server.answer(id[3], "ACK " + id[3]);                        // a broken record taken
+    server.answer(id[4], "NAK " + id[4]);                        // a valid one refused
+    server.answer(id[5], QByteArray("what?"));
+    server.answer(id[6], std::nullopt);
+    const QString data = writeFile(QStringLiteral("conform.dat"),
+                                   rawLine(numbered(1)) + rawLine(numbered(2)) + "not a log line\n"
+                                       + rawLine(numbered(3)) + rawLine(numbered(4)) + rawLine(numbered(5))
+                                       + rawLine(numbered(6)));
+    const QString manifest = writeFile(
+        QStringLiteral("conform.jsonl"),
+        entry(1, id[1], "valid") + entry(2, id[2], "too-wide") + entry(3, "09901999", "bad-timestamp", false)
+            + entry(4, id[3], "bad-char") + entry(5, id[4], "valid") + entry(6, id[5], "valid") + entry(7, id[6], "valid"));
+    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
+    const QString html = dir.filePath(QStringLiteral("run.html"));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--period", "0",
+                  "--reply-timeout", "0.3", "--manifest", manifest, "--report", json, "--junit", junit, "--html", html});
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.errors, QByteArray());
+    QVERIFY(run.log.contains("Event: false-accept reply to record " + id[3] + " (bad-char): ACK " + id[3]));
+    // The summary's table, a row a kind: sent, then each outcome.
+    QCOMPARE(run.summary.mid(3).size(), 5);
+    QCOMPARE(run.summary.value(4).simplified(), QByteArray("valid 4 1 0 0 1 1 1 0 0"));
+    QCOMPARE(run.summary.value(5).simplified(), QByteArray("bad-char 1 0 0 1 0 0 0 0 0"));
+    QCOMPARE(run.summary.value(6).simplified(), QByteArray("bad-timestamp 0 0 0 0 0 0 0 0 1"));
+    QCOMPARE(run.summary.value(7).simplified(), QByteArray("too-wide 1 0 1 0 0 0 0 0 0"));
+
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(outcomesOf(lines), QStringList({"accepted", "refused", "rejected", "false-accept", "false-refuse",
+                                             "unexpected", "unanswered", "summary"}));
+    QStringList expects;
+    for (const QJsonObject &line : lines.mid(0, 7))
+        expects << line.value("expect").toString() + ' ' + line.value("id").toString();
+    QCOMPARE(expects, QStringList({"valid " + id[1], "too-wide " + id[2], "bad-timestamp 09901999", "bad-char " + id[3],
+                                   "valid " + id[4], "valid " + id[5], "valid " + id[6]}));
+    QCOMPARE(lines[2].value("reason").toString(), QStringLiteral("SRLP: Not a valid record"));
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QCOMPARE(summary.value("passed"), QJsonValue(false));
+    QCOMPARE(summary.value("interrupted"), QJsonValue(false));
+    QCOMPARE(summary.value("run").toObject().value("manifest").toString(), manifest);
+    QCOMPARE(summary.value("run").toObject().value("format").toString(), QStringLiteral("rawlog"));
+    QVERIFY(summary.value("rtt_ms").toObject().contains("p99_9"));
+    const QJsonObject byExpect = summary.value("by_expect").toObject();
+    QCOMPARE(byExpect.keys(), QStringList({"bad-char", "bad-timestamp", "too-wide", "valid"}));
+    QCOMPARE(byExpect.value("valid").toObject(),
+             QJsonObject({{"sent", 4}, {"accepted", 1}, {"refused", 0}, {"false_accept", 0}, {"false_refuse", 1},
+                          {"unexpected", 1}, {"unanswered", 1}, {"not_sent", 0}, {"rejected", 0}}));
+    QCOMPARE(byExpect.value("bad-char").toObject().value("false_accept").toInt(), 1);
+    QCOMPARE(byExpect.value("bad-timestamp").toObject().value("rejected").toInt(), 1);
+    QCOMPARE(byExpect.value("too-wide").toObject().value("refused").toInt(), 1);
+
+    const QMap<QString, QStringList> suites = junitSuites(junit);
+    QCOMPARE(suites.keys(), QStringList({"bad-char", "bad-timestamp", "too-wide", "valid"}));
+    QCOMPARE(suites["bad-char"], QStringList({"1/1", id[3] + ": false-accept: bad-char, reply: ACK " + id[3]}));
+    QCOMPARE(suites["bad-timestamp"], QStringList({"1/0", "09901999"}));
+    QCOMPARE(suites["too-wide"], QStringList({"1/0", id[2]}));
+    QCOMPARE(suites["valid"].mid(0, 4), QStringList({"4/3", id[1], id[4] + ": false-refuse: valid, reply: NAK " + id[4],
+                                                     id[5] + ": valid: unexpected reply: what?"}));
+
+    const QByteArray page = readFile(html);
+    QCOMPARE(readHtml(page).verdictClass, QStringLiteral("failed"));
+    const QList<QStringList> table = htmlTable(page, QStringLiteral("by-expect"));
+    QCOMPARE(table.value(1), QStringList({"valid", "4", "1", "0", "0", "1!", "1!", "1!", "0", "0"}));
+    QCOMPARE(table.value(2), QStringList({"bad-char", "1", "0", "0", "1!", "0", "0", "0", "0", "0"}));
+    QCOMPARE(table.value(4), QStringList({"too-wide", "1", "0", "1", "0", "0", "0", "0", "0", "0"}));
+    const QList<QStringList> failed = htmlTable(page, QStringLiteral("failed"));
+    QCOMPARE(failed.size(), 5);
+    QCOMPARE(failed[1].mid(1, 3), QStringList({id[3], "false-accept", "bad-char"}));
+    QCOMPARE(failed[1].last(), "ACK " + id[3]);
+    QCOMPARE(failed[2].mid(1, 3), QStringList({id[4], "false-refuse", "valid"}));
+    const QList<QStringList> rejected = htmlTable(page, QStringLiteral("rejected"));
+    QCOMPARE(rejected.value(1).mid(1), QStringList({"09901999", "bad-timestamp", "SRLP: Not a valid record"}));
+    const QList<QStringList> described = htmlTable(page, QStringLiteral("run"));
+    QCOMPARE(described.value(4), QStringList({"Target", "127.0.0.1:" + QString::number(server.port())}));
+    QVERIFY(described.value(3).value(1).endsWith("--manifest " + manifest + " --report " + json + " --junit " + junit
+                                                 + " --html " + html));
+}
+
+void tst_Send::generatedRunPassesAgainstAJudgingReceiver_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("rawlog") << "rawlog";
+    QTest::newRow("multipkt") << "multipkt";
+}
+
+void tst_Send::generatedRunPassesAgainstAJudgingReceiver()
+{
+    // Every kind of break the generator makes, the reader's refusals and
+    // the parts it drops among them, joined to the manifest entry by entry.
+    QFETCH(QString, format);
+    const QString data = dir.filePath(QStringLiteral("gen.dat"));
+    const QString manifest = dir.filePath(QStringLiteral("gen.jsonl"));
+    QProcess gen;
+    gen.start(QStringLiteral(IPND_GEN), {"--count", "300", "--seed", "16", "--invalid", "0.6", "--format", format,
+                                         "--output", data, "--manifest", manifest});
+    QVERIFY(gen.waitForFinished(20000));
+    QCOMPARE(gen.exitCode(), 0);
+    QCOMPARE(gen.readAllStandardError(), QByteArray()); // no record put together from two
+
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    QMap<QString, std::pair<int, int>> planned; // kind: arriving, not arriving
+    for (const QJsonObject &e : readJsonLines(manifest)) {
+        const QByteArray id = e.value("id").toString().toLatin1();
+        const QString kind = e.value("expect").toString();
+        server.answer(id, kind == u"valid" ? "ACK " + id : "NAK " + id + ' ' + kind.toLatin1());
+        ++(e.value("arrives").toBool() ? planned[kind].first : planned[kind].second);
+    }
+    QVERIFY(planned.size() > 8);
+    const QString json = dir.filePath(QStringLiteral("gen-run.jsonl"));
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--format", format,
+                  "--period", "0", "--quiet", "--manifest", manifest, "--report", json});
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.errors, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject byExpect = readJsonLines(json).last().value("summary").toObject().value("by_expect").toObject();
+    QCOMPARE(byExpect.keys(), QStringList(planned.keys()));
+    for (auto it = planned.cbegin(); it != planned.cend(); ++it) {
+        const QJsonObject row = byExpect.value(it.key()).toObject();
+        const int judged = row.value(it.key() == u"valid" ? "accepted" : "refused").toInt();
+        QCOMPARE(std::pair(judged, row.value("rejected").toInt()), it.value());
+        QCOMPARE(row.value("sent").toInt(), it.value().first);
+    }
+}
+
+void tst_Send::manifestThatDoesNotFitStopsTheRun_data()
+{
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QList<QByteArray>>("received");
+    QTest::addColumn<QByteArray>("error");
+    const QByteArray one = idOf(numbered(1));
+    const QByteArray two = idOf(numbered(2));
+    QTest::newRow("another id") << entry(1, one, "valid") + entry(2, "09901777", "valid")
+                                << QList<QByteArray>{one}
+                                << "line 2 of the data file holds record " + two
+                                       + ", but the manifest's next entry that arrives (seq 2) is record 09901777";
+    QTest::newRow("no entry") << entry(1, one, "valid") << QList<QByteArray>{one}
+                              << "line 2 of the data file holds record " + two
+                                     + ", but the manifest has no entry for it";
+    QTest::newRow("an entry too many") << entry(1, one, "valid") + entry(2, two, "valid") + entry(3, "09901003", "valid")
+                                       << QList<QByteArray>{one, two}
+                                       << QByteArray("the data file ended at line 2, but the manifest's entry seq 3, "
+                                                     "record 09901003, arrives");
+    QTest::newRow("not an entry") << entry(1, one, "valid") + "{\"seq\": 2}\n" << QList<QByteArray>{one}
+                                  << QByteArray("line 2 of the manifest is not an entry (seq, id, expect, arrives): "
+                                                "{\"seq\": 2}");
+}
+
+void tst_Send::manifestThatDoesNotFitStopsTheRun()
+{
+    QFETCH(QByteArray, manifest);
+    QFETCH(QList<QByteArray>, received);
+    QFETCH(QByteArray, error);
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
+    server.answer(idOf(numbered(2)), "ACK " + idOf(numbered(2)));
+    const QString data = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
+    const QString file = writeFile(QStringLiteral("two.jsonl"), manifest);
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                             "--replay", data, "--period", "0", "--manifest", file});
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.errors, "ipnd-send: --manifest " + file.toLocal8Bit() + ": " + error + '\n');
+    QCOMPARE(server.idsSeen, received); // stopped before the record went out
+    QCOMPARE(std::count_if(run.log.cbegin(), run.log.cend(),
+                           [](const QByteArray &line) { return line.startsWith("RSFP: Data Sent"); }),
+             received.size());
+}
+
+void tst_Send::interruptedRunNeverPasses_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void tst_Send::interruptedRunNeverPasses()
+{
+    QFETCH(int, signalNumber);
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
+    server.answer(idOf(numbered(2)), std::nullopt);
+    const QString data = writeFile(QStringLiteral("three.dat"),
+                                   rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    const QString manifest = writeFile(QStringLiteral("three.jsonl"),
+                                       entry(1, idOf(numbered(1)), "valid") + entry(2, idOf(numbered(2)), "valid")
+                                           + entry(3, idOf(numbered(3)), "valid"));
+    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
+    const QString html = dir.filePath(QStringLiteral("run.html"));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--period", "0",
+                  "--reply-timeout", "60", "--manifest", manifest, "--report", json, "--junit", junit, "--html", html});
+    QTRY_COMPARE_WITH_TIMEOUT(server.idsSeen.size(), 2, 10000);
+    QCOMPARE(::kill(pid_t(sender.processId()), signalNumber), 0);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 128 + signalNumber);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(outcomesOf(lines), QStringList({"accepted", "unanswered", "summary"}));
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QCOMPARE(summary.value("interrupted"), QJsonValue(true));
+    QCOMPARE(summary.value("passed"), QJsonValue(false));
+    QVERIFY(readFile(html).contains(R"(<p id="verdict" class="failed">Interrupted after 2 of 3 records</p>)"));
+    const QMap<QString, QStringList> suites = junitSuites(junit);
+    QCOMPARE(suites.value("interrupted"),
+             QStringList({"1/1", "interrupted: Interrupted after 2 of 3 records"}));
+    QCOMPARE(suites.value("valid").value(0), QStringLiteral("2/1"));
 }
 
 QTEST_MAIN(tst_Send)

@@ -67,6 +67,7 @@ qint16 DataFile::ReadRawLogRecord()
     if (noLineLeft("SRLP: End of data file"))
         return 0;
     const QByteArray line = m_channel.readLine();
+    ++m_counts.linesRead;
     if (m_channel.lineTooLong())
         return reject(tooLongText("SRLP:"), true);
 
@@ -119,6 +120,8 @@ QByteArray DataFile::SendRecord()
     case SendResult::NoConnection:
         log("RSFP: No connection, not sent: " + record);
         break;
+    case SendResult::Withheld: // the host has said why
+        break;
     }
     return packet;
 }
@@ -128,6 +131,7 @@ qint16 DataFile::ReadMultiPacketLine()
     if (noLineLeft("SFIP: End of data file"))
         return 0;
     const QByteArray line = m_channel.readLine();
+    ++m_counts.linesRead;
     if (m_channel.lineTooLong())
         return reject(tooLongText("SFIP:"), true);
     ReplayState &s = m_state;

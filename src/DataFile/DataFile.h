@@ -63,6 +63,7 @@ public:
     // Records the readers yielded, and lines they rejected, since start-up.
     struct Counts
     {
+        qint64 linesRead = 0; // lines of the file, whatever became of them
         qint64 recordsRead = 0;
         qint64 linesRejected = 0;
         qint64 recordsTooShort = 0; // read, but 10 characters or fewer: never sent

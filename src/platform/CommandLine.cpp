@@ -58,6 +58,19 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE 
     return Outcome::Run;
 }
 
+QString CommandLine::shellText(const QStringList &arguments)
+{
+    static const QRegularExpression Plain(QStringLiteral(R"(^[A-Za-z0-9_./:=@%+,-]+$)"));
+    QStringList words;
+    for (const QString &argument : arguments) {
+        const QString text = QString::fromLocal8Bit(bytes(argument));
+        words << (Plain.match(text).hasMatch() ? text
+                                               : QLatin1Char('\'') + QString(text).replace(QLatin1String("'"), QLatin1String("'\\''"))
+                          + QLatin1Char('\''));
+    }
+    return words.join(QLatin1Char(' '));
+}
+
 // The parser's complaint in the same words for every program, naming the
 // option as it is typed.
 QString CommandLine::errorLine() const

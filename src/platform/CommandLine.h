@@ -31,6 +31,9 @@ public:
     // A value as the usage errors show it: in double quotes.
     static QString quoted(const QString &value) { return QLatin1Char('"') + value + QLatin1Char('"'); }
     static QByteArray quoted(const QByteArray &value) { return '"' + value + '"'; }
+    // The arguments as a shell would take them back, in the terminal's
+    // encoding: each one that needs it in single quotes.
+    static QString shellText(const QStringList &arguments);
 
     // Parses the arguments (argv[0] first). Help and version are printed to
     // `out`; an error, an argument that is not an option among them, is left

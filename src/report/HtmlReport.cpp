@@ -19,6 +19,7 @@ const QString Style = QStringLiteral(
     "td.n{text-align:right;font-variant-numeric:tabular-nums}"
     "td.d{white-space:nowrap}td.t{font-family:monospace;white-space:pre-wrap;word-break:break-all}"
     ".passed{color:#060;font-weight:bold}.failed{color:#b00;font-weight:bold}.running{color:#a60;font-weight:bold}"
+    "td.fail{background:#fdd;color:#b00;font-weight:bold}"
     "svg{background:#fafafa;border:1px solid #ddd;display:block;margin-bottom:1em}"
     "svg text{font-family:sans-serif;font-size:11px;fill:#444}");
 
@@ -150,8 +151,17 @@ bool HtmlReport::open()
 
 void HtmlReport::add(const OutcomeRecord &record)
 {
-    m_tally.count(record.outcome);
-    if (isFailure(record.outcome)) {
+    m_tally.count(record);
+    if (record.outcome == Outcome::Rejected) {
+        if (m_rejected.size() < MaxFailedRows) {
+            OutcomeRecord kept = record;
+            kept.reason = kept.reason.left(MaxShownBytes + 1);
+            m_rejected.append(kept);
+        } else {
+            ++m_rejectedNotShown;
+        }
+    }
+    if (isFailure(record)) {
         if (m_failed.size() < MaxFailedRows) {
             OutcomeRecord kept = record;
             // Only what the table shows is kept: memory stays fixed.
@@ -241,7 +251,10 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     html.element(QStringLiteral("h1"), m_title);
 
     html.start(QStringLiteral("p"), QStringLiteral("verdict"));
-    if (!figures) {
+    if (figures && figures->interrupted) {
+        html.xml.writeAttribute(QStringLiteral("class"), QStringLiteral("failed"));
+        html.xml.writeCharacters(figures->interruptedText());
+    } else if (!figures) {
         html.xml.writeAttribute(QStringLiteral("class"), QStringLiteral("running"));
         html.xml.writeCharacters(QStringLiteral("Not finished: the run is still going, or it was cut short. "
                                                 "The figures cover the %1 lines handled so far.")
@@ -249,6 +262,20 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     } else {
         html.xml.writeAttribute(QStringLiteral("class"), passed ? QStringLiteral("passed") : QStringLiteral("failed"));
         html.xml.writeCharacters(passed ? QStringLiteral("Passed") : QStringLiteral("Failed"));
+    }
+    html.end();
+
+    html.start(QStringLiteral("table"), QStringLiteral("run"));
+    const QStringList labels{QStringLiteral("Started (UTC)"), QStringLiteral("Program"), QStringLiteral("Version"),
+                             QStringLiteral("Command line"), QStringLiteral("Target"), QStringLiteral("Data file"),
+                             QStringLiteral("Format"), QStringLiteral("Manifest")};
+    const auto fields = m_run.fields();
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        html.start(QStringLiteral("tr"));
+        html.element(QStringLiteral("th"), labels.value(i));
+        html.element(QStringLiteral("td"), fields[i].second.isEmpty() ? QStringLiteral("none") : fields[i].second,
+                     QStringLiteral("t"));
+        html.end();
     }
     html.end();
 
@@ -267,6 +294,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.row(QStringLiteral("Round trip median ms"), rtt ? milliseconds(rtt->p50) : none);
         html.row(QStringLiteral("Round trip p90 ms"), rtt ? milliseconds(rtt->p90) : none);
         html.row(QStringLiteral("Round trip p99 ms"), rtt ? milliseconds(rtt->p99) : none);
+        html.row(QStringLiteral("Round trip p99.9 ms"), rtt ? milliseconds(rtt->p99_9) : none);
         html.row(QStringLiteral("Round trip max ms"), rtt ? milliseconds(rtt->max) : none);
         html.row(QStringLiteral("Rate, records per second"), num(figures->rate(), 2));
         html.row(QStringLiteral("Elapsed s"), num(figures->elapsedSeconds, 3));
@@ -276,6 +304,30 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.start(QStringLiteral("ul"), QStringLiteral("thresholds"));
         for (const QString &line : missed)
             html.element(QStringLiteral("li"), line, QStringLiteral("failed"));
+        html.end();
+    }
+
+    if (!f.byExpect.isEmpty()) {
+        // Kind by kind; a cell that fails the run is marked.
+        html.element(QStringLiteral("h2"), QStringLiteral("By kind"));
+        html.start(QStringLiteral("table"), QStringLiteral("by-expect"));
+        html.start(QStringLiteral("tr"));
+        html.element(QStringLiteral("th"), QStringLiteral("Kind"));
+        html.element(QStringLiteral("th"), QStringLiteral("sent"));
+        for (const ExpectCounts::Column &column : ExpectCounts::columns())
+            html.element(QStringLiteral("th"), outcomeName(column.outcome));
+        html.end();
+        for (const auto &[kind, counts] : f.byExpect.rows()) {
+            html.start(QStringLiteral("tr"));
+            html.element(QStringLiteral("th"), QString::fromLatin1(kind));
+            html.element(QStringLiteral("td"), QString::number(counts.sent), QStringLiteral("n"));
+            for (const ExpectCounts::Column &column : ExpectCounts::columns()) {
+                const qint64 n = counts.*column.count;
+                html.element(QStringLiteral("td"), QString::number(n),
+                             n > 0 && isFailure(column.outcome) ? QStringLiteral("n fail") : QStringLiteral("n"));
+            }
+            html.end();
+        }
         html.end();
     }
 
@@ -381,7 +433,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.start(QStringLiteral("table"), QStringLiteral("failed"));
         html.start(QStringLiteral("tr"));
         for (const QString &heading : {QStringLiteral("Line"), QStringLiteral("Record id"), QStringLiteral("Outcome"),
-                                       QStringLiteral("Sent at"), QStringLiteral("Connection"),
+                                       QStringLiteral("Kind"), QStringLiteral("Sent at"), QStringLiteral("Connection"),
                                        QStringLiteral("Reply or reason")})
             html.element(QStringLiteral("th"), heading);
         html.end();
@@ -390,6 +442,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
             html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
             html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
             html.element(QStringLiteral("td"), outcomeName(record.outcome));
+            html.element(QStringLiteral("td"), QString::fromLatin1(record.expect));
             html.element(QStringLiteral("td"), isoTime(record.sentAt), QStringLiteral("d"));
             html.element(QStringLiteral("td"), record.connection > 0 ? QString::number(record.connection) : QString(),
                          QStringLiteral("n"));
@@ -403,6 +456,34 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
                          QStringLiteral("%1 more failed records are not shown here; the JSON Lines report "
                                         "(--report) lists every record.")
                              .arg(m_failedNotShown));
+    }
+
+    // The reader's refusals: planned ones with their manifest kind.
+    html.element(QStringLiteral("h2"), QStringLiteral("Rejected lines"));
+    if (m_rejected.isEmpty()) {
+        html.element(QStringLiteral("p"), QStringLiteral("None."));
+    } else {
+        html.start(QStringLiteral("table"), QStringLiteral("rejected"));
+        html.start(QStringLiteral("tr"));
+        for (const QString &heading : {QStringLiteral("Line"), QStringLiteral("Record id"), QStringLiteral("Kind"),
+                                       QStringLiteral("Reason")})
+            html.element(QStringLiteral("th"), heading);
+        html.end();
+        for (const OutcomeRecord &record : m_rejected) {
+            html.start(QStringLiteral("tr"));
+            html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
+            html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
+            html.element(QStringLiteral("td"), record.unplanned ? QStringLiteral("none planned")
+                                                                : QString::fromLatin1(record.expect),
+                         record.unplanned ? QStringLiteral("fail") : QString());
+            html.element(QStringLiteral("td"), shown(record.reason), QStringLiteral("t"));
+            html.end();
+        }
+        html.end();
+        if (m_rejectedNotShown > 0)
+            html.element(QStringLiteral("p"), QStringLiteral("%1 more rejected lines are not shown here; the JSON Lines "
+                                                             "report (--report) lists every one.")
+                                                  .arg(m_rejectedNotShown));
     }
     html.end(); // body
     html.end(); // html

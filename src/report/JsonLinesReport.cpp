@@ -55,7 +55,13 @@ void JsonLinesReport::writeLine(const QByteArray &line)
 void JsonLinesReport::add(const OutcomeRecord &record)
 {
     QJsonObject object{{QStringLiteral("seq"), record.seq}, {QStringLiteral("outcome"), outcomeName(record.outcome)}};
+    if (!record.expect.isEmpty())
+        object.insert(QStringLiteral("expect"), bytesValue(record.expect));
+    else if (record.unplanned)
+        object.insert(QStringLiteral("expect"), QJsonValue()); // no entry of the manifest planned it
     if (record.outcome == Outcome::Rejected) {
+        if (!record.id.isEmpty())
+            object.insert(QStringLiteral("id"), bytesValue(record.id));
         object.insert(QStringLiteral("reason"), bytesValue(record.reason));
     } else {
         object.insert(QStringLiteral("id"), bytesValue(record.id));
@@ -83,14 +89,30 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         {QStringLiteral("rejected"), figures.rejected},
         {QStringLiteral("elapsed_s"), rounded(figures.elapsedSeconds, 6)},
         {QStringLiteral("rate"), rounded(figures.rate(), 2)},
-        {QStringLiteral("passed"), passed},
+        {QStringLiteral("passed"), passed && !figures.interrupted},
+        {QStringLiteral("interrupted"), figures.interrupted},
         {QStringLiteral("thresholds_missed"), QJsonArray::fromStringList(missed)},
     };
+    QJsonObject run;
+    for (const auto &[key, value] : m_run.fields())
+        run.insert(key, value.isEmpty() ? QJsonValue() : QJsonValue(value));
+    summary.insert(QStringLiteral("run"), run);
+    if (figures.conformance) {
+        QJsonObject byExpect;
+        for (const auto &[kind, counts] : figures.byExpect.rows()) {
+            QJsonObject row{{QStringLiteral("sent"), counts.sent}};
+            for (const ExpectCounts::Column &column : ExpectCounts::columns())
+                row.insert(QLatin1String(column.key), counts.*column.count);
+            byExpect.insert(QString::fromLatin1(kind), row);
+        }
+        summary.insert(QStringLiteral("by_expect"), byExpect);
+    }
     if (figures.rttMs) {
         summary.insert(QStringLiteral("rtt_ms"), QJsonObject{{QStringLiteral("min"), rounded(figures.rttMs->min)},
                                                              {QStringLiteral("p50"), rounded(figures.rttMs->p50)},
                                                              {QStringLiteral("p90"), rounded(figures.rttMs->p90)},
                                                              {QStringLiteral("p99"), rounded(figures.rttMs->p99)},
+                                                             {QStringLiteral("p99_9"), rounded(figures.rttMs->p99_9)},
                                                              {QStringLiteral("max"), rounded(figures.rttMs->max)}});
     } else {
         summary.insert(QStringLiteral("rtt_ms"), QJsonValue());

@@ -1,5 +1,7 @@
 #include "report/Outcome.h"
 
+#include <algorithm>
+
 QString outcomeName(Outcome outcome)
 {
     switch (outcome) {
@@ -13,18 +15,38 @@ QString outcomeName(Outcome outcome)
         return QStringLiteral("not-sent");
     case Outcome::Rejected:
         return QStringLiteral("rejected");
+    case Outcome::Accepted:
+        return QStringLiteral("accepted");
+    case Outcome::Refused:
+        return QStringLiteral("refused");
+    case Outcome::FalseAccept:
+        return QStringLiteral("false-accept");
+    case Outcome::FalseRefuse:
+        return QStringLiteral("false-refuse");
     }
     return {};
 }
 
 bool isFailure(Outcome outcome)
 {
-    return outcome == Outcome::Unexpected || outcome == Outcome::Unanswered || outcome == Outcome::NotSent;
+    return outcome == Outcome::Unexpected || outcome == Outcome::Unanswered || outcome == Outcome::NotSent
+        || outcome == Outcome::FalseAccept || outcome == Outcome::FalseRefuse;
+}
+
+bool isFailure(const OutcomeRecord &record)
+{
+    return isFailure(record.outcome) || (record.outcome == Outcome::Rejected && record.unplanned);
+}
+
+bool wasAnswered(Outcome outcome)
+{
+    return outcome == Outcome::Answered || outcome == Outcome::Unexpected || outcome == Outcome::Accepted
+        || outcome == Outcome::Refused || outcome == Outcome::FalseAccept || outcome == Outcome::FalseRefuse;
 }
 
 bool wasSent(Outcome outcome)
 {
-    return outcome == Outcome::Answered || outcome == Outcome::Unexpected || outcome == Outcome::Unanswered;
+    return wasAnswered(outcome) || outcome == Outcome::Unanswered;
 }
 
 QString isoTime(const QDateTime &time)
@@ -63,8 +85,10 @@ QByteArray printable(const QByteArray &bytes)
     return out;
 }
 
-void RunFigures::count(Outcome outcome)
+void RunFigures::count(const OutcomeRecord &record)
 {
+    byExpect.count(record);
+    const Outcome outcome = record.outcome;
     if (outcome == Outcome::Rejected) {
         ++rejected;
         return;
@@ -72,9 +96,13 @@ void RunFigures::count(Outcome outcome)
     ++read;
     switch (outcome) {
     case Outcome::Answered:
+    case Outcome::Accepted:
+    case Outcome::Refused:
         ++sent, ++answered;
         break;
     case Outcome::Unexpected:
+    case Outcome::FalseAccept:
+    case Outcome::FalseRefuse:
         ++sent, ++unexpected;
         break;
     case Outcome::Unanswered:
@@ -86,4 +114,70 @@ void RunFigures::count(Outcome outcome)
     case Outcome::Rejected:
         break;
     }
+}
+
+QString RunFigures::interruptedText() const
+{
+    return planned ? QStringLiteral("Interrupted after %1 of %2 records").arg(handled).arg(*planned)
+                   : QStringLiteral("Interrupted after %1 records").arg(handled);
+}
+
+const QList<ExpectCounts::Column> &ExpectCounts::columns()
+{
+    static const QList<Column> Columns{
+        {"accepted", Outcome::Accepted, &ExpectCounts::accepted},
+        {"refused", Outcome::Refused, &ExpectCounts::refused},
+        {"false_accept", Outcome::FalseAccept, &ExpectCounts::falseAccept},
+        {"false_refuse", Outcome::FalseRefuse, &ExpectCounts::falseRefuse},
+        {"unexpected", Outcome::Unexpected, &ExpectCounts::unexpected},
+        {"unanswered", Outcome::Unanswered, &ExpectCounts::unanswered},
+        {"not_sent", Outcome::NotSent, &ExpectCounts::notSent},
+        {"rejected", Outcome::Rejected, &ExpectCounts::rejected},
+    };
+    return Columns;
+}
+
+void ExpectTable::count(const OutcomeRecord &record)
+{
+    if (record.expect.isEmpty())
+        return;
+    ExpectCounts &row = m_rows[record.expect];
+    if (wasSent(record.outcome))
+        ++row.sent;
+    for (const ExpectCounts::Column &column : ExpectCounts::columns()) {
+        if (column.outcome == record.outcome)
+            ++(row.*column.count);
+    }
+}
+
+QList<std::pair<QByteArray, ExpectCounts>> ExpectTable::rows() const
+{
+    QList<std::pair<QByteArray, ExpectCounts>> rows;
+    const QByteArray valid = "valid";
+    if (const auto it = m_rows.constFind(valid); it != m_rows.cend())
+        rows.append({valid, *it});
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+        if (it.key() != valid)
+            rows.append({it.key(), it.value()});
+    }
+    return rows;
+}
+
+QByteArray ExpectTable::text() const
+{
+    const QList<std::pair<QByteArray, ExpectCounts>> table = rows();
+    qsizetype kindWidth = qsizetype(qstrlen("by expect"));
+    for (const auto &[kind, counts] : table)
+        kindWidth = std::max(kindWidth, kind.size());
+    QByteArray out = QByteArray("by expect").leftJustified(kindWidth) + "  sent";
+    for (const ExpectCounts::Column &column : ExpectCounts::columns())
+        out += ' ' + outcomeName(column.outcome).toLatin1();
+    out += '\n';
+    for (const auto &[kind, counts] : table) {
+        out += kind.leftJustified(kindWidth) + ' ' + QByteArray::number(counts.sent).rightJustified(5);
+        for (const ExpectCounts::Column &column : ExpectCounts::columns())
+            out += ' ' + QByteArray::number(counts.*column.count).rightJustified(outcomeName(column.outcome).size());
+        out += '\n';
+    }
+    return out;
 }

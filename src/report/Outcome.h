@@ -4,7 +4,11 @@
 #include <QDateTime>
 #include <QString>
 
+#include <QList>
+#include <QMap>
+
 #include <optional>
+#include <utility>
 
 // What became of one line of a run's input.
 enum class Outcome {
@@ -13,14 +17,23 @@ enum class Outcome {
     Unanswered, // sent, but no reply: timeout, peer closed, or the run stopped
     NotSent,    // read, but it never went out
     Rejected,   // the reader refused the line
+    // With a manifest, a reply is judged against the record's kind.
+    Accepted,    // valid, the reply matched --accept
+    Refused,     // broken, the reply matched --refuse
+    FalseAccept, // broken, the reply matched --accept
+    FalseRefuse, // valid, the reply matched --refuse
 };
 
-// "answered", "unexpected", "unanswered", "not-sent", "rejected".
+// "answered", "unexpected", "unanswered", "not-sent", "rejected", "accepted",
+// "refused", "false-accept", "false-refuse".
 QString outcomeName(Outcome outcome);
-// The outcomes that fail a run.
+// The outcomes that fail a run (a rejected line fails only when no manifest
+// entry planned it: see the record's overload).
 bool isFailure(Outcome outcome);
 // The outcomes of a record that went out.
 bool wasSent(Outcome outcome);
+// A reply came, whether or not it was the one hoped for.
+bool wasAnswered(Outcome outcome);
 
 // One record of the run as the reports show it.
 struct OutcomeRecord
@@ -33,6 +46,50 @@ struct OutcomeRecord
     QDateTime sentAt;                // UTC; invalid when it was not sent
     int connection = 0;              // 1 for the run's first connection; 0 when not sent
     QByteArray reason;               // the log line that said why it failed or was rejected
+    QByteArray expect;               // the manifest's kind ("valid", "too-wide", ...); empty without one
+    bool unplanned = false;          // rejected, and no manifest entry planned it
+};
+
+bool isFailure(const OutcomeRecord &record);
+
+// A run with a manifest, kind by kind: what became of the records of each
+// kind the manifest names.
+struct ExpectCounts
+{
+    qint64 sent = 0;
+    qint64 accepted = 0;
+    qint64 refused = 0;
+    qint64 falseAccept = 0;
+    qint64 falseRefuse = 0;
+    qint64 unexpected = 0;
+    qint64 unanswered = 0;
+    qint64 notSent = 0;
+    qint64 rejected = 0;
+
+    // The outcome columns in table order, with their JSON keys and how each
+    // counts against the run.
+    struct Column
+    {
+        const char *key; // "false_accept"
+        Outcome outcome;
+        qint64 ExpectCounts::*count;
+    };
+    static const QList<Column> &columns();
+    qint64 failures() const { return falseAccept + falseRefuse + unexpected + unanswered + notSent; }
+};
+
+// "valid" first, then the kinds of break by name. Fixed size: one row a kind.
+class ExpectTable
+{
+public:
+    void count(const OutcomeRecord &record);
+    bool isEmpty() const { return m_rows.isEmpty(); }
+    QList<std::pair<QByteArray, ExpectCounts>> rows() const;
+    // The table as the summary on standard output prints it, a line a kind.
+    QByteArray text() const;
+
+private:
+    QMap<QByteArray, ExpectCounts> m_rows;
 };
 
 // ISO 8601 in UTC with milliseconds: "2026-12-08T21:40:01.123Z". Reports
@@ -65,11 +122,21 @@ struct RunFigures
         double p90 = 0;
         double p99 = 0;
         double max = 0;
+        double p99_9 = 0;
     };
     std::optional<RoundTrips> rttMs; // none when no reply came
     double elapsedSeconds = 0;       // from the first record to the end
 
+    ExpectTable byExpect; // with a manifest only
+    bool conformance = false; // the run had a manifest
+    // Ended by a signal or by its standard output going away: never a pass.
+    bool interrupted = false;
+    qint64 handled = 0;               // records (manifest entries, with one) the run got to
+    std::optional<qint64> planned;    // of how many, when known
+
     // Sent records per second.
     double rate() const { return elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0; }
-    void count(Outcome outcome);
+    void count(const OutcomeRecord &record);
+    // "Interrupted after N of M records", or "after N records" when M is not known.
+    QString interruptedText() const;
 };

@@ -6,9 +6,15 @@
 #include <QCommandLineParser>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 const QString Expect = QStringLiteral("expect");
+const QString Manifest = QStringLiteral("manifest");
+const QString Accept = QStringLiteral("accept");
+const QString Refuse = QStringLiteral("refuse");
+const QByteArray DefaultAccept = "ACK {id}";
+const QByteArray DefaultRefuse = "NAK {id}( .*)?";
 const QString Report = QStringLiteral("report");
 const QString JUnit = QStringLiteral("junit");
 const QString Html = QStringLiteral("html");
@@ -37,6 +43,20 @@ void addReportOptions(QCommandLineParser &parser)
                                      "sent record's id (its first field), matched literally. A reply that does not "
                                      "match counts as unexpected and fails the run."),
                       QStringLiteral("PATTERN")});
+    parser.addOption({Manifest,
+                      QStringLiteral("A conformance run: the manifest ipnd-gen wrote for the replayed file, read in "
+                                     "step with it. Each record's reply is judged by the record's kind: a valid "
+                                     "record must be accepted, a broken one refused; the lines the manifest marks "
+                                     "as not arriving must be the ones the reader rejects. Not with --expect."),
+                      QStringLiteral("FILE")});
+    parser.addOption({Accept,
+                      QStringLiteral("With --manifest, the whole reply that accepts a record, {id} as in --expect "
+                                     "(default \"ACK {id}\")."),
+                      QStringLiteral("PATTERN")});
+    parser.addOption({Refuse,
+                      QStringLiteral("With --manifest, the whole reply that refuses a record, {id} as in --expect "
+                                     "(default \"NAK {id}( .*)?\")."),
+                      QStringLiteral("PATTERN")});
     parser.addOption({Report, QStringLiteral("Write a JSON Lines report, one line per line read and the summary "
                                              "last, as the run goes."),
                       QStringLiteral("FILE")});
@@ -60,6 +80,34 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
         if (!read.expectation) {
             *error = reason;
             return false;
+        }
+    }
+    if (parser.isSet(Manifest)) {
+        if (parser.isSet(Expect)) {
+            *error = QStringLiteral("--expect and --manifest cannot go together: with a manifest, --accept and "
+                                    "--refuse say what the replies must be");
+            return false;
+        }
+        read.manifestFile = CommandLine::fileName(parser.value(Manifest));
+        if (read.manifestFile.isEmpty()) {
+            *error = QStringLiteral("--manifest: no file name given");
+            return false;
+        }
+        for (const auto &[name, fallback, target] : {std::tuple{Accept, DefaultAccept, &read.accept},
+                                                     std::tuple{Refuse, DefaultRefuse, &read.refuse}}) {
+            const QByteArray pattern = parser.isSet(name) ? parser.value(name).toLatin1() : fallback;
+            *target = ReplyExpectation::fromPattern(pattern, &reason, QStringLiteral("--") + name);
+            if (!*target) {
+                *error = reason;
+                return false;
+            }
+        }
+    } else {
+        for (const QString &name : {Accept, Refuse}) {
+            if (parser.isSet(name)) {
+                *error = QStringLiteral("--%1 goes with --manifest").arg(name);
+                return false;
+            }
         }
     }
     read.reportFile = CommandLine::fileName(parser.value(Report));
@@ -100,6 +148,8 @@ QString reportOverwritesInput(const ReportOptions &options, const QString &input
                                      std::pair{Html, options.htmlFile}}) {
         if (sameFile(file, input))
             return QStringLiteral("--%1 would overwrite the file of %2 \"%3\"").arg(name, inputOption, file);
+        if (sameFile(file, options.manifestFile))
+            return QStringLiteral("--%1 would overwrite the file of --manifest \"%2\"").arg(name, file);
     }
     return {};
 }

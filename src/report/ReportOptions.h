@@ -9,10 +9,15 @@
 
 class QCommandLineParser;
 
-// --expect, --report, --junit, --html, --max-p99 and --min-rate.
+// --expect, --manifest with --accept and --refuse, --report, --junit,
+// --html, --max-p99 and --min-rate.
 struct ReportOptions
 {
     std::optional<ReplyExpectation> expectation;
+    // A conformance run: each record's verdict by the manifest's kind.
+    QString manifestFile; // empty: none
+    std::optional<ReplyExpectation> accept;
+    std::optional<ReplyExpectation> refuse;
     QString reportFile; // JSON Lines; empty: none
     QString junitFile;
     QString htmlFile;

@@ -1,13 +1,20 @@
 #pragma once
 
 #include "report/Outcome.h"
+#include "report/RunDescription.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+
+#include <map>
+#include <memory>
+
+class QTemporaryFile;
 
 // A report written as the run goes: what a stopped or crashed run leaves on
 // disk is readable and shows every record handled so far.
@@ -22,6 +29,9 @@ public:
     // The whole run's figures, the thresholds it missed, and whether it passed.
     virtual void finish(const RunFigures &figures, const QStringList &missed, bool passed) = 0;
 
+    // What was run, for the report to name; before open().
+    void describe(const RunDescription &run) { m_run = run; }
+
     // The first write failure; empty while all is well.
     QString error() const { return m_error; }
     // error() the first time it is asked for once there is one, then empty.
@@ -35,6 +45,8 @@ public:
 
 protected:
     void fail(const QString &fileName, const QString &reason);
+
+    RunDescription m_run;
 
 private:
     QString m_error;
@@ -60,10 +72,13 @@ private:
 // and the closing tags at its end: each record overwrites the closing tags
 // with its testcase and writes them again after it, then rewrites the counts
 // at the top. After every record the file is a whole, valid document.
+// With a manifest each test case also goes to a file of its kind, and the
+// finished report is made from those: one testsuite per kind.
 class JUnitReport final : public ReportWriter
 {
 public:
     JUnitReport(const QString &fileName, const QString &suiteName);
+    ~JUnitReport() override;
     bool open() override;
     void add(const OutcomeRecord &record) override;
     void finish(const RunFigures &figures, const QStringList &missed, bool passed) override;
@@ -74,6 +89,22 @@ private:
     QByteArray paddedHeader() const;
     void rewriteHeader();
     bool writeAt(qint64 position, const QByteArray &bytes);
+    // The test case and whether it failed.
+    QByteArray testcase(const OutcomeRecord &record, bool *failed) const;
+    // Writes `testcase` where the closing tags were, and them after it.
+    void append(const QByteArray &testcase, bool failed);
+    QByteArray properties() const;
+    // The report again, one testsuite per kind, put in place whole.
+    void writeByKind(const QByteArray &interruption);
+
+    struct Kind
+    {
+        std::unique_ptr<QTemporaryFile> cases;
+        qint64 tests = 0;
+        qint64 failures = 0;
+        double seconds = 0;
+    };
+    std::map<QByteArray, Kind> m_kinds;
 
     QFile m_file;
     QString m_suite;
@@ -136,5 +167,7 @@ private:
     qint64 m_spanWidth = 1; // records sent per span
     QList<OutcomeRecord> m_failed;
     qint64 m_failedNotShown = 0;
+    QList<OutcomeRecord> m_rejected;
+    qint64 m_rejectedNotShown = 0;
     bool m_once = false; // a device or pipe: the final page only, written into it
 };

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-bool Reports::open(const ReportOptions &options, const QString &title, QString *error)
+bool Reports::open(const ReportOptions &options, const RunDescription &run, QString *error)
 {
+    const QString &title = run.title;
     m_writers.clear();
     if (!options.reportFile.isEmpty())
         m_writers.push_back(std::make_unique<JsonLinesReport>(options.reportFile));
@@ -12,6 +13,7 @@ bool Reports::open(const ReportOptions &options, const QString &title, QString *
     if (!options.htmlFile.isEmpty())
         m_writers.push_back(std::make_unique<HtmlReport>(options.htmlFile, title));
     for (const auto &writer : m_writers) {
+        writer->describe(run);
         if (!writer->open()) {
             *error = writer->error();
             m_writers.clear();

@@ -13,8 +13,14 @@ class Reports
 {
 public:
     // Opens every report the options name. False, with one line in `error`,
-    // when one cannot be written; `title` names the run in the reports.
-    bool open(const ReportOptions &options, const QString &title, QString *error);
+    // when one cannot be written; `run` says in each report what was run.
+    bool open(const ReportOptions &options, const RunDescription &run, QString *error);
+    bool open(const ReportOptions &options, const QString &title, QString *error)
+    {
+        RunDescription run;
+        run.title = title;
+        return open(options, run, error);
+    }
 
     // Records reach the reports in file order (by seq) whatever order their
     // exchanges end in over several connections: one that ends early waits

@@ -5,7 +5,7 @@ int RunSummary::exitStatus() const
     if (connectFailures > 0 && !everConnected)
         return 3;
     // A run that sent nothing tested nothing, whatever the reason.
-    return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0) ? 1 : 0;
+    return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0 || unplannedRejections > 0) ? 1 : 0;
 }
 
 QByteArray RunSummary::text() const
@@ -26,5 +26,7 @@ QByteArray RunSummary::text() const
     const double rate = elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0;
     out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(sent)
         + " sent in " + QByteArray::number(elapsedSeconds, 'f', 3) + " s)\n";
+    if (!byExpect.isEmpty())
+        out += byExpect.text();
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/Outcome.h"
 #include "sender/RoundTripHistogram.h"
 
 #include <QByteArray>
@@ -16,6 +17,8 @@ struct RunSummary
     qint64 linesRejected = 0;
     qint64 tooShort = 0;        // read but too short to send: the data's fault, like a rejected line
     qint64 connectFailures = 0;
+    qint64 unplannedRejections = 0; // with a manifest: lines rejected that no entry planned
+    ExpectTable byExpect;           // with a manifest
     bool everConnected = false;
     RoundTripHistogram roundTrips; // one per answered record
     double elapsedSeconds = 0;  // from the first record to the end
@@ -27,7 +30,8 @@ struct RunSummary
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 
-    // Three lines: the counts, the round-trip times, the rate.
+    // Three lines: the counts, the round-trip times, the rate; with a
+    // manifest, the table of outcomes kind by kind after them.
     QByteArray text() const;
 };
 

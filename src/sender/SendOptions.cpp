@@ -2,6 +2,7 @@
 
 #include "DataFile/TCPIPNDserver.h"
 #include "platform/CommandLine.h"
+#include "platform/SameFile.h"
 #include "testpackets/TestRecords.h"
 
 #include <QFileInfo>
@@ -44,7 +45,8 @@ QString sendUsage()
         "       ipnd-send --host H --port P --replay FILE [--format rawlog|multipkt] [--period SECONDS] [--count N]\n"
         "                 [--connections N]\n"
         "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
-        "               [--expect PATTERN] [--report FILE] [--junit FILE] [--html FILE]\n"
+        "               [--expect PATTERN | --manifest FILE [--accept PATTERN] [--refuse PATTERN]]\n"
+        "               [--report FILE] [--junit FILE] [--html FILE]\n"
         "               [--max-p99 MS] [--min-rate RECORDS_PER_SECOND]\n");
 }
 
@@ -202,6 +204,15 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
     QString reportError;
     if (!readReportOptions(parser, &options.reports, &reportError))
         return fail(reportError);
+    if (!options.reports.manifestFile.isEmpty()) {
+        if (options.mode != SendOptions::Mode::Replay)
+            return fail(QStringLiteral("--manifest goes with --replay, not --record"));
+        const QFileInfo manifest(options.reports.manifestFile);
+        if (!manifest.exists() || manifest.isDir() || !manifest.isReadable())
+            return fail(QStringLiteral("--manifest: %1 is not a readable file").arg(CommandLine::quoted(value("manifest"))));
+        if (sameFile(options.reports.manifestFile, options.replayFile))
+            return fail(QStringLiteral("--manifest: %1 is the data file itself").arg(CommandLine::quoted(value("manifest"))));
+    }
     if (options.mode == SendOptions::Mode::Replay) {
         reportError = reportOverwritesInput(options.reports, options.replayFile, QStringLiteral("--replay"));
         if (!reportError.isEmpty())

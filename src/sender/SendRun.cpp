@@ -3,12 +3,15 @@
 #include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
+#include "platform/CommandLine.h"
 #include "sender/PeriodSchedule.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 
 namespace {
 
@@ -32,6 +35,13 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
     , m_progress(progress)
     , m_dataFile(*this)
 {
+    if (!m_options.reports.manifestFile.isEmpty() && m_options.mode == SendOptions::Mode::Replay) {
+        m_manifest = std::make_unique<ManifestMatch>(*m_options.reports.accept, *m_options.reports.refuse,
+                                                     [this](OutcomeRecord &&record) {
+                                                         record.seq = ++m_seq;
+                                                         recordOutcome(std::move(record));
+                                                     });
+    }
     for (int number = 1; number <= std::max(1, m_options.connections); ++number) {
         Connection *c = m_connections.emplace_back(std::make_unique<Connection>(*this, number)).get();
         connect(&c->link, &Link::replyHandled, this, [this, c](const QByteArray &reply) {
@@ -44,6 +54,7 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
         });
         connect(&c->link, &Link::connectionFailed, this, [this, c] {
             ++m_summary.connectFailures;
+            m_connectFailure = m_lastLine;
             // A connection that failed after the send can bring no reply.
             if (c->state == Connection::State::AwaitingReply)
                 endExchange(*c, Outcome::Unanswered, {}, m_lastLine);
@@ -101,13 +112,34 @@ void SendRun::log(int connection, const QByteArray &line, bool always)
         text += '[' + QByteArray::number(connection) + "] ";
     text += line;
     text += '\n';
-    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+    if (m_outGone)
+        return;
+    // A reader of standard output that has gone (`| head`) ends the run as
+    // a signal would; the reports are still finished.
+    if (std::fwrite(text.constData(), 1, size_t(text.size()), m_out) != size_t(text.size()) && errno == EPIPE) {
+        m_outGone = true;
+        interrupt(SIGPIPE);
+    }
+}
+
+void SendRun::complain(const QByteArray &line)
+{
+    std::fflush(m_out);
+    std::fprintf(m_err, "ipnd-send: %s\n", line.constData());
+    std::fflush(m_err);
 }
 
 void SendRun::OpenDialogBox(FileDialog &commonDialog, const QString &, QString &source, const QString &)
 {
     commonDialog.FileName = m_options.replayFile;
     source = m_options.replayFile;
+}
+
+void SendRun::interrupt(int signalNumber)
+{
+    if (m_interruptedBy == 0)
+        m_interruptedBy = signalNumber;
+    stop();
 }
 
 void SendRun::stop()
@@ -127,17 +159,35 @@ void SendRun::stop()
     }
 }
 
+RunDescription SendRun::description() const
+{
+    RunDescription run;
+    const bool record = m_options.mode == SendOptions::Mode::Record;
+    run.title = QStringLiteral("ipnd-send to %1:%2, %3")
+                    .arg(m_options.host, m_options.port,
+                         record ? QStringLiteral("record ") + m_options.recordName
+                                : QFileInfo(m_options.replayFile).fileName());
+    run.startedAt = m_startedAt;
+    run.program = QStringLiteral("ipnd-send");
+    run.version = versionText();
+    run.commandLine = m_commandLine;
+    run.target = m_options.host + QLatin1Char(':') + m_options.port;
+    run.dataFile = record ? QString() : m_options.replayFile;
+    run.format = record ? QString() : m_options.format.toLower();
+    run.manifest = m_options.reports.manifestFile;
+    return run;
+}
+
 int SendRun::run()
 {
     QString reportError;
-    const QString title = QStringLiteral("ipnd-send to %1:%2, %3")
-                              .arg(m_options.host, m_options.port,
-                                   m_options.mode == SendOptions::Mode::Record
-                                       ? QStringLiteral("record ") + m_options.recordName
-                                       : QFileInfo(m_options.replayFile).fileName());
-    if (!m_reports.open(m_options.reports, title, &reportError)) {
-        log(0, "Report: cannot write " + reportError.toLocal8Bit(), true);
-        std::fflush(m_out);
+    m_startedAt = QDateTime::currentDateTimeUtc();
+    if (m_manifest && !m_manifest->open(m_options.reports.manifestFile, &reportError)) {
+        complain(reportError.toLocal8Bit());
+        return 2;
+    }
+    if (!m_reports.open(m_options.reports, description(), &reportError)) {
+        complain("Report: cannot write " + reportError.toLocal8Bit());
         return 2; // a report file that cannot be written is the command line's fault
     }
     m_clock.start();
@@ -171,10 +221,16 @@ int SendRun::run()
     }
     const RunFigures figures = this->figures();
     const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
-    // A file that could not be opened is the command line's fault.
-    int status = m_openFailed ? 2 : m_summary.exitStatus();
+    // A file that could not be opened, or a manifest that does not fit it,
+    // is the command line's fault.
+    int status = m_openFailed || m_misfit ? 2 : m_summary.exitStatus();
     if (status == 0 && !missed.isEmpty())
         status = 1;
+    if (status == 3)
+        complain("no connection to " + (m_options.host + QLatin1Char(':') + m_options.port).toLocal8Bit()
+                 + " came up: " + m_connectFailure);
+    if (m_interruptedBy != 0)
+        status = 128 + m_interruptedBy;
     // A report that was asked for and is not whole fails the run as one
     // that cannot be opened does: CI must not read a cut report as a pass.
     const auto reportStatus = [&] {
@@ -190,8 +246,10 @@ int SendRun::run()
     QByteArray summary = m_summary.text();
     for (const QString &line : missed)
         summary += line.toLatin1() + '\n';
-    std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out);
-    std::fflush(m_out);
+    if (!m_outGone && (std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out) != size_t(summary.size())
+                       || std::fflush(m_out) != 0)
+        && errno == EPIPE && m_interruptedBy == 0)
+        status = 128 + SIGPIPE;
     return status;
 }
 
@@ -208,6 +266,7 @@ void SendRun::replay()
         pollEvents();
         return !m_stopping;
     };
+    bool endOfData = false;
     for (qint64 period = 0; !m_stopping && (m_options.count < 0 || period < m_options.count); ++period) {
         if (m_options.periodSeconds > 0) {
             if (period > 0)
@@ -224,10 +283,14 @@ void SendRun::replay()
         }
         settleReadStep();
         pollEvents();
-        if (m_dataFile.takeEndOfData())
+        if ((endOfData = m_dataFile.takeEndOfData()))
             break;
     }
     awaitAllConnections();
+    if (m_manifest && !m_misfit && !m_manifest->finish(endOfData, m_dataFile.counts().linesRead)) {
+        m_misfit = true;
+        complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
+    }
     m_dataFile.closeDataFile();
 }
 
@@ -235,22 +298,36 @@ void SendRun::settleReadStep()
 {
     const DataFile::Counts &counts = m_dataFile.counts();
     for (; m_seen.linesRejected < counts.linesRejected; ++m_seen.linesRejected) {
+        if (m_manifest) {
+            m_manifest->lineRejected(m_lastLine); // settled with the entries, when the next record is found
+            continue;
+        }
         OutcomeRecord record;
         record.seq = ++m_seq;
         record.outcome = Outcome::Rejected;
         record.reason = m_lastLine;
         recordOutcome(record);
     }
-    if (counts.recordsRead > m_seen.recordsRead && m_summary.sent == m_sentSeen) {
+    if (counts.recordsRead > m_seen.recordsRead && m_summary.sent == m_sentSeen && !m_misfit) {
         if (counts.recordsTooShort > m_seen.recordsTooShort)
             InsertLog("RSFP: Record too short, not sent: " + currentRecord());
         OutcomeRecord record;
-        record.seq = ++m_seq;
         record.id = recordId(currentRecord());
         record.connection = m_logConnection;
         record.reason = m_lastLine;
-        recordOutcome(record);
+        if (m_manifest && !m_currentMatch)
+            m_currentMatch = matchRecord(false);
+        if (m_currentMatch) {
+            record.expect = m_currentMatch->expect;
+            if (m_currentMatch->plannedRejection)
+                record.outcome = Outcome::Rejected;
+        }
+        if (!m_misfit) {
+            record.seq = ++m_seq;
+            recordOutcome(record);
+        }
     }
+    m_currentMatch.reset();
     m_seen = counts;
     m_sentSeen = m_summary.sent;
     m_logConnection = 0;
@@ -265,7 +342,17 @@ void SendRun::recordOutcome(OutcomeRecord record)
     case Outcome::Answered: {
         m_summary.roundTrips.add(*record.rttMs);
         const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
-        if (expectation && !expectation->matches(*record.reply, record.id)) {
+        if (m_manifest) {
+            record.outcome = m_manifest->judge(record.expect, *record.reply, record.id);
+            if (isFailure(record.outcome)) {
+                ++m_summary.unexpected;
+                record.reason = "Event: " + outcomeName(record.outcome).toLatin1() + " reply to record "
+                    + printable(record.id) + " (" + record.expect + "): " + printable(*record.reply);
+                log(record.connection, record.reason);
+            } else {
+                ++m_summary.answered;
+            }
+        } else if (expectation && !expectation->matches(*record.reply, record.id)) {
             ++m_summary.unexpected;
             record.outcome = Outcome::Unexpected;
             record.reason = ReplyExpectation::unexpectedLine(record.id, *record.reply);
@@ -278,11 +365,18 @@ void SendRun::recordOutcome(OutcomeRecord record)
     case Outcome::Unanswered:
         ++m_summary.unanswered;
         break;
-    case Outcome::Unexpected: // decided here, never handed in
-    case Outcome::NotSent:    // counted from the reader's counts
     case Outcome::Rejected:
+        m_summary.unplannedRejections += record.unplanned;
+        break;
+    case Outcome::Unexpected: // decided here, never handed in
+    case Outcome::Accepted:
+    case Outcome::Refused:
+    case Outcome::FalseAccept:
+    case Outcome::FalseRefuse:
+    case Outcome::NotSent: // counted from the reader's counts
         break;
     }
+    m_summary.byExpect.count(record);
     m_reports.add(record);
     reportWriteErrors();
 }
@@ -290,7 +384,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
 void SendRun::reportWriteErrors()
 {
     for (const QString &error : m_reports.takeErrors())
-        log(0, "Report: cannot write " + error.toLocal8Bit(), true);
+        complain("Report: cannot write " + error.toLocal8Bit());
 }
 
 RunFigures SendRun::figures() const
@@ -306,8 +400,23 @@ RunFigures SendRun::figures() const
     const RoundTripHistogram &rtt = m_summary.roundTrips;
     if (rtt.count() > 0)
         figures.rttMs = RunFigures::RoundTrips{rtt.min(), rtt.percentile(50), rtt.percentile(90), rtt.percentile(99),
-                                               rtt.max()};
+                                               rtt.max(), rtt.percentile(99.9)};
     figures.elapsedSeconds = m_summary.elapsedSeconds;
+    figures.byExpect = m_summary.byExpect;
+    figures.conformance = m_manifest != nullptr;
+    figures.interrupted = m_interruptedBy != 0;
+    figures.handled = m_manifest ? m_manifest->entriesHandled() : m_seq;
+    if (figures.interrupted) {
+        // Counted only now: a run that goes to its end never reads the files twice.
+        if (m_options.mode == SendOptions::Mode::Record)
+            figures.planned = 1;
+        else if (m_manifest)
+            figures.planned = ManifestReader::countLines(m_options.reports.manifestFile);
+        else if (m_options.format == QLatin1String(RawLogMode))
+            figures.planned = ManifestReader::countLines(m_options.replayFile);
+        if (figures.planned && m_options.count > 0 && !m_manifest)
+            figures.planned = std::min(*figures.planned, m_options.count);
+    }
     return figures;
 }
 
@@ -364,10 +473,29 @@ void SendRun::sleepUntil(qint64 nsSinceStart)
     }
 }
 
+std::optional<ManifestMatch::Match> SendRun::matchRecord(bool goesOut)
+{
+    std::optional<ManifestMatch::Match> match =
+        m_manifest->recordRead(recordId(currentRecord()), m_dataFile.counts().linesRead, goesOut);
+    if (!match) {
+        m_misfit = true;
+        complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
+        stop();
+    }
+    return match;
+}
+
 SendResult SendRun::SendTCPPacket(const QByteArray &source)
 {
     if (m_stopping)
         return SendResult::NoConnection;
+    if (m_manifest && m_options.mode == SendOptions::Mode::Replay) {
+        // Matched before it goes out: a record the manifest does not know
+        // is never sent.
+        m_currentMatch = matchRecord(true);
+        if (!m_currentMatch)
+            return SendResult::Withheld;
+    }
     Connection *c = freeConnection();
     if (!c)
         return SendResult::Busy; // every link still holds an exchange: as the window, the record is dropped
@@ -376,6 +504,8 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
     c->pending = OutcomeRecord();
     c->pending.id = recordId(currentRecord());
     c->pending.connection = c->number;
+    if (m_currentMatch)
+        c->pending.expect = m_currentMatch->expect;
     SendResult result = SendResult::NoConnection;
     try {
         result = c->link.SendTCPPacket(source);

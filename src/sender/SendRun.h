@@ -8,6 +8,7 @@
 #include "platform/FileDialog.h"
 #include "platform/LazyTimeout.h"
 #include "report/Reports.h"
+#include "sender/Manifest.h"
 #include "sender/RunSummary.h"
 #include "sender/SendOptions.h"
 
@@ -38,6 +39,14 @@ public:
     // Ends the run at the next line; exchanges under way count as unanswered
     // if their reply has not come.
     void stop();
+    // stop() for a signal (or standard output gone): the run does not pass,
+    // and exits with 128 + the signal's number, as a shell reports it.
+    void interrupt(int signalNumber);
+    // Where usage-like failures go (a manifest that does not fit, a report
+    // that cannot be written, why no connection came up).
+    void setErrorOutput(FILE *err) { m_err = err; }
+    // The command line as typed, for the reports to name.
+    void setCommandLine(const QString &commandLine) { m_commandLine = commandLine; }
 
     // DataFileHost.
     void InsertLog(const QByteArray &source) override;
@@ -99,6 +108,11 @@ private:
     void reportWriteErrors();
     // `always`: also under --quiet (a failure the exit status alone cannot explain).
     void log(int connection, const QByteArray &line, bool always = false);
+    void complain(const QByteArray &line);
+    // A conformance run: the manifest's entry for the record the reader has
+    // just yielded; none when the manifest does not fit (the run stops).
+    std::optional<ManifestMatch::Match> matchRecord(bool goesOut);
+    RunDescription description() const;
     // The run's figures as the reports and thresholds take them.
     RunFigures figures() const;
     QByteArray currentRecord() const;
@@ -117,6 +131,16 @@ private:
     QTimer *m_progressTimer = nullptr;
     bool m_stopping = false;
     bool m_openFailed = false;
+    int m_interruptedBy = 0; // the signal's number
+    FILE *m_err = stderr;
+    QString m_commandLine;
+    QDateTime m_startedAt;
+    std::unique_ptr<ManifestMatch> m_manifest;
+    bool m_misfit = false; // the manifest did not fit: stopped, exit 2
+    bool m_outGone = false; // standard output's reader has gone
+    // The entry of the record the reader yielded last, once matched.
+    std::optional<ManifestMatch::Match> m_currentMatch;
+    QByteArray m_connectFailure; // the log line of the last failed connection
 
     // What the reader has been seen to do, for settleReadStep().
     qint64 m_seq = 0;

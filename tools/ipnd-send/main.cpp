@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -20,7 +21,8 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_ENABLE_REGEXP_JIT"))
         qputenv("QT_ENABLE_REGEXP_JIT", "0");
     QCoreApplication app(argc, argv);
-    const ParsedSendArguments parsed = parseSendArguments(CommandLine::byteArguments(argc, argv));
+    const QStringList arguments = CommandLine::byteArguments(argc, argv);
+    const ParsedSendArguments parsed = parseSendArguments(arguments);
     if (parsed.printed)
         return 0;
     if (!parsed.options) {
@@ -32,8 +34,12 @@ int main(int argc, char *argv[])
 
     // One log line at a time, so that a pipe or `tail -f` sees each as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A reader of standard output that goes away ends the run as a signal
+    // does, with the reports finished, rather than killing it mid-write.
+    std::signal(SIGPIPE, SIG_IGN);
     SendRun run(*parsed.options, stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+    run.setCommandLine(CommandLine::shellText(arguments));
     StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::stop);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::interrupt);
     return run.run();
 }
