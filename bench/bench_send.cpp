@@ -599,12 +599,13 @@ int main(int argc, char *argv[])
                 const QStringList conformArguments =
                     plainArguments + QStringList{QStringLiteral("--manifest"), manifest};
                 Result plain, conform;
+                QByteArray plainSummary;
                 if (round % 2) {
-                    plain = runSender(plainArguments, &summary);
+                    plain = runSender(plainArguments, &plainSummary);
                     conform = runSender(conformArguments, &summary, true);
                 } else {
                     conform = runSender(conformArguments, &summary, true);
-                    plain = runSender(plainArguments, &summary);
+                    plain = runSender(plainArguments, &plainSummary);
                 }
                 // Every reply counts as unexpected in the conformance run.
                 const QRegularExpressionMatch m =

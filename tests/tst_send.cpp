@@ -479,6 +479,7 @@ void tst_Send::ctrlCPrintsTheSummary()
     QVERIFY2(out.contains(
                  "\nsummary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, not sent 0, lines rejected 0\n"),
              out.constData());
+    QVERIFY2(out.endsWith("\nInterrupted after 1 of 10 records\n"), out.constData());
 }
 
 void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
@@ -900,11 +901,14 @@ void tst_Send::conformanceOutcomesInEveryReport()
     server.answer(id[6], std::nullopt);
     const QString data = writeFile(QStringLiteral("conform.dat"),
                                    rawLine(numbered(1)) + rawLine(numbered(2)) + "not a log line\n"
-                                       + rawLine(numbered(3)) + rawLine(numbered(4)) + rawLine(numbered(5))
+                                       + rawLine(numbered(3)) + "no entry planned this\n" + rawLine(numbered(4))
+                                       + rawLine(numbered(5))
                                        + rawLine(numbered(6)));
     const QString manifest = writeFile(
         QStringLiteral("conform.jsonl"),
-        entry(1, id[1], "valid") + entry(2, id[2], "too-wide") + entry(3, "09901999", "bad-timestamp", false)
+        // Any JSON object will do, not only the line as ipnd-gen writes it.
+        entry(1, id[1], "valid") + entry(2, id[2], "too-wide")
+            + R"({"arrives":false, "expect":"bad-timestamp", "id":"09901999", "seq":3})" + '\n'
             + entry(4, id[3], "bad-char") + entry(5, id[4], "valid") + entry(6, id[5], "valid") + entry(7, id[6], "valid"));
     const QString json = dir.filePath(QStringLiteral("run.jsonl"));
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
@@ -928,14 +932,15 @@ void tst_Send::conformanceOutcomesInEveryReport()
     QCOMPARE(run.summary.value(7).simplified(), QByteArray("too-wide 1 0 1 0 0 0 0 0 0"));
 
     const QList<QJsonObject> lines = readJsonLines(json);
-    QCOMPARE(outcomesOf(lines), QStringList({"accepted", "refused", "rejected", "false-accept", "false-refuse",
-                                             "unexpected", "unanswered", "summary"}));
+    QCOMPARE(outcomesOf(lines), QStringList({"accepted", "refused", "rejected", "false-accept", "rejected",
+                                             "false-refuse", "unexpected", "unanswered", "summary"}));
     QStringList expects;
-    for (const QJsonObject &line : lines.mid(0, 7))
+    for (const QJsonObject &line : lines.mid(0, 8))
         expects << line.value("expect").toString() + ' ' + line.value("id").toString();
     QCOMPARE(expects, QStringList({"valid " + id[1], "too-wide " + id[2], "bad-timestamp 09901999", "bad-char " + id[3],
-                                   "valid " + id[4], "valid " + id[5], "valid " + id[6]}));
+                                   " ", "valid " + id[4], "valid " + id[5], "valid " + id[6]}));
     QCOMPARE(lines[2].value("reason").toString(), QStringLiteral("SRLP: Not a valid record"));
+    QCOMPARE(lines[4].value("expect"), QJsonValue(QJsonValue::Null)); // the line no entry planned
     const QJsonObject summary = lines.last().value("summary").toObject();
     QCOMPARE(summary.value("passed"), QJsonValue(false));
     QCOMPARE(summary.value("interrupted"), QJsonValue(false));
@@ -966,12 +971,14 @@ void tst_Send::conformanceOutcomesInEveryReport()
     QCOMPARE(table.value(2), QStringList({"bad-char", "1", "0", "0", "1!", "0", "0", "0", "0", "0"}));
     QCOMPARE(table.value(4), QStringList({"too-wide", "1", "0", "1", "0", "0", "0", "0", "0", "0"}));
     const QList<QStringList> failed = htmlTable(page, QStringLiteral("failed"));
-    QCOMPARE(failed.size(), 5);
+    QCOMPARE(failed.size(), 6);
     QCOMPARE(failed[1].mid(1, 3), QStringList({id[3], "false-accept", "bad-char"}));
     QCOMPARE(failed[1].last(), "ACK " + id[3]);
-    QCOMPARE(failed[2].mid(1, 3), QStringList({id[4], "false-refuse", "valid"}));
+    QCOMPARE(failed[2].mid(1, 3), QStringList({"", "rejected", ""}));
+    QCOMPARE(failed[3].mid(1, 3), QStringList({id[4], "false-refuse", "valid"}));
     const QList<QStringList> rejected = htmlTable(page, QStringLiteral("rejected"));
     QCOMPARE(rejected.value(1).mid(1), QStringList({"09901999", "bad-timestamp", "SRLP: Not a valid record"}));
+    QCOMPARE(rejected.value(2).mid(1), QStringList({"", "none planned!", "SRLP: Not a valid record"}));
     const QList<QStringList> described = htmlTable(page, QStringLiteral("run"));
     QCOMPARE(described.value(4), QStringList({"Target", "127.0.0.1:" + QString::number(server.port())}));
     QVERIFY(described.value(3).value(1).endsWith("--manifest " + manifest + " --report " + json + " --junit " + junit

@@ -1,9 +1,9 @@
 #include "sender/SendRun.h"
 
+#include "platform/CommandLine.h"
 #include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
-#include "platform/CommandLine.h"
 #include "sender/PeriodSchedule.h"
 
 #include <QDateTime>
@@ -92,7 +92,7 @@ void SendRun::InsertLog(const QByteArray &source)
 void SendRun::log(int connection, const QByteArray &line, bool always)
 {
     m_lastLine = line;
-    if (m_options.quiet && !always)
+    if ((m_options.quiet && !always) || m_outGone)
         return;
     // The date and time down to the second are written once a second; the
     // milliseconds are three digits after them.
@@ -112,8 +112,6 @@ void SendRun::log(int connection, const QByteArray &line, bool always)
         text += '[' + QByteArray::number(connection) + "] ";
     text += line;
     text += '\n';
-    if (m_outGone)
-        return;
     // A reader of standard output that has gone (`| head`) ends the run as
     // a signal would; the reports are still finished.
     if (std::fwrite(text.constData(), 1, size_t(text.size()), m_out) != size_t(text.size()) && errno == EPIPE) {
@@ -246,6 +244,8 @@ int SendRun::run()
     QByteArray summary = m_summary.text();
     for (const QString &line : missed)
         summary += line.toLatin1() + '\n';
+    if (figures.interrupted)
+        summary += figures.interruptedText().toLatin1() + '\n';
     if (!m_outGone && (std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out) != size_t(summary.size())
                        || std::fflush(m_out) != 0)
         && errno == EPIPE && m_interruptedBy == 0)
