@@ -18,7 +18,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DIPND_FUZZ=ON "${lau
 
 # One name per harness in fuzz/ (fuzz_<name>.cpp, corpus/<name>/); the
 # field-table check joins as fieldtable.
-harnesses=(rawlog multipkt packetcheck fieldtable)
+harnesses=(rawlog multipkt packetcheck fieldtable reports)
 targets=()
 for h in "${harnesses[@]}"; do targets+=("fuzz_$h"); done
 cmake --build build-fuzz --target "${targets[@]}"

@@ -12,6 +12,7 @@
 #include "testpackets/FieldTable.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -20,6 +21,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,6 +70,84 @@ Output run(const GenOptions &o, quint64 seed, bool withManifest = true)
     return {data.data(), manifest.data()};
 }
 
+const char *formatName(DataFormat format)
+{
+    return format == DataFormat::RawLog ? "rawlog" : "multipkt";
+}
+
+// What is wrong with one record's data-file lines, read from the bytes alone:
+// the line kinds that show in them, then the receiver's verdict on the record
+// they carry (named by `id`) when it is not valid.
+QByteArrayList kindsSeen(DataFormat format, const QByteArray &lines, const QByteArray &id)
+{
+    QByteArrayList seen;
+    QByteArray record;
+    bool whole = true;
+    if (format == DataFormat::RawLog) {
+        // A stamp, TCPIN, the peer, the record: the reader looks for the end
+        // of each log field within its first 100 bytes.
+        const QByteArrayList fields = lines.chopped(1).split('\t');
+        if (fields.size() != 4 || fields[1] != "TCPIN")
+            return {"not a rawlog line"};
+        if (!QDateTime::fromString(QString::fromLatin1(fields[0]), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid())
+            seen.append("bad-timestamp");
+        if (fields[2].size() >= 100)
+            seen.append("bad-header");
+        record = fields[3];
+    } else {
+        struct Part
+        {
+            QByteArray line;
+            bool numeric;
+            int terminal, total, number;
+        };
+        QList<Part> parts;
+        QSet<int> terminals;
+        int total = 0;
+        for (const QByteArray &line : lines.chopped(1).split('\n')) {
+            const QByteArray header = line.left(7);
+            const bool numeric = QRegularExpression(QStringLiteral("^\\d{7}$")).match(QString::fromLatin1(header)).hasMatch();
+            parts.append({line, numeric, header.left(3).toInt(), header.mid(3, 2).toInt(), header.mid(5, 2).toInt()});
+            if (numeric) {
+                terminals.insert(parts.last().terminal);
+                total = parts.last().total;
+            }
+        }
+        int duplicates = 0, outOfRange = 0;
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            if (i > 0 && parts[i].line == parts[i - 1].line) {
+                ++duplicates;
+                continue;
+            }
+            record += parts[i].line.mid(7);
+            if (parts[i].numeric && (parts[i].number < 1 || parts[i].number > total || parts[i].total != total))
+                ++outOfRange;
+            else if (parts[i].numeric && parts[i].number != i + 1 - duplicates)
+                whole = false;
+        }
+        if (std::any_of(parts.begin(), parts.end(), [](const Part &p) { return !p.numeric; }))
+            seen.append("bad-header");
+        if (outOfRange > 0)
+            seen.append("part-out-of-range");
+        if (duplicates > 0)
+            seen.append("duplicate-part");
+        if (parts.size() - duplicates < total) {
+            seen.append("missing-part");
+            whole = false;
+        }
+        if (terminals.size() > 1)
+            seen.append("terminal-change");
+    }
+    if (whole) {
+        const PacketCheck::Result result = PacketCheck::check(Framing::framePacket(record));
+        if (result.recordId != id)
+            seen.append("id " + result.recordId);
+        else if (result.verdict() != "valid")
+            seen.append(result.verdict());
+    }
+    return seen;
+}
+
 } // namespace
 
 class tst_Generator : public QObject
@@ -76,8 +156,8 @@ class tst_Generator : public QObject
 
 private slots:
     // What the receiver makes of the records.
-    void eachKindIsNamedAloneByTheReceiver_data();
-    void eachKindIsNamedAloneByTheReceiver();
+    void eachKindShowsInTheBytes_data();
+    void eachKindShowsInTheBytes();
     void validRecordsPassEveryCheck();
     void exactShareIsBroken();
     // Same seed, same bytes.
@@ -86,40 +166,63 @@ private slots:
     // What the readers make of the lines.
     void arrivesAgreesWithTheReaders_data();
     void arrivesAgreesWithTheReaders();
+    void stitchedRecordDoesNotArrive();
     // The program.
     void badArguments_data();
     void badArguments();
     void helpVersionAndSeed();
     void outputThatIsNotAFile();
+    void standardOutputAndNamesAsTyped_data();
+    void standardOutputAndNamesAsTyped();
     void endToEnd_data();
     void endToEnd();
 };
 
-void tst_Generator::eachKindIsNamedAloneByTheReceiver_data()
+void tst_Generator::eachKindShowsInTheBytes_data()
 {
+    QTest::addColumn<int>("format");
     QTest::addColumn<int>("kind");
-    for (GenKind kind : kindsFor(DataFormat::RawLog)) {
-        if (isRecordKind(kind))
-            QTest::newRow(kindName(kind).constData()) << int(kind);
+    QTest::addColumn<bool>("fits");
+    for (const DataFormat format : {DataFormat::RawLog, DataFormat::MultiPacket}) {
+        for (int kind = 0; kind <= int(GenKind::TerminalChange); ++kind) {
+            const GenKind k = GenKind(kind);
+            const bool fits = isRecordKind(k) || k == GenKind::BadHeader
+                || (k == GenKind::BadTimestamp) == (format == DataFormat::RawLog);
+            QTest::addRow("%s %s", formatName(format), kindName(k).constData()) << int(format) << kind << fits;
+        }
     }
 }
 
-void tst_Generator::eachKindIsNamedAloneByTheReceiver()
+// Every kind, read back from the lines made for it: the one thing it names is
+// wrong, and nothing else. A record broken in its content still arrives,
+// named by its id.
+void tst_Generator::eachKindShowsInTheBytes()
 {
+    QFETCH(int, format);
     QFETCH(int, kind);
+    QFETCH(bool, fits);
     const GenKind k = GenKind(kind);
+    const QString name = QString::fromLatin1(kindName(k));
+    const auto parsed = [&](QStringList arguments) {
+        return parseGenArguments(QStringList{"ipnd-gen", "--count=1", "--format", formatName(DataFormat(format))}
+                                 + arguments);
+    };
+    QCOMPARE(parsed({}).options.kinds.contains(k), fits);
+    QCOMPARE(parsed({"--kinds", name}).outcome, fits ? CommandLine::Outcome::Run : CommandLine::Outcome::Error);
+    if (!fits)
+        return;
 
-    for (const GenItem &item : items(options(300, DataFormat::RawLog, 1.0, {k}), 7)) {
+    Generator generator(options(300, DataFormat(format), 1.0, {k}), 7);
+    ArrivalCheck check{DataFormat(format)};
+    QByteArray lines;
+    GenItem item;
+    while (generator.next(lines, item)) {
         QCOMPARE(item.expect, kindName(k));
-        // The id and characters 3 to 8 stay as made, so the record is still
-        // framed and named by its id.
         QCOMPARE(item.record.left(8), item.id);
         QVERIFY(QRegularExpression(QStringLiteral("^\\d{8}$")).match(QString::fromLatin1(item.id)).hasMatch());
-        const PacketCheck::Result result = PacketCheck::check(Framing::framePacket(item.record));
-        QVERIFY(result.framed);
-        QCOMPARE(result.recordId, item.id);
-        QVERIFY2(result.findings.size() == 1, result.text().constData());
-        QCOMPARE(result.verdict(), kindName(k));
+        QCOMPARE(kindsSeen(DataFormat(format), lines, item.id), QByteArrayList{kindName(k)});
+        QCOMPARE(check.arrives(lines, item.record), isRecordKind(k));
+        lines.clear();
     }
 }
 
@@ -252,6 +355,20 @@ void tst_Generator::arrivesAgreesWithTheReaders()
         QCOMPARE_GT(lostValid, 0);
 }
 
+// A record the reader puts together from parts of two records is not the one
+// the manifest line is about, however much of it is.
+void tst_Generator::stitchedRecordDoesNotArrive()
+{
+    const QByteArray record = items(options(1), 4).first().record;
+    const QByteArray other = record.chopped(1) + (record.endsWith('x') ? 'y' : 'x');
+    const qsizetype cut = record.size() / 2;
+    ArrivalCheck check(DataFormat::MultiPacket);
+    QVERIFY(!check.arrives("0050201" + record.left(cut) + "\n0050202" + other.mid(cut) + '\n', record));
+    QCOMPARE(check.mixed(), 1);
+    QVERIFY(check.arrives("0060201" + record.left(cut) + "\n0060202" + record.mid(cut) + '\n', record));
+    QCOMPARE(check.mixed(), 1);
+}
+
 void tst_Generator::badArguments_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -288,6 +405,11 @@ void tst_Generator::badArguments_data()
     QTest::newRow("manifest and data in one file")
         << QStringList{"--count", "1", "--output", "same.dat", "--manifest", "./same.dat"}
         << QByteArray("--manifest: \"./same.dat\" is the data file too");
+    QTest::newRow("manifest and data on standard output")
+        << QStringList{"--count", "1", "--output", "-", "--manifest", "-"}
+        << QByteArray("--manifest: \"-\" is the data file too");
+    QTest::newRow("manifest on standard output, where the data goes")
+        << QStringList{"--count", "1", "--manifest", "-"} << QByteArray("--manifest: \"-\" is the data file too");
     QTest::newRow("unknown option") << QStringList{"--count", "1", "--colour"}
                                     << QByteArray("unknown option --colour");
     QTest::newRow("stray argument") << QStringList{"--count", "1", "extra"}
@@ -363,6 +485,36 @@ void tst_Generator::outputThatIsNotAFile()
     struct stat info{};
     QCOMPARE(::stat(fifo.constData(), &info), 0);
     QVERIFY(S_ISFIFO(info.st_mode));
+}
+
+void tst_Generator::standardOutputAndNamesAsTyped_data()
+{
+    QTest::addColumn<bool>("manifestToFile");
+    QTest::newRow("manifest -, data to a file") << false;
+    QTest::newRow("data -, manifest to a file") << true;
+}
+
+// "-" is standard output, and a name that is not UTF-8 is made as typed.
+void tst_Generator::standardOutputAndNamesAsTyped()
+{
+    QFETCH(bool, manifestToFile);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess gen;
+    gen.setWorkingDirectory(dir.path());
+    // Through the shell: arguments given from here would be made UTF-8.
+    gen.start(QStringLiteral("/bin/sh"),
+              {"-c", QStringLiteral("exec \"$0\" --count 3 --seed 1 --%1 - --%2 \"$(printf 'x\\377')\"")
+                         .arg(manifestToFile ? "output" : "manifest", manifestToFile ? "manifest" : "output"),
+               QStringLiteral(IPND_GEN)});
+    QVERIFY(gen.waitForFinished(Bound));
+    QCOMPARE(gen.readAllStandardError(), QByteArray());
+    QCOMPARE(gen.exitCode(), 0);
+    const Output expected = run(options(3), 1);
+    std::ifstream file(QFile::encodeName(dir.path()).toStdString() + "/x\xff", std::ios::binary);
+    const QByteArray written = QByteArray::fromStdString({std::istreambuf_iterator<char>(file), {}});
+    QCOMPARE(gen.readAllStandardOutput(), manifestToFile ? expected.data : expected.manifest);
+    QCOMPARE(written, manifestToFile ? expected.manifest : expected.data);
 }
 
 void tst_Generator::endToEnd_data()

@@ -230,6 +230,8 @@ void tst_Link::refusedConnectionIsLoggedAndClosed()
     window->txbPort->setText(QString::number(server->port()));
     window->cmdStandard_Click();
     QTRY_COMPARE(window->Processed, 1);
+    // Only the port changed: the line names the new one.
+    QCOMPARE(newestLogTexts(*window, clock, 3).last(), originateLine());
 }
 
 void tst_Link::unresolvableNameIsLoggedAndClosed()

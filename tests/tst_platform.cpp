@@ -51,6 +51,8 @@ private slots:
     void socketReadsBackWhatWasSet();
     void listenAcceptAndPeerClose_data();
     void listenAcceptAndPeerClose();
+    void acceptEndsTheOtherRequests();
+    void failureFoundInACallSparesTheNextConnection();
     void closeRaisesNoEvent();
     void packetLargerThanTheSystemTakesAtOnceArrivesWhole();
     void connectingStatesTellTheTruth_data();
@@ -222,6 +224,62 @@ void tst_Platform::listenAcceptAndPeerClose()
     QCOMPARE(socket.State(), int(Socket::Closing));
     socket.Close();
     QCOMPARE(socket.State(), int(Socket::Closed));
+}
+
+// Taking one request ends the others: their clients are not left hanging,
+// and an id passed over cannot be taken later.
+void tst_Platform::acceptEndsTheOtherRequests()
+{
+    Socket socket;
+    socket.Listen();
+    QSignalSpy requests(&socket, &Socket::connectionRequest);
+    QTcpSocket peers[2];
+    for (QTcpSocket &peer : peers)
+        peer.connectToHost(QHostAddress::LocalHost, quint16(socket.LocalPort()));
+    QTRY_COMPARE(requests.count(), 2);
+    socket.Close();
+    socket.Accept(requests.at(0).at(0).toInt());
+
+    QTRY_COMPARE(int(peers[0].state() == QAbstractSocket::UnconnectedState)
+                     + int(peers[1].state() == QAbstractSocket::UnconnectedState), 1);
+    socket.Close();
+    QVERIFY_THROWS_EXCEPTION(PlatformError, socket.Accept(requests.at(1).at(0).toInt()));
+    QCOMPARE(socket.State(), int(Socket::Closed));
+}
+
+// A refusal that a call finds is reported after the call; by then a Close and
+// a new Connect have made it history, and the new connection stands.
+void tst_Platform::failureFoundInACallSparesTheNextConnection()
+{
+    quint16 deadPort = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        deadPort = closed.serverPort();
+    }
+    TestServer server;
+    server.answer = TestServer::Answer::Silent;
+    Socket socket;
+    QSignalSpy connects(&socket, &Socket::connected);
+    QSignalSpy errors(&socket, &Socket::error);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(deadPort);
+    socket.Connect();
+    // No event is served: the refusal is found by asking, and the attempt
+    // lets go of its peer then.
+    const QDeadlineTimer deadline(5000);
+    do
+        socket.pollConnect();
+    while (!socket.RemoteHostIP().isEmpty() && !deadline.hasExpired());
+    QCOMPARE(socket.RemoteHostIP(), QString());
+    socket.Close();
+
+    socket.setRemotePort(server.port());
+    socket.Connect();
+    QVERIFY(connects.wait(5000));
+    QTRY_COMPARE(server.connectionCount(), 1);
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(socket.State(), int(Socket::Connected));
 }
 
 void tst_Platform::closeRaisesNoEvent()

@@ -55,10 +55,11 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
                                        "line: bad-timestamp, bad-header. In a multipkt line: bad-header, "
                                        "part-out-of-range, duplicate-part, missing-part, terminal-change."),
                  QStringLiteral("K,...")});
-    p.addOption({Manifest, QStringLiteral("Write a JSON Lines manifest to FILE: seq, id, expect and whether a "
-                                          "replay hands the record to the receiver."),
+    p.addOption({Manifest, QStringLiteral("Write a JSON Lines manifest to FILE (- for standard output, when the "
+                                          "data file goes to a file): seq, id, expect and whether a replay hands "
+                                          "the record to the receiver."),
                  QStringLiteral("FILE")});
-    p.addOption({Output, QStringLiteral("Write the data file to FILE instead of standard output."),
+    p.addOption({Output, QStringLiteral("Write the data file to FILE (default, or -: standard output)."),
                  QStringLiteral("FILE")});
 
     parsed.outcome = line.parse(arguments, out);
@@ -119,15 +120,18 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
         }
     }
 
-    o.manifest = p.isSet(Manifest) ? CommandLine::fileName(p.value(Manifest)) : QString();
-    o.output = p.isSet(Output) ? CommandLine::fileName(p.value(Output)) : QString();
+    o.manifest = CommandLine::bytes(p.value(Manifest));
+    o.output = CommandLine::bytes(p.value(Output));
     if (p.isSet(Manifest) && o.manifest.isEmpty())
         return fail(QStringLiteral("--manifest: no file name given"));
     if (p.isSet(Output) && o.output.isEmpty())
         return fail(QStringLiteral("--output: no file name given"));
-    // One file for both would keep only whichever is saved last.
-    if (sameFile(o.manifest, o.output))
-        return fail(QStringLiteral("--manifest: %1 is the data file too").arg(CommandLine::quoted(o.manifest)));
+    // One file for both would keep only whichever is saved last; the two in
+    // one stream could not be told apart.
+    const bool bothToStandardOutput = o.manifest == "-" && (o.output.isEmpty() || o.output == "-");
+    if (bothToStandardOutput || (o.manifest != "-" && o.output != "-" && sameFile(o.manifest, o.output)))
+        return fail(QStringLiteral("--manifest: %1 is the data file too")
+                        .arg(CommandLine::quoted(QFile::decodeName(o.manifest))));
     return parsed;
 }
 

@@ -28,8 +28,9 @@ struct GenOptions
     DataFormat format = DataFormat::RawLog;
     double invalid = 0.0;        // share of broken records, 0 to 1
     QList<GenKind> kinds;        // the kinds broken records are drawn from
-    QString manifest;            // empty: no manifest
-    QString output;              // empty: standard output
+    // File names as typed: bytes, as the system takes them.
+    QByteArray manifest;         // empty: no manifest; "-": standard output
+    QByteArray output;           // empty or "-": standard output
 };
 
 struct ParsedGenArguments

@@ -6,33 +6,51 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // One file under two names: a link, a hard link, "./a" and "a", or /dev/stdout
 // and the pipe it stands for. A name not given is no file. Names of files not
-// made yet are compared as absolute paths.
-inline bool sameFile(const QString &a, const QString &b)
+// made yet are compared as absolute paths. Names are the bytes the system
+// takes, which need not be valid UTF-8.
+inline bool sameFile(const QByteArray &a, const QByteArray &b)
 {
     if (a.isEmpty() || b.isEmpty())
         return false;
     struct stat statA = {};
     struct stat statB = {};
-    const bool aExists = ::stat(QFile::encodeName(a).constData(), &statA) == 0;
-    const bool bExists = ::stat(QFile::encodeName(b).constData(), &statB) == 0;
+    const bool aExists = ::stat(a.constData(), &statA) == 0;
+    const bool bExists = ::stat(b.constData(), &statB) == 0;
     if (aExists || bExists)
         return aExists && bExists && statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
-    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+    // One character per byte: the bytes compare as they are.
+    const auto absolute = [](const QByteArray &name) {
+        return QDir::cleanPath(QFileInfo(QString::fromLatin1(name)).absoluteFilePath());
+    };
+    return absolute(a) == absolute(b);
+}
+
+inline bool sameFile(const QString &a, const QString &b)
+{
+    return sameFile(QFile::encodeName(a), QFile::encodeName(b));
 }
 
 // Something under the name that is neither a regular file nor a directory:
 // a device, a pipe or a socket.
-inline bool isDeviceOrPipe(const QString &name)
+inline bool isDeviceOrPipe(const QByteArray &name)
 {
     struct stat info = {};
-    return ::stat(QFile::encodeName(name).constData(), &info) == 0 && !S_ISREG(info.st_mode)
-        && !S_ISDIR(info.st_mode);
+    return ::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+inline bool isDeviceOrPipe(const QString &name)
+{
+    return isDeviceOrPipe(QFile::encodeName(name));
 }
 
 // A file written whole: through a save, so that no reader ever sees half of
@@ -49,12 +67,83 @@ inline std::unique_ptr<QFileDevice> openWhole(const QString &name, bool inPlace)
     return file;
 }
 
+// A file named by its bytes (not valid UTF-8, perhaps, which a save cannot be
+// given), written whole: into a new file beside it that commit() puts in its
+// place, so that dropped before that it leaves the file as it was; or,
+// `inPlace`, straight into what is under the name (a device, a pipe).
+class WholeFile final : public QFile
+{
+public:
+    WholeFile(const QByteArray &name, bool inPlace) : m_name(name)
+    {
+        if (!inPlace)
+            m_temporary = m_name + ".XXXXXX";
+        const int fd = inPlace ? ::open(m_name.constData(), O_WRONLY | O_CLOEXEC)
+                               : ::mkostemp(m_temporary.data(), O_CLOEXEC);
+        if (fd < 0) {
+            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            m_temporary.clear();
+            return;
+        }
+        if (!inPlace) {
+            // The mode of the file it replaces, or of a new file.
+            struct stat info = {};
+            mode_t mode = 0;
+            if (::stat(m_name.constData(), &info) == 0) {
+                mode = info.st_mode & 07777;
+            } else {
+                mode = ::umask(0);
+                ::umask(mode);
+                mode = 0666 & ~mode;
+            }
+            ::fchmod(fd, mode);
+        }
+        QFile::open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+    }
+    ~WholeFile() override
+    {
+        if (m_temporary.isEmpty())
+            return;
+        close();
+        ::unlink(m_temporary.constData());
+    }
+    WholeFile(const WholeFile &) = delete;
+    WholeFile &operator=(const WholeFile &) = delete;
+
+    bool commit()
+    {
+        if (!isOpen() || !flush() || error() != QFileDevice::NoError)
+            return false;
+        // On the disk before the name points at it, as a save does.
+        if (!m_temporary.isEmpty()
+            && (::fdatasync(handle()) != 0 || ::rename(m_temporary.constData(), m_name.constData()) != 0)) {
+            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        m_temporary.clear();
+        close();
+        return true;
+    }
+
+private:
+    QByteArray m_name;
+    QByteArray m_temporary;
+};
+
+// As openWhole() above, for a name given as bytes.
+inline std::unique_ptr<QFileDevice> openWhole(const QByteArray &name, bool inPlace)
+{
+    return std::make_unique<WholeFile>(name, inPlace);
+}
+
 // The save put in place, or what was written flushed and the file closed.
 // False, with the reason in errorString(), when it could not be written.
 inline bool commitWhole(QFileDevice &file)
 {
     if (auto *save = qobject_cast<QSaveFile *>(&file))
         return save->commit();
+    if (auto *whole = dynamic_cast<WholeFile *>(&file))
+        return whole->commit();
     if (!file.flush() || file.error() != QFileDevice::NoError)
         return false;
     file.close();

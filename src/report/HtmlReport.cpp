@@ -237,7 +237,8 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed, bool passed) const
 {
     const RunFigures &f = figures ? *figures : m_tally;
-    QByteArray out = "<!DOCTYPE html>\n";
+    // The writer starts its buffer afresh: the doctype goes in front at the end.
+    QByteArray out;
     Page html(&out);
     html.start(QStringLiteral("html"));
     html.xml.writeAttribute(QStringLiteral("lang"), QStringLiteral("en"));
@@ -319,7 +320,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.end();
         for (const auto &[kind, counts] : f.byExpect.rows()) {
             html.start(QStringLiteral("tr"));
-            html.element(QStringLiteral("th"), QString::fromLatin1(kind));
+            html.element(QStringLiteral("th"), shown(kind));
             html.element(QStringLiteral("td"), QString::number(counts.sent), QStringLiteral("n"));
             for (const ExpectCounts::Column &column : ExpectCounts::columns()) {
                 const qint64 n = counts.*column.count;
@@ -442,7 +443,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
             html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
             html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
             html.element(QStringLiteral("td"), outcomeName(record.outcome));
-            html.element(QStringLiteral("td"), QString::fromLatin1(record.expect));
+            html.element(QStringLiteral("td"), shown(record.expect));
             html.element(QStringLiteral("td"), isoTime(record.sentAt), QStringLiteral("d"));
             html.element(QStringLiteral("td"), record.connection > 0 ? QString::number(record.connection) : QString(),
                          QStringLiteral("n"));
@@ -474,7 +475,7 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
             html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
             html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
             html.element(QStringLiteral("td"), record.unplanned ? QStringLiteral("none planned")
-                                                                : QString::fromLatin1(record.expect),
+                                                                : shown(record.expect),
                          record.unplanned ? QStringLiteral("fail") : QString());
             html.element(QStringLiteral("td"), shown(record.reason), QStringLiteral("t"));
             html.end();
@@ -488,5 +489,5 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     html.end(); // body
     html.end(); // html
     out += '\n';
-    return out;
+    return "<!DOCTYPE html>\n" + out;
 }

@@ -28,18 +28,20 @@ void writeCounts(QXmlStreamWriter &xml, qint64 tests, qint64 failures, double ti
 // The words for a record that failed.
 QByteArray failureMessage(const OutcomeRecord &record)
 {
+    // A manifest's kind is any text: shown, like the reply, in printable bytes.
+    const QByteArray expect = printable(record.expect);
     const QByteArray reply = printable(record.reply.value_or(QByteArray()));
     switch (record.outcome) {
     case Outcome::Unexpected:
-        return (record.expect.isEmpty() ? QByteArray() : record.expect + ": ") + "unexpected reply: " + reply;
+        return (expect.isEmpty() ? QByteArray() : expect + ": ") + "unexpected reply: " + reply;
     case Outcome::FalseAccept:
     case Outcome::FalseRefuse:
-        return outcomeName(record.outcome).toLatin1() + ": " + record.expect + ", reply: " + reply;
+        return outcomeName(record.outcome).toLatin1() + ": " + expect + ", reply: " + reply;
     default:
         break;
     }
     const QByteArray reason = record.reason.isEmpty() ? QByteArray("no reply") : printable(record.reason);
-    return record.expect.isEmpty() ? reason : outcomeName(record.outcome).toLatin1() + ": " + record.expect + ", " + reason;
+    return expect.isEmpty() ? reason : outcomeName(record.outcome).toLatin1() + ": " + expect + ", " + reason;
 }
 } // namespace
 
@@ -135,7 +137,8 @@ QByteArray JUnitReport::testcase(const OutcomeRecord &record, bool *failed) cons
     // CI readers split a class name at its dots: a plain one keeps the
     // test cases together.
     xml.writeAttribute(QStringLiteral("classname"),
-                       record.expect.isEmpty() ? QStringLiteral("ipnd-send") : QString::fromLatin1(record.expect));
+                       record.expect.isEmpty() ? QStringLiteral("ipnd-send")
+                                                : QString::fromLatin1(printable(record.expect)));
     xml.writeAttribute(QStringLiteral("time"), seconds(record.rttMs.value_or(0) / 1000.0));
     *failed = record.expect.isEmpty() ? record.outcome != Outcome::Answered : isFailure(record);
     if (*failed) {
@@ -230,7 +233,7 @@ void JUnitReport::writeByKind(const QByteArray &interruption)
         out->write(start + properties());
     };
     for (auto &[name, kind] : m_kinds) {
-        suite(QString::fromLatin1(name), kind.tests, kind.failures, kind.seconds);
+        suite(QString::fromLatin1(printable(name)), kind.tests, kind.failures, kind.seconds);
         // Copied in pieces: memory stays flat for any number of records.
         kind.cases->seek(0);
         QByteArray chunk;

@@ -7,11 +7,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -24,13 +24,20 @@ void complain(const QString &line)
     std::fprintf(stderr, "ipnd-gen: %s\n", line.toLocal8Bit().constData());
 }
 
-// A regular file is written whole or not at all; standard output when no name
-// is given. Anything else that exists under the name (a device, a pipe) is
-// written as it is: replacing it by a new file, as a save does, would put a
-// regular file where the device was.
-std::unique_ptr<QFileDevice> openOutput(const QString &name, QString *error)
+// An output as the messages name it.
+QString shown(const QByteArray &name)
 {
-    if (name.isEmpty()) {
+    return name.isEmpty() || name == "-" ? QStringLiteral("standard output")
+                                         : CommandLine::quoted(QFile::decodeName(name));
+}
+
+// A regular file is written whole or not at all; standard output when no name
+// or "-" is given. Anything else that exists under the name (a device, a
+// pipe) is written as it is: replacing it by a new file, as a save does, would
+// put a regular file where the device was.
+std::unique_ptr<QFileDevice> openOutput(const QByteArray &name, QString *error)
+{
+    if (name.isEmpty() || name == "-") {
         auto file = std::make_unique<QFile>();
         if (!file->open(stdout, QIODevice::WriteOnly)) {
             *error = QStringLiteral("cannot write to standard output");
@@ -38,21 +45,20 @@ std::unique_ptr<QFileDevice> openOutput(const QString &name, QString *error)
         }
         return file;
     }
-    const QFileInfo info(name);
-    auto file = openWhole(name, info.exists() && !info.isFile());
+    struct stat info = {};
+    auto file = openWhole(name, ::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode));
     if (!file->isOpen()) {
-        *error = QStringLiteral("cannot write \"%1\": %2").arg(name, file->errorString());
+        *error = QStringLiteral("cannot write %1: %2").arg(shown(name), file->errorString());
         return nullptr;
     }
     return file;
 }
 
-bool finish(QFileDevice &file, const QString &name)
+bool finish(QFileDevice &file, const QByteArray &name)
 {
     if (commitWhole(file))
         return true;
-    complain(QStringLiteral("cannot write %1: %2")
-                 .arg(name.isEmpty() ? QStringLiteral("standard output") : CommandLine::quoted(name), file.errorString()));
+    complain(QStringLiteral("cannot write %1: %2").arg(shown(name), file.errorString()));
     return false;
 }
 
