@@ -3,6 +3,8 @@
 // sender's. It listens on 127.0.0.1, and for each connection reads until the
 // first bytes come, answers "ACK" and closes. With --delay-ms it answers that
 // long after the first bytes came, without holding up other connections.
+// With --stall-at-ms A --stall-ms S it stalls once, A ms after its first
+// connection: for S ms it accepts, reads and answers nothing.
 //
 // Prints "listening on 127.0.0.1:PORT" once it listens; SIGTERM or SIGINT
 // ends it with "served N" on standard error.
@@ -48,7 +50,7 @@ struct Due
 
 int usage()
 {
-    std::fprintf(stderr, "usage: ipnd-bench-receiver [--port P] [--delay-ms N]\n");
+    std::fprintf(stderr, "usage: ipnd-bench-receiver [--port P] [--delay-ms N] [--stall-at-ms A --stall-ms S]\n");
     return 2;
 }
 
@@ -64,7 +66,7 @@ bool parseNumber(const char *text, long low, long high, long &value)
 
 int main(int argc, char **argv)
 {
-    long port = 0, delayMs = 0;
+    long port = 0, delayMs = 0, stallAtMs = 0, stallMs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -72,6 +74,12 @@ int main(int argc, char **argv)
                 return usage();
         } else if (arg == "--delay-ms" && i + 1 < argc) {
             if (!parseNumber(argv[++i], 0, 60000, delayMs))
+                return usage();
+        } else if (arg == "--stall-at-ms" && i + 1 < argc) {
+            if (!parseNumber(argv[++i], 0, 600000, stallAtMs))
+                return usage();
+        } else if (arg == "--stall-ms" && i + 1 < argc) {
+            if (!parseNumber(argv[++i], 0, 60000, stallMs))
                 return usage();
         } else {
             return usage();
@@ -115,10 +123,20 @@ int main(int argc, char **argv)
 
     epoll_event events[64];
     char buffer[4096];
+    long long stallAt = -1; // known once the first connection came
     while (!stopRequested) {
+        if (stallMs > 0 && stallAt >= 0 && nowMs() >= stallAt) {
+            const timespec pause{stallMs / 1000, (stallMs % 1000) * 1000000};
+            ::nanosleep(&pause, nullptr);
+            stallMs = 0;
+        }
         int timeoutMs = -1;
         if (!due.empty())
             timeoutMs = int(std::max(0LL, due.front().atMs - nowMs()));
+        if (stallMs > 0 && stallAt >= 0) {
+            const int untilStall = int(std::max(0LL, stallAt - nowMs()));
+            timeoutMs = timeoutMs < 0 ? untilStall : std::min(timeoutMs, untilStall);
+        }
         const int ready = ::epoll_wait(poller, events, 64, timeoutMs);
         if (ready < 0 && errno != EINTR)
             break;
@@ -129,6 +147,8 @@ int main(int argc, char **argv)
                     const int connection = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                     if (connection < 0)
                         break;
+                    if (stallAt < 0)
+                        stallAt = nowMs() + stallAtMs;
                     epoll_event interest{};
                     interest.events = EPOLLIN;
                     interest.data.fd = connection;

@@ -37,7 +37,9 @@ OutcomeRecord recordNumber(qint64 seq, const QDateTime &start)
             int(seq % 4) + 1,
             replied ? QByteArray() : QByteArray("Event: No reply within 10000 ms: connection closed"),
             {},
-            false};
+            false,
+            {},
+            {}};
 }
 
 double secondsPerMillion(qint64 ns, qint64 records)

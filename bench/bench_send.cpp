@@ -12,6 +12,13 @@
 //       taken and further clients wait;
 //   [5] a conformance run: the same replay with --manifest against without,
 //       its rate and whether its resident memory stays flat.
+//   [6] an open loop: --rate 2000 --duration 4 --connections 8 against the
+//       reference receiver: the count, the run's length, none dropped, p99
+//       latency from the intended send time;
+//   [7] the same against a reference receiver that stalls 0.6 s: none
+//       dropped, and the latency shows the stall;
+//   [8] connections side by side against a server whose handshakes never
+//       complete (its accept queue is full): 16 connections against one.
 // Each figure is printed with its target and "met" or "MISSED". Loopback
 // only; every wait is bounded.
 
@@ -47,12 +54,20 @@ extern char **environ;
 
 namespace {
 
-constexpr double OwnCostTarget = 0.90;
+constexpr double OwnCostTarget = 0.95;
+constexpr double OwnCpuTarget = 1.10; // CPU per record, of the plain client's
 constexpr double ScaleTarget = 12.0;
 constexpr double ParallelTarget = 0.80;
 constexpr double MemoryTargetKiB = 1024.0;
 constexpr double FullReceiverTarget = 0.02; // of one core
 constexpr int DelayMs = 5;
+constexpr int OpenLoopRate = 2000;
+constexpr int OpenLoopSeconds = 4;
+constexpr int OpenLoopConnections = 8;
+constexpr double OpenLoopP99TargetMs = 10;
+constexpr int StallAtMs = 1500;
+constexpr int StallMs = 600;
+constexpr double HandshakeScaleTarget = 14;
 constexpr int Connections = 16;
 constexpr int RunLimitSeconds = 600;
 // Paired rounds of the closed loop; odd, so that the median is one of them.
@@ -101,10 +116,10 @@ struct ReferenceReceiver
     QProcess process;
     quint16 port = 0;
 
-    bool start(int delayMs)
+    bool start(int delayMs, const QStringList &more = {})
     {
         process.setProgram(QStringLiteral(IPND_BENCH_RECEIVER));
-        process.setArguments({QStringLiteral("--delay-ms"), QString::number(delayMs)});
+        process.setArguments(QStringList{QStringLiteral("--delay-ms"), QString::number(delayMs)} + more);
         process.start();
         if (process.waitForStarted(10000) && process.waitForReadyRead(10000)) {
             const QString line = QString::fromLatin1(process.readLine()).trimmed();
@@ -334,6 +349,80 @@ void printRun(const char *label, const Result &r)
     std::printf(")\n");
 }
 
+// The figures of ipnd-send's summary; -1 where it gave none.
+struct SendSummary
+{
+    long long read = -1, sent = -1, answered = -1, notSent = -1;
+    double elapsed = -1;
+    double latencyP99 = -1, latencyMax = -1, rttP99 = -1, rttMax = -1;
+};
+
+SendSummary parseSummary(const QByteArray &output)
+{
+    const QString text = QString::fromLatin1(output);
+    SendSummary s;
+    const QRegularExpressionMatch counts =
+        QRegularExpression(QStringLiteral(R"(summary: records read (\d+), sent (\d+), answered (\d+), .*not sent (\d+),)"))
+            .match(text);
+    if (counts.hasMatch()) {
+        s.read = counts.captured(1).toLongLong();
+        s.sent = counts.captured(2).toLongLong();
+        s.answered = counts.captured(3).toLongLong();
+        s.notSent = counts.captured(4).toLongLong();
+    }
+    const QRegularExpressionMatch rate = QRegularExpression(QStringLiteral(R"(sent in ([0-9.]+) s\))")).match(text);
+    if (rate.hasMatch())
+        s.elapsed = rate.captured(1).toDouble();
+    const QRegularExpressionMatch rtt =
+        QRegularExpression(QStringLiteral(R"(round trip ms: .*p99 ([0-9.]+), max ([0-9.]+))")).match(text);
+    if (rtt.hasMatch()) {
+        s.rttP99 = rtt.captured(1).toDouble();
+        s.rttMax = rtt.captured(2).toDouble();
+    }
+    const QRegularExpressionMatch latency =
+        QRegularExpression(QStringLiteral(R"(latency ms from the intended send time: .*p99 ([0-9.]+), .*max ([0-9.]+))"))
+            .match(text);
+    if (latency.hasMatch()) {
+        s.latencyP99 = latency.captured(1).toDouble();
+        s.latencyMax = latency.captured(2).toDouble();
+    }
+    return s;
+}
+
+QStringList openLoopArguments(quint16 port, const QString &dataFile)
+{
+    return {QStringLiteral("--host"),        QStringLiteral("127.0.0.1"),
+            QStringLiteral("--port"),        QString::number(port),
+            QStringLiteral("--replay"),      dataFile,
+            QStringLiteral("--rate"),        QString::number(OpenLoopRate),
+            QStringLiteral("--duration"),    QString::number(OpenLoopSeconds),
+            QStringLiteral("--connections"), QString::number(OpenLoopConnections),
+            QStringLiteral("--quiet")};
+}
+
+// A listener on 127.0.0.1 whose accept queue is full and never emptied: a
+// new connection's handshake never completes. The descriptors to close are
+// in `held`; 0 when it could not be made.
+quint16 fullListener(std::vector<int> *held)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener, 0) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 0;
+    held->push_back(listener);
+    // A queue of length 0 still takes one; two more fill it whatever the kernel rounds to.
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        held->push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return ntohs(address.sin_port);
+}
+
 long long argumentValue(const QStringList &args, const QString &name, long long fallback)
 {
     const qsizetype i = args.indexOf(name);
@@ -348,7 +437,7 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.contains(QStringLiteral("--help"))) {
         std::printf("usage: ipnd-bench-send [--records N] [--delayed-records N] [--memory-records SHORT LONG]\n"
-                    "                       [--manifest-records N] [--sender PATH] [--section 1|2|3|4|5]\n");
+                    "                       [--manifest-records N] [--sender PATH] [--section 1|2|3|4|5|6|7|8]\n");
         return 0;
     }
     if (const qsizetype i = args.indexOf(QStringLiteral("--sender")); i > 0 && i + 1 < args.size())
@@ -441,8 +530,11 @@ int main(int argc, char *argv[])
                     "(process wall time, start-up included)\n",
                     plainBest.perSecond(), senderBest.perSecond(), bestRatio);
         const double total = double(records) * OwnCostRounds;
-        std::printf("  CPU per record over all rounds: plain client %.1f us, ipnd-send %.1f us\n",
-                    plainCpu * 1e6 / total, senderCpu * 1e6 / total);
+        const double cpuRatio = plainCpu > 0 ? senderCpu / plainCpu : 0;
+        std::printf("  CPU per record over all rounds: plain client %.1f us, ipnd-send %.1f us, ratio %.2f "
+                    "(target <= %.2f: %s)\n",
+                    plainCpu * 1e6 / total, senderCpu * 1e6 / total, cpuRatio, OwnCpuTarget,
+                    verdict(cpuRatio > 0 && cpuRatio <= OwnCpuTarget));
         if (!complete) {
             std::printf("  not every exchange completed in every round\n");
             allMeasured = false;
@@ -640,6 +732,86 @@ int main(int argc, char *argv[])
         }
         QFile::remove(data);
         QFile::remove(manifest);
+    }
+
+    // [6] and [7]: an open loop, against a receiver that keeps up and one that stalls.
+    for (const int number : {6, 7}) {
+        if (!wanted(number))
+            continue;
+        const bool stalls = number == 7;
+        ReferenceReceiver receiver;
+        if (!receiver.start(0, stalls ? QStringList{QStringLiteral("--stall-at-ms"), QString::number(StallAtMs),
+                                                    QStringLiteral("--stall-ms"), QString::number(StallMs)}
+                                      : QStringList()))
+            return 1;
+        const long long due = static_cast<long long>(OpenLoopRate) * OpenLoopSeconds;
+        std::printf("\n[%d] open loop: --rate %d --duration %d --connections %d against the reference receiver%s\n",
+                    number, OpenLoopRate, OpenLoopSeconds, OpenLoopConnections,
+                    stalls ? qPrintable(QStringLiteral(" that stalls %1 ms, %2 ms after the first connection")
+                                            .arg(StallMs)
+                                            .arg(StallAtMs))
+                           : "");
+        QByteArray output;
+        const Result run = runSender(openLoopArguments(receiver.port, dataFile), &output);
+        const SendSummary s = parseSummary(output);
+        if (s.sent < 0 || s.latencyMax < 0) {
+            std::printf("  no summary:\n%s", output.constData());
+            allMeasured = false;
+            continue;
+        }
+        std::printf("  sent %lld of %lld due, answered %lld, not sent %lld; sending and replies %.3f s, process %.3f s; "
+                    "%.1f us CPU per record\n",
+                    s.sent, due, s.answered, s.notSent, s.elapsed, run.seconds,
+                    s.sent > 0 ? run.cpuSeconds * 1e6 / double(s.sent) : 0.0);
+        std::printf("  latency from the intended time p99 %.3f ms, max %.3f ms; round trip p99 %.3f ms, max %.3f ms\n",
+                    s.latencyP99, s.latencyMax, s.rttP99, s.rttMax);
+        const bool countMet = std::abs(double(s.sent - due)) <= 0.01 * double(due);
+        const bool noneDropped = s.notSent == 0;
+        if (!stalls) {
+            const bool lengthMet = s.elapsed >= OpenLoopSeconds && s.elapsed <= OpenLoopSeconds * 1.1;
+            std::printf("  sent within 1 %% of %lld: %s; run %.3f s within %d-%.1f s: %s; none dropped: %s; "
+                        "p99 latency %.3f ms < %.0f ms: %s\n",
+                        due, verdict(countMet), s.elapsed, OpenLoopSeconds, OpenLoopSeconds * 1.1, verdict(lengthMet),
+                        verdict(noneDropped), s.latencyP99, OpenLoopP99TargetMs,
+                        verdict(s.latencyP99 < OpenLoopP99TargetMs));
+        } else {
+            // The records due during the stall wait for it: late by up to its length.
+            const bool shown = s.latencyMax >= StallMs * 0.9 && s.latencyMax <= StallMs * 1.5;
+            std::printf("  none dropped: %s; latency max %.3f ms shows the %d ms stall (%.0f-%.0f ms): %s\n",
+                        verdict(noneDropped), s.latencyMax, StallMs, StallMs * 0.9, StallMs * 1.5, verdict(shown));
+        }
+    }
+
+    // [8] One link's handshake holds up no other.
+    if (wanted(8)) {
+        std::vector<int> held;
+        const quint16 port = fullListener(&held);
+        std::printf("\n[8] a server whose handshakes never complete (accept queue full) on 127.0.0.1:%u, "
+                    "--connect-timeout 1: 3 records over 1 connection, 48 over 16\n",
+                    port);
+        if (port == 0) {
+            std::printf("  could not make the listener\n");
+            allMeasured = false;
+        } else {
+            Result runs[2];
+            const int connections[2] = {1, Connections};
+            for (int i = 0; i < 2; ++i) {
+                QStringList arguments = senderArguments(port, dataFile, 3LL * connections[i]);
+                arguments << QStringLiteral("--connections") << QString::number(connections[i])
+                          << QStringLiteral("--connect-timeout") << QStringLiteral("1");
+                QByteArray output;
+                runs[i] = runSender(arguments, &output);
+                const SendSummary s = parseSummary(output);
+                runs[i].done = s.read; // each one tried, none connected
+                std::printf("    --connections %-2d %lld records tried in %.2f s (%lld sent)\n", connections[i], s.read,
+                            runs[i].seconds, s.sent);
+            }
+            const double scale = runs[0].perSecond() > 0 ? runs[1].perSecond() / runs[0].perSecond() : 0;
+            std::printf("  16 connections / 1 connection, records tried per second = %.1f (target >= %.0f: %s)\n",
+                        scale, HandshakeScaleTarget, verdict(scale >= HandshakeScaleTarget));
+        }
+        for (const int fd : held)
+            ::close(fd);
     }
 
     std::printf("\n%s\n", allMeasured ? "all measurements made" : "SOME MEASUREMENTS COULD NOT BE MADE");

@@ -2,13 +2,14 @@
 
 // A receiver inside the test: it answers each record as the test says for
 // its id (the record's first field), with a reply of the test's choosing or
-// with nothing at all, and closes after a reply. Records it has no word for
-// get "OK <id>". Loopback only, port 0.
+// with nothing at all, at once or after a stall, and closes after a reply.
+// Records it has no word for get "OK <id>". Loopback only, port 0.
 
 #include <QHash>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <optional>
 
@@ -29,6 +30,8 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     // std::nullopt: stay silent, the connection open.
     void answer(const QByteArray &id, const std::optional<QByteArray> &reply) { m_replies.insert(id, reply); }
+    // The reply to this record comes `ms` after it: a receiver that stalls.
+    void stall(const QByteArray &id, int ms) { m_stalls.insert(id, ms); }
 
     QList<QByteArray> idsSeen; // in the order the records came in whole
 
@@ -44,13 +47,20 @@ private:
         const QByteArray id = record.left(record.indexOf('|'));
         idsSeen << id;
         const std::optional<QByteArray> reply = m_replies.value(id, "OK " + id);
-        if (reply) {
+        if (!reply)
+            return;
+        const auto send = [socket, reply] {
             socket->write(*reply);
             socket->disconnectFromHost();
-        }
+        };
+        if (m_stalls.contains(id))
+            QTimer::singleShot(m_stalls.value(id), socket, send);
+        else
+            send();
     }
 
     QTcpServer m_server;
     QHash<QByteArray, std::optional<QByteArray>> m_replies;
+    QHash<QByteArray, int> m_stalls;
     QHash<QTcpSocket *, QByteArray> m_packets;
 };

@@ -24,11 +24,11 @@ const QByteArray OddReply("ERR\r\n\x01\xe9", 7);
 QList<OutcomeRecord> knownRun()
 {
     return {
-        {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}, {}, false},
-        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}, {}, false},
-        {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53", {}, false},
-        {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed", {}, false},
-        {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed", {}, false},
+        {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}, {}, false, {}, {}},
+        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}, {}, false, {}, {}},
+        {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53", {}, false, {}, {}},
+        {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed", {}, false, {}, {}},
+        {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed", {}, false, {}, {}},
     };
 }
 
@@ -60,6 +60,8 @@ private slots:
     void unexpectedReplyLine();
     void thresholds_data();
     void thresholds();
+    void maxP99JudgesLatencyWhenThereIsOne_data();
+    void maxP99JudgesLatencyWhenThereIsOne();
     void options_data();
     void options();
 };
@@ -179,7 +181,7 @@ void tst_Report::pageStaysSmallForLongRuns()
         const bool failed = seq % 50 == 0;
         html.add({seq, failed ? Outcome::Unanswered : Outcome::Answered, QByteArray::number(seq),
                   failed ? std::nullopt : std::optional<double>(0.5 + double(seq % 997) / 10.0),
-                  failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}, {}, false});
+                  failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}, {}, false, {}, {}});
     }
     const QByteArray page = html.page(nullptr, {}, false);
     QVERIFY2(page.size() < 400 * 1024, QByteArray::number(page.size()).constData());
@@ -356,6 +358,29 @@ void tst_Report::thresholds()
     figures.elapsedSeconds = 10; // 10 records per second
     if (p99 >= 0)
         figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99, p99};
+    QCOMPARE(missedThresholds(thresholds, figures), missed);
+}
+
+void tst_Report::maxP99JudgesLatencyWhenThereIsOne_data()
+{
+    QTest::addColumn<double>("rttP99");
+    QTest::addColumn<double>("latencyP99");
+    QTest::addColumn<QStringList>("missed");
+    QTest::newRow("latency missed, round trip met")
+        << 1.0 << 12.3456 << QStringList{QStringLiteral("threshold missed: --max-p99: p99 latency 12.346 ms, limit 10 ms")};
+    QTest::newRow("latency met, round trip missed") << 12.3456 << 9.5 << QStringList();
+}
+
+void tst_Report::maxP99JudgesLatencyWhenThereIsOne()
+{
+    QFETCH(double, rttP99);
+    QFETCH(double, latencyP99);
+    QFETCH(QStringList, missed);
+    Thresholds thresholds;
+    thresholds.maxP99Ms = 10;
+    RunFigures figures;
+    figures.rttMs = RunFigures::RoundTrips{0, 0, 0, rttP99, rttP99, rttP99};
+    figures.latencyMs = RunFigures::RoundTrips{0, 0, 0, latencyP99, latencyP99, latencyP99};
     QCOMPARE(missedThresholds(thresholds, figures), missed);
 }
 

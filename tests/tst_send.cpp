@@ -127,6 +127,10 @@ private slots:
     void ctrlCLeavesTheReports();
     void reportsAreWholeWhenTheOutputReaderIsGone_data();
     void reportsAreWholeWhenTheOutputReaderIsGone();
+    void latencyRunsFromTheIntendedTime_data();
+    void latencyRunsFromTheIntendedTime();
+    void loopRunsForTheDuration();
+    void handshakesGoSideBySide();
     void conformanceOutcomesInEveryReport();
     void generatedRunPassesAgainstAJudgingReceiver_data();
     void generatedRunPassesAgainstAJudgingReceiver();
@@ -1128,6 +1132,125 @@ void tst_Send::interruptedRunNeverPasses()
     QCOMPARE(suites.value("interrupted"),
              QStringList({"1/1", "interrupted: Interrupted after 2 of 3 records"}));
     QCOMPARE(suites.value("valid").value(0), QStringLiteral("2/1"));
+}
+
+void tst_Send::latencyRunsFromTheIntendedTime_data()
+{
+    QTest::addColumn<QStringList>("backlog");
+    QTest::addColumn<int>("sent");
+    // Records 4 to 30 come due while the receiver sits on record 3.
+    QTest::newRow("all wait their turn") << QStringList() << 30;
+    QTest::newRow("a backlog of 5") << QStringList{"--max-backlog", "5"} << 8;
+}
+
+void tst_Send::latencyRunsFromTheIntendedTime()
+{
+    QFETCH(QStringList, backlog);
+    QFETCH(int, sent);
+    // One connection, a record due every 10 ms, and a receiver that stalls
+    // for 500 ms on the third: the records due meanwhile wait, and their
+    // latency shows it while their round trip does not.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.stall(idOf(numbered(3)), 500);
+    QByteArray content;
+    for (int n = 1; n <= 30; ++n)
+        content += rawLine(numbered(n));
+    const QString file = writeFile(QStringLiteral("stall.dat"), content);
+    const QString json = dir.filePath(QStringLiteral("stall.jsonl"));
+    const QString html = dir.filePath(QStringLiteral("stall.html"));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file,
+                             "--rate", "100", "--report", json, "--html", html, "--progress", "0.1"}
+                     + backlog);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, sent == 30 ? 0 : 1);
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 30, sent " + QByteArray::number(sent) + ", answered "
+                                              + QByteArray::number(sent) + ", unexpected 0, unanswered 0, not sent "
+                                              + QByteArray::number(30 - sent) + ", lines rejected 0"));
+    QCOMPARE(run.log.count("RSFP: Link busy, not sent: " + numbered(sent + 1)), sent == 30 ? 0 : 1);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(lines.size(), 31);
+    // Record 4 was due 30 ms in and went out after the reply to record 3,
+    // at 520 ms at the soonest.
+    const QJsonObject fourth = lines[3];
+    QCOMPARE(fourth.value("outcome").toString(), QStringLiteral("answered"));
+    const double latency = fourth.value("latency_ms").toDouble();
+    const double rtt = fourth.value("rtt_ms").toDouble();
+    QVERIFY2(latency - rtt >= 480, qPrintable(QStringLiteral("latency %1 ms, round trip %2 ms").arg(latency).arg(rtt)));
+    QVERIFY(fourth.value("connect_ms").isDouble());
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QVERIFY(summary.value("latency_ms").toObject().value("max").toDouble() >= 480);
+    QVERIFY(summary.value("latency_ms").toObject().value("p99_9").isDouble());
+    QVERIFY(run.summary.value(3).startsWith("latency ms from the intended send time: min "));
+    QVERIFY(readFile(html).contains("Latency p99.9 ms"));
+    // Progress lines for a CI log, though standard error is no terminal.
+    const QRegularExpression progress(QStringLiteral(
+        R"(^progress: \d+\.\d s, sent \d+, answered \d+, unexpected 0, unanswered 0, not sent \d+, )"
+        R"(rate \d+\.\d/s, p99 (\d+\.\d{3}|-) ms$)"));
+    const QList<QByteArray> status = run.errors.split('\n');
+    QVERIFY2(status.size() > 3, run.errors.constData());
+    for (const QByteArray &line : status.mid(0, status.size() - 1))
+        QVERIFY2(progress.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void tst_Send::loopRunsForTheDuration()
+{
+    // Three records looped at 40 a second for half a second: 20 come due.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    const QString file =
+        writeFile(QStringLiteral("loop.dat"), rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                             "--replay", file, "--rate", "40", "--duration", "0.5", "--loop", "--quiet"});
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 0);
+    // A loaded machine may reach the end before the last few come due.
+    QVERIFY2(server.idsSeen.size() >= 15 && server.idsSeen.size() <= 20, run.summary.value(0).constData());
+    for (qsizetype i = 0; i < server.idsSeen.size(); ++i)
+        QCOMPARE(server.idsSeen[i], idOf(numbered(int(i % 3) + 1)));
+    QVERIFY(run.errors.isEmpty());
+}
+
+void tst_Send::handshakesGoSideBySide()
+{
+    // Handshakes that never complete: each of the four links asks for its
+    // connection before the first gives up on its own.
+    PendingListener listener;
+    QVERIFY(listener.port() != 0);
+    QByteArray content;
+    for (int n = 1; n <= 4; ++n)
+        content += rawLine(numbered(n));
+    const QString file = writeFile(QStringLiteral("pending.dat"), content);
+
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(listener.port()), "--replay", file,
+                          "--period", "0", "--connections", "4", "--connect-timeout", "0.5"});
+
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 0, answered 0, unexpected 0, unanswered 0, "
+                                              "not sent 4, lines rejected 0"));
+    QList<QByteArray> asked, failed;
+    for (const QByteArray &line : run.log) {
+        if (line.contains("TCP TCP Originate"))
+            asked << line.left(4);
+        else if (line.contains("Event: Socket error") && asked.size() < 4)
+            failed << line;
+    }
+    QCOMPARE(asked, (QList<QByteArray>{"[1] ", "[2] ", "[3] ", "[4] "}));
+    QCOMPARE(failed, QList<QByteArray>());
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(run.log.count("[" + QByteArray::number(n) + "] RSFP: No connection, not sent: " + numbered(n)), 1);
+    // Nothing went out, and the log does not say it did.
+    for (const QByteArray &line : run.log)
+        QVERIFY2(!line.contains("Data Sent"), line.constData());
 }
 
 QTEST_MAIN(tst_Send)

@@ -1,3 +1,4 @@
+#include "sender/LoadSchedule.h"
 #include "sender/PeriodSchedule.h"
 #include "sender/RoundTripHistogram.h"
 #include "sender/RunSummary.h"
@@ -64,6 +65,14 @@ private slots:
     void histogramPercentilesAreWithinOnePercent();
     void quickExchangeNeverGetsASecondTurn_data();
     void quickExchangeNeverGetsASecondTurn();
+    void intendedTimes_data();
+    void intendedTimes();
+    void recordsComeDueOnTheTestClock();
+    void durationAndCountEndTheSchedule_data();
+    void durationAndCountEndTheSchedule();
+    void backlogKeepsOrderAndBound();
+    void progressLine_data();
+    void progressLine();
     void percentiles_data();
     void percentiles();
     void exitStatus_data();
@@ -312,6 +321,20 @@ void tst_SendOptions::numericBounds_data()
     row("connections", "1", true, 1);
     row("connections", "256", true, 256);
     row("connections", "257", false);
+    row("rate", "0.000999", false);
+    row("rate", "0.001", true, 0.001);
+    row("rate", "1000000", true, 1e6);
+    row("rate", "1000000.1", false);
+    row("max-backlog", "-1", false);
+    row("max-backlog", "0", true, 0);
+    row("max-backlog", "1000000", true, 1e6);
+    row("max-backlog", "1000001", false);
+    for (const char *timeout : {"duration", "ramp-up", "progress"}) {
+        row(timeout, "0", false);
+        row(timeout, "0.001", true, 0.001);
+        row(timeout, "86400", true, 86400);
+        row(timeout, "86400.001", false);
+    }
     for (const char *timeout : {"connect-timeout", "reply-timeout"}) {
         row(timeout, "0.000999", false);
         row(timeout, "0.001", true, 1);
@@ -329,6 +352,8 @@ void tst_SendOptions::numericBounds()
     QStringList arguments = {"--host", "127.0.0.1", "--port", option == "port" ? value : "50003", "--replay", dataFile};
     if (option != "port")
         arguments << "--" + option << value;
+    if (option == "max-backlog" || option == "ramp-up")
+        arguments << "--rate" << "1";
 
     const ParsedSendArguments parsed = parse(arguments);
     if (!accepted) {
@@ -342,6 +367,11 @@ void tst_SendOptions::numericBounds()
                                          {"period", o.periodSeconds},
                                          {"count", double(o.count)},
                                          {"connections", double(o.connections)},
+                                         {"rate", o.rate},
+                                         {"max-backlog", double(o.maxBacklog)},
+                                         {"duration", o.durationSeconds},
+                                         {"ramp-up", o.rampUpSeconds},
+                                         {"progress", o.progressSeconds},
                                          {"connect-timeout", double(o.connectTimeoutMs)},
                                          {"reply-timeout", double(o.replyTimeoutMs)}};
     QCOMPARE(kept.value(option), taken);
@@ -434,6 +464,165 @@ void tst_SendOptions::quickExchangeNeverGetsASecondTurn()
     // A late exchange skips the slots that passed, and does not bunch up.
     const qint64 late = schedule.next(start + qint64(2.5 * periodNs));
     QCOMPARE(late, std::llround(double(2001 + 2) * periodNs));
+}
+
+namespace {
+// Time as a test sets it.
+class TestClock final : public RunClock
+{
+public:
+    qint64 nsecsElapsed() const override { return ns; }
+    qint64 ns = 0;
+};
+
+constexpr qint64 Ms = 1000000;
+} // namespace
+
+void tst_SendOptions::intendedTimes_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("rampUp");
+    QTest::addColumn<qint64>("index");
+    QTest::addColumn<qint64>("intendedNs");
+    QTest::newRow("first at the start") << 4.0 << 0.0 << qint64(0) << qint64(0);
+    QTest::newRow("i / rate") << 4.0 << 0.0 << qint64(3) << 750 * Ms;
+    QTest::newRow("a third") << 3.0 << 0.0 << qint64(1) << qint64(333333333);
+    QTest::newRow("fast") << 1e6 << 0.0 << qint64(1000001) << 1000 * Ms + 1000;
+    // 100 a second after 2 s: 100 records come due during the ramp, as
+    // many as in the one second at full rate that the ramp takes the place of.
+    QTest::newRow("ramp: first at the start") << 100.0 << 2.0 << qint64(0) << qint64(0);
+    QTest::newRow("ramp: a quarter of its records by half its time") << 100.0 << 2.0 << qint64(25) << 1000 * Ms;
+    QTest::newRow("ramp: half of its records") << 100.0 << 2.0 << qint64(50) << qint64(1414213562);
+    QTest::newRow("ramp: its end") << 100.0 << 2.0 << qint64(100) << 2000 * Ms;
+    QTest::newRow("ramp: then the full rate") << 100.0 << 2.0 << qint64(101) << 2010 * Ms;
+}
+
+void tst_SendOptions::intendedTimes()
+{
+    QFETCH(double, rate);
+    QFETCH(double, rampUp);
+    QFETCH(qint64, index);
+    QFETCH(qint64, intendedNs);
+    TestClock clock;
+    const LoadSchedule schedule({rate, rampUp, 0, -1}, clock);
+    QCOMPARE(schedule.intendedNs(index), intendedNs);
+}
+
+void tst_SendOptions::recordsComeDueOnTheTestClock()
+{
+    TestClock clock;
+    LoadSchedule schedule({4, 0, 0, -1}, clock);
+    QCOMPARE(schedule.takeDue(), std::optional<qint64>(0));
+    QCOMPARE(schedule.takeDue(), std::optional<qint64>());
+    QCOMPARE(schedule.wakeNs(), 250 * Ms);
+    clock.ns = 250 * Ms - 1;
+    QCOMPARE(schedule.takeDue(), std::optional<qint64>());
+    clock.ns = 250 * Ms;
+    QCOMPARE(schedule.takeDue(), std::optional<qint64>(250 * Ms));
+    // A run that fell behind gets every record that came due meanwhile, each
+    // with its own intended time: none is skipped, none moved.
+    clock.ns = 1100 * Ms;
+    QList<qint64> due;
+    while (const std::optional<qint64> next = schedule.takeDue())
+        due << *next;
+    QCOMPARE(due, (QList<qint64>{500 * Ms, 750 * Ms, 1000 * Ms}));
+    QCOMPARE(schedule.wakeNs(), 1250 * Ms);
+    QVERIFY(!schedule.ended());
+}
+
+void tst_SendOptions::durationAndCountEndTheSchedule_data()
+{
+    QTest::addColumn<double>("duration");
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<qint64>("lastWakeNs"); // -1: no wake once the records are out
+    // At 4 a second, a record due exactly at the end is not sent.
+    QTest::newRow("duration") << 1.0 << qint64(-1) << 4 << 1000 * Ms;
+    QTest::newRow("duration between records") << 1.1 << qint64(-1) << 5 << 1100 * Ms;
+    QTest::newRow("count") << 0.0 << qint64(3) << 3 << qint64(-1);
+    QTest::newRow("count before the duration") << 10.0 << qint64(2) << 2 << 10000 * Ms;
+    QTest::newRow("duration before the count") << 0.5 << qint64(9) << 2 << 500 * Ms;
+}
+
+void tst_SendOptions::durationAndCountEndTheSchedule()
+{
+    QFETCH(double, duration);
+    QFETCH(qint64, count);
+    QFETCH(int, records);
+    QFETCH(qint64, lastWakeNs);
+    TestClock clock;
+    LoadSchedule schedule({4, 0, duration, count}, clock);
+    int taken = 0;
+    for (; clock.ns <= 20000 * Ms && !schedule.ended(); clock.ns += Ms)
+        taken += schedule.takeDue().has_value();
+    QCOMPARE(taken, records);
+    QCOMPARE(schedule.takeDue(), std::optional<qint64>());
+    // Records still waiting may go out until the duration is over, and not after.
+    QCOMPARE(schedule.wakeNs(), lastWakeNs);
+    QVERIFY(!schedule.durationOver());
+    if (duration > 0) {
+        // A run that reaches the last record only after the end still gets it.
+        LoadSchedule late({4, 0, duration, count}, clock);
+        clock.ns = 30000 * Ms;
+        int takenLate = 0;
+        while (late.takeDue())
+            ++takenLate;
+        QCOMPARE(takenLate, records);
+        clock.ns = lastWakeNs - 1;
+        QVERIFY(!schedule.durationOver());
+        clock.ns = lastWakeNs;
+        QVERIFY(schedule.durationOver());
+        QCOMPARE(schedule.wakeNs(), qint64(-1));
+    }
+}
+
+void tst_SendOptions::backlogKeepsOrderAndBound()
+{
+    Backlog<int> backlog(3);
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(backlog.push(n));
+    QVERIFY(!backlog.push(4));
+    QCOMPARE(backlog.size(), qint64(3));
+    QCOMPARE(backlog.pop(), std::optional<int>(1));
+    QVERIFY(backlog.push(5));
+    QList<int> rest;
+    while (const std::optional<int> n = backlog.pop())
+        rest << *n;
+    QCOMPARE(rest, (QList<int>{2, 3, 5}));
+    Backlog<int> none(0);
+    QVERIFY(!none.push(1));
+    QCOMPARE(none.pop(), std::optional<int>());
+}
+
+void tst_SendOptions::progressLine_data()
+{
+    QTest::addColumn<double>("elapsed");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<std::optional<double>>("p99");
+    QTest::addColumn<QByteArray>("line");
+    const QByteArray counts = "sent 7, answered 4, unexpected 1, unanswered 2, not sent 3";
+    QTest::newRow("figures") << 12.04 << 1999.96 << std::optional<double>(3.25)
+                             << "progress: 12.0 s, " + counts + ", rate 2000.0/s, p99 3.250 ms\n";
+    QTest::newRow("no reply in the interval") << 0.96 << 0.0 << std::optional<double>()
+                                              << "progress: 1.0 s, " + counts + ", rate 0.0/s, p99 - ms\n";
+}
+
+void tst_SendOptions::progressLine()
+{
+    QFETCH(double, elapsed);
+    QFETCH(double, rate);
+    QFETCH(std::optional<double>, p99);
+    QFETCH(QByteArray, line);
+    ProgressFigures figures;
+    figures.elapsedSeconds = elapsed;
+    figures.sent = 7;
+    figures.answered = 4;
+    figures.unexpected = 1;
+    figures.unanswered = 2;
+    figures.notSent = 3;
+    figures.intervalRate = rate;
+    figures.intervalP99Ms = p99;
+    QCOMPARE(::progressLine(figures), line);
 }
 
 QTEST_MAIN(tst_SendOptions)

@@ -6,6 +6,7 @@
 #include "platform/Socket.h"
 
 #include <limits>
+#include <utility>
 
 namespace {
 constexpr qint16 Originate = 2;
@@ -62,8 +63,22 @@ SendResult Link::SendTCPPacket(const QByteArray &source)
     return SendResult::Sent;
 }
 
+bool Link::startSend(const QByteArray &source)
+{
+    if (wskMessage->State() != Socket::Closed)
+        return false;
+    OpenConnection(Originate);
+    m_waitingPacket = source;
+    m_waitingConnection = wskMessage->generation();
+    // On a fast network the connection is up already, and the packet goes now.
+    wskMessage->pollConnect();
+    return true;
+}
+
 void Link::Close()
 {
+    m_waitingPacket.clear();
+    m_waitingConnection = 0;
     if (wskMessage->State() != Socket::Closed)
         wskMessage->Close();
 }
@@ -98,6 +113,24 @@ void Link::wskMessage_Connect()
 {
     skipFailure([&] { m_host.InsertLog(QByteArrayLiteral("Event: Connected")); });
     TCPConnected = -1;
+    if (m_waitingConnection == 0)
+        return;
+    // Only the connection that startSend opened carries its packet.
+    const bool own = m_waitingConnection == wskMessage->generation();
+    const QByteArray packet = std::exchange(m_waitingPacket, QByteArray());
+    m_waitingConnection = 0;
+    if (!own)
+        return;
+    try {
+        wskMessage->SendData(packet);
+    } catch (const PlatformError &failure) {
+        // Ends as a connection that failed: the packet never went out.
+        skipFailure([&] { m_host.InsertLogText(sendFailureLine(failure)); });
+        skipFailure([&] { wskMessage->Close(); });
+        emit connectionFailed(failure.number, failure.description);
+        return;
+    }
+    emit packetSent();
 }
 
 void Link::wskMessage_DataArrival(qint32 /*bytesTotal*/)

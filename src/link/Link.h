@@ -44,6 +44,12 @@ public:
     // until it is up or has failed, and hands the packet to it. Throws
     // PlatformError for a port or address that cannot be used.
     SendResult SendTCPPacket(const QByteArray &source);
+    // Opens a connection and returns at once: the packet goes out when the
+    // connection is up (packetSent), or is dropped when it fails
+    // (connectionFailed) or the link is closed first. False when the socket
+    // is busy. Throws as SendTCPPacket does. For a sender whose links work
+    // side by side: one link's handshake holds up no other.
+    bool startSend(const QByteArray &source);
     // Closes whatever the socket holds; nothing is logged.
     void Close();
 
@@ -77,12 +83,17 @@ signals:
     void peerClosed();
     // After a failed connection was logged and closed.
     void connectionFailed(int number, const QString &description);
+    // startSend's packet was handed to its connection.
+    void packetSent();
 
 private:
     void OpenConnection(qint16 mode);
     void HandleReply(const QByteArray &reply);
 
     LinkHost &m_host;
+    // startSend's packet, until its connection is up.
+    QByteArray m_waitingPacket;
+    quint64 m_waitingConnection = 0;
     // The last connection's log line and the server it names.
     qint32 m_originatePort = 0;
     QString m_originateHost;

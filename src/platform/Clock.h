@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QString>
 
 // The present local date and time. The program uses SystemClock; a test sets
@@ -22,6 +23,25 @@ private:
     // from UTC is looked up again once it is a second old.
     mutable QDateTime m_offsetCheckedAt;
     mutable int m_offsetSeconds = 0;
+};
+
+// Nanoseconds since a run's start, on a clock that never jumps. Programs use
+// ElapsedClock; a test moves the time itself.
+class RunClock
+{
+public:
+    virtual ~RunClock() = default;
+    virtual qint64 nsecsElapsed() const = 0;
+};
+
+class ElapsedClock final : public RunClock
+{
+public:
+    void start() { m_timer.start(); }
+    qint64 nsecsElapsed() const override { return m_timer.nsecsElapsed(); }
+
+private:
+    QElapsedTimer m_timer;
 };
 
 // Hours, minutes and seconds in the regional time format, no date.

@@ -297,6 +297,15 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.row(QStringLiteral("Round trip p99 ms"), rtt ? milliseconds(rtt->p99) : none);
         html.row(QStringLiteral("Round trip p99.9 ms"), rtt ? milliseconds(rtt->p99_9) : none);
         html.row(QStringLiteral("Round trip max ms"), rtt ? milliseconds(rtt->max) : none);
+        // From the intended send time: what a user of the receiver would wait.
+        if (const auto &latency = figures->latencyMs) {
+            html.row(QStringLiteral("Latency min ms"), milliseconds(latency->min));
+            html.row(QStringLiteral("Latency median ms"), milliseconds(latency->p50));
+            html.row(QStringLiteral("Latency p90 ms"), milliseconds(latency->p90));
+            html.row(QStringLiteral("Latency p99 ms"), milliseconds(latency->p99));
+            html.row(QStringLiteral("Latency p99.9 ms"), milliseconds(latency->p99_9));
+            html.row(QStringLiteral("Latency max ms"), milliseconds(latency->max));
+        }
         html.row(QStringLiteral("Rate, records per second"), num(figures->rate(), 2));
         html.row(QStringLiteral("Elapsed s"), num(figures->elapsedSeconds, 3));
     }

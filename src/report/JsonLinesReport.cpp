@@ -32,6 +32,15 @@ QJsonValue optionalNumber(const std::optional<double> &value)
 {
     return value ? QJsonValue(rounded(*value)) : QJsonValue(QJsonValue::Null);
 }
+
+QJsonValue percentiles(const std::optional<RunFigures::RoundTrips> &times)
+{
+    if (!times)
+        return QJsonValue();
+    return QJsonObject{{QStringLiteral("min"), rounded(times->min)},     {QStringLiteral("p50"), rounded(times->p50)},
+                       {QStringLiteral("p90"), rounded(times->p90)},     {QStringLiteral("p99"), rounded(times->p99)},
+                       {QStringLiteral("p99_9"), rounded(times->p99_9)}, {QStringLiteral("max"), rounded(times->max)}};
+}
 } // namespace
 
 JsonLinesReport::JsonLinesReport(const QString &fileName) : m_file(fileName) {}
@@ -66,6 +75,8 @@ void JsonLinesReport::add(const OutcomeRecord &record)
     } else {
         object.insert(QStringLiteral("id"), bytesValue(record.id));
         object.insert(QStringLiteral("rtt_ms"), optionalNumber(record.rttMs));
+        object.insert(QStringLiteral("latency_ms"), optionalNumber(record.latencyMs));
+        object.insert(QStringLiteral("connect_ms"), optionalNumber(record.connectMs));
         object.insert(QStringLiteral("reply"), record.reply ? bytesValue(*record.reply) : QJsonValue());
         object.insert(QStringLiteral("sent_at"), record.sentAt.isValid()
                                                      ? QJsonValue(isoTime(record.sentAt))
@@ -117,6 +128,7 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
     } else {
         summary.insert(QStringLiteral("rtt_ms"), QJsonValue());
     }
+    summary.insert(QStringLiteral("latency_ms"), percentiles(figures.latencyMs));
     writeLine(QJsonDocument(QJsonObject{{QStringLiteral("summary"), summary}}).toJson(QJsonDocument::Compact));
     m_file.close();
 }

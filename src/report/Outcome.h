@@ -41,13 +41,17 @@ struct OutcomeRecord
     qint64 seq = 0; // 1 for the first line read, rejected lines included
     Outcome outcome = Outcome::NotSent;
     QByteArray id;                   // the record's first field
-    std::optional<double> rttMs;     // answered and unexpected only
+    std::optional<double> rttMs;     // answered and unexpected only: from the write to the reply
     std::optional<QByteArray> reply; // answered and unexpected only
     QDateTime sentAt;                // UTC; invalid when it was not sent
     int connection = 0;              // 1 for the run's first connection; 0 when not sent
     QByteArray reason;               // the log line that said why it failed or was rejected
     QByteArray expect;               // the manifest's kind ("valid", "too-wide", ...); empty without one
     bool unplanned = false;          // rejected, and no manifest entry planned it
+    // With --rate, answered and unexpected only: from the time the record
+    // was due to the reply, so that time spent waiting for a link counts.
+    std::optional<double> latencyMs;
+    std::optional<double> connectMs; // from asking for the connection to its coming up
 };
 
 bool isFailure(const OutcomeRecord &record);
@@ -125,6 +129,8 @@ struct RunFigures
         double p99_9 = 0;
     };
     std::optional<RoundTrips> rttMs; // none when no reply came
+    // From each record's intended send time: with --rate only.
+    std::optional<RoundTrips> latencyMs;
     double elapsedSeconds = 0;       // from the first record to the end
 
     ExpectTable byExpect; // with a manifest only

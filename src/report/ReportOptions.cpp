@@ -65,7 +65,8 @@ void addReportOptions(QCommandLineParser &parser)
     parser.addOption({Html, QStringLiteral("Write a self-contained HTML page with the summary, round-trip charts and "
                                            "the failed records, as the run goes."),
                       QStringLiteral("FILE")});
-    parser.addOption({MaxP99, QStringLiteral("Fail the run when the 99th percentile round trip is above MS."),
+    parser.addOption({MaxP99, QStringLiteral("Fail the run when the 99th percentile latency from the intended send time "
+                                               "(with --rate), or else round trip, is above MS."),
                       QStringLiteral("MS")});
     parser.addOption({MinRate, QStringLiteral("Fail the run when fewer records than this went out per second."),
                       QStringLiteral("RECORDS_PER_SECOND")});

@@ -26,7 +26,24 @@ QByteArray RunSummary::text() const
     const double rate = elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0;
     out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(sent)
         + " sent in " + QByteArray::number(elapsedSeconds, 'f', 3) + " s)\n";
+    if (latencies.count() > 0) {
+        out += "latency ms from the intended send time: min " + QByteArray::number(latencies.min(), 'f', 3)
+            + ", median " + QByteArray::number(latencies.percentile(50), 'f', 3) + ", p90 "
+            + QByteArray::number(latencies.percentile(90), 'f', 3) + ", p99 "
+            + QByteArray::number(latencies.percentile(99), 'f', 3) + ", p99.9 "
+            + QByteArray::number(latencies.percentile(99.9), 'f', 3) + ", max "
+            + QByteArray::number(latencies.max(), 'f', 3) + '\n';
+    }
     if (!byExpect.isEmpty())
         out += byExpect.text();
     return out;
+}
+
+QByteArray progressLine(const ProgressFigures &f)
+{
+    return "progress: " + QByteArray::number(f.elapsedSeconds, 'f', 1) + " s, sent " + QByteArray::number(f.sent)
+        + ", answered " + QByteArray::number(f.answered) + ", unexpected " + QByteArray::number(f.unexpected)
+        + ", unanswered " + QByteArray::number(f.unanswered) + ", not sent " + QByteArray::number(f.notSent)
+        + ", rate " + QByteArray::number(f.intervalRate, 'f', 1) + "/s, p99 "
+        + (f.intervalP99Ms ? QByteArray::number(*f.intervalP99Ms, 'f', 3) : QByteArray("-")) + " ms\n";
 }

@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 // The counts and round-trip times of one ipnd-send run, and the summary it
 // prints at the end.
 struct RunSummary
@@ -21,6 +23,8 @@ struct RunSummary
     ExpectTable byExpect;           // with a manifest
     bool everConnected = false;
     RoundTripHistogram roundTrips; // one per answered record
+    // With --rate, one per answered record from its intended send time.
+    RoundTripHistogram latencies;
     double elapsedSeconds = 0;  // from the first record to the end
 
     qint64 notSent() const { return recordsRead - sent; }
@@ -30,8 +34,26 @@ struct RunSummary
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 
-    // Three lines: the counts, the round-trip times, the rate; with a
-    // manifest, the table of outcomes kind by kind after them.
+    // Three lines: the counts, the round-trip times, the rate; with --rate
+    // a fourth, the latency from the intended send time; with a manifest,
+    // the table of outcomes kind by kind after them.
     QByteArray text() const;
 };
+
+// One --progress line, for a CI log to follow.
+struct ProgressFigures
+{
+    double elapsedSeconds = 0;
+    qint64 sent = 0;
+    qint64 answered = 0;
+    qint64 unexpected = 0;
+    qint64 unanswered = 0;
+    qint64 notSent = 0;
+    double intervalRate = 0;             // records sent per second since the last line
+    std::optional<double> intervalP99Ms; // none: no reply since the last line
+};
+
+// "progress: 12.0 s, sent N, answered N, unexpected N, unanswered N, not sent
+// N, rate R/s, p99 X ms" and a line feed; "p99 - ms" when there is none.
+QByteArray progressLine(const ProgressFigures &figures);
 

@@ -43,8 +43,9 @@ QString sendUsage()
     return QStringLiteral(
         "usage: ipnd-send --host H --port P --record standard|noadd|long|min|max\n"
         "       ipnd-send --host H --port P --replay FILE [--format rawlog|multipkt] [--period SECONDS] [--count N]\n"
-        "                 [--connections N]\n"
-        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
+        "                 [--connections N] [--duration SECONDS] [--loop]\n"
+        "                 [--rate RECORDS_PER_SECOND [--max-backlog N] [--ramp-up SECONDS]]\n"
+        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet] [--progress SECONDS]\n"
         "               [--expect PATTERN | --manifest FILE [--accept PATTERN] [--refuse PATTERN]]\n"
         "               [--report FILE] [--junit FILE] [--html FILE]\n"
         "               [--max-p99 MS] [--min-rate RECORDS_PER_SECOND]\n");
@@ -76,8 +77,28 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
          QStringLiteral("Seconds from one record to the next, 0.001 to 86400 (default 1), or 0 to send each record "
                         "as soon as a connection is free."),
          QStringLiteral("SECONDS")},
-        {QStringLiteral("count"), QStringLiteral("Stop after this many periods (default: at the end of the file)."),
+        {QStringLiteral("count"),
+         QStringLiteral("Stop after this many periods, or records with --rate (default: at the end of the file)."),
          QStringLiteral("N")},
+        {QStringLiteral("rate"),
+         QStringLiteral("Send at this many records per second, 0.001 to 1000000, instead of --period: an open loop. "
+                        "Record i is due i / RATE seconds after the start; a due record goes out at once on a free "
+                        "connection, or waits in order in a backlog until one is free. Latency is measured from "
+                        "the time each record was due."),
+         QStringLiteral("RECORDS_PER_SECOND")},
+        {QStringLiteral("max-backlog"),
+         QStringLiteral("With --rate: records that may wait for a free connection, 0 to 1000000 (default 10000); "
+                        "a record due when the backlog is full is not sent."),
+         QStringLiteral("N")},
+        {QStringLiteral("ramp-up"),
+         QStringLiteral("With --rate: raise the rate linearly from 0 to RATE over this many seconds."),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("duration"),
+         QStringLiteral("End the sending after this many seconds, 0.001 to 86400: records still waiting are not "
+                        "sent, replies to records sent are awaited up to --reply-timeout."),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("loop"),
+         QStringLiteral("Start the data file again from its first line at its end; needs --duration or --count.")},
         {QStringLiteral("connections"),
          QStringLiteral("Connections side by side, 1 to 256 (default 1); each record goes to a free one, in file "
                         "order."),
@@ -89,6 +110,11 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                         "(default 10)."),
          QStringLiteral("SECONDS")},
         {QStringLiteral("quiet"), QStringLiteral("Print the summary only, no log lines.")},
+        {QStringLiteral("progress"),
+         QStringLiteral("Write a status line to standard error every SECONDS (0.001 to 86400): counts so far, "
+                        "and the rate and p99 over the last interval. Without it the status shows only on a "
+                        "terminal, as one line kept up to date, and not with --quiet."),
+         QStringLiteral("SECONDS")},
     });
     addReportOptions(parser);
 
@@ -140,7 +166,8 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             return fail(QStringLiteral("--record: %1 is not standard, noadd, long, min or max")
                             .arg(CommandLine::quoted(options.recordName)));
         options.record = *fixed;
-        for (const char *replayOnly : {"format", "period", "count", "connections"}) {
+        for (const char *replayOnly :
+             {"format", "period", "count", "connections", "rate", "max-backlog", "ramp-up", "duration", "loop"}) {
             if (given(replayOnly))
                 return fail(QStringLiteral("--%1 goes with --replay, not --record").arg(QLatin1String(replayOnly)));
         }
@@ -178,6 +205,45 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             if (!ok || options.count < 1)
                 return fail(QStringLiteral("--count: %1 is not a whole number of 1 or more").arg(CommandLine::quoted(text)));
         }
+        if (given("rate")) {
+            if (given("period"))
+                return fail(QStringLiteral("give either --rate or --period"));
+            const QString text = value("rate");
+            bool ok = false;
+            options.rate = text.trimmed().toDouble(&ok);
+            if (!ok || !std::isfinite(options.rate) || options.rate < SendOptions::MinRate
+                || options.rate > SendOptions::MaxRate)
+                return fail(QStringLiteral("--rate: %1 is not a number of records per second from 0.001 to 1000000")
+                                .arg(CommandLine::quoted(text)));
+        }
+        for (const char *rateOnly : {"max-backlog", "ramp-up"}) {
+            if (given(rateOnly) && !given("rate"))
+                return fail(QStringLiteral("--%1 goes with --rate").arg(QLatin1String(rateOnly)));
+        }
+        if (given("max-backlog")) {
+            const QString text = value("max-backlog");
+            bool ok = false;
+            options.maxBacklog = text.trimmed().toLongLong(&ok);
+            if (!ok || options.maxBacklog < 0 || options.maxBacklog > SendOptions::MaxBacklog)
+                return fail(QStringLiteral("--max-backlog: %1 is not a whole number from 0 to %2")
+                                .arg(CommandLine::quoted(text))
+                                .arg(SendOptions::MaxBacklog));
+        }
+        for (const auto &[option, target] : {std::pair{"ramp-up", &options.rampUpSeconds},
+                                             std::pair{"duration", &options.durationSeconds}}) {
+            if (!given(option))
+                continue;
+            const QString text = value(option);
+            const std::optional<double> time = seconds(text, 0.001);
+            if (!time)
+                return fail(QStringLiteral("--%1: %2 is not a number of seconds from 0.001 to 86400")
+                                .arg(QLatin1String(option), CommandLine::quoted(text)));
+            *target = *time;
+        }
+        options.loop = given("loop");
+        // A file read again and again never ends by itself.
+        if (options.loop && !given("duration") && !given("count"))
+            return fail(QStringLiteral("--loop needs --duration or --count"));
         if (given("connections")) {
             const QString text = value("connections");
             bool ok = false;
@@ -187,6 +253,15 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                                 .arg(CommandLine::quoted(text))
                                 .arg(SendOptions::MaxConnections));
         }
+    }
+
+    if (given("progress")) {
+        const QString text = value("progress");
+        const std::optional<double> interval = seconds(text, 0.001);
+        if (!interval)
+            return fail(QStringLiteral("--progress: %1 is not a number of seconds from 0.001 to 86400")
+                            .arg(CommandLine::quoted(text)));
+        options.progressSeconds = *interval;
     }
 
     for (const auto &[option, target] : {std::pair{"connect-timeout", &options.connectTimeoutMs},
@@ -212,6 +287,9 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             return fail(QStringLiteral("--manifest: %1 is not a readable file").arg(CommandLine::quoted(value("manifest"))));
         if (sameFile(options.reports.manifestFile, options.replayFile))
             return fail(QStringLiteral("--manifest: %1 is the data file itself").arg(CommandLine::quoted(value("manifest"))));
+        // The manifest names each line of one pass through the file.
+        if (options.loop)
+            return fail(QStringLiteral("--loop does not go with --manifest"));
     }
     if (options.mode == SendOptions::Mode::Replay) {
         reportError = reportOverwritesInput(options.reports, options.replayFile, QStringLiteral("--replay"));

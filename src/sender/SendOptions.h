@@ -18,6 +18,10 @@ struct SendOptions
     static constexpr double MinPeriodSeconds = 0.001; // other than 0
     static constexpr double MaxSeconds = 24 * 3600;   // period and timeouts
     static constexpr int MaxConnections = 256;
+    static constexpr double MinRate = 0.001; // records per second
+    static constexpr double MaxRate = 1e6;
+    static constexpr qint64 DefaultMaxBacklog = 10000;
+    static constexpr qint64 MaxBacklog = 1000000;
 
     QString host;
     QString port;
@@ -28,6 +32,12 @@ struct SendOptions
     QString format;       // "RAWLOG" or "MULTIPKT"
     double periodSeconds = 1.0;
     qint64 count = -1;    // periods; -1 until the end of the file
+    double rate = 0;      // records per second, an open loop; 0: paced by the period
+    qint64 maxBacklog = DefaultMaxBacklog;
+    double rampUpSeconds = 0;
+    double durationSeconds = 0; // 0: until the end of the file or the count
+    bool loop = false;    // the data file starts again at its end
+    double progressSeconds = 0; // 0: no progress lines
     int connections = 1;
     int connectTimeoutMs = 10000;
     int replyTimeoutMs = 10000;

@@ -17,6 +17,19 @@ namespace {
 
 constexpr qint64 PollIntervalMs = 10;
 
+std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times)
+{
+    if (times.count() == 0)
+        return std::nullopt;
+    return RunFigures::RoundTrips{times.min(),          times.percentile(50), times.percentile(90),
+                                  times.percentile(99), times.max(),            times.percentile(99.9)};
+}
+
+double msBetween(qint64 fromNs, qint64 toNs)
+{
+    return double(toNs - fromNs) / 1e6;
+}
+
 } // namespace
 
 SendRun::Connection::Connection(SendRun &run, int number)
@@ -29,11 +42,12 @@ SendRun::Connection::Connection(SendRun &run, int number)
     link.wskMessage->setConnectTimeout(run.m_options.connectTimeoutMs);
 }
 
-SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
+SendRun::SendRun(const SendOptions &options, FILE *out, FILE *status, bool terminal)
     : m_options(options)
     , m_out(out)
-    , m_progress(progress)
+    , m_status(status)
     , m_dataFile(*this)
+    , m_backlog(options.maxBacklog)
 {
     if (!m_options.reports.manifestFile.isEmpty() && m_options.mode == SendOptions::Mode::Replay) {
         m_manifest = std::make_unique<ManifestMatch>(*m_options.reports.accept, *m_options.reports.refuse,
@@ -44,6 +58,7 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
     }
     for (int number = 1; number <= std::max(1, m_options.connections); ++number) {
         Connection *c = m_connections.emplace_back(std::make_unique<Connection>(*this, number)).get();
+        connect(&c->link, &Link::packetSent, this, [this, c] { packetWritten(*c); });
         connect(&c->link, &Link::replyHandled, this, [this, c](const QByteArray &reply) {
             if (c->state == Connection::State::AwaitingReply)
                 endExchange(*c, Outcome::Answered, reply, {});
@@ -52,18 +67,24 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *progress)
             if (c->state == Connection::State::AwaitingReply)
                 endExchange(*c, Outcome::Unanswered, {}, m_lastLine);
         });
-        connect(&c->link, &Link::connectionFailed, this, [this, c] {
-            ++m_summary.connectFailures;
-            m_connectFailure = m_lastLine;
-            // A connection that failed after the send can bring no reply.
-            if (c->state == Connection::State::AwaitingReply)
-                endExchange(*c, Outcome::Unanswered, {}, m_lastLine);
-        });
+        connect(&c->link, &Link::connectionFailed, this, [this, c] { connectionFailed(*c); });
     }
-    if (m_progress) {
+    m_wake.setTimerType(Qt::PreciseTimer);
+    m_wake.setSingleShot(true);
+    m_durationTimer.setTimerType(Qt::PreciseTimer);
+    m_durationTimer.setSingleShot(true);
+    connect(&m_durationTimer, &QTimer::timeout, this, [this] { m_sendingOver = true; });
+    if (!m_status)
+        return;
+    if (m_options.progressSeconds > 0) {
         m_progressTimer = new QTimer(this);
-        m_progressTimer->setInterval(500);
-        connect(m_progressTimer, &QTimer::timeout, this, &SendRun::showProgress);
+        m_progressTimer->setTimerType(Qt::PreciseTimer);
+        m_progressTimer->setInterval(std::chrono::milliseconds(std::llround(m_options.progressSeconds * 1000)));
+        connect(m_progressTimer, &QTimer::timeout, this, &SendRun::writeProgressLine);
+    } else if (terminal && !m_options.quiet) {
+        m_liveLineTimer = new QTimer(this);
+        m_liveLineTimer->setInterval(500);
+        connect(m_liveLineTimer, &QTimer::timeout, this, &SendRun::showLiveLine);
     }
 }
 
@@ -86,6 +107,15 @@ void SendRun::InsertLogText(const QString &text)
 
 void SendRun::InsertLog(const QByteArray &source)
 {
+    // The reader says "Data Sent" as soon as the link has the record; it is
+    // logged when the packet is written.
+    if (Exchange *exchange = std::exchange(m_sentLineOf, nullptr)) {
+        if (exchange->written)
+            log(exchange->pending.connection, source);
+        else if (exchange != &m_endedExchange)
+            exchange->sentLine = source;
+        return;
+    }
     log(m_logConnection, source);
 }
 
@@ -150,11 +180,15 @@ void SendRun::stop()
             const QByteArray line = "Event: Stopped before the reply: connection closed";
             log(c->number, line);
             endExchange(*c, Outcome::Unanswered, {}, line);
+        } else if (c->state == Connection::State::Connecting) {
+            settleConnecting(*c, "RSFP: Stopped before the connection came up, not sent: " + c->exchange.record);
         }
         // Also ends a wait for a connection at once, as the window's Close
         // button does.
         c->link.Close();
     }
+    while (std::optional<Exchange> waiting = m_backlog.pop())
+        settleNotSent(std::move(*waiting), "RSFP: Stopped while waiting for a connection, not sent: " + waiting->record);
 }
 
 RunDescription SendRun::description() const
@@ -190,8 +224,12 @@ int SendRun::run()
     }
     m_clock.start();
     m_pollClock.start();
+    if (m_liveLineTimer)
+        m_liveLineTimer->start();
     if (m_progressTimer)
         m_progressTimer->start();
+    if (m_options.durationSeconds > 0)
+        m_durationTimer.start(std::chrono::milliseconds(std::llround(m_options.durationSeconds * 1000)));
     if (m_options.mode == SendOptions::Mode::Record) {
         m_summary.recordsRead = 1;
         SendResult result = SendResult::NoConnection;
@@ -200,6 +238,8 @@ int SendRun::run()
         } catch (const PlatformError &failure) {
             InsertLogText(sendFailureLine(failure));
         }
+        // The fixed record is logged by the link alone.
+        m_sentLineOf = nullptr;
         if (result != SendResult::Sent) {
             OutcomeRecord record;
             record.seq = ++m_seq;
@@ -212,10 +252,12 @@ int SendRun::run()
         replay();
     }
     m_summary.elapsedSeconds = double(m_clock.nsecsElapsed()) / 1e9;
-    if (m_progressTimer) {
+    if (m_progressTimer)
         m_progressTimer->stop();
-        std::fputs("\r\033[K", m_progress);
-        std::fflush(m_progress);
+    if (m_liveLineTimer) {
+        m_liveLineTimer->stop();
+        std::fputs("\r\033[K", m_status);
+        std::fflush(m_status);
     }
     const RunFigures figures = this->figures();
     const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
@@ -260,38 +302,98 @@ void SendRun::replay()
         m_openFailed = true; // the reason is in the log
         return;
     }
-    PeriodSchedule schedule(m_options.periodSeconds * 1e9);
+    if (m_options.rate > 0) {
+        replayAtRate();
+    } else {
+        PeriodSchedule schedule(m_options.periodSeconds * 1e9);
+        const auto keepReading = [this] {
+            settleReadStep();
+            pollEvents();
+            return !m_stopping;
+        };
+        for (qint64 period = 0; !m_stopping && !m_sendingOver && (m_options.count < 0 || period < m_options.count);
+             ++period) {
+            if (m_options.periodSeconds > 0) {
+                if (period > 0)
+                    sleepUntil(schedule.next(m_clock.nsecsElapsed()));
+            } else {
+                awaitFreeConnection(); // each link a closed loop
+            }
+            if (m_stopping || m_sendingOver || !readPeriod(keepReading))
+                break;
+        }
+    }
+    awaitAllConnections();
+    if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, m_dataFile.counts().linesRead)) {
+        m_misfit = true;
+        complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
+    }
+    m_dataFile.closeDataFile();
+}
+
+void SendRun::replayAtRate()
+{
+    LoadSchedule schedule({m_options.rate, m_options.rampUpSeconds, m_options.durationSeconds, m_options.count},
+                          m_clock);
     const auto keepReading = [this] {
         settleReadStep();
         pollEvents();
         return !m_stopping;
     };
-    bool endOfData = false;
-    for (qint64 period = 0; !m_stopping && (m_options.count < 0 || period < m_options.count); ++period) {
-        if (m_options.periodSeconds > 0) {
-            if (period > 0)
-                sleepUntil(schedule.next(m_clock.nsecsElapsed()));
-        } else {
-            awaitFreeConnection(); // each link a closed loop
-        }
+    bool dataOver = false;
+    for (;;) {
+        startWaiting();
         if (m_stopping)
             break;
+        if (!dataOver) {
+            if (const std::optional<qint64> due = schedule.takeDue()) {
+                m_intendedNs = *due;
+                dataOver = !readPeriod(keepReading);
+                m_intendedNs = -1;
+                // A run that has fallen behind reads record after record;
+                // the replies that free its links are served in between, or
+                // it could never catch up.
+                if (const qint64 next = schedule.wakeNs(); next >= 0 && next <= m_clock.nsecsElapsed())
+                    dispatchPendingEvents();
+                continue;
+            }
+        }
+        if (schedule.durationOver() || ((dataOver || schedule.ended()) && m_backlog.size() == 0))
+            break;
+        waitUntil(schedule.wakeNs());
+    }
+    // The duration is over: what still waits for a link is not sent.
+    while (std::optional<Exchange> waiting = m_backlog.pop())
+        settleNotSent(std::move(*waiting), "RSFP: Still waiting for a connection at the end, not sent: "
+                                               + waiting->record);
+}
+
+bool SendRun::readPeriod(const std::function<bool()> &keepReading)
+{
+    for (;;) {
         try {
             m_dataFile.ReadAndSendPeriod(m_options.format, keepReading);
         } catch (const PlatformError &failure) {
             InsertLogText(sendFailureLine(failure));
         }
+        m_sentLineOf = nullptr;
         settleReadStep();
         pollEvents();
-        if ((endOfData = m_dataFile.takeEndOfData()))
-            break;
+        if (!m_dataFile.takeEndOfData())
+            return true;
+        // A pass that read no record would only spin.
+        if (!m_options.loop || m_stopping || m_dataFile.counts().recordsRead == m_recordsAtOpen) {
+            m_endOfData = true;
+            return false;
+        }
+        m_recordsAtOpen = m_dataFile.counts().recordsRead;
+        m_dataFile.closeDataFile();
+        // A sequence cut off by the file's end does not go on with its first lines.
+        m_dataFile.state().ResetSequence();
+        m_dataFile.OpenDataFile();
+        if (!m_dataFile.isDataFileOpen())
+            return false;
     }
-    awaitAllConnections();
-    if (m_manifest && !m_misfit && !m_manifest->finish(endOfData, m_dataFile.counts().linesRead)) {
-        m_misfit = true;
-        complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
-    }
-    m_dataFile.closeDataFile();
 }
 
 void SendRun::settleReadStep()
@@ -308,7 +410,7 @@ void SendRun::settleReadStep()
         record.reason = m_lastLine;
         recordOutcome(record);
     }
-    if (counts.recordsRead > m_seen.recordsRead && m_summary.sent == m_sentSeen && !m_misfit) {
+    if (counts.recordsRead > m_seen.recordsRead && m_handed == m_handedSeen && !m_misfit) {
         if (counts.recordsTooShort > m_seen.recordsTooShort)
             InsertLog("RSFP: Record too short, not sent: " + currentRecord());
         OutcomeRecord record;
@@ -329,7 +431,7 @@ void SendRun::settleReadStep()
     }
     m_currentMatch.reset();
     m_seen = counts;
-    m_sentSeen = m_summary.sent;
+    m_handedSeen = m_handed;
     m_logConnection = 0;
     m_summary.recordsRead = counts.recordsRead;
     m_summary.linesRejected = counts.linesRejected;
@@ -341,6 +443,9 @@ void SendRun::recordOutcome(OutcomeRecord record)
     switch (record.outcome) {
     case Outcome::Answered: {
         m_summary.roundTrips.add(*record.rttMs);
+        if (record.latencyMs)
+            m_summary.latencies.add(*record.latencyMs);
+        m_intervalTimes.add(record.latencyMs ? *record.latencyMs : *record.rttMs);
         const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
         if (m_manifest) {
             record.outcome = m_manifest->judge(record.expect, *record.reply, record.id);
@@ -365,6 +470,9 @@ void SendRun::recordOutcome(OutcomeRecord record)
     case Outcome::Unanswered:
         ++m_summary.unanswered;
         break;
+    case Outcome::NotSent: // the summary counts it from the reader's counts
+        ++m_notSent;
+        break;
     case Outcome::Rejected:
         m_summary.unplannedRejections += record.unplanned;
         break;
@@ -373,7 +481,6 @@ void SendRun::recordOutcome(OutcomeRecord record)
     case Outcome::Refused:
     case Outcome::FalseAccept:
     case Outcome::FalseRefuse:
-    case Outcome::NotSent: // counted from the reader's counts
         break;
     }
     m_summary.byExpect.count(record);
@@ -397,10 +504,8 @@ RunFigures SendRun::figures() const
     figures.unanswered = m_summary.unanswered;
     figures.notSent = m_summary.notSent();
     figures.rejected = m_summary.linesRejected;
-    const RoundTripHistogram &rtt = m_summary.roundTrips;
-    if (rtt.count() > 0)
-        figures.rttMs = RunFigures::RoundTrips{rtt.min(), rtt.percentile(50), rtt.percentile(90), rtt.percentile(99),
-                                               rtt.max(), rtt.percentile(99.9)};
+    figures.rttMs = percentiles(m_summary.roundTrips);
+    figures.latencyMs = percentiles(m_summary.latencies);
     figures.elapsedSeconds = m_summary.elapsedSeconds;
     figures.byExpect = m_summary.byExpect;
     figures.conformance = m_manifest != nullptr;
@@ -439,8 +544,8 @@ bool SendRun::anyBusy() const
 
 void SendRun::awaitFreeConnection()
 {
-    // Every busy link has a reply timeout running: some event will come.
-    while (!m_stopping && !freeConnection())
+    // Every busy link has a connect or reply timeout running: some event will come.
+    while (!m_stopping && !m_sendingOver && !freeConnection())
         waitAndDispatchEvents();
 }
 
@@ -465,12 +570,22 @@ void SendRun::sleepUntil(qint64 nsSinceStart)
     wake.setTimerType(Qt::PreciseTimer);
     wake.setSingleShot(true);
     // A timer may fire a little early: sleep again until the time has come.
-    for (qint64 wait = nsSinceStart - m_clock.nsecsElapsed(); wait > 0 && !m_stopping;
+    for (qint64 wait = nsSinceStart - m_clock.nsecsElapsed(); wait > 0 && !m_stopping && !m_sendingOver;
          wait = nsSinceStart - m_clock.nsecsElapsed()) {
         wake.start(int(std::min<qint64>((wait + 999999) / 1000000, 24 * 3600 * 1000)));
-        while (!m_stopping && wake.isActive())
+        while (!m_stopping && !m_sendingOver && wake.isActive())
             waitAndDispatchEvents();
     }
+}
+
+void SendRun::waitUntil(qint64 nsSinceStart)
+{
+    std::fflush(m_out);
+    if (nsSinceStart >= 0) {
+        const qint64 wait = std::max<qint64>(0, nsSinceStart - m_clock.nsecsElapsed());
+        m_wake.start(int(std::min<qint64>((wait + 999999) / 1000000, 24 * 3600 * 1000)));
+    }
+    waitAndDispatchEvents();
 }
 
 std::optional<ManifestMatch::Match> SendRun::matchRecord(bool goesOut)
@@ -496,46 +611,133 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
         if (!m_currentMatch)
             return SendResult::Withheld;
     }
-    Connection *c = freeConnection();
-    if (!c)
-        return SendResult::Busy; // every link still holds an exchange: as the window, the record is dropped
-    m_logConnection = c->number;
-    c->state = Connection::State::Connecting;
-    c->pending = OutcomeRecord();
-    c->pending.id = recordId(currentRecord());
-    c->pending.connection = c->number;
+    Exchange exchange;
+    exchange.packet = source;
+    exchange.record = currentRecord();
+    exchange.intendedNs = m_intendedNs;
+    exchange.pending.id = recordId(exchange.record);
     if (m_currentMatch)
-        c->pending.expect = m_currentMatch->expect;
-    SendResult result = SendResult::NoConnection;
+        exchange.pending.expect = m_currentMatch->expect;
+    // Records that came due earlier go first.
+    startWaiting();
+    Connection *c = m_backlog.size() == 0 ? freeConnection() : nullptr;
+    if (!c) {
+        // Every link still holds an exchange: as the window, a period's
+        // record is dropped; at a rate it waits its turn, if there is room.
+        if (m_intendedNs < 0)
+            return SendResult::Busy;
+        exchange.pending.seq = ++m_seq;
+        if (!m_backlog.push(std::move(exchange))) {
+            --m_seq;
+            return SendResult::Busy;
+        }
+        ++m_handed;
+        return SendResult::Sent; // on its way, in turn
+    }
+    m_logConnection = c->number;
+    exchange.pending.seq = ++m_seq;
+    if (!startExchange(*c, std::move(exchange)))
+        return SendResult::Busy;
+    ++m_handed;
+    m_sentLineOf = &c->exchange;
+    return SendResult::Sent;
+}
+
+bool SendRun::startExchange(Connection &c, Exchange exchange)
+{
+    c.exchange = std::move(exchange);
+    c.exchange.pending.connection = c.number;
+    c.state = Connection::State::Connecting;
+    c.connectStartNs = m_clock.nsecsElapsed();
+    bool started = false;
     try {
-        result = c->link.SendTCPPacket(source);
+        started = c.link.startSend(c.exchange.packet);
     } catch (...) {
-        c->state = Connection::State::Free;
+        c.state = Connection::State::Free;
         throw;
     }
-    if (result != SendResult::Sent) {
-        c->state = Connection::State::Free;
-        return result;
+    if (!started)
+        c.state = Connection::State::Free;
+    return started;
+}
+
+void SendRun::startWaiting()
+{
+    while (m_backlog.size() > 0) {
+        Connection *c = freeConnection();
+        if (!c)
+            return;
+        Exchange exchange = *m_backlog.pop();
+        try {
+            if (startExchange(*c, exchange))
+                continue;
+            settleNotSent(std::move(exchange), "RSFP: Link busy, not sent: " + exchange.record);
+        } catch (const PlatformError &failure) {
+            log(c->number, sendFailureLine(failure).toLatin1());
+            settleNotSent(std::move(exchange), "RSFP: No connection, not sent: " + exchange.record);
+        }
     }
+}
+
+void SendRun::packetWritten(Connection &c)
+{
+    if (c.state != Connection::State::Connecting)
+        return;
+    const qint64 now = m_clock.nsecsElapsed();
+    Exchange &exchange = c.exchange;
     m_summary.everConnected = true;
     ++m_summary.sent;
-    c->pending.seq = ++m_seq;
-    c->pending.sentAt = QDateTime::currentDateTimeUtc();
-    c->state = Connection::State::AwaitingReply;
-    c->roundTrip.start();
-    c->replyTimeout.start(m_options.replyTimeoutMs);
-    return result;
+    exchange.written = true;
+    exchange.pending.sentAt = QDateTime::currentDateTimeUtc();
+    exchange.pending.connectMs = msBetween(c.connectStartNs, now);
+    c.writtenNs = now;
+    c.state = Connection::State::AwaitingReply;
+    if (!exchange.sentLine.isEmpty())
+        log(c.number, exchange.sentLine);
+    c.replyTimeout.start(m_options.replyTimeoutMs);
+}
+
+void SendRun::connectionFailed(Connection &c)
+{
+    ++m_summary.connectFailures;
+    m_connectFailure = m_lastLine;
+    if (c.state == Connection::State::Connecting) {
+        settleConnecting(c, "RSFP: No connection, not sent: " + c.exchange.record);
+    } else if (c.state == Connection::State::AwaitingReply) {
+        // A connection that failed after the send can bring no reply.
+        endExchange(c, Outcome::Unanswered, {}, m_lastLine);
+    }
+}
+
+void SendRun::settleConnecting(Connection &c, const QByteArray &logLine)
+{
+    c.state = Connection::State::Free;
+    if (m_sentLineOf == &c.exchange)
+        m_sentLineOf = &m_endedExchange;
+    settleNotSent(std::move(c.exchange), logLine);
+}
+
+void SendRun::settleNotSent(Exchange &&exchange, const QByteArray &logLine)
+{
+    log(exchange.pending.connection, logLine);
+    OutcomeRecord record = std::move(exchange.pending);
+    record.outcome = Outcome::NotSent;
+    record.reason = logLine;
+    recordOutcome(std::move(record));
 }
 
 void SendRun::endExchange(Connection &connection, Outcome outcome, const QByteArray &reply, const QByteArray &logLine)
 {
+    const qint64 now = m_clock.nsecsElapsed();
     connection.replyTimeout.stop();
     connection.state = Connection::State::Free;
-    OutcomeRecord record = std::move(connection.pending);
+    OutcomeRecord record = std::move(connection.exchange.pending);
     record.outcome = outcome;
     record.reason = logLine;
     if (outcome == Outcome::Answered) {
-        record.rttMs = double(connection.roundTrip.nsecsElapsed()) / 1e6;
+        record.rttMs = msBetween(connection.writtenNs, now);
+        if (connection.exchange.intendedNs >= 0)
+            record.latencyMs = msBetween(connection.exchange.intendedNs, now);
         record.reply = reply;
     }
     // Whatever the socket still holds (an unanswered connection) goes: the
@@ -549,12 +751,35 @@ QByteArray SendRun::currentRecord() const
     return m_options.mode == SendOptions::Mode::Record ? m_options.record : m_dataFile.state().CurrentRecord;
 }
 
-void SendRun::showProgress()
+void SendRun::showLiveLine()
 {
-    std::fprintf(m_progress, "\r\033[K%lld read, %lld sent, %lld answered, %lld unanswered, %lld rejected",
+    std::fprintf(m_status,
+                 "\r\033[K%lld read, %lld sent, %lld answered, %lld unexpected, %lld unanswered, %lld rejected",
                  static_cast<long long>(m_dataFile.counts().recordsRead + (m_options.mode == SendOptions::Mode::Record)),
                  static_cast<long long>(m_summary.sent), static_cast<long long>(m_summary.answered),
-                 static_cast<long long>(m_summary.unanswered),
+                 static_cast<long long>(m_summary.unexpected), static_cast<long long>(m_summary.unanswered),
                  static_cast<long long>(m_dataFile.counts().linesRejected));
-    std::fflush(m_progress);
+    std::fflush(m_status);
+}
+
+void SendRun::writeProgressLine()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    ProgressFigures figures;
+    figures.elapsedSeconds = double(now) / 1e9;
+    figures.sent = m_summary.sent;
+    figures.answered = m_summary.answered;
+    figures.unexpected = m_summary.unexpected;
+    figures.unanswered = m_summary.unanswered;
+    figures.notSent = m_notSent;
+    const double interval = double(now - m_intervalStartNs) / 1e9;
+    figures.intervalRate = interval > 0 ? double(m_summary.sent - m_intervalStartSent) / interval : 0;
+    if (m_intervalTimes.count() > 0)
+        figures.intervalP99Ms = m_intervalTimes.percentile(99);
+    const QByteArray line = progressLine(figures);
+    std::fwrite(line.constData(), 1, size_t(line.size()), m_status);
+    std::fflush(m_status);
+    m_intervalStartNs = now;
+    m_intervalStartSent = m_summary.sent;
+    m_intervalTimes = RoundTripHistogram();
 }

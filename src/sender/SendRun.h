@@ -8,6 +8,7 @@
 #include "platform/FileDialog.h"
 #include "platform/LazyTimeout.h"
 #include "report/Reports.h"
+#include "sender/LoadSchedule.h"
 #include "sender/Manifest.h"
 #include "sender/RunSummary.h"
 #include "sender/SendOptions.h"
@@ -17,21 +18,25 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
 // One run of ipnd-send: the fixed record, or a data file replayed through the
 // same readers, framer and link as the window's cycle, over one link or
-// several side by side (each one exchange at a time), paced on an absolute
-// schedule or as a closed loop. Log lines go to `out` with a date and
-// millisecond time stamp, and with the connection's number ("[3] ") when
-// there is more than one.
+// several side by side (each one exchange at a time, none waiting for
+// another's handshake or reply), paced on an absolute schedule, as a closed
+// loop, or at a rate with a backlog (an open loop). Log lines go to `out`
+// with a date and millisecond time stamp, and with the connection's number
+// ("[3] ") when there is more than one.
 class SendRun : public QObject, public DataFileHost
 {
     Q_OBJECT
 
 public:
-    SendRun(const SendOptions &options, FILE *out, FILE *progress);
+    // Status goes to `status`: --progress lines, or else, on a terminal
+    // (`terminal`) and without --quiet, one line kept up to date.
+    SendRun(const SendOptions &options, FILE *out, FILE *status, bool terminal);
     ~SendRun() override;
 
     // Runs to the end (or to stop()), prints the summary, returns the exit status.
@@ -65,6 +70,18 @@ private:
         void ShowOpen() override {}
     };
 
+    // A record on its way: handed to a link, or waiting for one.
+    struct Exchange
+    {
+        OutcomeRecord pending;
+        QByteArray packet;
+        QByteArray record;
+        qint64 intendedNs = -1; // with --rate: when it was due
+        // The reader's "Data Sent" line, logged when the packet is written.
+        QByteArray sentLine;
+        bool written = false;
+    };
+
     // One link and the exchange it holds.
     struct Connection final : public LinkHost
     {
@@ -83,11 +100,28 @@ private:
         Link link;
         LazyTimeout replyTimeout;
         State state = State::Free;
-        QElapsedTimer roundTrip;
-        OutcomeRecord pending; // the record on its way
+        Exchange exchange;
+        qint64 connectStartNs = 0;
+        qint64 writtenNs = 0;
     };
 
     void replay();
+    void replayAtRate();
+    // One period of the reader; at the end of the data, with --loop, the
+    // file starts again. False once the data is over.
+    bool readPeriod(const std::function<bool()> &keepReading);
+    // Hands the exchange to the link (its packet goes when the connection
+    // is up). False when it could not start: it is then settled as not sent.
+    bool startExchange(Connection &connection, Exchange exchange);
+    void packetWritten(Connection &connection);
+    void connectionFailed(Connection &connection);
+    // Records waiting in the backlog go out on the links that are free.
+    void startWaiting();
+    void settleNotSent(Exchange &&exchange, const QByteArray &logLine);
+    // Settles as not sent the exchange of a connection still coming up.
+    void settleConnecting(Connection &connection, const QByteArray &logLine);
+    // Serves events until `nsSinceStart` (-1: until the next event).
+    void waitUntil(qint64 nsSinceStart);
     Connection *freeConnection() const;
     bool anyBusy() const;
     // Serves events until a connection is free, or until none is busy.
@@ -116,20 +150,26 @@ private:
     // The run's figures as the reports and thresholds take them.
     RunFigures figures() const;
     QByteArray currentRecord() const;
-    void showProgress();
+    void showLiveLine();
+    void writeProgressLine();
 
     SendOptions m_options;
     FILE *m_out;
-    FILE *m_progress; // nullptr: no progress line
+    FILE *m_status;
     GivenFile m_dialog;
     std::vector<std::unique_ptr<Connection>> m_connections;
     DataFile m_dataFile;
     RunSummary m_summary;
     Reports m_reports;
-    QElapsedTimer m_clock;
+    ElapsedClock m_clock;
     QElapsedTimer m_pollClock;
+    QTimer *m_liveLineTimer = nullptr;
     QTimer *m_progressTimer = nullptr;
+    QTimer m_wake;
+    QTimer m_durationTimer;
     bool m_stopping = false;
+    bool m_sendingOver = false; // --duration has passed
+    bool m_endOfData = false;   // the reader came to the end of the data
     bool m_openFailed = false;
     int m_interruptedBy = 0; // the signal's number
     FILE *m_err = stderr;
@@ -145,7 +185,22 @@ private:
     // What the reader has been seen to do, for settleReadStep().
     qint64 m_seq = 0;
     DataFile::Counts m_seen;
-    qint64 m_sentSeen = 0;
+    qint64 m_handed = 0; // records handed to a link or the backlog
+    qint64 m_handedSeen = 0;
+    qint64 m_recordsAtOpen = 0; // --loop: a pass that reads no record ends the run
+    // With --rate: the backlog, and the intended time of the record the
+    // reader is about to hand over.
+    Backlog<Exchange> m_backlog;
+    qint64 m_intendedNs = -1;
+    // The exchange whose "Data Sent" line the reader logs next, and where
+    // one goes whose exchange has already ended.
+    Exchange *m_sentLineOf = nullptr;
+    Exchange m_endedExchange;
+    // --progress: the figures at the last line.
+    qint64 m_intervalStartNs = 0;
+    qint64 m_intervalStartSent = 0;
+    qint64 m_notSent = 0;
+    RoundTripHistogram m_intervalTimes;
     // The connection that the data file's log lines about a send belong to.
     int m_logConnection = 0;
     QByteArray m_lastLine;

@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     // A reader of standard output that goes away ends the run as a signal
     // does, with the reports finished, rather than killing it mid-write.
     std::signal(SIGPIPE, SIG_IGN);
-    SendRun run(*parsed.options, stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+    SendRun run(*parsed.options, stdout, stderr, ::isatty(STDERR_FILENO));
     run.setCommandLine(CommandLine::shellText(arguments));
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::interrupt);
