@@ -39,6 +39,7 @@ struct JUnit
     QXmlStreamAttributes suite;
     QStringList names;                  // the test cases in order
     QMap<QString, QString> failures;    // test case name: failure message
+    QMap<QString, QString> skipped;     // test case name: the reason it was skipped
 };
 
 inline JUnit readJUnit(const QString &path)
@@ -60,6 +61,8 @@ inline JUnit readJUnit(const QString &path)
             junit.names << xml.attributes().value(QLatin1String("name")).toString();
         else if (xml.name() == u"failure")
             junit.failures[junit.names.last()] = xml.attributes().value(QLatin1String("message")).toString();
+        else if (xml.name() == u"skipped")
+            junit.skipped[junit.names.last()] = xml.attributes().value(QLatin1String("message")).toString();
     }
     if (xml.hasError())
         junit.error = xml.errorString();
@@ -75,6 +78,7 @@ struct Html
     int svgs = 0;
     int shapes = 0;                 // rect and path elements inside the SVGs
     QStringList failedIds;
+    QStringList failedReplies;      // the failed table's "Reply or reason" column
     QStringList externalReferences; // scripts, links, src and href attributes
     QStringList paragraphs;
 };
@@ -118,8 +122,12 @@ inline Html readHtml(const QByteArray &page)
             heading = xml.readElementText();
         } else if (name == u"td" && table == u"summary") {
             html.summary[heading] = xml.readElementText();
-        } else if (name == u"td" && table == u"failed" && ++column == 2) {
-            html.failedIds << xml.readElementText();
+        } else if (name == u"td" && table == u"failed") {
+            ++column;
+            if (column == 2)
+                html.failedIds << xml.readElementText();
+            else if (column == 7)
+                html.failedReplies << xml.readElementText();
         }
     }
     if (xml.hasError())

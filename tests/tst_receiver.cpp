@@ -4,14 +4,20 @@
 
 #include "ReceiverProcess.h"
 
+#include "DataFile/Framing.h"
 #include "receiver/ReceiverOptions.h"
 #include "testpackets/TestRecords.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -21,7 +27,10 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -30,7 +39,8 @@ const QString Program = QStringLiteral(IPND_RECEIVER);
 constexpr int Bound = 5000; // ms: the most any one wait may take
 
 const QByteArray Usage = "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
-                         "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] [--quiet]";
+                         "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] "
+                         "[--max-packet BYTES] [--max-connections N] [--capture FILE] [--judge] [--quiet]";
 
 QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
 {
@@ -90,12 +100,13 @@ public:
         return m_port != 0;
     }
 
-    // Sends a signal, waits for the end and returns the rest of stdout as lines.
+    // Sends a signal, waits for the end and returns the rest of the output
+    // it reads (stdout unless told otherwise) as lines.
     QList<QByteArray> stop(int signalNumber)
     {
         ::kill(pid_t(m_process.processId()), signalNumber);
         m_process.waitForFinished(Bound);
-        QByteArray rest = m_process.readAllStandardOutput();
+        QByteArray rest = m_process.readAll();
         if (rest.endsWith('\n'))
             rest.chop(1);
         return rest.isEmpty() ? QList<QByteArray>() : rest.split('\n');
@@ -123,8 +134,10 @@ struct Exchange
 };
 
 // Connects, sends `packet` and reads until the receiver closes or the bound
-// runs out. With closeAfterSending the client closes at once instead.
-Exchange exchange(quint16 port, const QByteArray &packet, bool closeAfterSending = false)
+// runs out. With closeAfterSending the client closes at once instead. With
+// `late` its bytes from `late->first` on come `late->second` ms after the rest.
+Exchange exchange(quint16 port, const QByteArray &packet, bool closeAfterSending = false,
+                  std::optional<std::pair<qsizetype, int>> late = {})
 {
     Exchange result;
     QTcpSocket socket;
@@ -136,7 +149,12 @@ Exchange exchange(quint16 port, const QByteArray &packet, bool closeAfterSending
 
     QElapsedTimer clock;
     clock.start();
-    socket.write(packet);
+    if (late) {
+        socket.write(packet.left(late->first));
+        socket.waitForBytesWritten(Bound);
+        QTest::qWait(late->second); // the delay under test
+    }
+    socket.write(late ? packet.mid(late->first) : packet);
     if (closeAfterSending) {
         socket.disconnectFromHost();
         if (socket.state() != QAbstractSocket::UnconnectedState)
@@ -175,6 +193,35 @@ QByteArray fileBytes(const QString &path)
     return file.readAll();
 }
 
+// DIR/packet-1.bin, packet-2.bin, ... as --save left them.
+QList<QByteArray> savedPackets(const QString &directory)
+{
+    QList<QByteArray> packets;
+    for (int n = 1; QFile::exists(directory + QStringLiteral("/packet-%1.bin").arg(n)); ++n)
+        packets.append(fileBytes(directory + QStringLiteral("/packet-%1.bin").arg(n)));
+    return packets;
+}
+
+// ipnd-send replaying `file` as fast as the receiver answers; its exit code.
+int replay(quint16 port, const QString &file, const QString &format, const QStringList &more = {})
+{
+    QProcess send;
+    send.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(port), "--replay",
+                                                      file, "--format", format, "--period", "0", "--quiet"} + more);
+    return send.waitForFinished(4 * Bound) ? send.exitCode() : -1;
+}
+
+// The packets `file` replays as, framed as they reach a receiver.
+QList<QByteArray> replayedPackets(const QString &file)
+{
+    QTemporaryDir saved;
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--save"), saved.path()});
+    if (!run.waitUntilListening() || replay(run.port(), file, QStringLiteral("rawlog")) != 0)
+        return {"<replay failed>"};
+    run.stop(SIGTERM);
+    return savedPackets(saved.path());
+}
+
 } // namespace
 
 class tst_Receiver : public QObject
@@ -204,8 +251,16 @@ private slots:
     void summaryOnSignal();
     void badArguments_data();
     void badArguments();
-    void saveDirectoryCannotBeMade();
+    void outputsRefused_data();
+    void outputsRefused();
     void portInUse();
+    void judge_data();
+    void judge();
+    void connectionsBeyondTheBoundWait();
+    void captureLeavesOut_data();
+    void captureLeavesOut();
+    void generatedRun_data();
+    void generatedRun();
 };
 
 void tst_Receiver::packets_data()
@@ -250,9 +305,9 @@ void tst_Receiver::packets_data()
         << QByteArray("malformed: bare; 53 fields; too-wide in field 7 CUST_NAME_1: 41 wide, at most 40; "
                       "record id 08903043");
     QTest::newRow("letter in header")
-        << "09A0311" + standard << QByteArray("ACK 09A031108903043")
+        << "09A0311" + standard << QByteArray("ACK 09A03110")
         << QByteArray("malformed: bare; 53 fields; too-wide in field 1 RECORD_ID: 15 wide, at most 8; "
-                      "record id 09A031108903043");
+                      "record id 09A03110");
     const QByteArray high9 = withField(standard, 9, highBytes(128, 128));
     QTest::newRow("bytes 128 to 255, framed")
         << "0900424" + high9 << QByteArray("ACK 08903043")
@@ -349,7 +404,8 @@ void tst_Receiver::replyText()
 
 void tst_Receiver::silent()
 {
-    ReceiverRun run({QStringLiteral("--misbehave"), QStringLiteral("silent")});
+    // An idle timeout of 0 never closes.
+    ReceiverRun run({QStringLiteral("--misbehave"), QStringLiteral("silent"), QStringLiteral("--idle-timeout=0")});
     QVERIFY(run.waitUntilListening());
 
     QTcpSocket socket;
@@ -365,6 +421,15 @@ void tst_Receiver::silent()
     QVERIFY(!socket.waitForReadyRead(300));
     QCOMPARE(socket.bytesAvailable(), qint64(0));
     QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    // Bytes after a whole packet are not part of it, and that is said once.
+    socket.write("more");
+    QVERIFY(socket.waitForBytesWritten(Bound));
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += run.process().readAllStandardError()).endsWith('\n'), Bound);
+    socket.write("and more");
+    QVERIFY(socket.waitForBytesWritten(Bound));
+    QCOMPARE(said, "ipnd-receiver: from 127.0.0.1:" + QByteArray::number(socket.localPort()) +
+                       ": more bytes after its packet was judged; they are not part of it\n");
 
     socket.disconnectFromHost();
     QCOMPARE(run.stop(SIGINT),
@@ -372,6 +437,7 @@ void tst_Receiver::silent()
                                 "verdicts: valid 1"}));
     QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.process().exitCode(), 0);
+    QCOMPARE(run.process().readAllStandardError(), QByteArray());
 }
 
 void tst_Receiver::closeWithoutReply()
@@ -415,16 +481,33 @@ void tst_Receiver::quiet()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString verdicts = dir.filePath(QStringLiteral("verdicts.jsonl"));
-    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--verdicts=") + verdicts});
+    const QString capture = dir.filePath(QStringLiteral("capture.dat"));
+    const QByteArray earlier = "2026-12-08 10:00:00\tTCPIN\t127.0.0.1:40000\tearlier\n";
+    QFile captured(capture);
+    QVERIFY(captured.open(QIODevice::WriteOnly) && captured.write(earlier) == earlier.size());
+    captured.close();
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--verdicts=") + verdicts, QStringLiteral("--capture"),
+                     capture});
     QVERIFY(run.waitUntilListening());
 
-    QCOMPARE(exchange(run.port(), TestRecords::Min).reply(), QByteArray("ACK 09901133"));
+    const Exchange first = exchange(run.port(), TestRecords::Min);
+    QCOMPARE(first.reply(), QByteArray("ACK 09901133"));
+    // Each line is in its file by the time the reply is, for a reader during
+    // the run or after a kill; a capture is appended to.
+    QCOMPARE(fileBytes(verdicts), QByteArray("{\"packet\": 1, \"framed\": false, \"id\": \"09901133\", "
+                                             "\"verdict\": \"valid\", \"findings\": []}\n"));
+    const QByteArray line = "\tTCPIN\t127.0.0.1:" + QByteArray::number(first.clientPort) + '\t' + TestRecords::Min + '\n';
+    QCOMPARE(fileBytes(capture).size(), earlier.size() + 19 + line.size());
+    QVERIFY(fileBytes(capture).startsWith(earlier) && fileBytes(capture).endsWith(line));
     QCOMPARE(exchange(run.port(), TestRecords::Standard + "|F").reply(), QByteArray("ACK 08903043"));
     const QByteArray oddId = withField(TestRecords::Standard, 1, "0890\"\\\x01\xe9");
     QCOMPARE(exchange(run.port(), "0900" + QByteArray::number(oddId.size()) + oddId).reply(),
              "ACK " + oddId.left(8));
-    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 3", "framed 1", "bare 2", "malformed 2", "idle closed 0",
-                                                   "verdicts: valid 1, bad-char 1, field-count-54 1"}));
+    // Four findings: one line still, counted under the first.
+    QCOMPARE(exchange(run.port(), "0900713" + TestRecords::Max).reply(), QByteArray("ACK 99907063"));
+    QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 4", "framed 2", "bare 2", "malformed 3", "idle closed 0",
+                                                   "not captured 0",
+                                                   "verdicts: valid 1, bad-char 1, bad-state 1, field-count-54 1"}));
     QFile file(verdicts);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(),
@@ -435,7 +518,12 @@ void tst_Receiver::quiet()
                         "\"detail\": \"54 fields, 53 expected\"}]}\n"
                         "{\"packet\": 3, \"framed\": true, \"id\": \"0890\\u0022\\u005c\\u0001\\u00e9\", "
                         "\"verdict\": \"bad-char\", \"findings\": [{\"kind\": \"bad-char\", \"field\": 1, "
-                        "\"detail\": \"byte 0x01 at 7\"}]}\n"));
+                        "\"detail\": \"byte 0x01 at 7\"}]}\n"
+                        "{\"packet\": 4, \"framed\": true, \"id\": \"99907063\", \"verdict\": \"bad-state\", "
+                        "\"findings\": [{\"kind\": \"bad-state\", \"field\": 36, \"detail\": \"not a state\"}, "
+                        "{\"kind\": \"bad-flag\", \"field\": 39, \"detail\": \"not T or F\"}, "
+                        "{\"kind\": \"bad-flag\", \"field\": 48, \"detail\": \"not T or F\"}, "
+                        "{\"kind\": \"bad-flag\", \"field\": 52, \"detail\": \"not T or F\"}]}\n"));
     QCOMPARE(run.process().exitCode(), 0);
 }
 
@@ -515,6 +603,10 @@ void tst_Receiver::badArguments_data()
     row("reply without value", {"--reply"}, "--reply needs a value");
     row("save empty", {"--save", ""}, "--save: \"\" is not a directory name");
     row("quiet with value", {"--quiet=yes"}, "--quiet takes no value");
+    row("judge and reply", {"--reply", "OK", "--judge"}, "--judge and --reply cannot be used together");
+    row("capture empty", {"--capture="}, "--capture: \"\" is not a file name");
+    row("max packet not a number", {"--max-packet", "1M"},
+        "--max-packet: \"1M\" is not a number of bytes (1 to 1073741824)");
 }
 
 void tst_Receiver::badArguments()
@@ -531,20 +623,53 @@ void tst_Receiver::badArguments()
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
 }
 
-void tst_Receiver::saveDirectoryCannotBeMade()
+void tst_Receiver::outputsRefused_data()
 {
-    QTemporaryFile file;
-    QVERIFY(file.open());
-    const QString below = file.fileName() + QStringLiteral("/packets");
+    QTest::addColumn<QStringList>("arguments"); // {} stands for a directory holding "file", "used/" and "pipe"
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("save below a file") << QStringList{"--save", "{}/file/packets"}
+                                       << QByteArray("--save: cannot create directory \"{}/file/packets\"");
+    QTest::newRow("save with an earlier run's packets")
+        << QStringList{"--save", "{}/used"}
+        << QByteArray("--save: \"{}/used\" holds packets of an earlier run; empty it or name another directory");
+    QTest::newRow("save where nothing can be written")
+        << QStringList{"--save", "/proc/self"}
+        << QByteArray("--save: cannot write in \"/proc/self\": Operation not permitted");
+    QTest::newRow("verdicts to a pipe nobody reads")
+        << QStringList{"--verdicts", "{}/pipe"} << QByteArray("--verdicts: cannot write \"{}/pipe\": a pipe that nobody reads");
+    QTest::newRow("capture to a pipe nobody reads")
+        << QStringList{"--capture", "{}/pipe"} << QByteArray("--capture: cannot write \"{}/pipe\": a pipe that nobody reads");
+    QTest::newRow("capture in no directory")
+        << QStringList{"--capture", "{}/none/capture.dat"}
+        << QByteArray("--capture: cannot write \"{}/none/capture.dat\": No such file or directory");
+}
+
+// Refused at start-up, before a packet is taken, never in open() for ever.
+void tst_Receiver::outputsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("used")));
+    QFile earlier(dir.filePath(QStringLiteral("used/packet-1.bin")));
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600), 0);
+    arguments.replaceInStrings(QStringLiteral("{}"), dir.path());
 
     QProcess process;
-    process.start(Program, {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--save"), below});
+    process.start(Program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
     QVERIFY(process.waitForFinished(Bound));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 2);
     QCOMPARE(process.readAllStandardError(),
-             "ipnd-receiver: --save: cannot create directory \"" + below.toLocal8Bit() + "\"\n" + Usage + '\n');
+             "ipnd-receiver: " + message.replace("{}", dir.path().toLocal8Bit()) + '\n' + Usage + '\n');
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("used/packet-1.bin"))), QByteArray());
 }
 
 void tst_Receiver::portInUse()
@@ -632,7 +757,9 @@ void tst_Receiver::helpAndVersion_data()
     QTest::newRow("--version") << QStringLiteral("--version") << QByteArray("ipnd-receiver 1.10.23\n");
     QTest::newRow("--help") << QStringLiteral("--help")
                             << QByteArray("Usage: ipnd-receiver [options]\n|--bind <ADDR> |--port <N> |--reply <TEXT> "
-                                          "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> |--quiet ");
+                                          "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> "
+                                          "|--max-packet <BYTES> |--max-connections <N> |--capture <FILE> "
+                                          "|--judge |--quiet ");
 }
 
 void tst_Receiver::helpAndVersion()
@@ -681,6 +808,14 @@ void tst_Receiver::optionBounds_data()
     row("--idle-timeout", "0.0004", -1);
     row("--idle-timeout", "86400", 86400000);
     row("--idle-timeout", "86400.001", -1);
+    row("--max-packet", "0", -1);
+    row("--max-packet", "1", 1);
+    row("--max-packet", "1073741824", 1073741824);
+    row("--max-packet", "1073741825", -1);
+    row("--max-connections", "0", -1);
+    row("--max-connections", "1", 1);
+    row("--max-connections", "1000000", 1000000);
+    row("--max-connections", "1000001", -1);
 }
 
 void tst_Receiver::optionBounds()
@@ -696,10 +831,208 @@ void tst_Receiver::optionBounds()
         return;
     }
     const ReceiverOptions &o = parsed.options;
-    const int taken = arguments[0] == QLatin1String("--port") ? o.port
-                      : arguments[0] == QLatin1String("--misbehave") ? o.delay
-                                                                      : o.idleTimeout;
+    const int taken = arguments[0] == QLatin1String("--port")              ? o.port
+                      : arguments[0] == QLatin1String("--misbehave")       ? o.delay
+                      : arguments[0] == QLatin1String("--max-packet")      ? int(o.maxPacket)
+                      : arguments[0] == QLatin1String("--max-connections") ? o.maxConnections
+                                                                           : o.idleTimeout;
     QCOMPARE(taken, value);
+}
+
+void tst_Receiver::judge_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<qsizetype>("lateFrom"); // -1: the packet comes whole
+    QTest::addColumn<int>("lateBy");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+
+    const QByteArray standard = "0900311" + TestRecords::Standard;
+    const QByteArray max = "0900713" + TestRecords::Max;
+    const QByteArray wideLast = withField(TestRecords::Standard, 53, "FF");
+    const QStringList judge{"--judge"};
+    const auto row = [](const char *name, const QStringList &arguments, const QByteArray &packet,
+                        const QList<QByteArray> &pieces, qsizetype lateFrom = -1, int lateBy = 0) {
+        QTest::newRow(name) << arguments << packet << lateFrom << lateBy << pieces;
+    };
+    row("valid", judge, standard, {"ACK 08903043"});
+    row("bad framing", judge, "0990311" + TestRecords::Standard, {"NAK 08903043 bad-framing"});
+    row("the first of four findings", judge, max, {"NAK 99907063 bad-state"});
+    row("no record id", judge, "|x", {"NAK field-count-2"});
+    row("split", {"--judge", "--misbehave", "split"}, max, {"NAK 9990706", "3 bad-state"});
+    row("as large as allowed", {"--judge", "--max-packet", "318"}, standard, {"ACK 08903043"});
+    row("one byte too large", {"--judge", "--max-packet", "317"}, standard, {"NAK 08903043 too-large"});
+    row("too large, answered as the mode says", {"--max-packet", "20"}, QByteArray(40, '\0'),
+        {"ACK " + QByteArray(8, '\0')});
+    // However the bytes were cut on the way, the verdict is the whole packet's.
+    row("bare, last field too wide, its last byte late", judge, wideLast, {"NAK 08903043 too-wide"},
+        wideLast.size() - 1, 50);
+    row("framed, cut where a short length ends", judge, "0900300" + TestRecords::Standard,
+        {"NAK 08903043 bad-framing"}, 307, 50);
+    // The idle timeout counts only silence.
+    row("slower than the idle timeout", {"--judge", "--idle-timeout", "0.2"}, standard, {"ACK 08903043"}, 100, 300);
+}
+
+// --judge: ACK a record the checks pass, NAK with the verdict's kind any other.
+void tst_Receiver::judge()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, packet);
+    QFETCH(qsizetype, lateFrom);
+    QFETCH(int, lateBy);
+    QFETCH(QList<QByteArray>, pieces);
+
+    ReceiverRun run(arguments);
+    QVERIFY(run.waitUntilListening());
+    const Exchange client =
+        exchange(run.port(), packet, false, lateFrom < 0 ? std::nullopt : std::optional(std::pair(lateFrom, lateBy)));
+    QCOMPARE(client.pieces, pieces);
+    QVERIFY(client.closedByReceiver);
+}
+
+// At most --max-connections exchanges at once; the next client waits in the
+// backlog, and that is said once a run however often it fills.
+void tst_Receiver::connectionsBeyondTheBoundWait()
+{
+    ReceiverRun run({QStringLiteral("--max-connections"), QStringLiteral("2"), QStringLiteral("--quiet")});
+    QVERIFY(run.waitUntilListening());
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::unique_ptr<QTcpSocket>> crowd; // two hold the places, the third waits
+        for (int i = 0; i < 3; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            crowd.back()->connectToHost(QHostAddress::LocalHost, run.port());
+            QVERIFY(crowd.back()->waitForConnected(Bound));
+        }
+        QTcpSocket &waiting = *crowd.back();
+        waiting.write("0900311" + TestRecords::Standard);
+        if (round == 0) {
+            QByteArray said;
+            QTRY_VERIFY_WITH_TIMEOUT((said += run.process().readAllStandardError()).endsWith('\n'), Bound);
+            QCOMPARE(said, QByteArray("ipnd-receiver: 2 connections open, as many as --max-connections allows; "
+                                      "further clients wait until one closes\n"));
+            QVERIFY(!waiting.waitForReadyRead(300));
+        }
+        crowd[0]->abort();
+        crowd[1]->abort();
+        QVERIFY(waiting.waitForReadyRead(Bound));
+        QCOMPARE(waiting.readAll(), QByteArray("ACK 08903043"));
+    }
+    QCOMPARE(run.stop(SIGTERM).constFirst(), QByteArray("packets 2"));
+    QCOMPARE(run.process().readAllStandardError(), QByteArray());
+}
+
+void tst_Receiver::captureLeavesOut_data()
+{
+    QTest::addColumn<QString>("capture"); // "-": standard output
+
+    QTest::newRow("file") << QStringLiteral("capture.dat");
+    QTest::newRow("standard output") << QStringLiteral("-");
+}
+
+// A record a replay cannot give back is left out, said and counted; the
+// records around it are captured, and replay as their packets (a bare one
+// framed).
+void tst_Receiver::captureLeavesOut()
+{
+    QFETCH(QString, capture);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const bool toStdout = capture == QLatin1String("-");
+    const QString file = dir.filePath(QStringLiteral("capture.dat"));
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--save"), dir.filePath(QStringLiteral("saved")),
+                     QStringLiteral("--capture"), toStdout ? capture : file});
+    if (toStdout)
+        run.process().setReadChannel(QProcess::StandardError);
+    QVERIFY(run.waitUntilListening());
+
+    const QByteArray lineEnd = Framing::framePacket(withField(TestRecords::Standard, 9, "A\nB"));
+    const QList<QByteArray> packets = {"0900311" + TestRecords::Standard, lineEnd, "0990311" + TestRecords::Standard,
+                                       TestRecords::Min};
+    QList<quint16> ports;
+    for (const QByteArray &packet : packets) {
+        const Exchange client = exchange(run.port(), packet);
+        QVERIFY(client.closedByReceiver);
+        ports.append(client.clientPort);
+    }
+    const QList<QByteArray> summary = run.stop(SIGTERM);
+    const QByteArray said = toStdout ? QByteArray() : run.process().readAllStandardError();
+    const QByteArray captured = toStdout ? run.process().readAllStandardOutput() : fileBytes(file);
+    QCOMPARE(summary.mid(toStdout ? 2 : 0),
+             (QList<QByteArray>{"packets 4", "framed 3", "bare 1", "malformed 2", "idle closed 0", "not captured 2",
+                                "verdicts: valid 2, bad-char 1, bad-framing 1"}));
+    const QList<QByteArray> reasons = {"ipnd-receiver: packet 2: not captured: the record holds CR or LF, which would "
+                                       "end its line",
+                                       "ipnd-receiver: packet 3: not captured: a replay would frame its record with "
+                                       "another header"};
+    QCOMPARE(toStdout ? summary.first(2) : said.trimmed().split('\n'), reasons);
+    QCOMPARE(savedPackets(dir.filePath(QStringLiteral("saved"))), packets);
+
+    const QList<QByteArray> lines = captured.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QDateTime at = QDateTime::fromString(QString::fromLatin1(lines[i].left(19)), "yyyy-MM-dd HH:mm:ss");
+        QVERIFY2(at.isValid() && qAbs(at.secsTo(QDateTime::currentDateTime())) < 60, lines[i].constData());
+        QCOMPARE(lines[i].mid(19), "\tTCPIN\t127.0.0.1:" + QByteArray::number(ports[i * 3]) + '\t' +
+                                       (i ? TestRecords::Min : TestRecords::Standard));
+    }
+    QFile replayed(file);
+    if (toStdout)
+        QVERIFY(replayed.open(QIODevice::WriteOnly) && replayed.write(captured) == captured.size());
+    replayed.close();
+    QCOMPARE(replayedPackets(file), (QList<QByteArray>{packets[0], Framing::framePacket(TestRecords::Min)}));
+}
+
+void tst_Receiver::generatedRun_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("judging");
+
+    QTest::newRow("rawlog, --judge") << QStringLiteral("rawlog") << true;
+    QTest::newRow("multipkt, --judge") << QStringLiteral("multipkt") << true;
+    QTest::newRow("rawlog, plain") << QStringLiteral("rawlog") << false;
+}
+
+// A generated file and its manifest through ipnd-send: a judging receiver
+// passes, a plain one (ACK to everything) fails with every broken record that
+// arrives a false acceptance. What it captured replays as the same packets.
+void tst_Receiver::generatedRun()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, judging);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString data = dir.filePath(QStringLiteral("generated.dat"));
+    const QString manifest = dir.filePath(QStringLiteral("manifest.jsonl"));
+    const QString report = dir.filePath(QStringLiteral("report.jsonl"));
+    const QString capture = dir.filePath(QStringLiteral("capture.dat"));
+    QProcess gen;
+    gen.start(QStringLiteral(IPND_GEN), {"--count", "150", "--seed", "2026", "--invalid", "0.4", "--format", format,
+                                          "--manifest", manifest, "--output", data});
+    QVERIFY(gen.waitForFinished(Bound));
+    QCOMPARE(gen.exitCode(), 0);
+
+    ReceiverRun run(QStringList{"--quiet", "--capture", capture, "--save", dir.filePath(QStringLiteral("sent"))} +
+                    (judging ? QStringList{"--judge"} : QStringList{}));
+    QVERIFY(run.waitUntilListening());
+    QCOMPARE(replay(run.port(), data, format, {"--manifest", manifest, "--report", report}), judging ? 0 : 1);
+    QVERIFY(run.stop(SIGTERM).contains("not captured 0"));
+
+    QMap<QString, int> outcomes;
+    for (const QByteArray &line : fileBytes(report).trimmed().split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        const QString outcome = entry.value(QStringLiteral("outcome")).toString();
+        if (entry.contains(QStringLiteral("summary")) || outcome == QLatin1String("rejected"))
+            continue;
+        QCOMPARE(outcome, entry.value(QStringLiteral("expect")).toString() == QLatin1String("valid")
+                              ? QStringLiteral("accepted")
+                              : judging ? QStringLiteral("refused") : QStringLiteral("false-accept"));
+        ++outcomes[outcome];
+    }
+    QCOMPARE_GT(outcomes.value(judging ? QStringLiteral("refused") : QStringLiteral("false-accept")), 20);
+    QCOMPARE_GT(outcomes.value(QStringLiteral("accepted")), 60);
+    QCOMPARE(replayedPackets(capture), savedPackets(dir.filePath(QStringLiteral("sent"))));
 }
 
 QTEST_GUILESS_MAIN(tst_Receiver)

@@ -2,15 +2,19 @@
 
 #include "report/ReportOptions.h"
 #include "ReportFiles.h"
+#include "platform/SameFile.h"
 #include "report/Reports.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QScopeGuard>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,13 +23,15 @@ namespace {
 
 const QDateTime Start = QDateTime::fromString(QStringLiteral("2026-12-08T21:40:01.123Z"), Qt::ISODateWithMs);
 const QByteArray OddReply("ERR\r\n\x01\xe9", 7);
+const QByteArray OddId("10\x01\x7f", 4);
+const QString OddIdShown = QStringLiteral(R"(10\x01\x7f)");
 
 // One line of each kind, in the order a run meets them.
 QList<OutcomeRecord> knownRun()
 {
     return {
         {1, Outcome::Answered, "1001", 2.5, QByteArray("OK 1001"), Start, 1, {}, {}, false, {}, {}},
-        {2, Outcome::Unexpected, "10.2", 3.25, OddReply, Start.addMSecs(100), 2, {}, {}, false, {}, {}},
+        {2, Outcome::Unexpected, OddId, 3.25, OddReply, Start.addMSecs(100), 2, {}, {}, false, {}, {}},
         {3, Outcome::Rejected, {}, {}, {}, {}, 0, "RSFP: Line 3 has 2 fields, not 53", {}, false, {}, {}},
         {4, Outcome::Unanswered, "1004", {}, {}, Start.addMSecs(300), 3, "Event: No reply within 100 ms: connection closed", {}, false, {}, {}},
         {5, Outcome::NotSent, "1005", {}, {}, {}, 0, "Event: Send failed", {}, false, {}, {}},
@@ -37,7 +43,8 @@ RunFigures knownFigures()
     RunFigures figures;
     for (const OutcomeRecord &record : knownRun())
         figures.count(record);
-    figures.rttMs = RunFigures::RoundTrips{2.5, 2.5, 3.25, 3.25, 3.25, 3.25};
+    // Made up, and each one different, so that no figure can stand in for another.
+    figures.rttMs = RunFigures::RoundTrips{2.5, 2.75, 2.9, 3.1, 3.25, 3.25};
     figures.elapsedSeconds = 0.5;
     return figures;
 }
@@ -55,6 +62,7 @@ private slots:
     void pageStaysSmallForLongRuns();
     void pageRendersInBrowser();
     void reportsIntoPipes();
+    void fullDiskLeavesTheLastWholeReports();
     void expectation_data();
     void expectation();
     void unexpectedReplyLine();
@@ -76,59 +84,88 @@ void tst_Report::eachOutcomeInEveryReport()
     Reports reports;
     QString error;
     QVERIFY2(reports.open(options, QStringLiteral("ipnd-send 127.0.0.1:5000"), &error), qPrintable(error));
-    // Over several connections exchanges end out of file order: the reports
-    // still list them by seq, a record waiting for those before it.
+    // Over several connections exchanges end out of file order: each one is
+    // in the reports as it ends, none held back for those before it.
     const QList<OutcomeRecord> run = knownRun();
-    for (const int i : {1, 0, 2, 4, 3}) {
-        reports.add(run.at(i));
-        if (i == 1)
-            QCOMPARE(readJsonLines(options.reportFile).size(), 0);
+    const QList<int> order{1, 0, 2, 4, 3};
+    for (qsizetype n = 0; n < order.size(); ++n) {
+        reports.add(run.at(order[n]));
+        const QList<QJsonObject> lines = readJsonLines(options.reportFile);
+        QCOMPARE(lines.size(), n + 1);
+        QCOMPARE(lines.last().value("seq").toInteger(), run.at(order[n]).seq);
+        QCOMPARE(readJUnit(options.junitFile).names.size(), n + 1);
     }
     const QStringList missed{QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20 records per second")};
     reports.finish(knownFigures(), missed, false);
     QCOMPARE(reports.takeErrors(), QStringList());
 
+    QMap<qint64, QJsonObject> bySeq;
     const QList<QJsonObject> lines = readJsonLines(options.reportFile);
     QCOMPARE(lines.size(), 6);
+    for (const QJsonObject &line : lines.first(5))
+        bySeq.insert(line.value("seq").toInteger(), line);
     const QStringList outcomes{"answered", "unexpected", "rejected", "unanswered", "not-sent"};
     for (int i = 0; i < 5; ++i) {
         const OutcomeRecord record = knownRun().at(i);
-        QCOMPARE(lines[i].value("seq").toInteger(), record.seq);
-        QCOMPARE(lines[i].value("outcome").toString(), outcomes[i]);
-        QCOMPARE(lines[i].contains("id"), record.outcome != Outcome::Rejected);
-        QCOMPARE(lines[i].value("id").toString().toLatin1(), record.id);
-        QCOMPARE(lines[i].value("rtt_ms").isDouble(), record.rttMs.has_value());
-        QCOMPARE(lines[i].value("reply").toString().toLatin1(), record.reply.value_or(QByteArray()));
-        QCOMPARE(QDateTime::fromString(lines[i].value("sent_at").toString(), Qt::ISODateWithMs), record.sentAt);
+        const QJsonObject line = bySeq.value(record.seq);
+        QCOMPARE(line.value("outcome").toString(), outcomes[i]);
+        QCOMPARE(line.contains("id"), record.outcome != Outcome::Rejected);
+        QCOMPARE(line.value("id").toString().toLatin1(), record.id);
+        QCOMPARE(line.value("rtt_ms").isDouble(), record.rttMs.has_value());
+        QCOMPARE(line.value("reply").toString().toLatin1(), record.reply.value_or(QByteArray()));
+        QCOMPARE(QDateTime::fromString(line.value("sent_at").toString(), Qt::ISODateWithMs), record.sentAt);
+        // A record that never went out has no connection, not connection 0.
+        if (record.outcome != Outcome::Rejected)
+            QCOMPARE(line.value("connection"),
+                     record.connection > 0 ? QJsonValue(record.connection) : QJsonValue(QJsonValue::Null));
     }
-    QCOMPARE(lines[2].value("reason").toString().toLatin1(), knownRun().at(2).reason);
+    QCOMPARE(bySeq.value(3).value("reason").toString().toLatin1(), knownRun().at(2).reason);
     const QJsonObject summary = lines[5].value("summary").toObject();
     for (const auto &[key, count] : {std::pair{"read", 4}, {"sent", 3}, {"answered", 1}, {"unexpected", 1},
                                      {"unanswered", 1}, {"not_sent", 1}, {"rejected", 1}})
         QCOMPARE(summary.value(QLatin1String(key)).toInt(-1), count);
-    QCOMPARE(summary.value("rtt_ms").toObject().value("p99").toDouble(), 3.25);
+    QCOMPARE(summary.value("elapsed_s").toDouble(), 0.5);
+    const QJsonObject rtt = summary.value("rtt_ms").toObject();
+    QCOMPARE(QList<double>({rtt.value("min").toDouble(), rtt.value("p50").toDouble(), rtt.value("p90").toDouble(),
+                            rtt.value("p99").toDouble(), rtt.value("max").toDouble()}),
+             QList<double>({2.5, 2.75, 2.9, 3.1, 3.25}));
     QCOMPARE(summary.value("rate").toDouble(), 6.0);
     QCOMPARE(summary.value("thresholds_missed").toArray().size(), 1);
 
+    // Every line is a case, and a failed run has failures: each record that
+    // failed or was not sent, each threshold missed. A rejected line is skipped.
     const JUnit junit = readJUnit(options.junitFile);
     QCOMPARE(junit.error, QString());
-    QCOMPARE(junit.names, QStringList({"1001", "10.2", "1004"}));
-    QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QStringLiteral("3"));
-    QCOMPARE(junit.suite.value(QLatin1String("failures")).toString(), QStringLiteral("2"));
-    QCOMPARE(junit.suite.value(QLatin1String("time")).toString(), QStringLiteral("0.500000")); // to the microsecond
-    QCOMPARE(junit.failures.keys(), QStringList({"10.2", "1004"}));
-    QCOMPARE(junit.failures["10.2"], QStringLiteral(R"(unexpected reply: ERR\r\n\x01\xe9)"));
-    QCOMPARE(junit.failures["1004"], QStringLiteral("Event: No reply within 100 ms: connection closed"));
+    QCOMPARE(junit.names, QStringList({OddIdShown, "1001", "line 3", "1005", "1004", "threshold --min-rate"}));
+    QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QStringLiteral("6"));
+    QCOMPARE(junit.suite.value(QLatin1String("failures")).toString(), QStringLiteral("4"));
+    QCOMPARE(junit.suite.value(QLatin1String("skipped")).toString(), QStringLiteral("1"));
+    QCOMPARE(junit.suite.value(QLatin1String("time")).toString(), QStringLiteral("0.500000"));
+    QCOMPARE(junit.suite.value(QLatin1String("timestamp")).toString(), isoTime(Start));
+    QCOMPARE(junit.failures, (QMap<QString, QString>{{OddIdShown, R"(unexpected reply: ERR\r\n\x01\xe9)"},
+                                                      {"1004", "Event: No reply within 100 ms: connection closed"},
+                                                      {"1005", "Event: Send failed"},
+                                                      {"threshold --min-rate", missed.first()}}));
+    QCOMPARE(junit.skipped, (QMap<QString, QString>{{"line 3", "RSFP: Line 3 has 2 fields, not 53"}}));
 
-    const Html html = readHtml(readFile(options.htmlFile));
+    const QByteArray page = readFile(options.htmlFile);
+    QVERIFY2(page.startsWith("<!DOCTYPE html>\n<html"), page.left(40).constData());
+    const Html html = readHtml(page);
     QCOMPARE(html.error, QString());
     QCOMPARE(html.externalReferences, QStringList());
     QCOMPARE(html.verdictClass, QStringLiteral("failed"));
     QCOMPARE(html.summary.value("Unexpected"), QStringLiteral("1"));
     QCOMPARE(html.summary.value("Lines rejected"), QStringLiteral("1"));
-    QCOMPARE(html.summary.value("Round trip p99 ms"), QStringLiteral("3.250"));
+    QCOMPARE(html.summary.value("Round trip median ms"), QStringLiteral("2.750"));
+    QCOMPARE(html.summary.value("Round trip p90 ms"), QStringLiteral("2.900"));
+    QCOMPARE(html.summary.value("Round trip p99 ms"), QStringLiteral("3.100"));
     QCOMPARE(html.svgs, 2);
-    QCOMPARE(html.failedIds, QStringList({"10.2", "1004", "1005"}));
+    // Each round trip in the bin that holds it: 2.5 ms in 2 to 2.51, 3.25 in 3.16 to 3.98.
+    QVERIFY(page.contains("<title>2 to 2.51 ms: 1</title>"));
+    QVERIFY(page.contains("<title>3.16 to 3.98 ms: 1</title>"));
+    QCOMPARE(html.failedIds, QStringList({OddIdShown, "1004", "1005"}));
+    QCOMPARE(html.failedReplies, QStringList({R"(ERR\r\n\x01\xe9)", "Event: No reply within 100 ms: connection closed",
+                                              "Event: Send failed"}));
 }
 
 void tst_Report::cutShortRunLeavesReadableReports()
@@ -149,14 +186,14 @@ void tst_Report::cutShortRunLeavesReadableReports()
     QCOMPARE(readJsonLines(dir.filePath(QStringLiteral("run.jsonl"))).size(), 4);
     const JUnit cases = readJUnit(dir.filePath(QStringLiteral("run.xml")));
     QCOMPARE(cases.error, QString());
-    QCOMPARE(cases.names, QStringList({"1001", "10.2", "1004"}));
-    QCOMPARE(cases.suite.value(QLatin1String("tests")).toString(), QStringLiteral("3"));
+    QCOMPARE(cases.names, QStringList({"1001", OddIdShown, "line 3", "1004"}));
+    QCOMPARE(cases.suite.value(QLatin1String("tests")).toString(), QStringLiteral("4"));
     QCOMPARE(cases.suite.value(QLatin1String("failures")).toString(), QStringLiteral("2"));
     const Html page = readHtml(readFile(dir.filePath(QStringLiteral("run.html"))));
     QCOMPARE(page.error, QString());
     QCOMPARE(page.verdictClass, QStringLiteral("running"));
     QCOMPARE(page.summary.value("Unanswered"), QStringLiteral("1"));
-    QCOMPARE(page.failedIds, QStringList({"10.2", "1004"}));
+    QCOMPARE(page.failedIds, QStringList({OddIdShown, "1004"}));
 }
 
 void tst_Report::pageCatchesUpWithoutFurtherRecords()
@@ -179,8 +216,10 @@ void tst_Report::pageStaysSmallForLongRuns()
     const qint64 records = 100000;
     for (qint64 seq = 1; seq <= records; ++seq) {
         const bool failed = seq % 50 == 0;
+        // The slowest is the second of a pair of spans at the first merge.
+        const double ms = seq == 2 ? 1000.0 : 0.5 + double(seq % 997) / 10.0;
         html.add({seq, failed ? Outcome::Unanswered : Outcome::Answered, QByteArray::number(seq),
-                  failed ? std::nullopt : std::optional<double>(0.5 + double(seq % 997) / 10.0),
+                  failed ? std::nullopt : std::optional<double>(ms),
                   failed ? std::nullopt : std::optional<QByteArray>("OK"), Start, 1, {}, {}, false, {}, {}});
     }
     const QByteArray page = html.page(nullptr, {}, false);
@@ -192,6 +231,8 @@ void tst_Report::pageStaysSmallForLongRuns()
                                                     "report (--report) lists every record.")
                                          .arg(records / 50 - HtmlReport::MaxFailedRows)));
     QVERIFY(read.shapes < 2 * HtmlReport::MaxSpans);
+    // The chart's scale runs to the slowest round trip, through every merge of spans.
+    QVERIFY(page.contains(">1000.000 ms</text>"));
 }
 
 void tst_Report::pageRendersInBrowser()
@@ -251,10 +292,39 @@ void tst_Report::reportsIntoPipes()
         QByteArray page(1 << 16, '\0');
         page.truncate(std::max<qsizetype>(0, ::read(reader, page.data(), size_t(page.size()))));
         QVERIFY2(page.trimmed().endsWith("</html>"), page.right(100).constData());
-        QCOMPARE(readHtml(page).failedIds, QStringList({"10.2", "1004", "1005"}));
+        QCOMPARE(readHtml(page).failedIds, QStringList({OddIdShown, "1004", "1005"}));
     }
     struct stat info = {};
     QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+
+    // A named pipe nobody reads: refused at once, not waited for in open().
+    const QByteArray unread = QFile::encodeName(dir.filePath(QStringLiteral("unread")));
+    QCOMPARE(::mkfifo(unread.constData(), 0600), 0);
+    for (const bool html : {false, true}) {
+        ReportOptions options;
+        (html ? options.htmlFile : options.reportFile) = QFile::decodeName(unread);
+        Reports reports;
+        QString error;
+        QVERIFY(!reports.open(options, QStringLiteral("run"), &error));
+        QCOMPARE(error, QFile::decodeName(unread) + QStringLiteral(": no process is reading the pipe"));
+    }
+
+    // A reader that stopped reading: a signal ends the wait for room in the pipe.
+    int full[2] = {-1, -1};
+    QCOMPARE(::pipe2(full, O_NONBLOCK | O_CLOEXEC), 0);
+    QFile into;
+    QVERIFY(into.open(full[1], QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle));
+    struct sigaction wake = {};
+    wake.sa_handler = [](int) {};
+    wake.sa_flags = SA_RESTART; // as the stop signals are handled
+    struct sigaction before = {};
+    QCOMPARE(::sigaction(SIGALRM, &wake, &before), 0);
+    ::alarm(1);
+    QString reason;
+    QVERIFY(!writeAll(into, QByteArray(1 << 20, 'x'), &reason));
+    ::sigaction(SIGALRM, &before, nullptr);
+    QCOMPARE(reason, QStringLiteral("stopped while the pipe's reader was not reading"));
+    ::close(full[0]);
 
     // The JUnit counts are rewritten in place: a pipe is refused at once.
     ReportOptions options;
@@ -265,6 +335,56 @@ void tst_Report::reportsIntoPipes()
     QCOMPARE(error, options.junitFile + QStringLiteral(": not a regular file, and a JUnit report is rewritten in place"));
     for (const int fd : {shell[0], shell[1], fifoReader})
         ::close(fd);
+}
+
+void tst_Report::fullDiskLeavesTheLastWholeReports()
+{
+    if (::geteuid() != 0)
+        QSKIP("mounting a small file system needs root");
+    QTemporaryDir dir;
+    const QString disk = dir.filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=200k", "tmpfs", disk}) != 0)
+        QSKIP("cannot mount a tmpfs here");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {disk}); });
+    ReportOptions options;
+    options.reportFile = disk + QStringLiteral("/run.jsonl");
+    options.junitFile = disk + QStringLiteral("/run.xml");
+    options.htmlFile = disk + QStringLiteral("/run.html");
+    Reports reports;
+    QString error;
+    QVERIFY2(reports.open(options, QStringLiteral("run"), &error), qPrintable(error));
+    // Long replies and reasons fill the disk within a few dozen records.
+    QStringList errors;
+    qint64 seq = 0;
+    while (errors.size() < 2 && seq < 1000) {
+        ++seq;
+        const QByteArray id = QByteArray::number(seq);
+        reports.add({seq, Outcome::Unexpected, id, 1.5, QByteArray(3000, 'r'), Start, 1, QByteArray(3000, 'w'), {}, false, {}, {}});
+        errors += reports.takeErrors();
+    }
+    reports.finish(knownFigures(), {}, false);
+    errors += reports.takeErrors();
+    errors.sort();
+    QCOMPARE(errors, QStringList({options.htmlFile + ": No space left on device",
+                                  options.reportFile + ": No space left on device",
+                                  options.junitFile + ": No space left on device"}));
+    // Each file is the last whole document it was: lines that parse, a
+    // JUnit file whose counts match its cases, a page that reads.
+    const QByteArray json = readFile(options.reportFile);
+    QVERIFY(json.endsWith('\n'));
+    const QList<QJsonObject> lines = jsonLines(json);
+    QVERIFY(!lines.isEmpty());
+    for (const QJsonObject &line : lines)
+        QVERIFY(line.contains("seq"));
+    const JUnit junit = readJUnit(options.junitFile);
+    QCOMPARE(junit.error, QString());
+    QVERIFY(!junit.names.isEmpty());
+    QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QString::number(junit.names.size()));
+    // The final page found no room: the page from before it stays.
+    const Html page = readHtml(readFile(options.htmlFile));
+    QCOMPARE(page.error, QString());
+    QCOMPARE(page.verdictClass, QStringLiteral("running"));
 }
 
 void tst_Report::expectation_data()
@@ -285,6 +405,9 @@ void tst_Report::expectation_data()
     QTest::newRow("id twice") << QByteArray("{id}:{id}") << QByteArray("7") << QByteArray("7:7") << true;
     QTest::newRow("byte above ascii") << QByteArray("\\xe9\\r\\n") << QByteArray("1") << QByteArray("\xe9\r\n") << true;
     QTest::newRow("quantifier braces stay") << QByteArray("A{2}") << QByteArray("1") << QByteArray("AA") << true;
+    // The id cannot make a count of braces around it, whatever its digits.
+    QTest::newRow("braces around the id") << QByteArray("x{{id}}|ACK {id}") << QByteArray("0990100")
+                                          << QByteArray("ACK 0990100") << true;
     // Text, the id, then the rest: the rest is matched alone, where that means the same.
     QTest::newRow("refusal with words") << QByteArray("NAK {id}( .*)?") << QByteArray("12")
                                         << QByteArray("NAK 12 too-wide") << true;
@@ -295,8 +418,9 @@ void tst_Report::expectation_data()
                                                 << QByteArray("ACK 12\r\n") << false;
     QTest::newRow("alternative takes in the head") << QByteArray("ACK {id}|BUSY") << QByteArray("12")
                                                    << QByteArray("BUSY") << true;
-    QTest::newRow("quantifier of the id's end") << QByteArray("ACK {id}+") << QByteArray("12")
-                                                << QByteArray("ACK 1222") << true;
+    // The id is one unit: a quantifier after it repeats the whole id.
+    QTest::newRow("quantifier of the id") << QByteArray("ACK {id}+") << QByteArray("12")
+                                          << QByteArray("ACK 1212") << true;
     QTest::newRow("any byte before the id") << QByteArray("ACK.{id}") << QByteArray("12") << QByteArray("ACK 12") << true;
     QTest::newRow("word boundary after the id") << QByteArray("ACK {id}\\b.*") << QByteArray("12")
                                                 << QByteArray("ACK 123") << false;
@@ -320,6 +444,19 @@ void tst_Report::unexpectedReplyLine()
 {
     QCOMPARE(ReplyExpectation::unexpectedLine("7\x01", QByteArray("NAK\r\n\0\xff\\", 8)),
              QByteArray(R"(Event: Unexpected reply to record 7\x01: NAK\r\n\x00\xff\\)"));
+    // However long the reply, the line shows the part the reports keep.
+    const QByteArray flood = "NAK " + QByteArray(20000, 'x');
+    QCOMPARE(ReplyExpectation::unexpectedLine("7", flood),
+             "Event: Unexpected reply to record 7: " + flood.left(OutcomeRecord::ReplyKeptBytes) + "... (20004 bytes)");
+    // A match the engine gives up on is neither a match nor a mismatch.
+    QString error;
+    const std::optional<ReplyExpectation> heavy = ReplyExpectation::fromPattern("(x+x+)+y {id}", &error);
+    QVERIFY2(heavy, qPrintable(error));
+    QCOMPARE(heavy->match(QByteArray(40, 'x') + "z y 7", "7"), ReplyExpectation::Match::GaveUp);
+    QCOMPARE(heavy->match("xxy 7", "7"), ReplyExpectation::Match::Yes);
+    QCOMPARE(heavy->match("xxz 7", "7"), ReplyExpectation::Match::No);
+    QCOMPARE(ReplyExpectation::gaveUpLine("7", "x\r"),
+             QByteArray(R"(Event: Reply to record 7 not judged: the pattern engine gave up on it (too much backtracking): x\r)"));
 }
 
 void tst_Report::thresholds_data()
@@ -410,9 +547,18 @@ void tst_Report::options_data()
         << "--expect: not a valid regular expression: unmatched closing parenthesis (at character 2 of OK)|(B)";
     QTest::newRow("one file twice") << QStringList{"--report", "a", "--html", "./a"}
                                     << "--report and --html name the same file \"./a\"";
+    QTest::newRow("report and junit") << QStringList{"--report", "a", "--junit", "./a"}
+                                      << "--report and --junit name the same file \"./a\"";
+    QTest::newRow("junit and html") << QStringList{"--junit", "a", "--html", "./a"}
+                                    << "--junit and --html name the same file \"./a\"";
+    QTest::newRow("valid only without an id") << QStringList{"--expect", "\\{id}"}
+        << R"(--expect: not a valid regular expression with the id 0990.1 in place of {id}: unmatched closing )"
+           R"(parenthesis (at character 17 of \\A(?:\\(?:0990\\.1))\\z))";
     QTest::newRow("report over the data") << QStringList{"--junit", "./in"}
                                           << "--junit would overwrite the file of --replay \"./in\"";
     QTest::newRow("no file name") << QStringList{"--junit="} << "--junit: no file name given";
+    QTest::newRow("junit to standard output") << QStringList{"--junit", "-"}
+                                              << "--junit: only --report can go to standard output (-)";
 }
 
 void tst_Report::options()

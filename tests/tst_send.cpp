@@ -4,6 +4,7 @@
 #include "ReceiverProcess.h"
 #include "ReportFiles.h"
 #include "ScriptedReceiver.h"
+#include "report/Outcome.h"
 #include "testpackets/TestRecords.h"
 
 #include <QDir>
@@ -83,6 +84,11 @@ QByteArray numbered(int n)
     return "09901" + QByteArray::number(n).rightJustified(3, '0') + TestRecords::Min.mid(8);
 }
 
+QByteArray idOf(const QByteArray &record)
+{
+    return record.left(record.indexOf('|'));
+}
+
 // The log line without a "[N] " connection number, and the number (0 for none).
 QByteArray withoutConnection(const QByteArray &line, int *connection = nullptr)
 {
@@ -112,6 +118,7 @@ private slots:
     void badArguments_data();
     void badArguments();
     void helpVersionAndBytesAsTyped();
+    void standardInputAndOutput();
     void periodKeepsItsPace();
     void ctrlCPrintsTheSummary();
     void ctrlCEndsAPendingConnectionAtOnce();
@@ -125,6 +132,7 @@ private slots:
     void thresholdsDecideTheExitStatus_data();
     void thresholdsDecideTheExitStatus();
     void ctrlCLeavesTheReports();
+    void stuckExchangeHoldsNoReportBack();
     void reportsAreWholeWhenTheOutputReaderIsGone_data();
     void reportsAreWholeWhenTheOutputReaderIsGone();
     void latencyRunsFromTheIntendedTime_data();
@@ -326,9 +334,12 @@ void tst_Send::serverThatCannotBeReached()
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         deadPort = closed.serverPort();
     }
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min"});
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min", "--junit", junit});
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.log.value(1), QByteArray("Event: Socket error 0: Connection refused"));
+    const JUnit cases = readJUnit(junit);
+    QCOMPARE(cases.failures, (QMap<QString, QString>{{idOf(TestRecords::Min), "RSFP: No connection, not sent: " + TestRecords::Min}}));
     // Also under --quiet, where no log line says it.
     const Run quiet = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min", "--quiet"});
     QCOMPARE(quiet.exitCode, 3);
@@ -398,24 +409,26 @@ void tst_Send::helpVersionAndBytesAsTyped()
     QVERIFY(sender.readAllStandardOutput().startsWith("Usage: ipnd-send [options]\n"));
 
     // Paths beyond ASCII, given in the "--opt=value" form: opened as typed,
-    // and quoted byte for byte when they are not there, even when they are
-    // not UTF-8.
+    // also when they are not UTF-8, and quoted byte for byte when they are
+    // not there.
     QVERIFY(startReceiver({"--quiet"}));
-    const QByteArray name = QFile::encodeName(dir.path()) + "/caf\xc3\xa9.dat";
-    {
+    const QByteArray utf8 = QFile::encodeName(dir.path()) + "/caf\xc3\xa9.dat";
+    const QByteArray latin1 = QFile::encodeName(dir.path()) + "/caf\xe9.dat";
+    for (const QByteArray &name : {utf8, latin1}) {
         QFile file;
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         QVERIFY(fd >= 0);
         QVERIFY(file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
         file.write(rawLine(TestRecords::Min));
     }
-    for (const QByteArray &path : {name, QFile::encodeName(dir.path()) + "/caf\xe9.dat"}) {
+    const QByteArray missing = QFile::encodeName(dir.path()) + "/gone\xe9.dat";
+    for (const QByteArray &path : {utf8, latin1, missing}) {
         sender.start(QStringLiteral("/bin/sh"),
                      {"-c", "exec \"$0\" --host=127.0.0.1 --port=\"$1\" --period=0 --replay=\"$(printf \"$2\")\"",
                       QStringLiteral(IPND_SEND), QString::number(port), QString::fromLatin1(printfEscaped(path))});
         QVERIFY(sender.waitForFinished(10000));
         const Run result = collect(sender);
-        if (path == name) {
+        if (path != missing) {
             QCOMPARE(result.exitCode, 0);
             QCOMPARE(result.summary.value(0), QByteArray("summary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, "
                                                          "not sent 0, lines rejected 0"));
@@ -425,6 +438,33 @@ void tst_Send::helpVersionAndBytesAsTyped()
                      "ipnd-send: --replay: \"" + path + "\" is not a readable file");
         }
     }
+    // A name that is not text is removed by its bytes too.
+    QCOMPARE(::unlink(latin1.constData()), 0);
+}
+
+void tst_Send::standardInputAndOutput()
+{
+    // `--replay -` reads the records from standard input; `--report -`
+    // writes JSON Lines to standard output, the log and summary to standard error.
+    QVERIFY(startReceiver({"--quiet"}));
+    QProcess sender;
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(port), "--period", "0",
+                                             "--replay", "-", "--report", "-"});
+    QVERIFY(sender.waitForStarted(10000));
+    sender.write(rawLine(numbered(1)) + "not a line\n" + rawLine(numbered(2)));
+    sender.closeWriteChannel();
+    QVERIFY(sender.waitForFinished(20000));
+    QCOMPARE(sender.exitCode(), 0);
+    const QList<QJsonObject> lines = jsonLines(sender.readAllStandardOutput());
+    QStringList outcomes;
+    for (const QJsonObject &line : lines)
+        outcomes << (line.contains("summary") ? QStringLiteral("summary") : line.value("outcome").toString());
+    QCOMPARE(outcomes, QStringList({"answered", "rejected", "answered", "summary"}));
+    const QByteArray log = sender.readAllStandardError();
+    QVERIFY2(log.contains("RSFP: Data Sent: " + numbered(2) + '\n'), log.constData());
+    QVERIFY(log.contains("\nsummary: records read 2, sent 2, answered 2, unexpected 0, unanswered 0, not sent 0, "
+                         "lines rejected 1\n"));
+    QCOMPARE(saved(2), "0900120" + numbered(2));
 }
 
 void tst_Send::periodKeepsItsPace()
@@ -563,11 +603,18 @@ void tst_Send::runThatSentNothingFails()
     QVERIFY(startReceiver({"--quiet"}));
     const QString file = writeFile(QStringLiteral("rejected.dat"), "no date\n\n");
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0"});
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0",
+                          "--junit", junit});
 
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.summary.value(0),
              QByteArray("summary: records read 0, sent 0, answered 0, unexpected 0, unanswered 0, not sent 0, lines rejected 2"));
+    // No record failed, and still the report fails, as the run does.
+    const JUnit cases = readJUnit(junit);
+    QCOMPARE(cases.names, QStringList({"line 1", "line 2", "run"}));
+    QCOMPARE(cases.failures, (QMap<QString, QString>{{"run", "no record was sent"}}));
+    QCOMPARE(cases.skipped.size(), 2);
 }
 
 void tst_Send::connectionsTakeRecordsInFileOrder()
@@ -644,11 +691,6 @@ void tst_Send::periodsThatFindEveryConnectionBusyAreNotSent()
 
 namespace {
 
-QByteArray idOf(const QByteArray &record)
-{
-    return record.left(record.indexOf('|'));
-}
-
 Run finishedRun(QProcess &sender, QSignalSpy &finished)
 {
     if (!finished.wait(20000)) {
@@ -676,7 +718,11 @@ void tst_Send::reportsShowEachRecordsOutcome()
     server.answer(idOf(numbered(2)), QByteArray("NAK\r\n"));
     server.answer(idOf(numbered(3)), std::nullopt);
     const QString file = writeFile(QStringLiteral("four.dat"), rawLine(numbered(1)) + rawLine(numbered(2))
-                                                                   + rawLine(numbered(3)) + rawLine(numbered(4)));
+                                                                   + rawLine(numbered(3)) + rawLine(numbered(4))
+                                                                   + rawLine(numbered(5)));
+    // One read's worth: a reply is what the first read brings.
+    const QByteArray flood = "OK " + idOf(numbered(5)) + QByteArray(6000, '.');
+    server.answer(idOf(numbered(5)), flood);
     const QString json = dir.filePath(QStringLiteral("run.jsonl"));
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
     const QString html = dir.filePath(QStringLiteral("run.html"));
@@ -689,20 +735,30 @@ void tst_Send::reportsShowEachRecordsOutcome()
     const Run run = finishedRun(sender, finished);
 
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 4, answered 2, unexpected 1, "
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 5, sent 5, answered 2, unexpected 2, "
                                               "unanswered 1, not sent 0, lines rejected 0"));
     QCOMPARE(run.log.count("Event: Unexpected reply to record " + idOf(numbered(2)) + R"(: NAK\r\n)"), 1);
-    const QList<QJsonObject> lines = readJsonLines(json);
-    QCOMPARE(outcomesOf(lines), QStringList({"answered", "unexpected", "unanswered", "answered", "summary"}));
+    // A long reply is judged whole, and kept in part with its whole length.
+    QVERIFY(run.log.contains("Event: Unexpected reply to record " + idOf(numbered(5)) + ": "
+                             + flood.left(OutcomeRecord::ReplyKeptBytes) + "... (6011 bytes)"));
+    QList<QJsonObject> lines = readJsonLines(json);
+    // Each line as its exchange ended; the file order is in seq.
+    std::stable_sort(lines.begin(), lines.end() - 1, [](const QJsonObject &a, const QJsonObject &b) {
+        return a.value("seq").toInteger() < b.value("seq").toInteger();
+    });
+    QCOMPARE(outcomesOf(lines), QStringList({"answered", "unexpected", "unanswered", "answered", "unexpected", "summary"}));
     QCOMPARE(lines[1].value("reply").toString(), QStringLiteral("NAK\r\n"));
-    QCOMPARE(lines[4].value("summary").toObject().value("unexpected").toInt(), 1);
+    QCOMPARE(lines[1].value("reply_bytes").toInteger(), 5);
+    QCOMPARE(lines[4].value("reply").toString().toLatin1(), flood.left(OutcomeRecord::ReplyKeptBytes));
+    QCOMPARE(lines[4].value("reply_bytes").toInteger(), flood.size());
+    QCOMPARE(lines[5].value("summary").toObject().value("unexpected").toInt(), 2);
     const JUnit cases = readJUnit(junit);
     QCOMPARE(cases.error, QString());
-    QCOMPARE(cases.names.size(), 4);
-    QCOMPARE(cases.failures.keys(), QStringList({idOf(numbered(2)), idOf(numbered(3))}));
+    QCOMPARE(cases.names.size(), 5);
+    QCOMPARE(cases.failures.keys(), QStringList({idOf(numbered(2)), idOf(numbered(3)), idOf(numbered(5))}));
     const Html page = readHtml(readFile(html));
     QCOMPARE(page.verdictClass, QStringLiteral("failed"));
-    QCOMPARE(page.failedIds, QStringList({idOf(numbered(2)), idOf(numbered(3))}));
+    QCOMPARE(page.failedIds, QStringList({idOf(numbered(2)), idOf(numbered(3)), idOf(numbered(5))}));
 }
 
 void tst_Send::thresholdsDecideTheExitStatus_data()
@@ -722,6 +778,9 @@ void tst_Send::thresholdsDecideTheExitStatus_data()
                                     "second";
     // CI must not read a cut report as a pass; the reason shows even with --quiet.
     QTest::newRow("report cut short") << QStringList{"--quiet", "--report", "/dev/full"} << 2 << QString();
+    // A run that failed already and then lost its report: still the report's 2.
+    QTest::newRow("failed and report cut short")
+        << QStringList{"--quiet", "--expect", "ACK {id}", "--report", "/dev/full"} << 2 << QString();
 }
 
 void tst_Send::thresholdsDecideTheExitStatus()
@@ -735,11 +794,18 @@ void tst_Send::thresholdsDecideTheExitStatus()
 
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
     sender.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                                        "--replay", file, "--period", "0"} + options);
+                                                        "--replay", file, "--period", "0", "--junit", junit} + options);
     const Run run = finishedRun(sender, finished);
 
     QCOMPARE(run.exitCode, exitCode);
+    // The JUnit report fails exactly when the run does, a missed threshold as a case of its own.
+    const JUnit cases = readJUnit(junit);
+    QCOMPARE(cases.error, QString());
+    QCOMPARE(cases.failures.isEmpty(), exitCode == 0);
+    if (!missed.isEmpty())
+        QVERIFY(cases.failures.contains(QStringLiteral("threshold ") + missed.section(QStringLiteral(": "), 1, 1)));
     if (exitCode == 2) {
         QCOMPARE(run.log, QList<QByteArray>());
         QCOMPARE(run.errors, QByteArray("ipnd-send: Report: cannot write /dev/full: No space left on device\n"));
@@ -786,6 +852,34 @@ void tst_Send::ctrlCLeavesTheReports()
     const Html page = readHtml(readFile(html));
     QCOMPARE(page.verdictClass, QStringLiteral("failed"));
     QCOMPARE(page.summary.value("Records read"), QStringLiteral("2"));
+}
+
+void tst_Send::stuckExchangeHoldsNoReportBack()
+{
+    // The first record is never answered; the others come back on the second connection.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.answer(idOf(numbered(1)), std::nullopt);
+    QByteArray content;
+    for (int n = 1; n <= 4; ++n)
+        content += rawLine(numbered(n));
+    const QString file = writeFile(QStringLiteral("stuck.dat"), content);
+    const QString json = dir.filePath(QStringLiteral("stuck.jsonl"));
+
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND),
+                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file, "--period", "0",
+                  "--connections", "2", "--reply-timeout", "60", "--quiet", "--report", json});
+    // Each finished exchange is on disk while the first still waits: a
+    // killed run keeps them.
+    QTRY_COMPARE_WITH_TIMEOUT(readJsonLines(json).size(), 3, 10000);
+    QCOMPARE(::kill(pid_t(sender.processId()), SIGKILL), 0);
+    QVERIFY(finished.wait(10000));
+    QList<qint64> seqs;
+    for (const QJsonObject &line : readJsonLines(json))
+        seqs << line.value("seq").toInteger();
+    QCOMPARE(seqs, QList<qint64>({2, 3, 4}));
 }
 
 void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone_data()
@@ -1215,7 +1309,9 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     QCOMPARE(lines[29].value("seq").toInteger(), 30); // a record the full backlog refused keeps its number
     // Record 4 was due 30 ms in and went out after the reply to record 3,
     // at 520 ms at the soonest.
-    const QJsonObject fourth = lines[3];
+    // Lines go out as records end: the fourth is found by its seq.
+    const QJsonObject fourth = *std::find_if(lines.begin(), lines.end(),
+                                             [](const QJsonObject &line) { return line.value("seq").toInteger() == 4; });
     QCOMPARE(fourth.value("outcome").toString(), QStringLiteral("answered"));
     const double latency = fourth.value("latency_ms").toDouble();
     const double rtt = fourth.value("rtt_ms").toDouble();

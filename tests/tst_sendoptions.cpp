@@ -296,6 +296,20 @@ void tst_SendOptions::summaryText()
                         "rate: 2.00 records per second (3 sent in 1.500 s)\n"));
     summary.roundTrips = {};
     QVERIFY(summary.text().contains("\nround trip ms: none\n"));
+
+    // The figures the reports take: each percentile its own.
+    for (int ms = 1; ms <= 100; ++ms)
+        summary.roundTrips.add(ms);
+    const RunFigures figures = summary.figures();
+    QCOMPARE((QList<qint64>{figures.read, figures.sent, figures.answered, figures.unanswered, figures.notSent,
+                            figures.rejected}),
+             (QList<qint64>{4, 3, 2, 1, 1, 7}));
+    QVERIFY(figures.rttMs);
+    const QList<std::pair<double, double>> rtt{{figures.rttMs->min, 1}, {figures.rttMs->p50, 50}, {figures.rttMs->p90, 90},
+                                               {figures.rttMs->p99, 99}, {figures.rttMs->max, 100}};
+    for (const auto &[read, exact] : rtt)
+        QVERIFY2(std::abs(read - exact) <= 0.01 * exact, qPrintable(QStringLiteral("%1 for %2").arg(read).arg(exact)));
+    QCOMPARE(figures.elapsedSeconds, 1.5);
 }
 
 void tst_SendOptions::numericBounds_data()

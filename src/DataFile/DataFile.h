@@ -31,6 +31,8 @@ public:
     // Asks for the file and opens it; a failure is logged, never raised.
     void OpenDataFile();
     void closeDataFile() { m_channel.close(); }
+    // Opens the data file on a descriptor opened already (see TextInput).
+    void openDataFile(int fd, bool owned) { m_channel.openDescriptor(fd, owned); }
     // Reads lines handed over in memory instead of a file: ipnd-gen replays
     // each record's lines through the readers to know whether it would be sent.
     void openLines() { m_channel.openFeed(); }

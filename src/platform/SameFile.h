@@ -11,6 +11,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,6 +135,58 @@ private:
 inline std::unique_ptr<QFileDevice> openWhole(const QByteArray &name, bool inPlace)
 {
     return std::make_unique<WholeFile>(name, inPlace);
+}
+
+// Opens what is under the name, a device or a pipe, for writing without
+// waiting: the open of a pipe nobody reads would block for ever. The file
+// stays non-blocking; writeAll() waits for the reader in a way a signal ends.
+// False, with the reason in `error`, when it cannot be opened or no process
+// reads the pipe.
+inline bool openWithoutWaiting(QFile &file, const QString &name, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno == ENXIO ? QStringLiteral("no process is reading the pipe")
+                                : QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// All of `bytes`, or false with the reason in `error`. What one write left
+// over is written again: a disk that filled up then says so ("No space left
+// on device") instead of leaving a short count and no reason. A full pipe
+// opened by openWithoutWaiting() is waited for; a signal ends the wait (a
+// poll is never restarted), so a reader that stopped reading cannot hold up
+// a stop.
+inline bool writeAll(QFileDevice &file, const QByteArray &bytes, QString *error)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        errno = 0;
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written > 0) {
+            done += written;
+            continue;
+        }
+        const bool full = errno == EAGAIN || errno == EWOULDBLOCK;
+        const int fd = file.handle();
+        pollfd wait{fd, POLLOUT, 0};
+        if (!full || fd < 0) {
+            *error = file.errorString();
+            return false;
+        }
+        if (::poll(&wait, 1, -1) != 1 || (wait.revents & (POLLERR | POLLHUP))) {
+            *error = errno == EINTR ? QStringLiteral("stopped while the pipe's reader was not reading")
+                                    : QStringLiteral("the pipe's reader has gone");
+            return false;
+        }
+    }
+    return true;
 }
 
 // The save put in place, or what was written flushed and the file closed.

@@ -34,6 +34,17 @@ void TextInput::open(const QString &path)
     m_tooLongLength = 0;
 }
 
+void TextInput::openDescriptor(int fd, bool owned)
+{
+    if (m_file.isOpen())
+        throw PlatformError{ErrorNumber::FileAlreadyOpen, QStringLiteral("File already open: %1").arg(m_file.fileName())};
+    if (!m_file.open(fd, QIODevice::ReadOnly, owned ? QFileDevice::AutoCloseHandle : QFileDevice::DontCloseHandle))
+        throw PlatformError{ErrorNumber::PermissionDenied, QStringLiteral("Permission denied: %1").arg(m_file.errorString())};
+    m_buffer.clear();
+    m_pos = 0;
+    m_tooLongLength = 0;
+}
+
 void TextInput::openFeed()
 {
     if (isOpen())

@@ -24,6 +24,9 @@ public:
     }
 
     void open(const QString &path);
+    // Opens the channel on a descriptor opened already: standard input, or a
+    // file whose name is not text. `owned`: closed with the channel.
+    void openDescriptor(int fd, bool owned);
     // Opens the channel on lines handed over in memory with feed() instead
     // of a file; what has been read is dropped.
     void openFeed();

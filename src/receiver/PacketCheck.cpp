@@ -47,11 +47,23 @@ qsizetype lengthFieldWidth(const QByteArray &packet)
     return ShortestLengthField;
 }
 
-int recordRule(const QByteArray &bytes, int otherwise)
+// Bare, or past its length: a last field may always go on.
+int openEndedRule(const QByteArray &bytes)
 {
-    if (bytes.count('|') >= Separators)
-        return bytes.endsWith('|') ? PacketCheck::QuietAfterRecord : PacketCheck::CompleteNow;
-    return otherwise;
+    return bytes.count('|') >= Separators ? PacketCheck::QuietAfterRecord : PacketCheck::QuietForAnything;
+}
+
+QByteArray recordIdOf(const QByteArray &record)
+{
+    const qsizetype firstSeparator = record.indexOf('|');
+    const qsizetype width = FieldTable::field(1).width;
+    // However long the first field, the id echoed in replies and lines is not.
+    return record.left(firstSeparator < 0 ? width : std::min<qsizetype>(firstSeparator, width));
+}
+
+QByteArray recordIdItem(const QByteArray &id)
+{
+    return id.isEmpty() ? QByteArray("no record id") : "record id " + PacketCheck::printable(id);
 }
 
 QByteArray fieldsText(qsizetype fields)
@@ -77,10 +89,8 @@ int quietNeeded(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return QuietForAnything;
-    if (bytes.size() >= LargestPacket)
-        return CompleteNow;
     if (!looksFramed(bytes))
-        return recordRule(bytes, QuietForAnything);
+        return openEndedRule(bytes);
 
     for (qsizetype width = ShortestLengthField; width <= LongestLengthField; ++width) {
         const qint64 size = framedSize(bytes, width);
@@ -88,11 +98,16 @@ int quietNeeded(const QByteArray &bytes)
             break;
         if (bytes.size() < size)
             return QuietForAnything;
-        if (bytes.size() == size)
-            return mayBeLonger(bytes, width) ? recordRule(bytes, QuietAfterRecord) : CompleteNow;
+        // Too few fields for the length: the length may be short. A 4-digit
+        // length of 1000 or more followed by a digit may be the start of a
+        // longer one, unless a last field has begun.
+        if (bytes.size() == size) {
+            const bool whole = bytes.count('|') >= Separators && !(mayBeLonger(bytes, width) && bytes.endsWith('|'));
+            return whole ? CompleteNow : QuietAfterRecord;
+        }
     }
     // More bytes than any length field asks for.
-    return recordRule(bytes, QuietForAnything);
+    return openEndedRule(bytes);
 }
 
 QByteArray Result::text() const
@@ -148,10 +163,23 @@ Result check(const QByteArray &packet)
     result.findings += fieldFindings;
     result.malformed = !result.findings.isEmpty();
 
-    const qsizetype firstSeparator = result.record.indexOf('|');
-    result.recordId = firstSeparator < 0 ? result.record : result.record.left(firstSeparator);
-    result.items.append(result.recordId.isEmpty() ? QByteArray("no record id")
-                                                  : "record id " + printable(result.recordId));
+    result.recordId = recordIdOf(result.record);
+    result.items.append(recordIdItem(result.recordId));
+    return result;
+}
+
+Result checkTooLarge(const QByteArray &start, qsizetype limit)
+{
+    Result result;
+    result.framed = looksFramed(start);
+    result.record = result.framed ? start.mid(CodeDigits + lengthFieldWidth(start)) : start;
+    result.fields = result.record.count('|') + 1;
+    result.recordId = recordIdOf(result.record);
+    const FieldTable::Finding finding{TooLarge, 0, "more than " + QByteArray::number(limit) + " bytes"};
+    result.findings.append(finding);
+    result.items = {result.framed ? QByteArray("framed") : QByteArray("bare"), finding.text(),
+                    recordIdItem(result.recordId)};
+    result.malformed = true;
     return result;
 }
 

@@ -26,19 +26,18 @@ constexpr int CompleteNow = 0;
 constexpr int QuietAfterRecord = 100; // a record that may have ended
 constexpr int QuietForAnything = 500; // whatever arrived, malformed or not
 
-// A connection that has sent this many bytes has sent its packet, whole or not.
-constexpr qsizetype LargestPacket = 1 << 20;
-
 // 0 when `bytes` is a whole packet already; otherwise the milliseconds
-// without a new byte after which it is taken as the whole packet.
+// without a new byte after which it is taken as the whole packet. The
+// verdict must not depend on how the bytes were cut on the way, so a packet
+// is complete at once only when no byte more could belong to it.
 //
 // Framed: complete when the packet is exactly as long as its length field
-// says. A 4-digit length of 1000 or more followed by a digit might be the
-// first part of a 5-digit length, so at that size the packet is complete only
-// if its record looks complete (below), else after 100 ms of quiet.
-// Bare: complete when 52 '|' have arrived and a byte follows the last '|';
-// with 52 '|' and a '|' last, after 100 ms of quiet. Anything else: 500 ms.
-// LargestPacket bytes or more are complete in any case.
+// says and its record has its 52 '|'; with fewer, after 100 ms of quiet (more
+// may come that make the length wrong). A 4-digit length of 1000 or more
+// followed by a digit might be the first part of a 5-digit length, so at that
+// size a record ending in '|' also waits 100 ms. Shorter than it says: 500 ms.
+// Bare, or longer than its length field says: nothing tells where the last
+// field ends, so after 100 ms of quiet once 52 '|' have arrived, else 500 ms.
 int quietNeeded(const QByteArray &bytes);
 
 // Whether the packet is read as framed (see above).
@@ -46,6 +45,8 @@ bool looksFramed(const QByteArray &packet);
 
 // The kind of a framed packet whose code or length disagrees with its record.
 inline constexpr char BadFraming[] = "bad-framing";
+// The kind of a packet longer than the receiver takes.
+inline constexpr char TooLarge[] = "too-large";
 
 struct Result
 {
@@ -53,7 +54,7 @@ struct Result
     QByteArray code;         // framed: the packet code as sent
     QByteArray lengthField;  // framed: the length digits as sent
     QByteArray record;       // the packet without its header
-    QByteArray recordId;     // field 1, empty when there is none
+    QByteArray recordId;     // field 1, at most its width, empty when there is none
     qsizetype fields = 0;    // number of '|'-separated fields
     // What is wrong, in order: framing, then the record against the field
     // table (FieldTable::checkRecord).
@@ -70,6 +71,10 @@ struct Result
 };
 
 Result check(const QByteArray &packet);
+// A packet of more than `limit` bytes, of which `start` arrived first: judged
+// too-large whatever else it holds; framed or bare and the record id are read
+// from its start.
+Result checkTooLarge(const QByteArray &start, qsizetype limit);
 
 // Printable ASCII: bytes below 32, 127 and above, and '\' as \xHH.
 QByteArray printable(const QByteArray &bytes);

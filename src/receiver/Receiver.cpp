@@ -2,9 +2,11 @@
 
 #include "receiver/PacketCheck.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -58,12 +60,24 @@ private:
         if (bytes.isEmpty())
             return;
         if (m_complete) {
+            // The rest of a packet too large to keep is expected; anything
+            // after a whole packet is worth a word.
+            if (!m_tooLarge && !m_saidBytesAfter) {
+                m_saidBytesAfter = true;
+                m_receiver->bytesAfterPacket(m_peer);
+            }
             if (m_idle.isActive()) // a silent receiver's peer that still talks is not idle
                 waitForPeer();
             return;
         }
         m_idle.stop(); // the quiet below ends the packet in less time
         m_bytes += bytes;
+        if (m_bytes.size() > m_receiver->options().maxPacket) {
+            m_bytes.truncate(m_receiver->options().maxPacket);
+            m_tooLarge = true;
+            complete(true);
+            return;
+        }
         const int quiet = PacketCheck::quietNeeded(m_bytes);
         if (quiet == PacketCheck::CompleteNow)
             complete(true);
@@ -103,7 +117,8 @@ private:
     {
         m_complete = true;
         m_quiet.stop();
-        m_reply = m_receiver->takePacket(m_bytes, m_peer);
+        m_reply = m_tooLarge ? m_receiver->takeTooLarge(m_bytes, m_peer) : m_receiver->takePacket(m_bytes, m_peer);
+        m_bytes = QByteArray(); // a connection left open holds no packet
         if (!replying)
             return;
 
@@ -149,6 +164,8 @@ private:
     QTimer m_quiet;
     QTimer m_idle;
     bool m_complete = false;
+    bool m_tooLarge = false;
+    bool m_saidBytesAfter = false;
 };
 
 } // namespace
@@ -163,7 +180,8 @@ QByteArray endpointText(const QHostAddress &address, quint16 port)
 }
 
 Receiver::Receiver(const ReceiverOptions &options, QObject *parent)
-    : QObject(parent), m_options(options), m_mostOpen(connectionLimit())
+    : QObject(parent), m_options(options), m_descriptorBound(connectionLimit()),
+      m_mostOpen(std::min(m_descriptorBound, options.maxConnections))
 {
     // Out of descriptors, the server's accept fails at once and its socket
     // stays readable: the event loop would spin at full speed until one closes.
@@ -193,9 +211,30 @@ bool Receiver::listen(QByteArray *error)
     return false;
 }
 
-bool Receiver::openVerdicts(QByteArray *error)
+bool Receiver::openOutputs(QByteArray *error)
 {
-    return m_options.verdictsFile.isEmpty() || m_verdicts.open(m_options.verdictsFile, error);
+    if (const QString &name = m_options.saveDirectory; !name.isEmpty()) {
+        const QByteArray quoted = '"' + name.toLocal8Bit() + '"';
+        if (!QDir().mkpath(name)) {
+            *error = "--save: cannot create directory " + quoted;
+            return false;
+        }
+        // Packet numbers start at 1 each run: an earlier run's files would
+        // pass for this one's.
+        const QDir directory(name);
+        if (!directory.entryList({QStringLiteral("packet-*.bin")}, QDir::Files | QDir::Hidden).isEmpty()) {
+            *error = "--save: " + quoted + " holds packets of an earlier run; empty it or name another directory";
+            return false;
+        }
+        QTemporaryFile probe(directory.filePath(QStringLiteral(".ipnd-receiver-XXXXXX")));
+        if (!probe.open()) {
+            *error = "--save: cannot write in " + quoted + ": " + probe.errorString().toLocal8Bit();
+            return false;
+        }
+    }
+    if (!m_options.verdictsFile.isEmpty() && !m_verdicts.open(m_options.verdictsFile, error))
+        return false;
+    return m_options.captureFile.isEmpty() || m_capture.open(m_options.captureFile, error);
 }
 
 QByteArray Receiver::listeningLine() const
@@ -205,14 +244,35 @@ QByteArray Receiver::listeningLine() const
 
 QList<QByteArray> Receiver::summaryLines() const
 {
-    return {"packets " + QByteArray::number(m_counts.packets), "framed " + QByteArray::number(m_counts.framed),
-            "bare " + QByteArray::number(m_counts.bare), "malformed " + QByteArray::number(m_counts.malformed),
-            "idle closed " + QByteArray::number(m_counts.idleClosed), m_verdicts.summaryLine()};
+    QList<QByteArray> lines = {"packets " + QByteArray::number(m_counts.packets),
+                               "framed " + QByteArray::number(m_counts.framed),
+                               "bare " + QByteArray::number(m_counts.bare),
+                               "malformed " + QByteArray::number(m_counts.malformed),
+                               "idle closed " + QByteArray::number(m_counts.idleClosed)};
+    if (m_capture.isOpen())
+        lines.append("not captured " + QByteArray::number(m_capture.notCaptured()));
+    lines.append(m_verdicts.summaryLine());
+    return lines;
 }
 
 QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer)
 {
-    const PacketCheck::Result result = PacketCheck::check(packet);
+    return take(PacketCheck::check(packet), packet, peer);
+}
+
+QByteArray Receiver::takeTooLarge(const QByteArray &start, const QByteArray &peer)
+{
+    return take(PacketCheck::checkTooLarge(start, m_options.maxPacket), start, peer);
+}
+
+void Receiver::bytesAfterPacket(const QByteArray &peer)
+{
+    emit failure("from " + peer + ": more bytes after its packet was judged; they are not part of it");
+}
+
+QByteArray Receiver::take(const PacketCheck::Result &result, const QByteArray &packet, const QByteArray &peer)
+{
+    const QDateTime receivedAt = QDateTime::currentDateTime();
     const int number = ++m_counts.packets;
     ++(result.framed ? m_counts.framed : m_counts.bare);
     if (result.malformed)
@@ -226,15 +286,27 @@ QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer
             emit failure("packet " + QByteArray::number(number) + ": cannot save to " + path.toLocal8Bit() + ": " +
                       file.errorString().toLocal8Bit());
     }
+    if (m_capture.isOpen()) {
+        if (const QByteArray why = m_capture.add(result, peer, receivedAt); !why.isEmpty())
+            emit failure("packet " + QByteArray::number(number) + ": not captured: " + why);
+    }
     if (!m_verdicts.add(number, result))
         emit failure("packet " + QByteArray::number(number) + ": cannot write its verdict to " +
                      m_options.verdictsFile.toLocal8Bit());
     if (!m_options.quiet)
         emit line("packet " + QByteArray::number(number) + " from " + peer + ": " + result.text());
 
+    return replyTo(result);
+}
+
+QByteArray Receiver::replyTo(const PacketCheck::Result &result) const
+{
     if (m_options.reply)
         return *m_options.reply;
-    return result.recordId.isEmpty() ? QByteArray("ACK") : "ACK " + result.recordId;
+    const QByteArray id = result.recordId.isEmpty() ? QByteArray() : ' ' + result.recordId;
+    if (m_options.judge && result.malformed)
+        return "NAK" + id + ' ' + result.verdict();
+    return "ACK" + id;
 }
 
 void Receiver::accept()
@@ -247,11 +319,11 @@ void Receiver::accept()
         ++m_open;
         connect(exchange, &QObject::destroyed, this, &Receiver::exchangeEnded);
     }
-    if (!m_full && m_server.hasPendingConnections()) {
-        m_full = true;
-        emit failure(QByteArray::number(m_open) +
-                     " connections open, as many as the descriptor limit allows; further clients wait until one "
-                     "closes");
+    if (!m_fullSaid && m_server.hasPendingConnections()) {
+        m_fullSaid = true;
+        const QByteArray bound = m_mostOpen < m_descriptorBound ? "--max-connections" : "the descriptor limit";
+        emit failure(QByteArray::number(m_open) + " connections open, as many as " + bound +
+                     " allows; further clients wait until one closes");
     }
 }
 
@@ -259,7 +331,4 @@ void Receiver::exchangeEnded()
 {
     --m_open;
     accept();
-    // Still full when a waiting client took the place at once.
-    if (m_open < m_mostOpen)
-        m_full = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "receiver/Capture.h"
 #include "receiver/ReceiverOptions.h"
 #include "receiver/Verdicts.h"
 
@@ -33,27 +34,35 @@ public:
     // False, with one line naming the address and port in *error, when the
     // port cannot be bound.
     bool listen(QByteArray *error);
-    // Opens the --verdicts file, if one was asked for; false, with one line
-    // in *error, when it cannot be written.
-    bool openVerdicts(QByteArray *error);
+    // Makes the --save directory and opens the --verdicts and --capture
+    // files, as asked for; false, with one line in *error, when one cannot
+    // be written or the directory holds packets of an earlier run.
+    bool openOutputs(QByteArray *error);
     QByteArray listeningLine() const; // "listening on 127.0.0.1:50003"
 
     const ReceiverOptions &options() const { return m_options; }
     Counts counts() const { return m_counts; }
     // "packets N", "framed N", "bare N", "malformed N", "idle closed N",
-    // then the packets per verdict ("verdicts: valid N, too-wide N, ...").
+    // with --capture "not captured N", then the packets per verdict
+    // ("verdicts: valid N, too-wide N, ...").
     QList<QByteArray> summaryLines() const;
 
-    // Checks, counts, saves and reports one whole packet from `peer`; returns
-    // the reply to send.
+    // Checks, counts, saves, captures and reports one whole packet from
+    // `peer`; returns the reply to send.
     QByteArray takePacket(const QByteArray &packet, const QByteArray &peer);
+    // The same for a packet longer than --max-packet, of which `start` was kept.
+    QByteArray takeTooLarge(const QByteArray &start, const QByteArray &peer);
     void countIdleClose() { ++m_counts.idleClosed; }
+    // Bytes that came from `peer` after its packet was judged.
+    void bytesAfterPacket(const QByteArray &peer);
 
 signals:
     void line(const QByteArray &text);    // for stdout
     void failure(const QByteArray &text); // for stderr
 
 private:
+    QByteArray take(const PacketCheck::Result &result, const QByteArray &packet, const QByteArray &peer);
+    QByteArray replyTo(const PacketCheck::Result &result) const;
     void accept();
     void exchangeEnded();
 
@@ -61,9 +70,11 @@ private:
     QTcpServer m_server;
     Counts m_counts;
     Verdicts m_verdicts;
+    Capture m_capture;
     int m_open = 0;
-    int m_mostOpen = 0; // the descriptor limit less a few for the program's own files
-    bool m_full = false; // said so on stderr; said again after it eases
+    int m_descriptorBound = 0; // the descriptor limit less a few for the program's own files
+    int m_mostOpen = 0;        // the lower of that and --max-connections
+    bool m_fullSaid = false;   // once a run: a flood would say it again with every close
 };
 
 // "127.0.0.1:40312", or "[::1]:40312" for an IPv6 address.

@@ -50,6 +50,22 @@ bool setMisbehaviour(const QByteArray &text, ReceiverOptions *options)
     return true;
 }
 
+bool setMaxPacket(const QByteArray &text, ReceiverOptions *options)
+{
+    const std::optional<int> bytes = wholeNumber(text, 10, int(ReceiverOptions::LargestMaxPacket));
+    if (bytes && *bytes > 0)
+        options->maxPacket = *bytes;
+    return bytes && *bytes > 0;
+}
+
+bool setMaxConnections(const QByteArray &text, ReceiverOptions *options)
+{
+    const std::optional<int> count = wholeNumber(text, 7, ReceiverOptions::LargestMaxConnections);
+    if (count && *count > 0)
+        options->maxConnections = *count;
+    return count && *count > 0;
+}
+
 // Seconds with up to three decimals (a millisecond is the finest step); 0
 // keeps idle connections for ever.
 bool setIdleTimeout(const QByteArray &text, ReceiverOptions *options)
@@ -94,7 +110,10 @@ const QList<ValueOption> &valueOptions()
         {"idle-timeout", "SECONDS",
          "Close a connection that has sent nothing for SECONDS (default 30, at most 86400; 0 never).",
          "is not a number of seconds (0 to 86400)", setIdleTimeout},
-        {"save", "DIR", "Keep the bytes of each packet in DIR/packet-N.bin.", "is not a directory name",
+        {"save", "DIR",
+         "Keep the bytes of each packet in DIR/packet-N.bin (of a too-large packet, its first BYTES); DIR must be "
+         "writable and hold no packets of an earlier run.",
+         "is not a directory name",
          [](const QByteArray &value, ReceiverOptions *o) {
              o->saveDirectory = CommandLine::fileName(QString::fromLatin1(value));
              return !value.isEmpty();
@@ -106,10 +125,29 @@ const QList<ValueOption> &valueOptions()
              o->verdictsFile = CommandLine::fileName(QString::fromLatin1(value));
              return !value.isEmpty();
          }},
+        {"max-packet", "BYTES",
+         "Judge a packet longer than BYTES too-large, answer it as the mode says and close (default 1048576, "
+         "1 to 1073741824).",
+         "is not a number of bytes (1 to 1073741824)", setMaxPacket},
+        {"max-connections", "N",
+         "Serve at most N connections at once; further clients wait until one closes (default 1000, "
+         "1 to 1000000).",
+         "is not a number of connections (1 to 1000000)", setMaxConnections},
+        {"capture", "FILE",
+         "Append each packet's record to FILE as a RAWLOG line (receive time, TCPIN, the peer, the record), "
+         "flushed as written, for ipnd-send or the window to replay; a bare packet is framed on replay. A record "
+         "holding CR or LF is left out and counted. - is standard output (the other lines then go to standard "
+         "error).",
+         "is not a file name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->captureFile = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
     };
     return options;
 }
 
+const QLatin1String Judge("judge");
 const QLatin1String Quiet("quiet");
 
 } // namespace
@@ -119,7 +157,7 @@ QByteArray receiverUsage()
     QByteArray usage = "usage: ipnd-receiver";
     for (const ValueOption &option : valueOptions())
         usage += " [--" + QByteArray(option.name) + ' ' + option.valueName + ']';
-    return usage + " [--quiet]";
+    return usage + " [--judge] [--quiet]";
 }
 
 ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
@@ -131,6 +169,8 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
     QCommandLineParser &parser = commandLine.parser;
     for (const ValueOption &option : valueOptions())
         parser.addOption({QLatin1String(option.name), QLatin1String(option.description), QLatin1String(option.valueName)});
+    parser.addOption({Judge, QStringLiteral("Reply \"ACK\" and the record id to a record the checks find valid, "
+                                            "\"NAK\", the record id and the verdict's kind to any other.")});
     parser.addOption({Quiet, QStringLiteral("Print no line per packet, only the summary.")});
 
     ParsedOptions parsed;
@@ -154,6 +194,9 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
         if (!option.take(value, &parsed.options))
             return fail("--" + QByteArray(option.name) + ": " + CommandLine::quoted(value) + ' ' + option.badValue);
     }
+    parsed.options.judge = parser.isSet(Judge);
     parsed.options.quiet = parser.isSet(Quiet);
+    if (parsed.options.judge && parsed.options.reply)
+        return fail("--judge and --reply cannot be used together");
     return parsed;
 }

@@ -13,7 +13,8 @@
 // The receiver's command line:
 //   ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT]
 //                 [--misbehave none|silent|close|split|slow:MS] [--idle-timeout SECONDS]
-//                 [--save DIR] [--verdicts FILE] [--quiet]
+//                 [--save DIR] [--verdicts FILE] [--max-packet BYTES]
+//                 [--max-connections N] [--capture FILE] [--judge] [--quiet]
 // Each option also takes its value as --option=VALUE; a repeated option's
 // last value counts.
 struct ReceiverOptions
@@ -24,6 +25,10 @@ struct ReceiverOptions
     static constexpr int LongestDelay = 600000;       // slow:MS, 10 minutes at most
     static constexpr int DefaultIdleTimeout = 30000;  // ms
     static constexpr int LongestIdleTimeout = 86400000; // ms, a day
+    static constexpr qsizetype DefaultMaxPacket = 1 << 20;
+    static constexpr qsizetype LargestMaxPacket = 1 << 30;
+    static constexpr int DefaultMaxConnections = 1000;
+    static constexpr int LargestMaxConnections = 1000000;
 
     QHostAddress bind{QHostAddress::LocalHost};
     quint16 port = DefaultPort;           // 0: any free port
@@ -33,7 +38,13 @@ struct ReceiverOptions
     int idleTimeout = DefaultIdleTimeout; // ms a connection may send nothing; 0: for ever
     QString saveDirectory;                // empty: packets are not saved
     QString verdictsFile;                 // empty: no JSON line per packet
+    qsizetype maxPacket = DefaultMaxPacket; // bytes: a longer packet is too-large
+    int maxConnections = DefaultMaxConnections; // exchanges at once; the rest wait in the backlog
+    QString captureFile;                  // empty: no capture; "-": standard output
+    bool judge = false;                   // ACK a valid record, NAK any other
     bool quiet = false;                   // no line per packet
+
+    bool captureToStdout() const { return captureFile == QLatin1String("-"); }
 };
 
 struct ParsedOptions

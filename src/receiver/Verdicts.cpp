@@ -1,5 +1,7 @@
 #include "receiver/Verdicts.h"
 
+#include "receiver/LineFile.h"
+
 QByteArray jsonString(const QByteArray &bytes)
 {
     QByteArray text = "\"";
@@ -29,10 +31,10 @@ QByteArray verdictLine(int packet, const PacketCheck::Result &result)
 
 bool Verdicts::open(const QString &path, QByteArray *error)
 {
-    m_file.setFileName(path);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QByteArray reason;
+    if (LineFile::open(m_file, path, false, &reason))
         return true;
-    *error = "--verdicts: cannot write \"" + path.toLocal8Bit() + "\": " + m_file.errorString().toLocal8Bit();
+    *error = "--verdicts: cannot write \"" + path.toLocal8Bit() + "\": " + reason;
     return false;
 }
 
@@ -44,9 +46,7 @@ bool Verdicts::add(int packet, const PacketCheck::Result &result)
         ++m_kinds[result.verdict()];
     if (!m_file.isOpen())
         return true;
-    // Whole lines at once, so that a reader never sees half a packet's line.
-    const QByteArray line = verdictLine(packet, result) + '\n';
-    return m_file.write(line) == line.size() && m_file.flush();
+    return LineFile::writeLine(m_file, verdictLine(packet, result));
 }
 
 QByteArray Verdicts::summaryLine() const

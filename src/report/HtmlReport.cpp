@@ -2,13 +2,11 @@
 
 #include "platform/SameFile.h"
 
+#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <unistd.h>
 
 namespace {
 // Local and generic only: the page opens offline.
@@ -138,10 +136,12 @@ bool HtmlReport::open()
     // A device or a pipe is written into, once, at the end: replacing it
     // with a new file (as a rewrite does) would put a regular file where
     // /dev/null or a reader's pipe was.
+    // Opened now, without waiting for a reader, and held open until the page goes in.
     m_once = isDeviceOrPipe(m_fileName);
     if (m_once) {
-        if (::access(QFile::encodeName(m_fileName).constData(), W_OK) != 0)
-            fail(m_fileName, QString::fromLocal8Bit(std::strerror(errno)));
+        QString reason;
+        if (!openWithoutWaiting(m_pipe, m_fileName, &reason))
+            fail(m_fileName, reason);
         return error().isEmpty();
     }
     // A run that dies before its first record still leaves a page.
@@ -222,16 +222,24 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 {
     m_sinceWrite.start();
     m_catchUp.stop();
-    // Whole or not at all, so that a reader never sees half a page; a device
-    // or a pipe is written into.
-    const std::unique_ptr<QFileDevice> file = openWhole(m_fileName, m_once);
-    if (!file->isOpen()) {
-        fail(m_fileName, file->errorString());
+    if (m_once) {
+        QString reason;
+        if (!writeAll(m_pipe, page(figures, missed, passed), &reason))
+            fail(m_fileName, reason);
+        m_pipe.close();
         return;
     }
-    file->write(page(figures, missed, passed));
-    if (!commitWhole(*file))
-        fail(m_fileName, file->errorString());
+    // Whole or not at all, so that a reader never sees half a page; the
+    // save is unbuffered so that a full disk is met, and named, in the write.
+    QSaveFile file(m_fileName);
+    QString reason;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        reason = file.errorString();
+    else if (writeAll(file, page(figures, missed, passed), &reason) && !file.commit())
+        reason = file.errorString();
+    // A save not committed leaves the page before it in place.
+    if (!reason.isEmpty())
+        fail(m_fileName, reason);
 }
 
 QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed, bool passed) const
@@ -447,7 +455,11 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
                                        QStringLiteral("Reply or reason")})
             html.element(QStringLiteral("th"), heading);
         html.end();
-        for (const OutcomeRecord &record : m_failed) {
+        // Kept as their exchanges ended, shown in file order.
+        QList<OutcomeRecord> failed = m_failed;
+        std::stable_sort(failed.begin(), failed.end(),
+                         [](const OutcomeRecord &a, const OutcomeRecord &b) { return a.seq < b.seq; });
+        for (const OutcomeRecord &record : failed) {
             html.start(QStringLiteral("tr"));
             html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
             html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));

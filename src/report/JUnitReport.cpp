@@ -37,6 +37,10 @@ QByteArray failureMessage(const OutcomeRecord &record)
     case Outcome::FalseAccept:
     case Outcome::FalseRefuse:
         return outcomeName(record.outcome).toLatin1() + ": " + expect + ", reply: " + reply;
+    case Outcome::NotSent:
+        if (record.reason.isEmpty())
+            return "not sent";
+        break;
     default:
         break;
     }
@@ -60,7 +64,7 @@ QByteArray JUnitReport::header() const
     xml.writeStartElement(QStringLiteral("testsuite"));
     xml.writeAttribute(QStringLiteral("name"), m_suite);
     writeCounts(xml, m_tests, m_failures, m_seconds);
-    xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+    xml.writeAttribute(QStringLiteral("skipped"), QString::number(m_skipped));
     if (m_firstSent.isValid())
         xml.writeAttribute(QStringLiteral("timestamp"), isoTime(m_firstSent));
     xml.writeCharacters(QString());
@@ -83,8 +87,9 @@ QByteArray JUnitReport::properties() const
 
 bool JUnitReport::writeAt(qint64 position, const QByteArray &bytes)
 {
-    if (!m_file.seek(position) || m_file.write(bytes) != bytes.size()) {
-        fail(m_file.fileName(), m_file.errorString());
+    QString reason = m_file.errorString();
+    if (!m_file.seek(position) || !writeAll(m_file, bytes, &reason)) {
+        fail(m_file.fileName(), reason);
         return false;
     }
     return true;
@@ -98,7 +103,9 @@ bool JUnitReport::open()
         fail(m_file.fileName(), QStringLiteral("not a regular file, and a JUnit report is rewritten in place"));
         return false;
     }
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: each write reaches the file at once, and a full disk is
+    // met where it can still be undone.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         fail(m_file.fileName(), m_file.errorString());
         return false;
     }
@@ -107,13 +114,7 @@ bool JUnitReport::open()
     m_headerSize = header().size() + HeaderRoom;
     const QByteArray head = declaration + paddedHeader() + properties();
     m_tailAt = head.size();
-    if (!writeAt(0, head + Tail))
-        return false;
-    if (!m_file.flush()) {
-        fail(m_file.fileName(), m_file.errorString());
-        return false;
-    }
-    return true;
+    return writeAt(0, head + Tail);
 }
 
 QByteArray JUnitReport::paddedHeader() const
@@ -123,67 +124,88 @@ QByteArray JUnitReport::paddedHeader() const
 
 void JUnitReport::rewriteHeader()
 {
-    if (writeAt(m_headerAt, paddedHeader()) && !m_file.flush())
-        fail(m_file.fileName(), m_file.errorString());
+    writeAt(m_headerAt, paddedHeader());
 }
 
-QByteArray JUnitReport::testcase(const OutcomeRecord &record, bool *failed) const
+QByteArray JUnitReport::testcase(const OutcomeRecord &record, Result *result) const
+{
+    // Every line is a case. Without a manifest a rejected line, or a record
+    // too short to send, is the data's fault: skipped, not failed.
+    *result = Result::Passed;
+    if (!record.expect.isEmpty() ? isFailure(record) : isFailure(record.outcome) && !record.dataFault)
+        *result = Result::Failed;
+    else if (record.expect.isEmpty() && (record.outcome == Outcome::Rejected || record.dataFault))
+        *result = Result::Skipped;
+    const QByteArray message = *result == Result::Skipped ? printable(record.reason) : failureMessage(record);
+    const QString where = wasSent(record.outcome) ? QStringLiteral("record %1 sent at %2 on connection %3\n")
+                                                        .arg(record.seq)
+                                                        .arg(isoTime(record.sentAt))
+                                                        .arg(record.connection)
+                                                  : QStringLiteral("line %1\n").arg(record.seq);
+    // A line without an id is named by its seq: a record that went out, or a line.
+    const QString unnamed = wasSent(record.outcome) ? QStringLiteral("record %1") : QStringLiteral("line %1");
+    return testcaseText(record.id.isEmpty() ? unnamed.arg(record.seq) : QString::fromLatin1(printable(record.id)),
+                        record.expect.isEmpty() ? QStringLiteral("ipnd-send")
+                                                : QString::fromLatin1(printable(record.expect)),
+                        record.rttMs.value_or(0) / 1000.0, *result, message, outcomeName(record.outcome), where);
+}
+
+QByteArray JUnitReport::testcaseText(const QString &name, const QString &className, double time, Result result,
+                                     const QByteArray &message, const QString &type, const QString &where)
 {
     QByteArray testcase;
     QXmlStreamWriter xml(&testcase);
     xml.writeStartElement(QStringLiteral("testcase"));
-    xml.writeAttribute(QStringLiteral("name"), record.id.isEmpty() ? QStringLiteral("record %1").arg(record.seq)
-                                                                   : QString::fromLatin1(printable(record.id)));
+    xml.writeAttribute(QStringLiteral("name"), name);
     // CI readers split a class name at its dots: a plain one keeps the
     // test cases together.
-    xml.writeAttribute(QStringLiteral("classname"),
-                       record.expect.isEmpty() ? QStringLiteral("ipnd-send")
-                                                : QString::fromLatin1(printable(record.expect)));
-    xml.writeAttribute(QStringLiteral("time"), seconds(record.rttMs.value_or(0) / 1000.0));
-    *failed = record.expect.isEmpty() ? record.outcome != Outcome::Answered : isFailure(record);
-    if (*failed) {
-        const QByteArray message = failureMessage(record);
-        xml.writeStartElement(QStringLiteral("failure"));
+    xml.writeAttribute(QStringLiteral("classname"), className);
+    xml.writeAttribute(QStringLiteral("time"), seconds(time));
+    if (result != Result::Passed) {
+        xml.writeStartElement(result == Result::Failed ? QStringLiteral("failure") : QStringLiteral("skipped"));
         xml.writeAttribute(QStringLiteral("message"), QString::fromLatin1(message));
-        xml.writeAttribute(QStringLiteral("type"), outcomeName(record.outcome));
-        xml.writeCharacters(QStringLiteral("record %1 sent at %2 on connection %3\n%4")
-                                .arg(record.seq)
-                                .arg(isoTime(record.sentAt))
-                                .arg(record.connection)
-                                .arg(QString::fromLatin1(message)));
+        xml.writeAttribute(QStringLiteral("type"), type);
+        xml.writeCharacters(where + QString::fromLatin1(message));
         xml.writeEndElement();
     }
     xml.writeEndElement();
     return testcase + '\n';
 }
 
-void JUnitReport::append(const QByteArray &testcase, bool failed)
+void JUnitReport::append(const QByteArray &testcase, Result result)
 {
     ++m_tests;
-    m_failures += failed;
-    // The record goes where the closing tags were; they follow it again.
-    if (!writeAt(m_tailAt, testcase + Tail))
+    m_failures += result == Result::Failed;
+    m_skipped += result == Result::Skipped;
+    // The case goes where the closing tags were; they follow it again.
+    if (!writeAt(m_tailAt, testcase + Tail)) {
+        // Out of room: the closing tags go back where they were, over blocks
+        // the file already has, and what was written past them is cut off,
+        // so that the last whole document stays.
+        QString ignored;
+        if (m_file.seek(m_tailAt) && writeAll(m_file, Tail, &ignored))
+            m_file.resize(m_tailAt + Tail.size());
         return;
+    }
     m_tailAt += testcase.size();
     rewriteHeader();
 }
 
 void JUnitReport::add(const OutcomeRecord &record)
 {
-    // With a manifest every line is a test: a planned rejection passes.
-    const bool byKind = !record.expect.isEmpty();
-    if ((!byKind && !wasSent(record.outcome)) || !error().isEmpty())
+    if (!error().isEmpty())
         return;
-    if (!m_firstSent.isValid())
-        m_firstSent = record.sentAt;
-    const double ends = record.sentAt.isValid() && m_firstSent.isValid()
-        ? double(m_firstSent.msecsTo(record.sentAt)) / 1000.0 + record.rttMs.value_or(0) / 1000.0
-        : 0;
-    m_seconds = std::max(m_seconds, ends);
+    if (record.sentAt.isValid()) {
+        // Records come as their exchanges end, not in the order they went.
+        if (!m_firstSent.isValid() || record.sentAt < m_firstSent)
+            m_firstSent = record.sentAt;
+        m_lastEndMs = std::max(m_lastEndMs, double(record.sentAt.toMSecsSinceEpoch()) + record.rttMs.value_or(0));
+        m_seconds = (m_lastEndMs - double(m_firstSent.toMSecsSinceEpoch())) / 1000.0;
+    }
 
-    bool failed = false;
-    const QByteArray text = testcase(record, &failed);
-    if (byKind) {
+    Result result = Result::Passed;
+    const QByteArray text = testcase(record, &result);
+    if (!record.expect.isEmpty()) {
         Kind &kind = m_kinds[record.expect];
         if (!kind.cases) {
             kind.cases = std::make_unique<QTemporaryFile>();
@@ -193,17 +215,17 @@ void JUnitReport::add(const OutcomeRecord &record)
             }
         }
         ++kind.tests;
-        kind.failures += failed;
+        kind.failures += result == Result::Failed;
         kind.seconds += record.rttMs.value_or(0) / 1000.0;
         if (kind.cases->write(text) != text.size()) {
             fail(m_file.fileName(), kind.cases->errorString());
             return;
         }
     }
-    append(text, failed);
+    append(text, result);
 }
 
-void JUnitReport::writeByKind(const QByteArray &interruption)
+void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runFailures)
 {
     const std::unique_ptr<QFileDevice> out = openWhole(m_file.fileName(), false);
     if (!out->isOpen()) {
@@ -245,39 +267,50 @@ void JUnitReport::writeByKind(const QByteArray &interruption)
         suite(QStringLiteral("interrupted"), 1, 1, 0);
         out->write(interruption + "</testsuite>\n");
     }
+    if (!runCases.isEmpty()) {
+        suite(QStringLiteral("run"), runFailures, runFailures, 0);
+        out->write(runCases + "</testsuite>\n");
+    }
     out->write("</testsuites>\n");
     if (!commitWhole(*out))
         fail(m_file.fileName(), out->errorString());
 }
 
-void JUnitReport::finish(const RunFigures &figures, const QStringList &, bool)
+void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, bool passed)
 {
     if (!m_file.isOpen())
         return;
     m_seconds = figures.elapsedSeconds;
     QByteArray interruption;
-    if (figures.interrupted) {
-        QXmlStreamWriter xml(&interruption);
-        xml.writeStartElement(QStringLiteral("testcase"));
-        xml.writeAttribute(QStringLiteral("name"), QStringLiteral("interrupted"));
-        xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("ipnd-send"));
-        xml.writeAttribute(QStringLiteral("time"), seconds(figures.elapsedSeconds));
-        xml.writeStartElement(QStringLiteral("failure"));
-        xml.writeAttribute(QStringLiteral("message"), figures.interruptedText());
-        xml.writeAttribute(QStringLiteral("type"), QStringLiteral("interrupted"));
-        xml.writeCharacters(figures.interruptedText());
-        xml.writeEndElement();
-        xml.writeEndElement();
-        interruption += '\n';
-    }
+    if (figures.interrupted)
+        interruption = testcaseText(QStringLiteral("interrupted"), QStringLiteral("ipnd-send"), figures.elapsedSeconds,
+                                    Result::Failed, figures.interruptedText().toLatin1(), QStringLiteral("interrupted"),
+                                    QString());
     if (!error().isEmpty()) {
         m_file.close();
         return;
     }
     if (!interruption.isEmpty())
-        append(interruption, true);
-    rewriteHeader();
+        append(interruption, Result::Failed);
+    // A run that failed never leaves a report without a failure: CI reads
+    // the cases, not the exit status.
+    QByteArray runCases;
+    qint64 runFailures = 0;
+    const auto runCase = [&](const QString &name, const QByteArray &message, const QString &type) {
+        const QByteArray text = testcaseText(name, QStringLiteral("ipnd-send"), 0, Result::Failed, message, type, QString());
+        runCases += text;
+        ++runFailures;
+        append(text, Result::Failed);
+    };
+    for (const QString &line : missed)
+        runCase(QStringLiteral("threshold ") + line.section(QStringLiteral(": "), 1, 1), line.toLatin1(),
+                QStringLiteral("threshold"));
+    if (!passed && m_failures == 0)
+        runCase(QStringLiteral("run"), figures.sent == 0 ? QByteArray("no record was sent") : QByteArray("the run failed"),
+                QStringLiteral("run"));
+    if (error().isEmpty())
+        rewriteHeader();
     m_file.close();
     if (figures.conformance && error().isEmpty())
-        writeByKind(interruption);
+        writeByKind(interruption, runCases, runFailures);
 }

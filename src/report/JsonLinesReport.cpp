@@ -1,10 +1,13 @@
 #include "report/ReportWriters.h"
 
+#include "platform/SameFile.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
+#include <unistd.h>
 
 void ReportWriter::fail(const QString &fileName, const QString &reason)
 {
@@ -43,12 +46,22 @@ QJsonValue percentiles(const std::optional<RunFigures::RoundTrips> &times)
 }
 } // namespace
 
-JsonLinesReport::JsonLinesReport(const QString &fileName) : m_file(fileName) {}
+JsonLinesReport::JsonLinesReport(const QString &fileName) : m_name(fileName), m_file(fileName) {}
 
 bool JsonLinesReport::open()
 {
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        fail(m_file.fileName(), m_file.errorString());
+    QString error;
+    // Unbuffered: each line reaches the file as it is written.
+    if (m_name == QLatin1String("-")) {
+        if (!m_file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+            error = m_file.errorString();
+    } else if (isDeviceOrPipe(m_name)) {
+        openWithoutWaiting(m_file, m_name, &error);
+    } else if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        error = m_file.errorString();
+    }
+    if (!error.isEmpty()) {
+        fail(m_name, error);
         return false;
     }
     return true;
@@ -56,9 +69,17 @@ bool JsonLinesReport::open()
 
 void JsonLinesReport::writeLine(const QByteArray &line)
 {
-    // Flushed line by line: a stopped or crashed run leaves every record so far.
-    if (m_file.write(line + '\n') != line.size() + 1 || !m_file.flush())
-        fail(m_file.fileName(), m_file.errorString());
+    if (!error().isEmpty())
+        return;
+    QString reason;
+    if (writeAll(m_file, line + '\n', &reason)) {
+        m_whole = m_file.pos();
+        return;
+    }
+    fail(m_name, reason);
+    // A line cut short by a full disk goes: the lines before it stay a whole report.
+    if (!m_file.isSequential() && m_name != QLatin1String("-"))
+        m_file.resize(m_whole);
 }
 
 void JsonLinesReport::add(const OutcomeRecord &record)
@@ -78,6 +99,8 @@ void JsonLinesReport::add(const OutcomeRecord &record)
         object.insert(QStringLiteral("latency_ms"), optionalNumber(record.latencyMs));
         object.insert(QStringLiteral("connect_ms"), optionalNumber(record.connectMs));
         object.insert(QStringLiteral("reply"), record.reply ? bytesValue(*record.reply) : QJsonValue());
+        // The reply above may be cut; this is its whole length.
+        object.insert(QStringLiteral("reply_bytes"), record.reply ? QJsonValue(record.replyBytes) : QJsonValue());
         object.insert(QStringLiteral("sent_at"), record.sentAt.isValid()
                                                      ? QJsonValue(isoTime(record.sentAt))
                                                      : QJsonValue());

@@ -9,6 +9,8 @@ QString outcomeName(Outcome outcome)
         return QStringLiteral("answered");
     case Outcome::Unexpected:
         return QStringLiteral("unexpected");
+    case Outcome::Unmatched:
+        return QStringLiteral("unmatched");
     case Outcome::Unanswered:
         return QStringLiteral("unanswered");
     case Outcome::NotSent:
@@ -29,24 +31,30 @@ QString outcomeName(Outcome outcome)
 
 bool isFailure(Outcome outcome)
 {
-    return outcome == Outcome::Unexpected || outcome == Outcome::Unanswered || outcome == Outcome::NotSent
-        || outcome == Outcome::FalseAccept || outcome == Outcome::FalseRefuse;
+    return outcome == Outcome::Unexpected || outcome == Outcome::Unmatched || outcome == Outcome::Unanswered
+        || outcome == Outcome::NotSent || outcome == Outcome::FalseAccept || outcome == Outcome::FalseRefuse;
 }
 
 bool isFailure(const OutcomeRecord &record)
 {
-    return isFailure(record.outcome) || (record.outcome == Outcome::Rejected && record.unplanned);
+    return (isFailure(record.outcome) && !record.dataFault) || (record.outcome == Outcome::Rejected && record.unplanned);
 }
 
 bool wasAnswered(Outcome outcome)
 {
-    return outcome == Outcome::Answered || outcome == Outcome::Unexpected || outcome == Outcome::Accepted
-        || outcome == Outcome::Refused || outcome == Outcome::FalseAccept || outcome == Outcome::FalseRefuse;
+    return outcome == Outcome::Answered || outcome == Outcome::Unexpected || outcome == Outcome::Unmatched
+        || outcome == Outcome::Accepted || outcome == Outcome::Refused || outcome == Outcome::FalseAccept || outcome == Outcome::FalseRefuse;
 }
 
 bool wasSent(Outcome outcome)
 {
     return wasAnswered(outcome) || outcome == Outcome::Unanswered;
+}
+
+void OutcomeRecord::keepReply(const QByteArray &whole)
+{
+    replyBytes = whole.size();
+    reply = whole.left(ReplyKeptBytes);
 }
 
 QString isoTime(const QDateTime &time)
@@ -101,6 +109,7 @@ void RunFigures::count(const OutcomeRecord &record)
         ++sent, ++answered;
         break;
     case Outcome::Unexpected:
+    case Outcome::Unmatched:
     case Outcome::FalseAccept:
     case Outcome::FalseRefuse:
         ++sent, ++unexpected;

@@ -14,6 +14,7 @@
 enum class Outcome {
     Answered,   // a reply came (and matched --expect, if given)
     Unexpected, // a reply came that did not match --expect
+    Unmatched,  // a reply came that the pattern engine gave up on: no verdict
     Unanswered, // sent, but no reply: timeout, peer closed, or the run stopped
     NotSent,    // read, but it never went out
     Rejected,   // the reader refused the line
@@ -24,8 +25,8 @@ enum class Outcome {
     FalseRefuse, // valid, the reply matched --refuse
 };
 
-// "answered", "unexpected", "unanswered", "not-sent", "rejected", "accepted",
-// "refused", "false-accept", "false-refuse".
+// "answered", "unexpected", "unmatched", "unanswered", "not-sent", "rejected",
+// "accepted", "refused", "false-accept", "false-refuse".
 QString outcomeName(Outcome outcome);
 // The outcomes that fail a run (a rejected line fails only when no manifest
 // entry planned it: see the record's overload).
@@ -42,7 +43,7 @@ struct OutcomeRecord
     Outcome outcome = Outcome::NotSent;
     QByteArray id;                   // the record's first field
     std::optional<double> rttMs;     // answered and unexpected only: from the write to the reply
-    std::optional<QByteArray> reply; // answered and unexpected only
+    std::optional<QByteArray> reply; // answered and unexpected only; at most ReplyKeptBytes of it
     QDateTime sentAt;                // UTC; invalid when it was not sent
     int connection = 0;              // 1 for the run's first connection; 0 when not sent
     QByteArray reason;               // the log line that said why it failed or was rejected
@@ -52,6 +53,14 @@ struct OutcomeRecord
     // was due to the reply, so that time spent waiting for a link counts.
     std::optional<double> latencyMs;
     std::optional<double> connectMs; // from asking for the connection to its coming up
+    bool dataFault = false;          // not sent for a fault of the data (too short): does not fail the run
+    qint64 replyBytes = 0;           // the whole reply's length
+
+    // What of a reply the reports keep: a run's memory and reports stay
+    // bounded whatever the receiver sends.
+    static constexpr qsizetype ReplyKeptBytes = 4096;
+    // Keeps the reply, cut to ReplyKeptBytes, and notes its whole length.
+    void keepReply(const QByteArray &whole);
 };
 
 bool isFailure(const OutcomeRecord &record);

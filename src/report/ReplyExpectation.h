@@ -18,11 +18,19 @@ public:
     static std::optional<ReplyExpectation> fromPattern(const QByteArray &pattern, QString *error,
                                                        const QString &option = QStringLiteral("--expect"));
 
-    bool matches(const QByteArray &reply, const QByteArray &id) const;
+    enum class Match {
+        Yes,
+        No,
+        GaveUp, // the engine could not finish (too much backtracking): no verdict
+    };
+    Match match(const QByteArray &reply, const QByteArray &id) const;
+    bool matches(const QByteArray &reply, const QByteArray &id) const { return match(reply, id) == Match::Yes; }
     QByteArray pattern() const { return m_pattern; }
 
     // The log line for a reply that did not match.
     static QByteArray unexpectedLine(const QByteArray &id, const QByteArray &reply);
+    // The log line for a reply the engine gave up on.
+    static QByteArray gaveUpLine(const QByteArray &id, const QByteArray &reply);
 
 private:
     explicit ReplyExpectation(const QByteArray &pattern);

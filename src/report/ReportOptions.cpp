@@ -57,10 +57,13 @@ void addReportOptions(QCommandLineParser &parser)
                       QStringLiteral("With --manifest, the whole reply that refuses a record, {id} as in --expect "
                                      "(default \"NAK {id}( .*)?\")."),
                       QStringLiteral("PATTERN")});
-    parser.addOption({Report, QStringLiteral("Write a JSON Lines report, one line per line read and the summary "
-                                             "last, as the run goes."),
+    parser.addOption({Report, QStringLiteral("Write a JSON Lines report, one line per line read as each one ends "
+                                             "(its seq gives the file order) and the summary last. - writes it to "
+                                             "standard output, and the log and summary to standard error."),
                       QStringLiteral("FILE")});
-    parser.addOption({JUnit, QStringLiteral("Write a JUnit XML report, one test case per record sent, as the run goes."),
+    parser.addOption({JUnit, QStringLiteral("Write a JUnit XML report as the run goes: a test case per line read, "
+                                            "failed for a record that failed or was not sent, and one per "
+                                            "threshold missed."),
                       QStringLiteral("FILE")});
     parser.addOption({Html, QStringLiteral("Write a self-contained HTML page with the summary, round-trip charts and "
                                            "the failed records, as the run goes."),
@@ -118,6 +121,12 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (parser.isSet(files[i].first) && files[i].second.isEmpty()) {
             *error = QStringLiteral("--%1: no file name given").arg(files[i].first);
+            return false;
+        }
+        // Standard output takes a report written line by line, not one
+        // rewritten in place or whole.
+        if (files[i].second == QLatin1String("-") && files[i].first != Report) {
+            *error = QStringLiteral("--%1: only --report can go to standard output (-)").arg(files[i].first);
             return false;
         }
         // Two reports into one file would overwrite each other.

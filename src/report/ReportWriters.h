@@ -64,10 +64,15 @@ public:
 
 private:
     void writeLine(const QByteArray &line);
+    QString m_name; // as given: a file opened by its descriptor has none
     QFile m_file;
+    qint64 m_whole = 0; // the length of the lines written whole
 };
 
-// --junit: JUnit XML, one testcase per record sent. The start tags of
+// --junit: JUnit XML, one testcase per line read (a rejected line, or a
+// record too short to send, skipped; a record that failed or was not sent,
+// failed), one failed testcase per threshold missed, and one for a run that
+// failed for no record's fault. The start tags of
 // testsuites and testsuite sit in a fixed-size space at the top of the file
 // and the closing tags at its end: each record overwrites the closing tags
 // with its testcase and writes them again after it, then rewrites the counts
@@ -84,18 +89,23 @@ public:
     void finish(const RunFigures &figures, const QStringList &missed, bool passed) override;
 
 private:
+    enum class Result { Passed, Failed, Skipped };
     QByteArray header() const;
     // The header padded to the room kept for it, so that it is rewritten in place.
     QByteArray paddedHeader() const;
     void rewriteHeader();
     bool writeAt(qint64 position, const QByteArray &bytes);
-    // The test case and whether it failed.
-    QByteArray testcase(const OutcomeRecord &record, bool *failed) const;
+    // The test case and how it came out.
+    QByteArray testcase(const OutcomeRecord &record, Result *result) const;
+    // `message` printable; `where` goes before it in the element's text.
+    static QByteArray testcaseText(const QString &name, const QString &className, double time, Result result,
+                                   const QByteArray &message, const QString &type, const QString &where);
     // Writes `testcase` where the closing tags were, and them after it.
-    void append(const QByteArray &testcase, bool failed);
+    void append(const QByteArray &testcase, Result result);
     QByteArray properties() const;
-    // The report again, one testsuite per kind, put in place whole.
-    void writeByKind(const QByteArray &interruption);
+    // The report again, one testsuite per kind, put in place whole, and the
+    // run's own cases (thresholds, a failed run) in a suite of their own.
+    void writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runFailures);
 
     struct Kind
     {
@@ -113,8 +123,10 @@ private:
     qint64 m_tailAt = 0;
     qint64 m_tests = 0;
     qint64 m_failures = 0;
+    qint64 m_skipped = 0;
     double m_seconds = 0;
     QDateTime m_firstSent;
+    double m_lastEndMs = 0; // since the epoch: the latest end of an exchange
 };
 
 // --html: one self-contained page. Its content is held in fixed-size form
@@ -170,4 +182,5 @@ private:
     QList<OutcomeRecord> m_rejected;
     qint64 m_rejectedNotShown = 0;
     bool m_once = false; // a device or pipe: the final page only, written into it
+    QFile m_pipe;        // that device or pipe
 };

@@ -25,33 +25,12 @@ bool Reports::open(const ReportOptions &options, const RunDescription &run, QStr
 
 void Reports::add(const OutcomeRecord &record)
 {
-    if (record.seq != m_nextSeq) {
-        m_held.emplace(record.seq, record);
-        if (m_held.size() <= HeldAtMost)
-            return;
-        // A record that never ends must not hold the reports up for ever.
-        m_nextSeq = m_held.begin()->first;
-    } else {
-        write(record);
-    }
-    while (!m_held.empty() && m_held.begin()->first <= m_nextSeq) {
-        write(m_held.begin()->second);
-        m_held.erase(m_held.begin());
-    }
-}
-
-void Reports::write(const OutcomeRecord &record)
-{
-    m_nextSeq = std::max(m_nextSeq, record.seq + 1);
     for (const auto &writer : m_writers)
         writer->add(record);
 }
 
 void Reports::finish(const RunFigures &figures, const QStringList &missed, bool passed)
 {
-    for (const auto &[seq, record] : m_held)
-        write(record);
-    m_held.clear();
     for (const auto &writer : m_writers)
         writer->finish(figures, missed, passed);
 }

@@ -3,7 +3,6 @@
 #include "report/ReportOptions.h"
 #include "report/ReportWriters.h"
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -22,11 +21,11 @@ public:
         return open(options, run, error);
     }
 
-    // Records reach the reports in file order (by seq) whatever order their
-    // exchanges end in over several connections: one that ends early waits
-    // for those before it, but never more than HeldAtMost of them.
+    // Each record goes into the reports as its exchange ends, in whatever
+    // order the connections end them (its seq gives the file order back):
+    // a stuck exchange holds nothing up, and a stopped or killed run leaves
+    // every record that had ended.
     void add(const OutcomeRecord &record);
-    static constexpr size_t HeldAtMost = 4096;
     void finish(const RunFigures &figures, const QStringList &missed, bool passed);
 
     // Write failures since the last call, one line each, once per report.
@@ -35,9 +34,5 @@ public:
     bool failed() const;
 
 private:
-    void write(const OutcomeRecord &record);
-
-    std::map<qint64, OutcomeRecord> m_held;
-    qint64 m_nextSeq = 1;
     std::vector<std::unique_ptr<ReportWriter>> m_writers;
 };

@@ -8,6 +8,30 @@ int RunSummary::exitStatus() const
     return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0 || unplannedRejections > 0) ? 1 : 0;
 }
 
+std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times)
+{
+    if (times.count() == 0)
+        return std::nullopt;
+    return RunFigures::RoundTrips{times.min(),          times.percentile(50), times.percentile(90),
+                                  times.percentile(99), times.max(),            times.percentile(99.9)};
+}
+
+RunFigures RunSummary::figures() const
+{
+    RunFigures figures;
+    figures.read = recordsRead;
+    figures.sent = sent;
+    figures.answered = answered;
+    figures.unexpected = unexpected;
+    figures.unanswered = unanswered;
+    figures.notSent = notSent();
+    figures.rejected = linesRejected;
+    figures.rttMs = percentiles(roundTrips);
+    figures.latencyMs = percentiles(latencies);
+    figures.elapsedSeconds = elapsedSeconds;
+    return figures;
+}
+
 QByteArray RunSummary::text() const
 {
     QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent)

@@ -34,6 +34,9 @@ struct RunSummary
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 
+    // The counts, round trips and latencies as the reports and thresholds take them.
+    RunFigures figures() const;
+
     // Three lines: the counts, the round-trip times, the rate; with --rate
     // a fourth, the latency from the intended send time; with a manifest,
     // the table of outcomes kind by kind after them.
@@ -57,3 +60,5 @@ struct ProgressFigures
 // N, rate R/s, p99 X ms" and a line feed; "p99 - ms" when there is none.
 QByteArray progressLine(const ProgressFigures &figures);
 
+// min, p50, p90, p99, max and p99.9 of the times; none when there are none.
+std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times);

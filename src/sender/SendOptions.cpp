@@ -5,7 +5,8 @@
 #include "platform/SameFile.h"
 #include "testpackets/TestRecords.h"
 
-#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 
@@ -70,7 +71,8 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         {QStringLiteral("port"), QStringLiteral("Port of the receiving server, 1 to 65535."), QStringLiteral("N")},
         {QStringLiteral("record"), QStringLiteral("Send one fixed record: standard, noadd, long, min or max."),
          QStringLiteral("NAME")},
-        {QStringLiteral("replay"), QStringLiteral("Replay the records of a data file."), QStringLiteral("FILE")},
+        {QStringLiteral("replay"), QStringLiteral("Replay the records of a data file; - reads it from standard input."),
+         QStringLiteral("FILE")},
         {QStringLiteral("format"), QStringLiteral("Format of the data file: rawlog (the default) or multipkt."),
          QStringLiteral("rawlog|multipkt")},
         {QStringLiteral("period"),
@@ -174,9 +176,14 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
     } else {
         options.mode = SendOptions::Mode::Replay;
         options.replayFile = CommandLine::fileName(value("replay"));
-        // A pipe or a device may never end; only a regular file is replayed.
-        const QFileInfo file(options.replayFile);
-        if (!file.exists() || !file.isFile() || !file.isReadable())
+        options.replayPath = CommandLine::bytes(value("replay"));
+        // A pipe or a device given by name may never end; only a regular
+        // file is replayed, or standard input when asked for by "-". The
+        // name is looked up byte for byte: it need not be text.
+        struct stat info = {};
+        if (options.replayPath != "-"
+            && (::stat(options.replayPath.constData(), &info) != 0 || !S_ISREG(info.st_mode)
+                || ::access(options.replayPath.constData(), R_OK) != 0))
             return fail(QStringLiteral("--replay: %1 is not a readable file").arg(CommandLine::quoted(value("replay"))));
 
         const QString format = given("format") ? value("format") : QStringLiteral("rawlog");
@@ -292,7 +299,9 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             return fail(QStringLiteral("--loop does not go with --manifest"));
     }
     if (options.mode == SendOptions::Mode::Replay) {
-        reportError = reportOverwritesInput(options.reports, options.replayFile, QStringLiteral("--replay"));
+        reportError = options.replayPath == "-" ? QString()
+                                                : reportOverwritesInput(options.reports, options.replayFile,
+                                                                        QStringLiteral("--replay"));
         if (!reportError.isEmpty())
             return fail(reportError);
     }

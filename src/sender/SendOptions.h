@@ -28,7 +28,8 @@ struct SendOptions
     Mode mode = Mode::Record;
     QString recordName;   // standard, noadd, long, min or max
     QByteArray record;    // the fixed record itself
-    QString replayFile;
+    QString replayFile;   // as text, for messages and reports
+    QByteArray replayPath; // as typed, opened byte for byte; "-" is standard input
     QString format;       // "RAWLOG" or "MULTIPKT"
     double periodSeconds = 1.0;
     qint64 count = -1;    // periods; -1 until the end of the file

@@ -11,19 +11,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <csignal>
 
 namespace {
 
 constexpr qint64 PollIntervalMs = 10;
-
-std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times)
-{
-    if (times.count() == 0)
-        return std::nullopt;
-    return RunFigures::RoundTrips{times.min(),          times.percentile(50), times.percentile(90),
-                                  times.percentile(99), times.max(),            times.percentile(99.9)};
-}
 
 double msBetween(qint64 fromNs, qint64 toNs)
 {
@@ -297,7 +292,16 @@ int SendRun::run()
 
 void SendRun::replay()
 {
-    m_dataFile.OpenDataFile();
+    // Opened byte for byte by its name as typed, which need not be text.
+    const bool standardInput = m_options.replayPath == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(m_options.replayPath.constData(), O_RDONLY | O_CLOEXEC);
+    try {
+        if (fd < 0)
+            throw PlatformError{ErrorNumber::PermissionDenied, QString::fromLocal8Bit(std::strerror(errno))};
+        m_dataFile.openDataFile(fd, !standardInput);
+    } catch (const PlatformError &failure) {
+        InsertLogText(QStringLiteral("Unable to open log file, windows reports: ") + failure.description);
+    }
     if (!m_dataFile.isDataFileOpen()) {
         m_openFailed = true; // the reason is in the log
         return;
@@ -411,9 +415,11 @@ void SendRun::settleReadStep()
         recordOutcome(record);
     }
     if (counts.recordsRead > m_seen.recordsRead && m_handed == m_handedSeen && !m_misfit) {
-        if (counts.recordsTooShort > m_seen.recordsTooShort)
-            InsertLog("RSFP: Record too short, not sent: " + currentRecord());
         OutcomeRecord record;
+        if (counts.recordsTooShort > m_seen.recordsTooShort) {
+            InsertLog("RSFP: Record too short, not sent: " + currentRecord());
+            record.dataFault = true;
+        }
         record.id = recordId(currentRecord());
         record.connection = m_logConnection;
         record.reason = m_lastLine;
@@ -447,8 +453,11 @@ void SendRun::recordOutcome(OutcomeRecord record)
             m_summary.latencies.add(*record.latencyMs);
         m_intervalTimes.add(record.latencyMs ? *record.latencyMs : *record.rttMs);
         const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
+        const QByteArray whole = *record.reply;
+        // Judged whole; kept in part.
+        record.keepReply(whole);
         if (m_manifest) {
-            record.outcome = m_manifest->judge(record.expect, *record.reply, record.id);
+            record.outcome = m_manifest->judge(record.expect, whole, record.id);
             if (isFailure(record.outcome)) {
                 ++m_summary.unexpected;
                 record.reason = "Event: " + outcomeName(record.outcome).toLatin1() + " reply to record "
@@ -457,14 +466,19 @@ void SendRun::recordOutcome(OutcomeRecord record)
             } else {
                 ++m_summary.answered;
             }
-        } else if (expectation && !expectation->matches(*record.reply, record.id)) {
-            ++m_summary.unexpected;
-            record.outcome = Outcome::Unexpected;
-            record.reason = ReplyExpectation::unexpectedLine(record.id, *record.reply);
-            log(record.connection, record.reason);
-        } else {
-            ++m_summary.answered;
+            break;
         }
+        const ReplyExpectation::Match match =
+            expectation ? expectation->match(whole, record.id) : ReplyExpectation::Match::Yes;
+        if (match == ReplyExpectation::Match::Yes) {
+            ++m_summary.answered;
+            break;
+        }
+        ++m_summary.unexpected;
+        record.outcome = match == ReplyExpectation::Match::No ? Outcome::Unexpected : Outcome::Unmatched;
+        record.reason = match == ReplyExpectation::Match::No ? ReplyExpectation::unexpectedLine(record.id, whole)
+                                                             : ReplyExpectation::gaveUpLine(record.id, whole);
+        log(record.connection, record.reason);
         break;
     }
     case Outcome::Unanswered:
@@ -477,6 +491,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
         m_summary.unplannedRejections += record.unplanned;
         break;
     case Outcome::Unexpected: // decided here, never handed in
+    case Outcome::Unmatched:
     case Outcome::Accepted:
     case Outcome::Refused:
     case Outcome::FalseAccept:
@@ -496,17 +511,7 @@ void SendRun::reportWriteErrors()
 
 RunFigures SendRun::figures() const
 {
-    RunFigures figures;
-    figures.read = m_summary.recordsRead;
-    figures.sent = m_summary.sent;
-    figures.answered = m_summary.answered;
-    figures.unexpected = m_summary.unexpected;
-    figures.unanswered = m_summary.unanswered;
-    figures.notSent = m_summary.notSent();
-    figures.rejected = m_summary.linesRejected;
-    figures.rttMs = percentiles(m_summary.roundTrips);
-    figures.latencyMs = percentiles(m_summary.latencies);
-    figures.elapsedSeconds = m_summary.elapsedSeconds;
+    RunFigures figures = m_summary.figures();
     figures.byExpect = m_summary.byExpect;
     figures.conformance = m_manifest != nullptr;
     figures.interrupted = m_interruptedBy != 0;
@@ -517,7 +522,7 @@ RunFigures SendRun::figures() const
             figures.planned = 1;
         else if (m_manifest)
             figures.planned = ManifestReader::countLines(m_options.reports.manifestFile);
-        else if (m_options.format == QLatin1String(RawLogMode))
+        else if (m_options.format == QLatin1String(RawLogMode) && m_options.replayPath != "-")
             figures.planned = ManifestReader::countLines(m_options.replayFile);
         if (figures.planned && m_options.count > 0 && !m_manifest)
             figures.planned = std::min(*figures.planned, m_options.count);

@@ -8,7 +8,6 @@
 #include "receiver/ReceiverOptions.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include <cstdio>
 
@@ -45,11 +44,8 @@ int main(int argc, char *argv[])
     if (parsed.outcome != ParsedOptions::Outcome::Run)
         return 0;
     const ReceiverOptions &options = parsed.options;
-    if (!options.saveDirectory.isEmpty() && !QDir().mkpath(options.saveDirectory)) {
-        complain("--save: cannot create directory \"" + options.saveDirectory.toLocal8Bit() + '"');
-        say(stderr, receiverUsage());
-        return BadArguments;
-    }
+    // A capture on standard output leaves it to the capture alone.
+    std::FILE *const out = options.captureToStdout() ? stderr : stdout;
 
     StopSignals signalWatch;
     if (!signalWatch.isWatching()) {
@@ -58,16 +54,16 @@ int main(int argc, char *argv[])
     }
 
     Receiver receiver(options);
-    QObject::connect(&receiver, &Receiver::line, &app, [](const QByteArray &line) { say(stdout, line); });
+    QObject::connect(&receiver, &Receiver::line, &app, [out](const QByteArray &line) { say(out, line); });
     QObject::connect(&receiver, &Receiver::failure, &app, [](const QByteArray &line) { complain(line); });
-    QObject::connect(&signalWatch, &StopSignals::stopRequested, &app, [&receiver] {
+    QObject::connect(&signalWatch, &StopSignals::stopRequested, &app, [&receiver, out] {
         for (const QByteArray &line : receiver.summaryLines())
-            say(stdout, line);
+            say(out, line);
         QCoreApplication::exit(0);
     });
 
     QByteArray error;
-    if (!receiver.openVerdicts(&error)) {
+    if (!receiver.openOutputs(&error)) {
         complain(error);
         say(stderr, receiverUsage());
         return BadArguments;
@@ -76,6 +72,6 @@ int main(int argc, char *argv[])
         complain(error);
         return CannotListen;
     }
-    say(stdout, receiver.listeningLine());
+    say(out, receiver.listeningLine());
     return app.exec();
 }

@@ -32,12 +32,15 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    // One log line at a time, so that a pipe or `tail -f` sees each as it happens.
+    // One log line at a time, so that a pipe or `tail -f` sees each as it
+    // happens. Standard output taken by the JSON Lines report leaves the log
+    // and the summary to standard error.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A reader of standard output that goes away ends the run as a signal
     // does, with the reports finished, rather than killing it mid-write.
     std::signal(SIGPIPE, SIG_IGN);
-    SendRun run(*parsed.options, stdout, stderr, ::isatty(STDERR_FILENO));
+    FILE *log = parsed.options->reports.reportFile == QLatin1String("-") ? stderr : stdout;
+    SendRun run(*parsed.options, log, stderr, ::isatty(STDERR_FILENO));
     run.setCommandLine(CommandLine::shellText(arguments));
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::interrupt);
