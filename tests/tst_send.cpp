@@ -153,6 +153,13 @@ private:
     Run send(const QStringList &arguments, int timeoutMs = 20000);
     QByteArray saved(int packet) const;
     QString writeFile(const QString &name, const QByteArray &content);
+    struct ReportPaths
+    {
+        QString json, junit, html;
+    };
+    // Starts ipnd-send replaying `data` to `port` as a closed loop, with all
+    // three reports in the test's folder and `extra` arguments.
+    ReportPaths startWithReports(QProcess &sender, quint16 port, const QString &data, const QStringList &extra);
 
     QTemporaryDir dir;
     QProcess receiver;
@@ -204,6 +211,17 @@ QString tst_Send::writeFile(const QString &name, const QByteArray &content)
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(file.fileName()));
     return file.fileName();
+}
+
+tst_Send::ReportPaths tst_Send::startWithReports(QProcess &sender, quint16 port, const QString &data,
+                                                   const QStringList &extra)
+{
+    const ReportPaths paths{dir.filePath(QStringLiteral("run.jsonl")), dir.filePath(QStringLiteral("run.xml")),
+                            dir.filePath(QStringLiteral("run.html"))};
+    sender.start(QStringLiteral(IPND_SEND),
+                 QStringList{"--host", "127.0.0.1", "--port", QString::number(port), "--replay", data, "--period", "0"}
+                     + extra + QStringList{"--report", paths.json, "--junit", paths.junit, "--html", paths.html});
+    return paths;
 }
 
 void tst_Send::eachFixedRecordArrivesByteForByte_data()
@@ -723,15 +741,9 @@ void tst_Send::reportsShowEachRecordsOutcome()
     // One read's worth: a reply is what the first read brings.
     const QByteArray flood = "OK " + idOf(numbered(5)) + QByteArray(6000, '.');
     server.answer(idOf(numbered(5)), flood);
-    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
-    const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    const QString html = dir.filePath(QStringLiteral("run.html"));
-
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file, "--period", "0",
-                  "--reply-timeout", "0.3", "--expect", "OK {id}", "--report", json, "--junit", junit, "--html", html});
+    const auto [json, junit, html] = startWithReports(sender, server.port(), file, {"--reply-timeout", "0.3", "--expect", "OK {id}"});
     const Run run = finishedRun(sender, finished);
 
     QCOMPARE(run.exitCode, 1);
@@ -826,15 +838,9 @@ void tst_Send::ctrlCLeavesTheReports()
     server.answer(idOf(numbered(2)), std::nullopt);
     const QString file = writeFile(QStringLiteral("three.dat"),
                                    rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
-    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
-    const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    const QString html = dir.filePath(QStringLiteral("run.html"));
-
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file, "--period", "0",
-                  "--reply-timeout", "60", "--report", json, "--junit", junit, "--html", html});
+    const auto [json, junit, html] = startWithReports(sender, server.port(), file, {"--reply-timeout", "60"});
     // The second record waits for a reply that will not come.
     QTRY_COMPARE_WITH_TIMEOUT(server.idsSeen.size(), 2, 10000);
     QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
@@ -1009,15 +1015,9 @@ void tst_Send::conformanceOutcomesInEveryReport()
         entry(1, id[1], "valid") + entry(2, id[2], "too-wide")
             + R"({"arrives":false, "expect":"bad-timestamp", "id":"09901999", "seq":3})" + '\n'
             + entry(4, id[3], "bad-char") + entry(5, id[4], "valid") + entry(6, id[5], "valid") + entry(7, id[6], "valid"));
-    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
-    const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    const QString html = dir.filePath(QStringLiteral("run.html"));
-
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--period", "0",
-                  "--reply-timeout", "0.3", "--manifest", manifest, "--report", json, "--junit", junit, "--html", html});
+    const auto [json, junit, html] = startWithReports(sender, server.port(), data, {"--reply-timeout", "0.3", "--manifest", manifest});
     const Run run = finishedRun(sender, finished);
 
     QCOMPARE(run.exitCode, 1);
@@ -1214,15 +1214,9 @@ void tst_Send::interruptedRunNeverPasses()
     const QString manifest = writeFile(QStringLiteral("three.jsonl"),
                                        entry(1, idOf(numbered(1)), "valid") + "\n" + entry(2, idOf(numbered(2)), "valid")
                                            + entry(3, idOf(numbered(3)), "valid"));
-    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
-    const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    const QString html = dir.filePath(QStringLiteral("run.html"));
-
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--period", "0",
-                  "--reply-timeout", "60", "--manifest", manifest, "--report", json, "--junit", junit, "--html", html});
+    const auto [json, junit, html] = startWithReports(sender, server.port(), data, {"--reply-timeout", "60", "--manifest", manifest});
     QTRY_COMPARE_WITH_TIMEOUT(server.idsSeen.size(), 2, 10000);
     QCOMPARE(::kill(pid_t(sender.processId()), signalNumber), 0);
     const Run run = finishedRun(sender, finished);

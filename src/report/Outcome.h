@@ -88,7 +88,6 @@ struct ExpectCounts
         qint64 ExpectCounts::*count;
     };
     static const QList<Column> &columns();
-    qint64 failures() const { return falseAccept + falseRefuse + unexpected + unanswered + notSent; }
 };
 
 // "valid" first, then the kinds of break by name. Fixed size: one row a kind.

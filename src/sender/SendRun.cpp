@@ -114,10 +114,10 @@ void SendRun::InsertLog(const QByteArray &source)
     log(m_logConnection, source);
 }
 
-void SendRun::log(int connection, const QByteArray &line, bool always)
+void SendRun::log(int connection, const QByteArray &line)
 {
     m_lastLine = line;
-    if ((m_options.quiet && !always) || m_outGone)
+    if (m_options.quiet || m_outGone)
         return;
     // The date and time down to the second are written once a second; the
     // milliseconds are three digits after them.

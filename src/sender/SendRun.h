@@ -140,8 +140,7 @@ private:
     void recordOutcome(OutcomeRecord record);
     // Each report file's first failure to write, logged once.
     void reportWriteErrors();
-    // `always`: also under --quiet (a failure the exit status alone cannot explain).
-    void log(int connection, const QByteArray &line, bool always = false);
+    void log(int connection, const QByteArray &line);
     void complain(const QByteArray &line);
     // A conformance run: the manifest's entry for the record the reader has
     // just yielded; none when the manifest does not fit (the run stops).
