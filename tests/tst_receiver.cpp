@@ -1008,7 +1008,7 @@ void tst_Receiver::generatedRun()
     const QString report = dir.filePath(QStringLiteral("report.jsonl"));
     const QString capture = dir.filePath(QStringLiteral("capture.dat"));
     QProcess gen;
-    gen.start(QStringLiteral(IPND_GEN), {"--count", "150", "--seed", "2026", "--invalid", "0.4", "--format", format,
+    gen.start(QStringLiteral(IPND_GEN), {"--count", "300", "--seed", "16", "--invalid", "0.6", "--format", format,
                                           "--manifest", manifest, "--output", data});
     QVERIFY(gen.waitForFinished(Bound));
     QCOMPARE(gen.exitCode(), 0);
@@ -1020,9 +1020,12 @@ void tst_Receiver::generatedRun()
     QVERIFY(run.stop(SIGTERM).contains("not captured 0"));
 
     QMap<QString, int> outcomes;
+    QJsonObject byExpect;
     for (const QByteArray &line : fileBytes(report).trimmed().split('\n')) {
         const QJsonObject entry = QJsonDocument::fromJson(line).object();
         const QString outcome = entry.value(QStringLiteral("outcome")).toString();
+        if (entry.contains(QStringLiteral("summary")))
+            byExpect = entry.value(QStringLiteral("summary")).toObject().value(QStringLiteral("by_expect")).toObject();
         if (entry.contains(QStringLiteral("summary")) || outcome == QLatin1String("rejected"))
             continue;
         QCOMPARE(outcome, entry.value(QStringLiteral("expect")).toString() == QLatin1String("valid")
@@ -1032,6 +1035,21 @@ void tst_Receiver::generatedRun()
     }
     QCOMPARE_GT(outcomes.value(judging ? QStringLiteral("refused") : QStringLiteral("false-accept")), 20);
     QCOMPARE_GT(outcomes.value(QStringLiteral("accepted")), 60);
+    // Kind by kind, as the manifest planned: the records that arrive are
+    // sent, the others passed over as the reader refuses their lines.
+    QMap<QString, std::pair<int, int>> planned; // kind: arriving, not arriving
+    for (const QByteArray &line : fileBytes(manifest).trimmed().split('\n')) {
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        std::pair<int, int> &kind = planned[entry.value(QStringLiteral("expect")).toString()];
+        ++(entry.value(QStringLiteral("arrives")).toBool() ? kind.first : kind.second);
+    }
+    QVERIFY(planned.size() > 8);
+    QCOMPARE(byExpect.keys(), QStringList(planned.keys()));
+    for (auto it = planned.cbegin(); it != planned.cend(); ++it) {
+        const QJsonObject row = byExpect.value(it.key()).toObject();
+        QCOMPARE(std::pair(row.value(QStringLiteral("sent")).toInt(), row.value(QStringLiteral("rejected")).toInt()),
+                 it.value());
+    }
     QCOMPARE(replayedPackets(capture), savedPackets(dir.filePath(QStringLiteral("sent"))));
 }
 

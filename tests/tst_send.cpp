@@ -140,8 +140,6 @@ private slots:
     void loopRunsForTheDuration();
     void handshakesGoSideBySide();
     void conformanceOutcomesInEveryReport();
-    void generatedRunPassesAgainstAJudgingReceiver_data();
-    void generatedRunPassesAgainstAJudgingReceiver();
     void manifestThatDoesNotFitStopsTheRun_data();
     void manifestThatDoesNotFitStopsTheRun();
     void interruptedRunNeverPasses_data();
@@ -1082,57 +1080,6 @@ void tst_Send::conformanceOutcomesInEveryReport()
     QCOMPARE(described.value(4), QStringList({"Target", "127.0.0.1:" + QString::number(server.port())}));
     QVERIFY(described.value(3).value(1).endsWith("--manifest " + manifest + " --report " + json + " --junit " + junit
                                                  + " --html " + html));
-}
-
-void tst_Send::generatedRunPassesAgainstAJudgingReceiver_data()
-{
-    QTest::addColumn<QString>("format");
-    QTest::newRow("rawlog") << "rawlog";
-    QTest::newRow("multipkt") << "multipkt";
-}
-
-void tst_Send::generatedRunPassesAgainstAJudgingReceiver()
-{
-    // Every kind of break the generator makes, the reader's refusals and
-    // the parts it drops among them, joined to the manifest entry by entry.
-    QFETCH(QString, format);
-    const QString data = dir.filePath(QStringLiteral("gen.dat"));
-    const QString manifest = dir.filePath(QStringLiteral("gen.jsonl"));
-    QProcess gen;
-    gen.start(QStringLiteral(IPND_GEN), {"--count", "300", "--seed", "16", "--invalid", "0.6", "--format", format,
-                                         "--output", data, "--manifest", manifest});
-    QVERIFY(gen.waitForFinished(20000));
-    QCOMPARE(gen.exitCode(), 0);
-    QCOMPARE(gen.readAllStandardError(), QByteArray()); // no record put together from two
-
-    ScriptedReceiver server;
-    QVERIFY(server.listen());
-    QMap<QString, std::pair<int, int>> planned; // kind: arriving, not arriving
-    for (const QJsonObject &e : readJsonLines(manifest)) {
-        const QByteArray id = e.value("id").toString().toLatin1();
-        const QString kind = e.value("expect").toString();
-        server.answer(id, kind == u"valid" ? "ACK " + id : "NAK " + id + ' ' + kind.toLatin1());
-        ++(e.value("arrives").toBool() ? planned[kind].first : planned[kind].second);
-    }
-    QVERIFY(planned.size() > 8);
-    const QString json = dir.filePath(QStringLiteral("gen-run.jsonl"));
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--format", format,
-                  "--period", "0", "--quiet", "--manifest", manifest, "--report", json});
-    const Run run = finishedRun(sender, finished);
-
-    QCOMPARE(run.errors, QByteArray());
-    QCOMPARE(run.exitCode, 0);
-    const QJsonObject byExpect = readJsonLines(json).last().value("summary").toObject().value("by_expect").toObject();
-    QCOMPARE(byExpect.keys(), QStringList(planned.keys()));
-    for (auto it = planned.cbegin(); it != planned.cend(); ++it) {
-        const QJsonObject row = byExpect.value(it.key()).toObject();
-        const int judged = row.value(it.key() == u"valid" ? "accepted" : "refused").toInt();
-        QCOMPARE(std::pair(judged, row.value("rejected").toInt()), it.value());
-        QCOMPARE(row.value("sent").toInt(), it.value().first);
-    }
 }
 
 void tst_Send::manifestThatDoesNotFitStopsTheRun_data()
