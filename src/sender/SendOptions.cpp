@@ -69,7 +69,10 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
     parser.addOptions({
         {QStringLiteral("host"), QStringLiteral("Address or name of the receiving server."), QStringLiteral("HOST")},
         {QStringLiteral("port"), QStringLiteral("Port of the receiving server, 1 to 65535."), QStringLiteral("N")},
-        {QStringLiteral("record"), QStringLiteral("Send one fixed record: standard, noadd, long, min or max."),
+        {QStringLiteral("record"),
+         QStringLiteral("Send one fixed record: standard, noadd, long, min or max. The field table refuses two on "
+                        "purpose, as a right receiving server must: long (digit fields filled with letters) and max "
+                        "(flags and a state outside their sets)."),
          QStringLiteral("NAME")},
         {QStringLiteral("replay"), QStringLiteral("Replay the records of a data file; - reads it from standard input."),
          QStringLiteral("FILE")},
