@@ -44,7 +44,8 @@ constexpr int Bound = 5000; // ms: the most any one wait may take
 
 const QByteArray Usage = "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
                          "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] "
-                         "[--max-packet BYTES] [--max-connections N] [--capture FILE] [--judge] [--quiet]";
+                         "[--max-packet BYTES] [--max-connections N] [--capture FILE] [--bare-gap MS] "
+                         "[--port-file FILE] [--judge] [--quiet]";
 
 QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
 {
@@ -250,6 +251,8 @@ private slots:
     void closeWithoutReply();
     void splitReply();
     void slowReply();
+    void bareGap();
+    void portFile();
     void quiet();
     void idleConnectionsAreClosed();
     void outOfDescriptorsClientsWait();
@@ -400,23 +403,28 @@ void tst_Receiver::replyText_data()
 {
     QTest::addColumn<QByteArray>("argument");
     QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QByteArray>("reply");
 
-    QTest::newRow("words") << QByteArray("OK thanks") << TestRecords::Standard;
-    QTest::newRow("for a packet without a record id")
-        << QByteArray("NAK") << TestRecords::Standard.mid(TestRecords::Standard.indexOf('|'));
-    QTest::newRow("one byte") << QByteArray("Y") << TestRecords::Max;
-    QTest::newRow("empty") << QByteArray() << TestRecords::Long;
+    const QByteArray noId = TestRecords::Standard.mid(TestRecords::Standard.indexOf('|'));
+    QTest::newRow("words") << QByteArray("OK thanks") << TestRecords::Standard << QByteArray("OK thanks");
+    QTest::newRow("for a packet without a record id") << QByteArray("NAK") << noId << QByteArray("NAK");
+    QTest::newRow("one byte") << QByteArray("Y") << TestRecords::Max << QByteArray("Y");
+    QTest::newRow("empty") << QByteArray() << TestRecords::Long << QByteArray();
+    QTest::newRow("{id} and escapes") << QByteArray("OK {id}\\r\\n\\t\\\\{id}\\")
+                                      << "0900120" + TestRecords::Min << QByteArray("OK 09901133\r\n\t\\09901133\\");
+    QTest::newRow("{id} of none, an escape unknown") << QByteArray("[{id}]\\x") << noId << QByteArray("[]\\x");
 }
 
 void tst_Receiver::replyText()
 {
     QFETCH(QByteArray, argument);
     QFETCH(QByteArray, packet);
+    QFETCH(QByteArray, reply);
 
     ReceiverRun run({QStringLiteral("--reply"), QString::fromLatin1(argument)});
     QVERIFY(run.waitUntilListening());
     const Exchange client = exchange(run.port(), packet, false);
-    QCOMPARE(client.reply(), argument);
+    QCOMPARE(client.reply(), reply);
     QVERIFY(client.closedByReceiver);
 }
 
@@ -494,6 +502,38 @@ void tst_Receiver::slowReply()
 }
 
 // --quiet: no line per packet, only the verdicts file and the summary.
+// --bare-gap: the quiet after which a record that may have ended is whole.
+void tst_Receiver::bareGap()
+{
+    ReceiverRun run({QStringLiteral("--bare-gap"), QStringLiteral("300")});
+    QVERIFY(run.waitUntilListening());
+
+    const Exchange client = exchange(run.port(), TestRecords::Standard);
+    QCOMPARE(client.reply(), QByteArray("ACK 08903043"));
+    QCOMPARE_GE(client.firstPieceAfter, 295);
+    QCOMPARE_LT(client.firstPieceAfter, 3000);
+}
+
+// --port-file: the port, once it listens, in a file a script can wait for.
+void tst_Receiver::portFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("port"));
+    QFile earlier(file);
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier run's port, longer\n") > 0);
+    earlier.close();
+    ReceiverRun run({QStringLiteral("--port-file"), file});
+    QVERIFY(run.waitUntilListening());
+    QCOMPARE(fileBytes(file), QByteArray::number(run.port()) + '\n');
+    QCOMPARE(exchange(run.port(), TestRecords::Min).reply(), QByteArray("ACK 09901133"));
+
+    ReceiverRun refused({QStringLiteral("--port-file"), dir.filePath(QStringLiteral("none/port"))});
+    QVERIFY(refused.process().waitForFinished(Bound));
+    QCOMPARE(refused.process().exitCode(), 2);
+    QVERIFY(refused.process().readAllStandardError().startsWith("ipnd-receiver: --port-file: cannot write \""));
+}
+
 void tst_Receiver::quiet()
 {
     QTemporaryDir dir;
@@ -778,7 +818,7 @@ void tst_Receiver::helpAndVersion_data()
                             << QByteArray("Usage: ipnd-receiver [options]\n|--bind <ADDR> |--port <N> |--reply <TEXT> "
                                           "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> "
                                           "|--max-packet <BYTES> |--max-connections <N> |--capture <FILE> "
-                                          "|--judge |--quiet ");
+                                          "|--bare-gap <MS> |--port-file <FILE> |--judge |--quiet ");
 }
 
 void tst_Receiver::helpAndVersion()
@@ -835,6 +875,9 @@ void tst_Receiver::optionBounds_data()
     row("--max-connections", "1", 1);
     row("--max-connections", "1000000", 1000000);
     row("--max-connections", "1000001", -1);
+    row("--bare-gap", "0", 0);
+    row("--bare-gap", "60000", 60000);
+    row("--bare-gap", "60001", -1);
 }
 
 void tst_Receiver::optionBounds()
@@ -854,6 +897,7 @@ void tst_Receiver::optionBounds()
                       : arguments[0] == QLatin1String("--misbehave")       ? o.delay
                       : arguments[0] == QLatin1String("--max-packet")      ? int(o.maxPacket)
                       : arguments[0] == QLatin1String("--max-connections") ? o.maxConnections
+                      : arguments[0] == QLatin1String("--bare-gap")        ? o.bareGap
                                                                            : o.idleTimeout;
     QCOMPARE(taken, value);
 }
@@ -1007,7 +1051,7 @@ void tst_Receiver::captureTargets_data()
     QTest::addColumn<QString>("target"); // {fifo}, {file}: made by the test; "-" with nobody reading
     QTest::addColumn<int>("fileSize");   // the run's file size limit in bytes, 0: none
     QTest::addColumn<QList<QByteArray>>("replies");
-    QTest::addColumn<int>("kept");       // whole lines the target holds; -1: it cannot be read
+    QTest::addColumn<int>("kept");       // whole lines of this run the target holds; -1: it cannot be read
 
     const QByteArray ack = "ACK 08903043";
     const QByteArray nak = "NAK 08903043 not-captured";
@@ -1017,6 +1061,7 @@ void tst_Receiver::captureTargets_data()
     QTest::newRow("standard output nobody reads") << QStringLiteral("-") << 0 << QList<QByteArray>{nak, nak} << -1;
     // The second line finds the file full part of the way.
     QTest::newRow("file that fills up") << QStringLiteral("{file}") << 500 << QList<QByteArray>{ack, nak} << 1;
+    QTest::newRow("file full from the start") << QStringLiteral("{file}") << 100 << QList<QByteArray>{nak, nak} << 0;
 }
 
 // Any file that can be written takes a capture; a line it cannot take is
@@ -1036,6 +1081,10 @@ void tst_Receiver::captureTargets()
     QVERIFY(reader.open(::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), QIODevice::ReadOnly,
                         QFileDevice::AutoCloseHandle));
     const QString file = dir.filePath(QStringLiteral("capture.dat"));
+    const QByteArray earlier = "2026-12-08 10:00:00\tTCPIN\t192.0.2.1:40000\tearlier\n";
+    QFile earlierRun(file);
+    QVERIFY(earlierRun.open(QIODevice::WriteOnly) && earlierRun.write(earlier) == earlier.size());
+    earlierRun.close();
     const QString path = target == QLatin1String("{fifo}") ? fifo : target == QLatin1String("{file}") ? file : target;
     // Standard output on the FIFO, whose reader goes once it listens.
     const bool toStdout = target == QLatin1String("-");
@@ -1065,8 +1114,11 @@ void tst_Receiver::captureTargets()
     QByteArray captured = path == fifo ? reader.readAll() : path == file ? fileBytes(file) : summary.join('\n');
     const QByteArray line = "\tTCPIN\t127.0.0.1:";
     QCOMPARE(captured.count(line), kept);
-    if (path == file)
-        QVERIFY2(captured.endsWith(TestRecords::Standard + '\n'), captured.constData());
+    if (path == file) {
+        QVERIFY2(captured.startsWith(earlier) && captured.endsWith((kept ? TestRecords::Standard : "earlier") + '\n'),
+                 captured.constData());
+        QCOMPARE(captured.count('\n'), 1 + kept);
+    }
 }
 
 // A --verdicts FIFO whose reader stops reading holds no client back: the

@@ -90,7 +90,8 @@ bool LineFile::writeLine(const QByteArray &line, QByteArray *reason)
     }
 
     const QByteArray whole = line + '\n';
-    const off_t before = m_regular ? ::lseek(m_fd, 0, SEEK_CUR) : -1;
+    // Lines only ever go at the end, appended or not.
+    const off_t before = m_regular ? ::lseek(m_fd, 0, SEEK_END) : -1;
     qsizetype done = 0;
     while (done < whole.size()) {
         const ssize_t n = ::write(m_fd, whole.constData() + done, size_t(whole.size() - done));

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -98,7 +99,7 @@ private:
         if (quiet == PacketCheck::CompleteNow)
             complete(true);
         else
-            m_quiet.start(quiet);
+            m_quiet.start(quiet == PacketCheck::QuietAfterRecord ? m_receiver->options().bareGap : quiet);
     }
 
     void quietElapsed() { complete(true); }
@@ -304,6 +305,20 @@ bool Receiver::openOutputs(QByteArray *error)
     return m_options.captureFile.isEmpty() || m_capture.open(m_options.captureFile, error);
 }
 
+bool Receiver::writePortFile(QByteArray *error) const
+{
+    if (m_options.portFile.isEmpty())
+        return true;
+    // Renamed into place: a reader waiting for the file never sees it half.
+    QSaveFile file(m_options.portFile);
+    const QByteArray text = QByteArray::number(m_server.serverPort()) + '\n';
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        return true;
+    *error = "--port-file: cannot write \"" + m_options.portFile.toLocal8Bit() + "\": " +
+             file.errorString().toLocal8Bit();
+    return false;
+}
+
 QByteArray Receiver::listeningLine() const
 {
     return "listening on " + endpointText(m_server.serverAddress(), m_server.serverPort());
@@ -387,7 +402,7 @@ QByteArray Receiver::take(const PacketCheck::Result &result, const QByteArray &p
 QByteArray Receiver::replyTo(const PacketCheck::Result &result, bool captureLost) const
 {
     if (m_options.reply)
-        return *m_options.reply;
+        return QByteArray(*m_options.reply).replace("{id}", result.recordId);
     const QByteArray id = result.recordId.isEmpty() ? QByteArray() : ' ' + result.recordId;
     if (m_options.judge && result.malformed)
         return "NAK" + id + ' ' + result.verdict();

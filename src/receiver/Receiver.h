@@ -38,6 +38,9 @@ public:
     // files, as asked for; false, with one line in *error, when one cannot
     // be written or the directory holds packets of an earlier run.
     bool openOutputs(QByteArray *error);
+    // Once listening: the --port-file, if asked for, written whole; false,
+    // with one line in *error, when it cannot be.
+    bool writePortFile(QByteArray *error) const;
     QByteArray listeningLine() const; // "listening on 127.0.0.1:50003"
 
     const ReceiverOptions &options() const { return m_options; }

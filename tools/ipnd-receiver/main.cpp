@@ -84,6 +84,10 @@ int main(int argc, char *argv[])
         complain(error);
         return CannotListen;
     }
+    if (!receiver.writePortFile(&error)) {
+        complain(error);
+        return BadArguments;
+    }
     say(out, receiver.listeningLine());
     return app.exec();
 }
