@@ -14,6 +14,8 @@ class QSocketNotifier;
 // the file cannot take (a full disk, a reader that went away) is taken back
 // or not begun, and counted as lost. Writing never waits: a pipe whose reader
 // is slow keeps the lines in memory, up to a bound, and gets them as it reads.
+// (A line longer than a pipe takes at once goes in parts; a stop while its
+// reader sits still may leave the last part unwritten.)
 class LineFile
 {
 public:

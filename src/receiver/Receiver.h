@@ -46,10 +46,9 @@ public:
     const ReceiverOptions &options() const { return m_options; }
     Counts counts() const { return m_counts; }
     // "packets N", "framed N", "bare N", "malformed N", "idle closed N",
-    // with --capture "not captured N", then the packets per verdict
-    // ("verdicts: valid N, too-wide N, ...").
-    // "capture lines lost N" and "verdict lines lost N" follow "not captured"
-    // when lines could not be written.
+    // with --capture "not captured N", when lines could not be written
+    // "capture lines lost N" and "verdict lines lost N", then the packets per
+    // verdict ("verdicts: valid N, too-wide N, ...").
     QList<QByteArray> summaryLines() const;
     // At the end: writes what still waits for a slow reader, for a bounded time.
     void finishOutputs();
