@@ -163,7 +163,7 @@ void tst_Programs::helpDescribesEveryOption_data()
 
     QTest::newRow("ipnd-testgen") << QStringLiteral(IPND_TESTGEN) << 0;
     QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 26;
-    QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 12;
+    QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 14;
     QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN) << 7;
 }
 

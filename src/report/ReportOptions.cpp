@@ -40,7 +40,7 @@ void addReportOptions(QCommandLineParser &parser)
 {
     parser.addOption({Expect,
                       QStringLiteral("A regular expression each whole reply must match; {id} in it stands for the "
-                                     "sent record's id (its first field), matched literally. A reply that does not "
+                                     "sent record's id (its first field, at most its 8 bytes), matched literally. A reply that does not "
                                      "match counts as unexpected and fails the run."),
                       QStringLiteral("PATTERN")});
     parser.addOption({Manifest,

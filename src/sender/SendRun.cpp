@@ -5,6 +5,7 @@
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
 #include "sender/PeriodSchedule.h"
+#include "testpackets/FieldTable.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -456,8 +457,10 @@ void SendRun::recordOutcome(OutcomeRecord record)
         const QByteArray whole = *record.reply;
         // Judged whole; kept in part.
         record.keepReply(whole);
+        // {id} is the record id as a reply names it, the receiver's own.
+        const QByteArray replyId = FieldTable::recordId(record.id);
         if (m_manifest) {
-            record.outcome = m_manifest->judge(record.expect, whole, record.id);
+            record.outcome = m_manifest->judge(record.expect, whole, replyId);
             if (isFailure(record.outcome)) {
                 ++m_summary.unexpected;
                 record.reason = "Event: " + outcomeName(record.outcome).toLatin1() + " reply to record "
@@ -469,7 +472,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
             break;
         }
         const ReplyExpectation::Match match =
-            expectation ? expectation->match(whole, record.id) : ReplyExpectation::Match::Yes;
+            expectation ? expectation->match(whole, replyId) : ReplyExpectation::Match::Yes;
         if (match == ReplyExpectation::Match::Yes) {
             ++m_summary.answered;
             break;
