@@ -1,6 +1,7 @@
 #pragma once
 
 #include "report/ReportOptions.h"
+#include "sender/LoadSchedule.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,6 +37,7 @@ struct SendOptions
     double rate = 0;      // records per second, an open loop; 0: paced by the period
     qint64 maxBacklog = DefaultMaxBacklog;
     double rampUpSeconds = 0;
+    std::vector<LoadStage> stages; // --stages: they set the rate (their peak) and the duration
     double durationSeconds = 0; // 0: until the end of the file or the count
     bool loop = false;    // the data file starts again at its end
     double progressSeconds = 0; // 0: no progress lines

@@ -247,6 +247,8 @@ int SendRun::run()
         replay();
     }
     m_summary.elapsedSeconds = double(m_clock.nsecsElapsed()) / 1e9;
+    if (m_schedule)
+        m_summary.dueRecords = m_schedule->due();
     if (m_progressTimer)
         m_progressTimer->stop();
     if (m_liveLineTimer) {
@@ -254,8 +256,10 @@ int SendRun::run()
         std::fputs("\r\033[K", m_status);
         std::fflush(m_status);
     }
-    const RunFigures figures = this->figures();
-    const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
+    RunFigures figures = this->figures();
+    const QList<ThresholdCheck> thresholds = checkThresholds(m_options.reports.thresholds, figures);
+    const QStringList missed = thresholdLines(thresholds, false);
+    figures.thresholdsMet = thresholdLines(thresholds, true);
     // A file that could not be opened, or a manifest that does not fit it,
     // is the command line's fault.
     int status = m_openFailed || m_misfit ? 2 : m_summary.exitStatus();
@@ -279,8 +283,8 @@ int SendRun::run()
     reportWriteErrors();
     reportStatus();
     QByteArray summary = m_summary.text();
-    for (const QString &line : missed)
-        summary += line.toLatin1() + '\n';
+    for (const ThresholdCheck &check : thresholds)
+        summary += check.markedLine() + '\n';
     if (figures.interrupted)
         summary += figures.interruptedText().toLatin1() + '\n';
     if (!m_outGone && (std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out) != size_t(summary.size())
@@ -337,8 +341,11 @@ void SendRun::replay()
 
 void SendRun::replayAtRate()
 {
-    LoadSchedule schedule({m_options.rate, m_options.rampUpSeconds, m_options.durationSeconds, m_options.count},
-                          m_clock);
+    // Kept to the end of the run: the progress lines go on showing its backlog and target.
+    LoadSchedule &schedule = m_schedule.emplace(
+        LoadSchedule::Settings{m_options.rate, m_options.rampUpSeconds, m_options.durationSeconds, m_options.count,
+                               m_options.stages},
+        m_clock);
     const auto keepReading = [this] {
         settleReadStep();
         pollEvents();
@@ -781,6 +788,10 @@ void SendRun::writeProgressLine()
     figures.intervalRate = interval > 0 ? double(m_summary.sent - m_intervalStartSent) / interval : 0;
     if (m_intervalTimes.count() > 0)
         figures.intervalP99Ms = m_intervalTimes.percentile(99);
+    if (m_schedule) {
+        figures.targetRate = m_schedule->rateAt(now);
+        figures.backlog = m_backlog.size();
+    }
     const QByteArray line = progressLine(figures);
     std::fwrite(line.constData(), 1, size_t(line.size()), m_status);
     std::fflush(m_status);

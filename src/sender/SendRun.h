@@ -191,6 +191,7 @@ private:
     // reader is about to hand over.
     Backlog<Exchange> m_backlog;
     qint64 m_intendedNs = -1;
+    std::optional<LoadSchedule> m_schedule; // an open loop's
     // The exchange whose "Data Sent" line the reader logs next, and where
     // one goes whose exchange has already ended.
     Exchange *m_sentLineOf = nullptr;
