@@ -138,6 +138,7 @@ private slots:
     void latencyRunsFromTheIntendedTime_data();
     void latencyRunsFromTheIntendedTime();
     void loopRunsForTheDuration();
+    void recordedPaceKeepsTheGaps();
     void handshakesGoSideBySide();
     void conformanceOutcomesInEveryReport();
     void manifestThatDoesNotFitStopsTheRun_data();
@@ -1287,6 +1288,45 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     QVERIFY2(status.size() > 3, run.errors.constData());
     for (const QByteArray &line : status.mid(0, status.size() - 1))
         QVERIFY2(progress.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void tst_Send::recordedPaceKeepsTheGaps()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    // Twice as fast: 0, 200 ms, then a line logged earlier and one whose
+    // time is not read go right after it, then 500 ms.
+    const QByteArray fields = "\tTCPIN\t127.0.0.1:50003\t";
+    const QString file = writeFile(QStringLiteral("capture.dat"),
+                                   "2026-12-09 10:00:00.000" + fields + numbered(1) + "\n2026-12-09 10:00:00.400"
+                                       + fields + numbered(2) + "\n2026-12-09 10:00:00.300" + fields + numbered(3)
+                                       + "\n09/12/2026 10:00:07" + fields + numbered(4) + "\n2026-12-09T10:00:01,0009"
+                                       + fields + numbered(5) + '\n');
+    const QString json = dir.filePath(QStringLiteral("paced.jsonl"));
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay",
+                                             file, "--pace", "Recorded", "--speed", "2", "--connections", "2",
+                                             "--quiet", "--report", json});
+    const Run run = finishedRun(sender, finished);
+    QCOMPARE(run.exitCode, 0);
+    QMap<qint64, QDateTime> sentAt;
+    for (const QJsonObject &line : readJsonLines(json)) {
+        if (line.contains("seq")) {
+            sentAt.insert(line.value("seq").toInteger(),
+                          QDateTime::fromString(line.value("sent_at").toString(), Qt::ISODateWithMs));
+            QVERIFY(line.value("latency_ms").isDouble()); // from the recorded time
+        }
+    }
+    QCOMPARE(sentAt.size(), 5);
+    const QList<qint64> intended{0, 200, 200, 200, 500};
+    for (qint64 seq = 1; seq <= 5; ++seq) {
+        const qint64 offset = sentAt.first().msecsTo(sentAt.value(seq));
+        // The times in the report are wall-clock milliseconds, the pace's
+        // the run's own clock: a millisecond either way is rounding.
+        QVERIFY2(offset >= intended[seq - 1] - 1 && offset < intended[seq - 1] + 150,
+                 qPrintable(QStringLiteral("record %1 went out %2 ms after the first").arg(seq).arg(offset)));
+    }
 }
 
 void tst_Send::loopRunsForTheDuration()

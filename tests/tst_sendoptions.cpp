@@ -27,7 +27,7 @@ ParsedSendArguments parse(const QStringList &arguments, std::FILE *out = nullptr
 
 QByteArray printed(std::FILE *file)
 {
-    QByteArray text(4096, '\0');
+    QByteArray text(1 << 16, '\0');
     std::rewind(file);
     text.resize(qsizetype(std::fread(text.data(), 1, size_t(text.size()), file)));
     return text;
@@ -211,6 +211,19 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
                                        << "--stages: \"24h:1,1s:1\" lasts longer than 24h";
     QTest::newRow("ramp-up with stages") << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:5", "--ramp-up", "1"}
                                          << "--stages takes the place of --ramp-up";
+    QTest::newRow("speed alone") << hostPort + QStringList{"--replay", "FILE", "--speed", "2"}
+                                 << "--speed goes with --pace recorded";
+    QTest::newRow("pace unknown") << hostPort + QStringList{"--replay", "FILE", "--pace", "fast"}
+                                  << "--pace: \"fast\" is not recorded";
+    QTest::newRow("pace of multipkt") << hostPort + QStringList{"--replay", "FILE", "--format", "multipkt", "--pace", "recorded"}
+                                      << "--pace recorded needs --format rawlog: MULTIPKT lines carry no time";
+    QTest::newRow("speed zero") << hostPort + QStringList{"--replay", "FILE", "--pace", "recorded", "--speed", "0"}
+                                << "--speed: \"0\" is not a number from 0.001 to 1000";
+    QTest::newRow("pace with rate") << hostPort + QStringList{"--replay", "FILE", "--pace", "recorded", "--rate", "5"}
+                                    << "--pace recorded does not go with --rate";
+    QTest::newRow("pace with loop")
+        << hostPort + QStringList{"--replay", "FILE", "--pace", "recorded", "--loop", "--count", "3"}
+        << "--pace recorded does not go with --loop";
     QTest::newRow("bad threshold") << hostPort + QStringList{"--record", "min", "--max-p99", "soon"}
                                    << "--max-p99: \"soon\" is not a number of milliseconds above 0";
     QTest::newRow("manifest is the data") << hostPort + QStringList{"--replay", "FILE", "--manifest", "FILE"}

@@ -1,5 +1,9 @@
 #include "sender/LoadSchedule.h"
 
+#include <QDate>
+#include <QString>
+#include <QTime>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -107,4 +111,25 @@ qint64 LoadSchedule::wakeNs() const
         return m_durationNs >= 0 ? std::min(intendedNs(m_next), m_durationNs) : intendedNs(m_next);
     // Records still waiting may go out until the duration is over.
     return m_durationNs >= 0 && !durationOver() ? m_durationNs : -1;
+}
+
+std::optional<qint64> recordedTimeMs(QByteArrayView logFields)
+{
+    constexpr qsizetype Seconds = 19; // "yyyy-MM-dd HH:mm:ss"
+    if (logFields.size() < Seconds)
+        return std::nullopt;
+    const QString stamp = QString::fromLatin1(logFields.first(Seconds));
+    const QDate date = QDate::fromString(stamp.first(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(stamp.sliced(11), QStringLiteral("HH:mm:ss"));
+    if (!date.isValid() || !time.isValid() || (stamp[10] != QLatin1Char(' ') && stamp[10] != QLatin1Char('T')))
+        return std::nullopt;
+    qint64 ms = date.toJulianDay() * 86400000 + time.msecsSinceStartOfDay();
+    // A fraction: its first three digits are the milliseconds.
+    if (logFields.size() > Seconds && (logFields[Seconds] == '.' || logFields[Seconds] == ',')) {
+        qint64 scale = 100;
+        for (qsizetype i = Seconds + 1; i < logFields.size() && scale > 0 && logFields[i] >= '0' && logFields[i] <= '9';
+             ++i, scale /= 10)
+            ms += (logFields[i] - '0') * scale;
+    }
+    return ms;
 }

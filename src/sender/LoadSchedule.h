@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <deque>
@@ -106,3 +107,9 @@ private:
     qint64 m_bound;
     std::deque<T> m_items;
 };
+
+// The time stamp a RAWLOG line's log fields begin with, "2026-12-09
+// 15:00:00" or with a fraction of a second (".123"), in milliseconds on a
+// clock of the file's own (no time zone: only the differences matter); none
+// when the fields do not begin so.
+std::optional<qint64> recordedTimeMs(QByteArrayView logFields);

@@ -39,6 +39,26 @@ std::optional<double> seconds(const QString &text, double least)
     return value;
 }
 
+// --pace recorded and --speed FACTOR.
+QString readPace(const std::optional<QString> &pace, const std::optional<QString> &speed, SendOptions *options)
+{
+    if (!pace)
+        return QStringLiteral("--speed goes with --pace recorded");
+    if (pace->trimmed().compare(QLatin1String("recorded"), Qt::CaseInsensitive) != 0)
+        return QStringLiteral("--pace: %1 is not recorded").arg(CommandLine::quoted(*pace));
+    // Only a RAWLOG line carries the time it was logged at.
+    if (options->format != QLatin1String(RawLogMode))
+        return QStringLiteral("--pace recorded needs --format rawlog: MULTIPKT lines carry no time");
+    options->recordedPace = true;
+    if (speed) {
+        bool ok = false;
+        options->speed = speed->trimmed().toDouble(&ok);
+        if (!ok || !(options->speed >= SendOptions::MinSpeed && options->speed <= SendOptions::MaxSpeed))
+            return QStringLiteral("--speed: %1 is not a number from 0.001 to 1000").arg(CommandLine::quoted(*speed));
+    }
+    return {};
+}
+
 // "30s", "2m", "1h", "500ms" or bare seconds.
 std::optional<double> stageSeconds(QString text)
 {
@@ -100,6 +120,7 @@ QString sendUsage()
         "                 [--connections N] [--duration SECONDS] [--loop]\n"
         "                 [--rate RECORDS_PER_SECOND [--max-backlog N] [--ramp-up SECONDS]]\n"
         "                 [--stages DURATION:RATE,... [--max-backlog N]]\n"
+        "                 [--pace recorded [--speed FACTOR] [--max-backlog N]]\n"
         "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet] [--progress SECONDS]\n"
         "               [--expect PATTERN | --manifest FILE [--accept PATTERN] [--refuse PATTERN]]\n"
         "               [--report FILE] [--junit FILE] [--html FILE]\n"
@@ -143,6 +164,16 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                         "connection, or waits in order in a backlog until one is free. Latency is measured from "
                         "the time each record was due."),
          QStringLiteral("RECORDS_PER_SECOND")},
+        {QStringLiteral("pace"),
+         QStringLiteral("recorded: send each RAWLOG record at the offset of its line's time stamp from the first "
+                        "one's (a capture keeps them to the millisecond), instead of --period: an open loop, "
+                        "latency measured from that time. A line whose time cannot be read, or lies before the "
+                        "one before it, goes out right after the one before."),
+         QStringLiteral("recorded")},
+        {QStringLiteral("speed"),
+         QStringLiteral("With --pace recorded: replay this many times as fast as recorded, 0.001 to 1000 "
+                        "(default 1)."),
+         QStringLiteral("FACTOR")},
         {QStringLiteral("stages"),
          QStringLiteral("An open loop in stages instead of --rate, such as 30s:100,60s:100,10s:0: the rate goes "
                         "linearly from 0 to each stage's RATE over its DURATION (ms, s, m or h; seconds when bare), "
@@ -230,7 +261,8 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                             .arg(CommandLine::quoted(options.recordName)));
         options.record = *fixed;
         for (const char *replayOnly :
-             {"format", "period", "count", "connections", "rate", "stages", "max-backlog", "ramp-up", "duration", "loop"}) {
+             {"format", "period", "count", "connections", "rate", "stages", "pace", "speed", "max-backlog", "ramp-up",
+              "duration", "loop"}) {
             if (given(replayOnly))
                 return fail(QStringLiteral("--%1 goes with --replay, not --record").arg(QLatin1String(replayOnly)));
         }
@@ -292,10 +324,20 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             if (const QString error = readStages(value("stages"), &options); !error.isEmpty())
                 return fail(error);
         }
+        if (given("pace") || given("speed")) {
+            if (const QString error = readPace(given("pace") ? std::optional(value("pace")) : std::nullopt,
+                                               given("speed") ? std::optional(value("speed")) : std::nullopt, &options);
+                !error.isEmpty())
+                return fail(error);
+            for (const char *instead : {"rate", "stages", "period", "loop"}) {
+                if (given(instead))
+                    return fail(QStringLiteral("--pace recorded does not go with --%1").arg(QLatin1String(instead)));
+            }
+        }
         if (given("ramp-up") && !given("rate"))
             return fail(QStringLiteral("--ramp-up goes with --rate"));
-        if (given("max-backlog") && !given("rate") && !given("stages"))
-            return fail(QStringLiteral("--max-backlog goes with --rate or --stages"));
+        if (given("max-backlog") && !given("rate") && !given("stages") && !given("pace"))
+            return fail(QStringLiteral("--max-backlog goes with --rate, --stages or --pace"));
         if (given("max-backlog")) {
             const QString text = value("max-backlog");
             bool ok = false;

@@ -312,6 +312,8 @@ void SendRun::replay()
     }
     if (m_options.rate > 0) {
         replayAtRate();
+    } else if (m_options.recordedPace) {
+        replayAtRecordedPace();
     } else {
         PeriodSchedule schedule(m_options.periodSeconds * 1e9);
         const auto keepReading = [this] {
@@ -377,6 +379,40 @@ void SendRun::replayAtRate()
     while (std::optional<Exchange> waiting = m_backlog.pop())
         settleNotSent(std::move(*waiting), "RSFP: Still waiting for a connection at the end, not sent: "
                                                + waiting->record);
+}
+
+void SendRun::replayAtRecordedPace()
+{
+    const auto keepReading = [this] {
+        settleReadStep();
+        pollEvents();
+        return !m_stopping;
+    };
+    // Each record's time is known once it is read: SendTCPPacket waits for it.
+    m_intendedNs = RecordedPace;
+    for (qint64 n = 0; !m_stopping && !m_sendingOver && (m_options.count < 0 || n < m_options.count); ++n) {
+        if (!readPeriod(keepReading))
+            break;
+    }
+    m_intendedNs = -1;
+    for (startWaiting(); !m_stopping && !m_sendingOver && m_backlog.size() > 0; startWaiting())
+        waitUntil(-1);
+    while (std::optional<Exchange> waiting = m_backlog.pop())
+        settleNotSent(std::move(*waiting), "RSFP: Still waiting for a connection at the end, not sent: "
+                                               + waiting->record);
+}
+
+qint64 SendRun::recordedIntendedNs()
+{
+    // A line with no time of its own, or one earlier than the last, goes
+    // right after the one before: the pace never runs backwards.
+    if (const std::optional<qint64> ms = recordedTimeMs(m_dataFile.recordLogFields())) {
+        if (!m_firstRecordedMs)
+            m_firstRecordedMs = *ms;
+        const qint64 offset = std::llround(double(*ms - *m_firstRecordedMs) * 1e6 / m_options.speed);
+        m_pacedNs = std::max(m_pacedNs, offset);
+    }
+    return m_pacedNs;
 }
 
 bool SendRun::readPeriod(const std::function<bool()> &keepReading)
@@ -623,10 +659,17 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
         if (!m_currentMatch)
             return SendResult::Withheld;
     }
+    qint64 intendedNs = m_intendedNs;
+    if (intendedNs == RecordedPace) {
+        intendedNs = recordedIntendedNs();
+        sleepUntil(intendedNs);
+        if (m_stopping || m_sendingOver)
+            return SendResult::NoConnection;
+    }
     Exchange exchange;
     exchange.packet = source;
     exchange.record = currentRecord();
-    exchange.intendedNs = m_intendedNs;
+    exchange.intendedNs = intendedNs;
     exchange.pending.id = recordId(exchange.record);
     if (m_currentMatch)
         exchange.pending.expect = m_currentMatch->expect;
@@ -636,7 +679,7 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
     if (!c) {
         // Every link still holds an exchange: as the window, a period's
         // record is dropped; at a rate it waits its turn, if there is room.
-        if (m_intendedNs < 0)
+        if (intendedNs < 0)
             return SendResult::Busy;
         exchange.pending.seq = ++m_seq;
         if (!m_backlog.push(std::move(exchange))) {
