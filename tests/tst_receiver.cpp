@@ -555,7 +555,7 @@ void tst_Receiver::quiet()
     QCOMPARE(fileBytes(verdicts), QByteArray("{\"packet\": 1, \"framed\": false, \"id\": \"09901133\", "
                                              "\"verdict\": \"valid\", \"findings\": []}\n"));
     const QByteArray line = "\tTCPIN\t127.0.0.1:" + QByteArray::number(first.clientPort) + '\t' + TestRecords::Min + '\n';
-    QCOMPARE(fileBytes(capture).size(), earlier.size() + 19 + line.size());
+    QCOMPARE(fileBytes(capture).size(), earlier.size() + 23 + line.size());
     QVERIFY(fileBytes(capture).startsWith(earlier) && fileBytes(capture).endsWith(line));
     QCOMPARE(exchange(run.port(), TestRecords::Standard + "|F").reply(), QByteArray("ACK 08903043"));
     const QByteArray oddId = withField(TestRecords::Standard, 1, "0890\"\\\x01\xe9");
@@ -1034,9 +1034,10 @@ void tst_Receiver::captureLeavesOut()
     const QList<QByteArray> lines = captured.trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
     for (int i = 0; i < 2; ++i) {
-        const QDateTime at = QDateTime::fromString(QString::fromLatin1(lines[i].left(19)), "yyyy-MM-dd HH:mm:ss");
+        // Received to the millisecond, for a replay at the recorded pace.
+        const QDateTime at = QDateTime::fromString(QString::fromLatin1(lines[i].left(23)), "yyyy-MM-dd HH:mm:ss.zzz");
         QVERIFY2(at.isValid() && qAbs(at.secsTo(QDateTime::currentDateTime())) < 60, lines[i].constData());
-        QCOMPARE(lines[i].mid(19), "\tTCPIN\t127.0.0.1:" + QByteArray::number(ports[i * 3]) + '\t' +
+        QCOMPARE(lines[i].mid(23), "\tTCPIN\t127.0.0.1:" + QByteArray::number(ports[i * 3]) + '\t' +
                                        (i ? TestRecords::Min : TestRecords::Standard));
     }
     QFile replayed(file);

@@ -39,7 +39,7 @@ QByteArray Capture::add(const PacketCheck::Result &result, const QByteArray &pee
 
 QByteArray captureLine(const QDateTime &receivedAt, const QByteArray &peer, const QByteArray &record)
 {
-    return receivedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() + "\tTCPIN\t" + peer + '\t' +
+    return receivedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1() + "\tTCPIN\t" + peer + '\t' +
            record;
 }
 
