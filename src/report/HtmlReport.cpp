@@ -324,9 +324,9 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     if (!missed.isEmpty() || !met.isEmpty()) {
         html.start(QStringLiteral("ul"), QStringLiteral("thresholds"));
         for (const QString &line : met)
-            html.element(QStringLiteral("li"), QStringLiteral("\u2713 ") + line, QStringLiteral("passed"));
+            html.element(QStringLiteral("li"), line, QStringLiteral("passed"));
         for (const QString &line : missed)
-            html.element(QStringLiteral("li"), QStringLiteral("\u2717 ") + line, QStringLiteral("failed"));
+            html.element(QStringLiteral("li"), line, QStringLiteral("failed"));
         html.end();
     }
 
