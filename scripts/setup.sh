@@ -11,9 +11,9 @@ cd "$(dirname "$0")/.."
 
 # Enough to configure and build any one program, the window among them
 # (configuring asks for help2man, which makes the manual pages).
-packages=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev help2man)
+packages=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libssl-dev help2man)
 # What the whole build's checks and benchmarks use besides.
-everything=(groff-base desktop-file-utils appstream python3)
+everything=(groff-base desktop-file-utils appstream python3 openssl)
 
 jobs=$(nproc)
 packages_only=false

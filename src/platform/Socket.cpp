@@ -1,6 +1,7 @@
 #include "platform/Socket.h"
 
 #include "platform/PlatformError.h"
+#include "platform/Tls.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAbstractSocket>
@@ -240,6 +241,10 @@ void Socket::SendData(const QByteArray &data)
 
 void Socket::sendOutgoing(bool inCall)
 {
+    if (m_ssl) {
+        sendTlsOutgoing(inCall);
+        return;
+    }
     while (!m_outgoing.isEmpty()) {
         const ssize_t n = ::send(m_fd, m_outgoing.constData(), size_t(m_outgoing.size()), MSG_NOSIGNAL);
         const int failure = errno;
@@ -395,18 +400,37 @@ void Socket::pollConnect()
 {
     if (m_state != Connecting || m_fd < 0)
         return;
+    if (m_ssl) {
+        continueTlsHandshake(true);
+        return;
+    }
     // Asked again, the system tells how the attempt stands.
     if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&m_target), m_targetLength) == 0 || errno == EISCONN) {
-        connectionUp();
+        connectionUp(true);
     } else if (errno != EALREADY && errno != EINPROGRESS && errno != EINTR) {
         m_writeNotifier->setEnabled(false);
         connectToNextAddress(errno);
     }
 }
 
-void Socket::connectionUp()
+void Socket::connectionUp(bool inCall)
 {
     m_writeNotifier->setEnabled(false);
+    if (m_tls && !m_ssl) {
+        // The connection is up once TLS is: the connect timeout bounds the
+        // handshake too.
+        m_ssl = m_tls->open(m_fd);
+        if (!m_ssl) {
+            if (inCall)
+                failConnectionLater(QAbstractSocket::SslInternalError, QStringLiteral("TLS could not be set up"));
+            else
+                failConnection(QAbstractSocket::SslInternalError, QStringLiteral("TLS could not be set up"));
+            return;
+        }
+        m_readNotifier->setSocket(m_fd);
+        continueTlsHandshake(inCall);
+        return;
+    }
     m_connectTimeout.stop();
     m_readNotifier->setSocket(m_fd);
     m_readNotifier->setEnabled(true);
@@ -427,14 +451,97 @@ void Socket::onWritable()
             connectToNextAddress(failure);
             return;
         }
-        connectionUp();
+        if (m_ssl)
+            continueTlsHandshake(false);
+        else
+            connectionUp(false);
         return;
     }
     sendOutgoing(false);
 }
 
+void Socket::continueTlsHandshake(bool inCall)
+{
+    m_writeNotifier->setEnabled(false);
+    QString failure;
+    switch (m_tls->handshake(m_ssl, &failure)) {
+    case TlsStep::Done:
+        connectionUp(inCall);
+        return;
+    case TlsStep::WantRead:
+        m_readNotifier->setEnabled(true);
+        return;
+    case TlsStep::WantWrite:
+        m_writeNotifier->setEnabled(true);
+        return;
+    case TlsStep::Closed:
+    case TlsStep::Failed:
+        m_readNotifier->setEnabled(false);
+        if (inCall)
+            failConnectionLater(QAbstractSocket::SslHandshakeFailedError, failure);
+        else
+            failConnection(QAbstractSocket::SslHandshakeFailedError, failure);
+        return;
+    }
+}
+
+void Socket::onTlsReadable()
+{
+    if (m_state == Connecting) {
+        continueTlsHandshake(false);
+        return;
+    }
+    QString failure;
+    const qsizetype before = m_incoming.size();
+    const TlsStep step = tlsRead(m_ssl, m_incoming, &failure);
+    const quint64 connection = m_generation;
+    if (m_incoming.size() > before)
+        emit dataArrival(qint32(std::min<qsizetype>(m_incoming.size(), std::numeric_limits<qint32>::max())));
+    // The reply's handler may have closed the connection.
+    if (connection != m_generation || !m_ssl || step == TlsStep::WantRead || step == TlsStep::WantWrite)
+        return;
+    m_readNotifier->setEnabled(false);
+    if (step == TlsStep::Failed) {
+        failConnection(QAbstractSocket::SslInternalError, failure);
+    } else if (m_state == Connected) {
+        setState(Closing);
+        emit closed();
+    }
+}
+
+void Socket::sendTlsOutgoing(bool inCall)
+{
+    QString failure;
+    switch (tlsWrite(m_ssl, m_outgoing, &failure)) {
+    case TlsStep::Done:
+    case TlsStep::WantRead:
+        m_writeNotifier->setEnabled(false);
+        return;
+    case TlsStep::WantWrite:
+        m_writeNotifier->setEnabled(true);
+        return;
+    case TlsStep::Closed:
+        // A peer that has gone shows as the end on the reading side.
+        m_outgoing.clear();
+        m_writeNotifier->setEnabled(false);
+        return;
+    case TlsStep::Failed:
+        m_outgoing.clear();
+        m_writeNotifier->setEnabled(false);
+        if (inCall)
+            failConnectionLater(QAbstractSocket::SslInternalError, failure);
+        else
+            failConnection(QAbstractSocket::SslInternalError, failure);
+        return;
+    }
+}
+
 void Socket::onReadable()
 {
+    if (m_ssl) {
+        onTlsReadable();
+        return;
+    }
     char piece[ReadPiece];
     ssize_t n;
     do {
@@ -493,7 +600,8 @@ void Socket::onConnectTimeout()
     if (!isConnecting())
         return;
     failConnection(QAbstractSocket::SocketTimeoutError,
-                   QStringLiteral("Connection timed out after %1 ms").arg(m_connectTimeoutMs));
+                   QString::fromLatin1(m_ssl ? "TLS handshake timed out after %1 ms" : "Connection timed out after %1 ms")
+                       .arg(m_connectTimeoutMs));
 }
 
 void Socket::failConnection(int number, const QString &description)
@@ -526,6 +634,7 @@ void Socket::closeConnection()
     // A notifier must never watch a closed descriptor: its number is reused.
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
+    tlsClose(std::exchange(m_ssl, nullptr));
     // At most one finished connection waits to be closed.
     closeFinishedConnection();
     m_finishedFd = std::exchange(m_fd, -1);

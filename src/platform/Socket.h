@@ -14,6 +14,8 @@
 
 class QAbstractEventDispatcher;
 class QSocketNotifier;
+class TlsClient;
+struct ssl_st;
 
 // One TCP socket control: it holds at most one connection or one listener at a
 // time and reports what happens to it through events (signals) delivered on
@@ -89,6 +91,11 @@ public:
     // default: a program that stops running its event loop would keep the
     // connection open.
     void setCloseWhenIdle(bool on) { m_closeWhenIdle = on; }
+    // Connections go over TLS from `tls` (not owned; null: plain TCP). The
+    // Connect event comes once the TLS handshake is done, within the
+    // connect timeout; a handshake that fails is an error event with the
+    // library's reason.
+    void setTls(TlsClient *tls) { m_tls = tls; }
 
 signals:
     void connected();
@@ -103,7 +110,7 @@ private:
     // Tries the addresses left, one after the other; lastError is what ended
     // the attempt before.
     void connectToNextAddress(int lastError);
-    void connectionUp();
+    void connectionUp(bool inCall);
     // Hands what waits in m_outgoing to the system, as much as it takes now.
     void sendOutgoing(bool inCall);
     void onReadable();
@@ -122,6 +129,11 @@ private:
     void dropPendingRequests();
     void abortLookup();
     void setState(int state);
+    // TLS: the handshake's next step once the TCP connection is up, and
+    // what the read side has for the connection.
+    void continueTlsHandshake(bool inCall);
+    void onTlsReadable();
+    void sendTlsOutgoing(bool inCall);
 
     int m_state = Closed;
     QString m_remoteHost;
@@ -134,6 +146,8 @@ private:
     // The connection: its descriptor, the peer, bytes read and not yet taken,
     // bytes the system has not taken yet.
     int m_fd = -1;
+    TlsClient *m_tls = nullptr;
+    ssl_st *m_ssl = nullptr; // the connection's TLS, once its TCP is up
     // A connection that is over, closed when the event loop next goes to
     // sleep, or soon after in a loop that never sleeps.
     int m_finishedFd = -1;

@@ -58,6 +58,8 @@ public:
         // A peer that sends nothing more would hold its descriptor for ever.
         m_idle.setSingleShot(true);
         connect(&m_idle, &QTimer::timeout, this, &Exchange::idleElapsed);
+        if (const std::shared_ptr<TlsServer> &tls = receiver->tls())
+            m_tls = std::make_unique<TlsServer::Stream>(tls);
         waitForPeer();
         connect(m_socket, &QTcpSocket::readyRead, this, &Exchange::read);
         connect(m_socket, &QTcpSocket::disconnected, this, &Exchange::closed);
@@ -72,7 +74,9 @@ public:
 private:
     void read()
     {
-        const QByteArray bytes = m_socket->readAll();
+        QByteArray bytes = m_socket->readAll();
+        if (m_tls && !decrypt(bytes))
+            return;
         if (bytes.isEmpty())
             return;
         if (m_complete) {
@@ -104,6 +108,34 @@ private:
 
     void quietElapsed() { complete(true); }
 
+    // The plain bytes that the peer's bytes complete, in place; the
+    // handshake's answers go out. False when TLS failed: the exchange ends,
+    // with the library's alert sent.
+    bool decrypt(QByteArray &bytes)
+    {
+        bytes = m_tls->take(bytes);
+        const QByteArray answer = m_tls->pending();
+        if (!answer.isEmpty())
+            m_socket->write(answer);
+        if (!m_tls->failed())
+            return true;
+        failTls(m_tls->failure());
+        return false;
+    }
+
+    void failTls(const QByteArray &why)
+    {
+        m_receiver->tlsFailed(m_peer, why);
+        m_complete = true;
+        m_idle.stop();
+        m_quiet.stop();
+        m_bytes = QByteArray();
+        if (m_socket->state() == QAbstractSocket::ConnectedState)
+            m_socket->disconnectFromHost();
+        else
+            deleteLater();
+    }
+
     void waitForPeer()
     {
         if (const int timeout = m_receiver->options().idleTimeout; timeout > 0)
@@ -114,6 +146,10 @@ private:
     {
         if (!connected())
             return;
+        if (m_tls && !m_tls->established()) {
+            failTls("handshake not done within the idle timeout");
+            return;
+        }
         m_receiver->countIdleClose();
         m_complete = true;
         m_socket->abort();
@@ -182,8 +218,9 @@ private:
 
     bool connected() const { return m_socket->state() == QAbstractSocket::ConnectedState || m_spare >= 0; }
 
-    void send(const QByteArray &bytes)
+    void send(const QByteArray &plain)
     {
+        const QByteArray bytes = m_tls ? m_tls->encrypt(plain) : plain;
         if (m_socket->state() == QAbstractSocket::ConnectedState) {
             m_socket->write(bytes);
             m_socket->flush();
@@ -197,6 +234,8 @@ private:
     void finish()
     {
         if (m_socket->state() == QAbstractSocket::ConnectedState) {
+            if (m_tls)
+                m_socket->write(m_tls->closing());
             m_socket->disconnectFromHost();
             return;
         }
@@ -206,7 +245,8 @@ private:
 
     void holdSpare()
     {
-        if (m_spare >= 0 || !m_receiver->holdDescriptor())
+        // What goes out on the spare goes round TLS: a TLS exchange has none.
+        if (m_tls || m_spare >= 0 || !m_receiver->holdDescriptor())
             return;
         m_spare = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
         if (m_spare < 0)
@@ -224,6 +264,7 @@ private:
 
     QTcpSocket *const m_socket;
     Receiver *const m_receiver;
+    std::unique_ptr<TlsServer::Stream> m_tls; // with TLS
     const QByteArray m_peer;
     QByteArray m_bytes;
     QByteArray m_reply;
@@ -281,6 +322,11 @@ bool Receiver::listen(QByteArray *error)
 
 bool Receiver::openOutputs(QByteArray *error)
 {
+    if (!m_options.tlsCert.isEmpty()) {
+        m_tls = TlsServer::create(m_options.tlsCert, m_options.tlsKey, m_options.tlsClientCa, error);
+        if (!m_tls)
+            return false;
+    }
     if (const QString &name = m_options.saveDirectory; !name.isEmpty()) {
         const QByteArray quoted = '"' + name.toLocal8Bit() + '"';
         if (!QDir().mkpath(name)) {
@@ -331,6 +377,8 @@ QList<QByteArray> Receiver::summaryLines() const
                                "bare " + QByteArray::number(m_counts.bare),
                                "malformed " + QByteArray::number(m_counts.malformed),
                                "idle closed " + QByteArray::number(m_counts.idleClosed)};
+    if (m_tls)
+        lines.append("tls failed " + QByteArray::number(m_counts.tlsFailed));
     if (m_capture.isOpen())
         lines.append("not captured " + QByteArray::number(m_capture.notCaptured()));
     if (m_capture.lost() > 0)
@@ -362,6 +410,12 @@ QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer
 QByteArray Receiver::takeTooLarge(const QByteArray &start, const QByteArray &peer)
 {
     return take(PacketCheck::checkTooLarge(start, m_options.maxPacket), start, peer);
+}
+
+void Receiver::tlsFailed(const QByteArray &peer, const QByteArray &why)
+{
+    ++m_counts.tlsFailed;
+    emit failure("from " + peer + ": TLS: " + why);
 }
 
 void Receiver::bytesAfterPacket(const QByteArray &peer)

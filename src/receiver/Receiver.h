@@ -3,6 +3,7 @@
 #include "receiver/Capture.h"
 #include "receiver/ReceiverOptions.h"
 #include "receiver/Verdicts.h"
+#include "platform/Tls.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -27,6 +28,7 @@ public:
         int bare = 0;
         int malformed = 0; // framed or bare, with any check failed
         int idleClosed = 0; // connections closed for sending nothing within the idle timeout
+        int tlsFailed = 0;  // connections whose TLS failed or did not come up in time
     };
 
     explicit Receiver(const ReceiverOptions &options, QObject *parent = nullptr);
@@ -36,7 +38,8 @@ public:
     bool listen(QByteArray *error);
     // Makes the --save directory and opens the --verdicts and --capture
     // files, as asked for; false, with one line in *error, when one cannot
-    // be written or the directory holds packets of an earlier run.
+    // be written or the directory holds packets of an earlier run; loads
+    // the TLS certificate and key.
     bool openOutputs(QByteArray *error);
     // Once listening: the --port-file, if asked for, written whole; false,
     // with one line in *error, when it cannot be.
@@ -46,7 +49,7 @@ public:
     const ReceiverOptions &options() const { return m_options; }
     Counts counts() const { return m_counts; }
     // "packets N", "framed N", "bare N", "malformed N", "idle closed N",
-    // with --capture "not captured N", when lines could not be written
+    // with TLS "tls failed N", with --capture "not captured N", when lines could not be written
     // "capture lines lost N" and "verdict lines lost N", then the packets per
     // verdict ("verdicts: valid N, too-wide N, ...").
     QList<QByteArray> summaryLines() const;
@@ -61,6 +64,9 @@ public:
     // The same for a packet longer than --max-packet, of which `start` was kept.
     QByteArray takeTooLarge(const QByteArray &start, const QByteArray &peer);
     void countIdleClose() { ++m_counts.idleClosed; }
+    // TLS for each connection; null: plain TCP.
+    const std::shared_ptr<TlsServer> &tls() const { return m_tls; }
+    void tlsFailed(const QByteArray &peer, const QByteArray &why);
     // Bytes that came from `peer` after its packet was judged.
     void bytesAfterPacket(const QByteArray &peer);
     // A second descriptor for a connection, while the descriptor limit
@@ -83,6 +89,7 @@ private:
     Counts m_counts;
     Verdicts m_verdicts;
     Capture m_capture;
+    std::shared_ptr<TlsServer> m_tls;
     int m_open = 0;
     int m_held = 0;            // second descriptors of open connections
     int m_descriptorBound = 0; // the descriptor limit less a few for the program's own files

@@ -167,6 +167,25 @@ const QList<ValueOption> &valueOptions()
              o->portFile = CommandLine::fileName(QString::fromLatin1(value));
              return !value.isEmpty();
          }},
+        {"tls-cert", "FILE",
+         "Serve TLS 1.2 or later with the certificate (and its chain) in FILE (PEM); needs --tls-key. A "
+         "connection whose handshake fails, or does not end within --idle-timeout, is said and counted.",
+         "is not a file name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->tlsCert = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
+        {"tls-key", "FILE", "The private key of --tls-cert (PEM).", "is not a file name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->tlsKey = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
+        {"tls-client-ca", "FILE",
+         "With --tls-cert: require a client certificate issued by a CA in FILE (PEM).", "is not a file name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->tlsClientCa = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
     };
     return options;
 }
@@ -245,5 +264,9 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
     parsed.options.quiet = parser.isSet(Quiet);
     if (parsed.options.judge && parsed.options.reply)
         return fail("--judge and --reply cannot be used together");
+    if (parsed.options.tlsCert.isEmpty() != parsed.options.tlsKey.isEmpty())
+        return fail("--tls-cert and --tls-key go together");
+    if (!parsed.options.tlsClientCa.isEmpty() && parsed.options.tlsCert.isEmpty())
+        return fail("--tls-client-ca goes with --tls-cert");
     return parsed;
 }

@@ -15,7 +15,8 @@
 //                 [--misbehave none|silent|close|split|slow:MS] [--idle-timeout SECONDS]
 //                 [--save DIR] [--verdicts FILE] [--max-packet BYTES]
 //                 [--max-connections N] [--capture FILE] [--bare-gap MS]
-//                 [--port-file FILE] [--judge] [--quiet]
+//                 [--port-file FILE] [--tls-cert FILE --tls-key FILE [--tls-client-ca FILE]]
+//                 [--judge] [--quiet]
 // Each option also takes its value as --option=VALUE; a repeated option's
 // last value counts.
 struct ReceiverOptions
@@ -46,6 +47,9 @@ struct ReceiverOptions
     QString captureFile;                  // empty: no capture; "-": standard output
     int bareGap = DefaultBareGap;         // ms of quiet that end a record that may have ended
     QString portFile;                     // empty: the port is only printed
+    QString tlsCert;                      // PEM; with tlsKey, connections speak TLS
+    QString tlsKey;
+    QString tlsClientCa;                  // PEM; a client certificate from it is required
     bool judge = false;                   // ACK a valid record, NAK any other
     bool quiet = false;                   // no line per packet
 

@@ -144,6 +144,10 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         }
         summary.insert(QStringLiteral("by_expect"), byExpect);
     }
+    // null without TLS: the keys are always there.
+    summary.insert(QStringLiteral("tls_full"), figures.tlsHandshakes ? QJsonValue(figures.tlsHandshakes->full) : QJsonValue());
+    summary.insert(QStringLiteral("tls_resumed"),
+                   figures.tlsHandshakes ? QJsonValue(figures.tlsHandshakes->resumed) : QJsonValue());
     // null, not absent, when no reply came: the key is always there.
     summary.insert(QStringLiteral("rtt_ms"), figures.rttMs ? percentiles(figures.rttMs) : QJsonValue(QJsonValue::Null));
     summary.insert(QStringLiteral("latency_ms"), percentiles(figures.latencyMs));

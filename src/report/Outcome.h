@@ -145,6 +145,12 @@ struct RunFigures
     // An open loop's: the records its schedule made due per second, beside
     // rate() of those that went out.
     std::optional<double> targetRate;
+    struct TlsHandshakes
+    {
+        qint64 full = 0;
+        qint64 resumed = 0;
+    };
+    std::optional<TlsHandshakes> tlsHandshakes; // with TLS only
 
     ExpectTable byExpect; // with a manifest only
     bool conformance = false; // the run had a manifest

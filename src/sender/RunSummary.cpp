@@ -30,6 +30,7 @@ RunFigures RunSummary::figures() const
     figures.rttMs = percentiles(roundTrips);
     figures.latencyMs = percentiles(latencies);
     figures.elapsedSeconds = elapsedSeconds;
+    figures.tlsHandshakes = tlsHandshakes;
     if (dueRecords && elapsedSeconds > 0)
         figures.targetRate = double(*dueRecords) / elapsedSeconds;
     return figures;
@@ -65,6 +66,9 @@ QByteArray RunSummary::text() const
             + QByteArray::number(latencies.percentile(99.9), 'f', 3) + ", max "
             + QByteArray::number(latencies.max(), 'f', 3) + '\n';
     }
+    if (tlsHandshakes)
+        out += "tls handshakes: full " + QByteArray::number(tlsHandshakes->full) + ", resumed "
+            + QByteArray::number(tlsHandshakes->resumed) + '\n';
     if (!byExpect.isEmpty())
         out += byExpect.text();
     return out;

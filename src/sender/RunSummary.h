@@ -27,6 +27,7 @@ struct RunSummary
     RoundTripHistogram latencies;
     double elapsedSeconds = 0;  // from the first record to the end
     std::optional<qint64> dueRecords; // an open loop's: records its schedule made due
+    std::optional<RunFigures::TlsHandshakes> tlsHandshakes; // with --tls
 
     qint64 notSent() const { return recordsRead - sent; }
 
@@ -39,7 +40,8 @@ struct RunSummary
     RunFigures figures() const;
 
     // Three lines: the counts, the round-trip times, the rate; with --rate
-    // a fourth, the latency from the intended send time; with a manifest,
+    // a fourth, the latency from the intended send time; with --tls, the
+    // handshakes, full and resumed; with a manifest,
     // the table of outcomes kind by kind after them.
     QByteArray text() const;
 };

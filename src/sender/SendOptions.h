@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Tls.h"
 #include "report/ReportOptions.h"
 #include "sender/LoadSchedule.h"
 
@@ -50,6 +51,7 @@ struct SendOptions
     int replyTimeoutMs = 10000;
     bool quiet = false;
     ReportOptions reports; // --expect, the reports and the thresholds
+    TlsClientOptions tls;  // --tls and what goes with it
 };
 
 struct ParsedSendArguments

@@ -4,6 +4,7 @@
 #include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
+#include "platform/Tls.h"
 #include "sender/PeriodSchedule.h"
 #include "testpackets/FieldTable.h"
 
@@ -248,6 +249,8 @@ int SendRun::run()
         replay();
     }
     m_summary.elapsedSeconds = double(m_clock.nsecsElapsed()) / 1e9;
+    if (m_tls)
+        m_summary.tlsHandshakes = {m_tls->fullHandshakes(), m_tls->resumedHandshakes()};
     if (m_schedule)
         m_summary.dueRecords = m_schedule->due();
     if (m_progressTimer)
@@ -293,6 +296,13 @@ int SendRun::run()
         && errno == EPIPE && m_interruptedBy == 0)
         status = 128 + SIGPIPE;
     return status;
+}
+
+void SendRun::setTls(TlsClient *tls)
+{
+    m_tls = tls;
+    for (const std::unique_ptr<Connection> &c : m_connections)
+        c->link.wskMessage->setTls(tls);
 }
 
 void SendRun::replay()

@@ -52,6 +52,9 @@ public:
     void setErrorOutput(FILE *err) { m_err = err; }
     // The command line as typed, for the reports to name.
     void setCommandLine(const QString &commandLine) { m_commandLine = commandLine; }
+    // Every connection speaks TLS from `tls` (not owned); its handshakes are
+    // counted in the summary.
+    void setTls(TlsClient *tls);
 
     // DataFileHost.
     void InsertLog(const QByteArray &source) override;
@@ -183,6 +186,7 @@ private:
     // The entry of the record the reader yielded last, once matched.
     std::optional<ManifestMatch::Match> m_currentMatch;
     QByteArray m_connectFailure; // the log line of the last failed connection
+    TlsClient *m_tls = nullptr;
 
     // What the reader has been seen to do, for settleReadStep().
     qint64 m_seq = 0;

@@ -3,6 +3,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Dispatch.h"
 #include "platform/StopSignals.h"
+#include "platform/Tls.h"
 #include "sender/SendOptions.h"
 #include "sender/SendRun.h"
 
@@ -35,6 +36,19 @@ int main(int argc, char *argv[])
     // One log line at a time, so that a pipe or `tail -f` sees each as it
     // happens. Standard output taken by the JSON Lines report leaves the log
     // and the summary to standard error.
+    // One context for the whole run: every connection resumes from it.
+    std::unique_ptr<TlsClient> tls;
+    if (const TlsClientOptions &wanted = parsed.options->tls; wanted.enabled) {
+        QString error;
+        tls = TlsClient::create(wanted, parsed.options->host, &error);
+        if (!tls) {
+            std::fprintf(stderr, "ipnd-send: %s\n", CommandLine::bytes(error).constData());
+            return 2;
+        }
+        if (wanted.insecure)
+            std::fputs("ipnd-send: --insecure: the server's certificate is not checked\n", stderr);
+    }
+
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A reader of standard output that goes away ends the run as a signal
     // does, with the reports finished, rather than killing it mid-write.
@@ -42,6 +56,8 @@ int main(int argc, char *argv[])
     FILE *log = parsed.options->reports.reportFile == QLatin1String("-") ? stderr : stdout;
     SendRun run(*parsed.options, log, stderr, ::isatty(STDERR_FILENO));
     run.setCommandLine(CommandLine::shellText(arguments));
+    if (tls)
+        run.setTls(tls.get());
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &SendRun::interrupt);
     return run.run();
