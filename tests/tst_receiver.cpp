@@ -45,7 +45,8 @@ constexpr int Bound = 5000; // ms: the most any one wait may take
 const QByteArray Usage = "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
                          "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] "
                          "[--max-packet BYTES] [--max-connections N] [--capture FILE] [--bare-gap MS] "
-                         "[--port-file FILE] [--judge] [--quiet]";
+                         "[--port-file FILE] [--tls-cert FILE] [--tls-key FILE] [--tls-client-ca FILE] "
+                         "[--judge] [--quiet]";
 
 QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
 {
