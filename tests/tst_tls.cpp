@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,6 +19,7 @@ private slots:
     void cleanup();
     void exchange_data();
     void exchange();
+    void stalledHandshakeCostsOneConnection();
 
 private:
     // The arguments with each "@NAME" made a path in the test's folder.
@@ -164,6 +166,26 @@ void tst_Tls::exchange()
         QVERIFY2(summary.contains("\ntls failed " + QByteArray::number(tlsFailed) + '\n'), summary.constData());
     else
         QVERIFY2(!summary.contains("tls failed"), summary.constData());
+}
+
+void tst_Tls::stalledHandshakeCostsOneConnection()
+{
+    const quint16 port = startReceiver(
+        receiver, files({"--tls-cert", "@server.pem", "--tls-key", "@server.key", "--idle-timeout", "0.2"}), 20000);
+    QVERIFY(port != 0);
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(silent.waitForConnected(5000));
+
+    // It never starts its handshake: the idle timeout ends it.
+    QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QAbstractSocket::UnconnectedState, 5000);
+    QByteArray errors;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (errors += receiver.readAllStandardError()).contains("TLS: handshake not done within the idle timeout\n"), 5000);
+    receiver.terminate();
+    QVERIFY(receiver.waitForFinished(10000));
+    const QByteArray summary = receiver.readAllStandardOutput();
+    QVERIFY2(summary.contains("\nidle closed 0\ntls failed 1\n"), summary.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Tls)
