@@ -141,6 +141,8 @@ private:
     // Each report file's first failure to write, logged once.
     void reportWriteErrors();
     void log(int connection, const QByteArray &line);
+    // Writes to `out`, flushed; false when its reader has gone (EPIPE).
+    bool written(const QByteArray &text);
     void complain(const QByteArray &line);
     // A conformance run: the manifest's entry for the record the reader has
     // just yielded; none when the manifest does not fit (the run stops).
