@@ -303,6 +303,22 @@ void tst_Report::reportsIntoPipes()
     struct stat info = {};
     QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
 
+    // A reader that went before the page: said, and the reports have failed.
+    {
+        ReportOptions options;
+        options.htmlFile = QStringLiteral("/dev/fd/%1").arg(shell[1]);
+        Reports reports;
+        QString error;
+        QVERIFY2(reports.open(options, QStringLiteral("run"), &error), qPrintable(error));
+        ::close(shell[0]);
+        shell[0] = -1;
+        const auto pipeSignal = std::signal(SIGPIPE, SIG_IGN);
+        reports.finish(knownFigures(), {}, false);
+        std::signal(SIGPIPE, pipeSignal);
+        QCOMPARE(reports.takeErrors(), QStringList(options.htmlFile + QStringLiteral(": Broken pipe")));
+        QVERIFY(reports.failed());
+    }
+
     // A named pipe nobody reads: refused at once, not waited for in open().
     const QByteArray unread = QFile::encodeName(dir.filePath(QStringLiteral("unread")));
     QCOMPARE(::mkfifo(unread.constData(), 0600), 0);
@@ -339,8 +355,10 @@ void tst_Report::reportsIntoPipes()
     QString error;
     QVERIFY(!reports.open(options, QStringLiteral("run"), &error));
     QCOMPARE(error, options.junitFile + QStringLiteral(": not a regular file, and a JUnit report is rewritten in place"));
-    for (const int fd : {shell[0], shell[1], fifoReader})
-        ::close(fd);
+    for (const int fd : {shell[0], shell[1], fifoReader}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 void tst_Report::fullDiskLeavesTheLastWholeReports()

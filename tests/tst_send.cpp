@@ -742,7 +742,7 @@ void tst_Send::reportsShowEachRecordsOutcome()
     const QString file = writeFile(QStringLiteral("four.dat"), rawLine(numbered(1)) + rawLine(numbered(2))
                                                                    + rawLine(numbered(3)) + rawLine(numbered(4))
                                                                    + rawLine(numbered(5)));
-    // One read's worth: a reply is what the first read brings.
+    // A long reply, in several reads.
     const QByteArray flood = "OK " + idOf(numbered(5)) + QByteArray(6000, '.');
     server.answer(idOf(numbered(5)), flood);
     QProcess sender;
@@ -797,6 +797,8 @@ void tst_Send::thresholdsDecideTheExitStatus_data()
     // A run that failed already and then lost its report: still the report's 2.
     QTest::newRow("failed and report cut short")
         << QStringList{"--quiet", "--expect", "ACK {id}", "--report", "/dev/full"} << 2 << QString();
+    // A device or pipe takes the page once, at the end: a failure there is no less.
+    QTest::newRow("page cut short") << QStringList{"--quiet", "--html", "/dev/full"} << 2 << QString();
 }
 
 void tst_Send::thresholdsDecideTheExitStatus()

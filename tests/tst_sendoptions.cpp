@@ -73,6 +73,7 @@ private slots:
     void backlogKeepsOrderAndBound();
     void progressLine_data();
     void progressLine();
+    void progressIntervals();
     void percentiles_data();
     void percentiles();
     void exitStatus_data();
@@ -665,6 +666,25 @@ void tst_SendOptions::progressLine()
     figures.intervalRate = rate;
     figures.intervalP99Ms = p99;
     QCOMPARE(::progressLine(figures), line);
+}
+
+void tst_SendOptions::progressIntervals()
+{
+    // Each line's rate and p99 are its own interval's, not the run's so far.
+    ProgressIntervals intervals;
+    intervals.replied(40);
+    const ProgressFigures first = intervals.next(2'000'000'000, 100);
+    QCOMPARE(first.elapsedSeconds, 2.0);
+    QCOMPARE(first.sent, qint64(100));
+    QCOMPARE(first.intervalRate, 50.0);
+    QCOMPARE(first.intervalP99Ms.has_value(), true);
+    intervals.replied(2);
+    const ProgressFigures second = intervals.next(2'500'000'000, 110);
+    QCOMPARE(second.intervalRate, 20.0);
+    QVERIFY2(std::abs(*second.intervalP99Ms - 2) < 0.05, qPrintable(QString::number(*second.intervalP99Ms)));
+    const ProgressFigures third = intervals.next(3'500'000'000, 110);
+    QCOMPARE(third.intervalRate, 0.0);
+    QCOMPARE(third.intervalP99Ms, std::optional<double>());
 }
 
 QTEST_MAIN(tst_SendOptions)

@@ -464,7 +464,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
         m_summary.roundTrips.add(*record.rttMs);
         if (record.latencyMs)
             m_summary.latencies.add(*record.latencyMs);
-        m_intervalTimes.add(record.latencyMs ? *record.latencyMs : *record.rttMs);
+        m_progress.replied(record.latencyMs ? *record.latencyMs : *record.rttMs);
         const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
         const QByteArray whole = *record.reply;
         // Judged whole; kept in part.
@@ -783,22 +783,12 @@ void SendRun::showLiveLine()
 
 void SendRun::writeProgressLine()
 {
-    const qint64 now = m_clock.nsecsElapsed();
-    ProgressFigures figures;
-    figures.elapsedSeconds = double(now) / 1e9;
-    figures.sent = m_summary.sent;
+    ProgressFigures figures = m_progress.next(m_clock.nsecsElapsed(), m_summary.sent);
     figures.answered = m_summary.answered;
     figures.unexpected = m_summary.unexpected;
     figures.unanswered = m_summary.unanswered;
     figures.notSent = m_notSent;
-    const double interval = double(now - m_intervalStartNs) / 1e9;
-    figures.intervalRate = interval > 0 ? double(m_summary.sent - m_intervalStartSent) / interval : 0;
-    if (m_intervalTimes.count() > 0)
-        figures.intervalP99Ms = m_intervalTimes.percentile(99);
     const QByteArray line = progressLine(figures);
     std::fwrite(line.constData(), 1, size_t(line.size()), m_status);
     std::fflush(m_status);
-    m_intervalStartNs = now;
-    m_intervalStartSent = m_summary.sent;
-    m_intervalTimes = RoundTripHistogram();
 }

@@ -197,11 +197,9 @@ private:
     // one goes whose exchange has already ended.
     Exchange *m_sentLineOf = nullptr;
     Exchange m_endedExchange;
-    // --progress: the figures at the last line.
-    qint64 m_intervalStartNs = 0;
-    qint64 m_intervalStartSent = 0;
+    // --progress: the interval since the last line.
+    ProgressIntervals m_progress;
     qint64 m_notSent = 0;
-    RoundTripHistogram m_intervalTimes;
     // The connection that the data file's log lines about a send belong to.
     int m_logConnection = 0;
     QByteArray m_lastLine;
