@@ -133,6 +133,8 @@ private slots:
     void thresholdsDecideTheExitStatus();
     void ctrlCLeavesTheReports();
     void stuckExchangeHoldsNoReportBack();
+    void replyLeftOpenEndsAtTheGapOrTheTimeout_data();
+    void replyLeftOpenEndsAtTheGapOrTheTimeout();
     void reportsAreWholeWhenTheOutputReaderIsGone_data();
     void reportsAreWholeWhenTheOutputReaderIsGone();
     void latencyRunsFromTheIntendedTime_data();
@@ -892,6 +894,36 @@ void tst_Send::stuckExchangeHoldsNoReportBack()
     for (const QJsonObject &line : readJsonLines(json))
         seqs << line.value("seq").toInteger();
     QCOMPARE(seqs, QList<qint64>({2, 3, 4}));
+}
+
+void tst_Send::replyLeftOpenEndsAtTheGapOrTheTimeout_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("quiet gap") << QStringList{"--reply-gap", "400"};
+    QTest::newRow("reply timeout") << QStringList{"--reply-gap", "60000", "--reply-timeout", "0.4"};
+}
+
+void tst_Send::replyLeftOpenEndsAtTheGapOrTheTimeout()
+{
+    // A reply with no line end on a connection the receiver keeps open: what
+    // came is the reply, timed to its last byte, not to what ended it.
+    QFETCH(QStringList, options);
+    ScriptedReceiver server;
+    server.keepOpen = true;
+    QVERIFY(server.listen());
+    const QString file = writeFile(QStringLiteral("one.dat"), rawLine(numbered(1)));
+    const QString json = dir.filePath(QStringLiteral("open.jsonl"));
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                                        "--replay", file, "--quiet", "--report", json} + options);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 0);
+    const QList<QJsonObject> lines = readJsonLines(json);
+    QCOMPARE(outcomesOf(lines), QStringList({"answered", "summary"}));
+    QCOMPARE(lines[0].value("reply").toString().toLatin1(), "OK " + idOf(numbered(1)));
+    QCOMPARE_LT(lines[0].value("rtt_ms").toDouble(), 350.0);
 }
 
 void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone_data()
