@@ -452,7 +452,6 @@ void tst_Link::gatheredReplyEndsAtCloseLineEndOrGap_data()
     QTest::newRow("line end, left open") << 60000 << QList<QByteArray>{"ACK", " 1\n"} << false
                                          << QByteArray("ACK 1\n");
     QTest::newRow("quiet gap, left open") << 50 << QList<QByteArray>{"ACK", " 1"} << false << QByteArray("ACK 1");
-    QTest::newRow("window: the first piece") << -1 << QList<QByteArray>{"ACK 08"} << false << QByteArray("ACK 08");
 }
 
 void tst_Link::gatheredReplyEndsAtCloseLineEndOrGap()

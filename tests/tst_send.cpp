@@ -346,7 +346,9 @@ void tst_Send::misbehavingReceiver()
         const QRegularExpressionMatch m =
             QRegularExpression(QStringLiteral(R"(^round trip ms: min ([0-9.]+),)")).match(QString::fromLatin1(run.summary.value(1)));
         QVERIFY(m.hasMatch());
-        QVERIFY2(m.captured(1).toDouble() >= minimumRoundTripMs, qPrintable(m.captured(1)));
+        // The receiver's wait starts when it has the packet, which on a busy
+        // machine may be a few milliseconds before the sender notes the write.
+        QVERIFY2(m.captured(1).toDouble() >= minimumRoundTripMs - 5, qPrintable(m.captured(1)));
     }
 }
 
