@@ -1391,9 +1391,9 @@ void tst_Send::recordedPaceKeepsTheGaps()
     const QList<qint64> intended{0, 200, 200, 200, 500};
     for (qint64 seq = 1; seq <= 5; ++seq) {
         const qint64 offset = sentAt.first().msecsTo(sentAt.value(seq));
-        // The times in the report are wall-clock milliseconds, the pace's
-        // the run's own clock: a millisecond either way is rounding.
-        QVERIFY2(offset >= intended[seq - 1] - 1 && offset < intended[seq - 1] + 150,
+        // Measured from the first record's sending, which its connection's
+        // set-up may hold up by a few milliseconds.
+        QVERIFY2(offset >= intended[seq - 1] - 10 && offset < intended[seq - 1] + 150,
                  qPrintable(QStringLiteral("record %1 went out %2 ms after the first").arg(seq).arg(offset)));
     }
 }
