@@ -637,8 +637,12 @@ void SendRun::sleepUntil(qint64 nsSinceStart)
     for (qint64 wait = nsSinceStart - m_clock.nsecsElapsed(); wait > 0 && !m_stopping && !m_sendingOver;
          wait = nsSinceStart - m_clock.nsecsElapsed()) {
         wake.start(int(std::min<qint64>((wait + 999999) / 1000000, 24 * 3600 * 1000)));
-        while (!m_stopping && !m_sendingOver && wake.isActive())
+        while (!m_stopping && !m_sendingOver && wake.isActive()) {
             waitAndDispatchEvents();
+            // A link freed meanwhile takes a record that waits for one
+            // (--pace recorded sleeps here until the next record's time).
+            startWaiting();
+        }
     }
 }
 
