@@ -222,7 +222,14 @@ void JUnitReport::add(const OutcomeRecord &record)
             return;
         ++kind.tests;
         kind.failures += result == Result::Failed;
-        kind.seconds += record.rttMs.value_or(0) / 1000.0;
+        // The wall time the kind's exchanges spanned: they overlap over
+        // several connections, and a sum would count the overlap twice.
+        if (record.sentAt.isValid()) {
+            const double sentMs = double(record.sentAt.toMSecsSinceEpoch());
+            kind.firstSentMs = kind.firstSentMs < 0 || sentMs < kind.firstSentMs ? sentMs : kind.firstSentMs;
+            kind.lastEndMs = std::max(kind.lastEndMs, sentMs + record.rttMs.value_or(0));
+            kind.seconds = (kind.lastEndMs - kind.firstSentMs) / 1000.0;
+        }
         if (cases->write(text) != text.size()) {
             fail(m_file.fileName(), cases->errorString());
             return;

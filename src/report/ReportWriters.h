@@ -120,6 +120,8 @@ private:
         qint64 tests = 0;
         qint64 failures = 0;
         double seconds = 0;
+        double firstSentMs = -1; // since the epoch; -1 until one is sent
+        double lastEndMs = 0;
     };
     // The kind's file, open to append to. Only the kinds used last are held
     // open: thousands of kinds need no more descriptors than a few.
