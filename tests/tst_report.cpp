@@ -60,6 +60,7 @@ private slots:
     void cutShortRunLeavesReadableReports();
     void pageCatchesUpWithoutFurtherRecords();
     void pageStaysSmallForLongRuns();
+    void chartMarksOnlyFailedRecords();
     void pageRendersInBrowser();
     void reportsIntoPipes();
     void fullDiskLeavesTheLastWholeReports();
@@ -233,6 +234,20 @@ void tst_Report::pageStaysSmallForLongRuns()
     QVERIFY(read.shapes < 2 * HtmlReport::MaxSpans);
     // The chart's scale runs to the slowest round trip, through every merge of spans.
     QVERIFY(page.contains(">1000.000 ms</text>"));
+}
+
+void tst_Report::chartMarksOnlyFailedRecords()
+{
+    // A conformance run's verdicts: a broken record refused is a pass.
+    HtmlReport html(QString(), QStringLiteral("ipnd-send"), std::numeric_limits<int>::max());
+    const QList<std::pair<Outcome, QByteArray>> run{
+        {Outcome::Accepted, "valid"}, {Outcome::Refused, "too-wide"}, {Outcome::FalseAccept, "bad-char"}, {Outcome::Answered, {}}};
+    for (qsizetype i = 0; i < run.size(); ++i)
+        html.add({i + 1, run[i].first, QByteArray::number(i + 1), 1.0, QByteArray("ACK"), Start, 1, {}, run[i].second,
+                  false, {}, {}});
+    const QByteArray page = html.page(nullptr, {}, false);
+    QCOMPARE(page.count("failed</title>"), 1);
+    QVERIFY(page.contains("<title>records sent 3 to 3: 1 failed</title>"));
 }
 
 void tst_Report::pageRendersInBrowser()

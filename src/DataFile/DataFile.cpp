@@ -91,6 +91,7 @@ qint16 DataFile::ReadRawLogRecord()
     increment(m_state.RecordCount);
     m_state.CurrentRecord = text;
     ++m_counts.recordsRead;
+    ++m_counts.linesInRecords;
     return -1;
 }
 
@@ -190,8 +191,10 @@ qint16 DataFile::ReadMultiPacketLine()
     s.SequenceComplete = -1;
     log("SFIP: Packet sequence complete");
     s.CurrentRecord.clear();
-    for (int slot = 1; slot <= lastSlot && s.isHeld(slot); ++slot)
+    for (int slot = 1; slot <= lastSlot && s.isHeld(slot); ++slot) {
         s.CurrentRecord += s.PartText[slot];
+        ++m_counts.linesInRecords;
+    }
     ResetSequence();
     ++m_counts.recordsRead;
     return -1;

@@ -201,7 +201,8 @@ void HtmlReport::add(const OutcomeRecord &record)
             span.sumMs += *record.rttMs;
             ++span.count;
         }
-        if (record.outcome != Outcome::Answered)
+        // By the run's verdict: an accepted or refused record is no failure.
+        if (isFailure(record))
             ++span.failures;
     }
     if (m_once)
