@@ -1110,10 +1110,6 @@ void tst_Send::manifestThatDoesNotFitStopsTheRun_data()
                                                   + entry(3, two, "valid") + entry(4, three, "valid")
                                            << QList<QByteArray>{one}
                                            << "the manifest's entry seq 2, record 09901999" + noLine;
-    QTest::newRow("an entry doubling a record") << entry(1, one, "valid") + entry(2, two, "too-wide", false)
-                                                       + entry(3, two, "valid") + entry(4, three, "valid")
-                                                << QList<QByteArray>{one}
-                                                << "the manifest's entry seq 2, record " + two + noLine;
     QTest::newRow("an entry with no line at the end")
         << all + entry(4, "09901999", "bad-timestamp", false) << QList<QByteArray>{one, two, three}
         << QByteArray("the manifest's entry seq 4, record 09901999, does not arrive, but after the last record, up "
@@ -1235,6 +1231,18 @@ void tst_Send::manifestRunOutcomes_data()
     QTest::newRow("a busy link") << rawLine(numbered(1)) + rawLine(numbered(2))
                                  << entry(1, one, "valid") + entry(2, two, "valid") << QStringList{"--period", "0.1"}
                                  << 700 << 1 << QStringList{"not-sent:valid", "accepted:valid"} << QByteArray();
+    // Parts the reader dropped when the next record began, none refused.
+    QTest::newRow("dropped parts")
+        << "0010101" + numbered(1) + "\n0020301" + numbered(7).left(20) + "\n0020302" + numbered(7).mid(20, 20) + "\n0030101"
+               + numbered(2) + '\n'
+        << entry(1, one, "valid") + entry(2, idOf(numbered(7)), "missing-part", false) + entry(3, two, "valid")
+        << QStringList{"--period", "0", "--format", "multipkt"} << 0 << 0
+        << QStringList{"accepted:valid", "rejected:missing-part", "accepted:valid"} << QByteArray();
+    // A reply both patterns take is no verdict, whatever the kind.
+    QTest::newRow("a reply both patterns take")
+        << rawLine(numbered(1)) + rawLine(numbered(2)) << entry(1, one, "valid") + entry(2, two, "too-wide")
+        << QStringList{"--period", "0", "--refuse", "(ACK|NAK) {id}"} << 0 << 1
+        << QStringList{"unexpected:valid", "unexpected:too-wide"} << QByteArray();
     QTest::newRow("a kind with control bytes")
         << rawLine(numbered(1)) + rawLine(numbered(2))
         << entry(1, one, "valid") + entry(2, two, R"(\u001b[2J\u0000\r)") << QStringList{"--period", "0"} << 0 << 1
