@@ -1,8 +1,8 @@
 // The receiver's packet check on arbitrary bytes: whatever arrives, the
 // verdict is one of the three waits, the findings are one line of printable
 // ASCII, the parts it names are the packet's own bytes, the id is no wider
-// than its field, and a framed packet that a capture keeps is the one a
-// replay frames from its record.
+// than its field, and a packet that a capture keeps is one a replay sends:
+// framed, the one a replay frames from its record.
 
 #include "FuzzCheck.h"
 
@@ -29,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FUZZ_CHECK(result.fields == result.record.count('|') + 1);
     FUZZ_CHECK(result.record.startsWith(result.recordId));
     FUZZ_CHECK(result.recordId.size() <= 8);
-    if (result.framed && whyNotCaptured(result).isEmpty())
-        FUZZ_CHECK(Framing::framePacket(result.record) == packet);
+    if (whyNotCaptured(result).isEmpty())
+        FUZZ_CHECK(result.framed ? Framing::framePacket(result.record) == packet
+                                 : !Framing::framePacket(result.record).isEmpty());
     FUZZ_CHECK(result.verdict() == (result.findings.isEmpty() ? QByteArray("valid") : result.findings.first().kind));
     FUZZ_CHECK(result.malformed == !result.findings.isEmpty());
     FUZZ_CHECK(!result.items.isEmpty());

@@ -8,6 +8,7 @@
 #include "DataFile/Framing.h"
 #include "DataFile/TCPIPNDserver.h"
 #include "generator/Generator.h"
+#include "platform/SameFile.h"
 #include "receiver/PacketCheck.h"
 #include "testpackets/FieldTable.h"
 
@@ -21,8 +22,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,6 +175,8 @@ private slots:
     void badArguments();
     void helpVersionAndSeed();
     void outputThatIsNotAFile();
+    void fullOutputSaysWhy_data();
+    void fullOutputSaysWhy();
     void standardOutputAndNamesAsTyped_data();
     void standardOutputAndNamesAsTyped();
     void endToEnd_data();
@@ -208,7 +213,8 @@ void tst_Generator::eachKindShowsInTheBytes()
                                  + arguments);
     };
     QCOMPARE(parsed({}).options.kinds.contains(k), fits);
-    QCOMPARE(parsed({"--kinds", name}).outcome, fits ? CommandLine::Outcome::Run : CommandLine::Outcome::Error);
+    QCOMPARE(parsed({"--invalid", "0.5", "--kinds", name}).outcome,
+             fits ? CommandLine::Outcome::Run : CommandLine::Outcome::Error);
     if (!fits)
         return;
 
@@ -397,6 +403,8 @@ void tst_Generator::badArguments_data()
                                       << QByteArray("--invalid: \"1.5\" is not a fraction from 0 to 1");
     QTest::newRow("fraction not a number") << QStringList{"--count", "1", "--invalid", "nan"}
                                            << QByteArray("--invalid: \"nan\" is not a fraction from 0 to 1");
+    QTest::newRow("kinds without a share") << QStringList{"--count", "1", "--kinds", "bad-flag"}
+                                           << QByteArray("--kinds needs --invalid FRACTION, the share of records to break");
     QTest::newRow("unknown kind") << QStringList{"--count", "1", "--kinds", "too-wide,too-long"}
                                   << QByteArray("--kinds: \"too-long\" is not a kind (see --help)");
     QTest::newRow("kind of the other format")
@@ -485,6 +493,57 @@ void tst_Generator::outputThatIsNotAFile()
     struct stat info{};
     QCOMPARE(::stat(fifo.constData(), &info), 0);
     QVERIFY(S_ISFIFO(info.st_mode));
+}
+
+void tst_Generator::fullOutputSaysWhy_data()
+{
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<qint64>("room"); // bytes a file may grow to; 0: the device /dev/full
+    QTest::addColumn<int>("reason");
+
+    QTest::newRow("full device") << qint64(3) << qint64(0) << ENOSPC;
+    // The system takes part of a write, then refuses the rest.
+    QTest::newRow("room ends in a large write") << qint64(2000) << qint64(100000) << EFBIG;
+    QTest::newRow("room ends in the last flush") << qint64(20) << qint64(3000) << EFBIG;
+}
+
+// Output that runs out of room fails with the system's reason, as ipnd-gen
+// writes it: generate(), then the file made whole.
+void tst_Generator::fullOutputSaysWhy()
+{
+    QFETCH(qint64, count);
+    QFETCH(qint64, room);
+    QFETCH(int, reason);
+    if (room == 0 && !QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray name = room == 0 ? QByteArray("/dev/full") : QFile::encodeName(dir.filePath(QStringLiteral("out.dat")));
+
+    // A file size limit stands in for a disk that fills up; its signal is
+    // ignored so that the write fails instead.
+    rlimit before{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto restoreLimit = [&] {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+    };
+    const auto restore = qScopeGuard(restoreLimit);
+    if (room > 0) {
+        const rlimit limited{rlim_t(room), before.rlim_max};
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    }
+    const std::unique_ptr<QFileDevice> file = openWhole(name, room == 0);
+    QVERIFY(file->isOpen());
+    QString error;
+    const bool written = generate(options(count), 1, *file, nullptr, {}, &error) && commitWhole(*file);
+    restoreLimit();
+    if (error.isEmpty())
+        error = file->errorString();
+
+    QVERIFY(!written);
+    QVERIFY2(error.endsWith(QString::fromLocal8Bit(std::strerror(reason))), qPrintable(error));
 }
 
 void tst_Generator::standardOutputAndNamesAsTyped_data()

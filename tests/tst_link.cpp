@@ -6,6 +6,8 @@
 #include <QTextDocument>
 #include <QPushButton>
 
+#include <limits>
+
 #include "PendingListener.h"
 
 class tst_Link : public QObject
@@ -31,7 +33,10 @@ private slots:
     void badEndpointIsLoggedAndWindowGoesOn();
     void highBytesTravelUnchanged();
     void unloadClosesTheSocket();
-    void headlessLinkDoesNotListenAfterPeerClose();
+    void peerCloseLeavesTheSocketClosed_data();
+    void peerCloseLeavesTheSocketClosed();
+    void replyHandledInOrderAndCounted_data();
+    void replyHandledInOrderAndCounted();
     void turnOfTheEventLoopBeforeTheSend_data();
     void turnOfTheEventLoopBeforeTheSend();
 
@@ -360,32 +365,95 @@ void tst_Link::unloadClosesTheSocket()
 }
 
 namespace {
-// A link's owner without a window: it keeps the log lines, oldest first.
+// A link's owner without a window: it keeps the log lines, oldest first, and
+// every call made to it in order.
 struct HeadlessHost final : LinkHost
 {
     QString port;
     QList<QByteArray> log;
-    void InsertLog(const QByteArray &line) override { log.append(line); }
+    QList<QByteArray> calls;
+    void InsertLog(const QByteArray &line) override
+    {
+        log.append(line);
+        calls.append("log " + line);
+    }
     QString serverAddress() const override { return QStringLiteral("127.0.0.1"); }
     QString serverPort() const override { return port; }
-    void showReply(const QByteArray &) override {}
-    void showProcessed(qint32) override {}
+    void showReply(const QByteArray &reply) override { calls.append("reply " + reply); }
+    void showProcessed(qint32 processed) override { calls.append("processed " + QByteArray::number(processed)); }
 };
 } // namespace
 
-void tst_Link::headlessLinkDoesNotListenAfterPeerClose()
+void tst_Link::peerCloseLeavesTheSocketClosed_data()
 {
+    QTest::addColumn<bool>("listen");
+    QTest::newRow("headless: no listening") << false;
+    QTest::newRow("window: listening refused, port taken") << true;
+}
+
+// A headless link does not listen after a peer's close; the window's does,
+// and when its port is taken the socket stays closed. Either way the next
+// send goes out.
+void tst_Link::peerCloseLeavesTheSocketClosed()
+{
+    QFETCH(bool, listen);
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::Any, 0));
     HeadlessHost host;
     host.port = QString::number(server->port());
     server->answer = TestServer::Answer::CloseWithoutReply;
     server->replyAfter = TestRecords::Standard.size();
     Link link(host);
-    link.listenAfterPeerClose = false;
+    link.listenAfterPeerClose = listen;
+    // Headless, a listen would get a port of its own, and show.
+    if (listen)
+        link.wskMessage->setLocalPort(taken.serverPort());
     QSignalSpy peerClosed(&link, &Link::peerClosed);
 
     QCOMPARE(link.SendTCPPacket(TestRecords::Standard), SendResult::Sent);
-    QTRY_COMPARE(peerClosed.count(), 1);
+    QVERIFY(peerClosed.wait(5000));
+    QCOMPARE(host.log.constLast(), QByteArray("Event: Port Closed"));
     QCOMPARE(link.wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(link.TCPConnected, qint16(0));
+
+    server->answer = TestServer::Answer::Reply;
+    QCOMPARE(link.SendTCPPacket(TestRecords::Min), SendResult::Sent);
+    QTRY_COMPARE(server->received(1), TestRecords::Min);
+}
+
+void tst_Link::replyHandledInOrderAndCounted_data()
+{
+    QTest::addColumn<qint32>("before");
+    QTest::addColumn<qint32>("first");
+    QTest::addColumn<qint32>("second");
+    constexpr qint32 most = std::numeric_limits<qint32>::max();
+    QTest::newRow("from 0") << 0 << 1 << 2;
+    QTest::newRow("up to the maximum") << most - 1 << most << most;
+}
+
+// A reply is logged, shown, its connection closed, then counted; the count
+// stops at its maximum.
+void tst_Link::replyHandledInOrderAndCounted()
+{
+    QFETCH(qint32, before);
+    QFETCH(qint32, first);
+    QFETCH(qint32, second);
+    HeadlessHost host;
+    host.port = QString::number(server->port());
+    server->reply = "ACK 08903043";
+    Link link(host);
+    link.Processed = before;
+    connect(link.wskMessage, &Socket::becameClosed, this, [&host] { host.calls.append("closed"); });
+    QSignalSpy handled(&link, &Link::replyHandled);
+
+    for (const qint32 count : {first, second}) {
+        QCOMPARE(link.SendTCPPacket(TestRecords::Standard), SendResult::Sent);
+        host.calls.clear();
+        QVERIFY(handled.wait(5000));
+        QCOMPARE(host.calls, (QList<QByteArray>{"log Event: <127.0.0.1> Data Pkt Rxd", "reply ACK 08903043", "closed",
+                                                "processed " + QByteArray::number(count)}));
+        QCOMPARE(link.Processed, count);
+    }
 }
 
 // The window's send serves pending events while its connection comes up, even

@@ -1,6 +1,7 @@
 // The receiver's packet checks: when the bytes on a connection are a whole
 // packet, framed or bare, and what is wrong with a packet.
 
+#include "receiver/Capture.h"
 #include "receiver/PacketCheck.h"
 #include "testpackets/TestRecords.h"
 
@@ -76,6 +77,8 @@ private slots:
     void printableText();
     void fieldContent_data();
     void fieldContent();
+    void notCaptured_data();
+    void notCaptured();
 };
 
 void tst_PacketCheck::checks_data()
@@ -384,6 +387,40 @@ void tst_PacketCheck::fieldContent()
     QCOMPARE(inRecord.size(), finding ? 1 : 0);
     if (finding)
         QCOMPARE(inRecord.constFirst(), *finding);
+}
+
+// A capture holds only what a replay sends again as it came: why a packet's
+// record is left out, empty when it is captured.
+void tst_PacketCheck::notCaptured_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QByteArray>("why");
+
+    const QByteArray standard = TestRecords::Standard;
+    const QByteArray lineEnd = "the record holds CR or LF, which would end its line";
+    const QByteArray tooShort = "a replay would not send it: 10 characters or fewer";
+    const QByteArray notNumber = "a replay would not send it: its characters 3 to 8 are not a number";
+    QTest::newRow("framed") << "0900311" + standard << QByteArray();
+    QTest::newRow("bare") << standard << QByteArray();
+    QTest::newRow("CR in a field") << withField(standard, 9, "A\rB") << lineEnd;
+    QTest::newRow("LF in a field, framed") << "0900314" + withField(standard, 9, "A\nB") << lineEnd;
+    QTest::newRow("11 characters") << QByteArray("08903043|12") << QByteArray();
+    QTest::newRow("10 characters") << QByteArray("08903043|1") << tooShort;
+    QTest::newRow("10 characters, framed") << QByteArray("09000100890304312") << tooShort;
+    QTest::newRow("letter in characters 3 to 8") << withField(standard, 1, "0890304A") << notNumber;
+    QTest::newRow("byte-order mark") << "\xef\xbb\xbf" + standard << notNumber;
+    QTest::newRow("52 separators") << QByteArray(52, '|') << notNumber;
+    QTest::newRow("blank characters 3 and 4") << withField(standard, 1, "08  3043") << QByteArray("a replay would not "
+                                                                                              "send it: its characters 3 and 4 are not a number");
+    QTest::newRow("wrong code") << "0990311" + standard << QByteArray("a replay would frame its record with another header");
+}
+
+void tst_PacketCheck::notCaptured()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(QByteArray, why);
+
+    QCOMPARE(whyNotCaptured(PacketCheck::check(packet)), why);
 }
 
 QTEST_GUILESS_MAIN(tst_PacketCheck)

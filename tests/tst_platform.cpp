@@ -5,10 +5,12 @@
 #include "platform/Convert.h"
 #include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
+#include "platform/SameFile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <limits>
 #include <vector>
@@ -63,6 +65,8 @@ private slots:
     void unansweredExchangesLeaveNothingBehind();
     void finishedConnectionClosedWhenIdle_data();
     void finishedConnectionClosedWhenIdle();
+    void sameFileInAFolderNotAscii_data();
+    void sameFileInAFolderNotAscii();
 };
 
 void tst_Platform::wholeNumbers_data()
@@ -521,6 +525,38 @@ void tst_Platform::finishedConnectionClosedWhenIdle()
     connectAndClose();
     QVERIFY(clientClosed(2));
     QCOMPARE(clientClosed(3), !closeWhenIdle);
+}
+
+void tst_Platform::sameFileInAFolderNotAscii_data()
+{
+    QTest::addColumn<QByteArray>("folder");
+    QTest::newRow("UTF-8") << QByteArray("Gr\xc3\xbc\xc3\x9f" "e");
+    QTest::newRow("not UTF-8") << QByteArray("x\xff");
+}
+
+// Names of files not made yet, one relative and one absolute, in a folder
+// whose name is not ASCII.
+void tst_Platform::sameFileInAFolderNotAscii()
+{
+    QFETCH(QByteArray, folder);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray here = QFile::encodeName(dir.path()) + '/' + folder;
+    QCOMPARE(::mkdir(here.constData(), 0700), 0);
+    char *before = ::getcwd(nullptr, 0);
+    QVERIFY(before);
+    // Back, and the folder gone: QTemporaryDir cannot remove a name that is
+    // not UTF-8.
+    const auto back = qScopeGuard([before, here] {
+        QVERIFY(::chdir(before) == 0);
+        std::free(before);
+        QVERIFY(::rmdir(here.constData()) == 0);
+    });
+    QCOMPARE(::chdir(here.constData()), 0);
+
+    QVERIFY(sameFile(QByteArray("run.json"), here + "/run.json"));
+    QVERIFY(sameFile(here + "/sub/../run.json", QByteArray("./run.json")));
+    QVERIFY(!sameFile(QByteArray("run.json"), here + "/run.jsonl"));
 }
 
 QTEST_MAIN(tst_Platform)

@@ -57,19 +57,25 @@ void tst_Programs::windowCommandLine_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("out");
     QTest::addColumn<QByteArray>("err"); // start of standard error
+    QTest::addColumn<bool>("display");
 
     QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0
-                               << QByteArray("ipnd-testgen 1.10.23\n") << QByteArray();
+                               << QByteArray("ipnd-testgen 1.10.23\n") << QByteArray() << true;
+    QTest::newRow("--version without a display") << QStringList{QStringLiteral("--version")} << 0
+                                                 << QByteArray("ipnd-testgen 1.10.23\n") << QByteArray() << false;
+    QTest::newRow("--help without a display") << QStringList{QStringLiteral("--help")} << 0
+                                              << QByteArray("Usage: ipnd-testgen [options]\n") << QByteArray()
+                                              << false;
     // Qt's own options still reach Qt.
     QTest::newRow("-platform and --version")
         << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--version")} << 0
-        << QByteArray("ipnd-testgen 1.10.23\n") << QByteArray();
+        << QByteArray("ipnd-testgen 1.10.23\n") << QByteArray() << true;
     QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
-                            << QByteArray("Usage: ipnd-testgen [options]\n") << QByteArray();
+                            << QByteArray("Usage: ipnd-testgen [options]\n") << QByteArray() << true;
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--port=1")} << 2 << QByteArray()
-                                    << QByteArray("ipnd-testgen: unknown option --port\nusage: ipnd-testgen ");
+                                    << QByteArray("ipnd-testgen: unknown option --port\nusage: ipnd-testgen ") << true;
     QTest::newRow("stray argument") << QStringList{QStringLiteral("file.dat")} << 2 << QByteArray()
-                                    << QByteArray("ipnd-testgen: unexpected argument \"file.dat\"\n");
+                                    << QByteArray("ipnd-testgen: unexpected argument \"file.dat\"\n") << true;
 }
 
 void tst_Programs::windowCommandLine()
@@ -78,9 +84,14 @@ void tst_Programs::windowCommandLine()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
+    QFETCH(bool, display);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!display) {
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+    }
     const Run result = run(QStringLiteral(IPND_TESTGEN), arguments, environment);
     QCOMPARE(result.exitCode, exitCode);
     if (arguments.contains(QLatin1String("--help"))) {
@@ -151,8 +162,8 @@ void tst_Programs::helpDescribesEveryOption_data()
     QTest::addColumn<int>("options"); // the program's own, besides --help, --help-all and --version
 
     QTest::newRow("ipnd-testgen") << QStringLiteral(IPND_TESTGEN) << 0;
-    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 26;
-    QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 12;
+    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 34;
+    QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 14;
     QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN) << 7;
 }
 

@@ -25,12 +25,16 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <utility>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -40,7 +44,8 @@ constexpr int Bound = 5000; // ms: the most any one wait may take
 
 const QByteArray Usage = "usage: ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT] "
                          "[--misbehave MODE] [--idle-timeout SECONDS] [--save DIR] [--verdicts FILE] "
-                         "[--max-packet BYTES] [--max-connections N] [--capture FILE] [--judge] [--quiet]";
+                         "[--max-packet BYTES] [--max-connections N] [--capture FILE] [--bare-gap MS] "
+                         "[--port-file FILE] [--judge] [--quiet]";
 
 QByteArray withField(const QByteArray &record, int number, const QByteArray &value)
 {
@@ -61,13 +66,20 @@ QByteArray highBytes(int first, int count)
 class ReceiverRun
 {
 public:
-    // `descriptors`: the run's limit on open files, when above 0.
-    explicit ReceiverRun(const QStringList &arguments, rlim_t descriptors = 0)
+    // `descriptors`, `fileSize`: the run's limits on open files and on the
+    // size of a file it writes, when above 0.
+    explicit ReceiverRun(const QStringList &arguments, rlim_t descriptors = 0, rlim_t fileSize = 0)
     {
-        if (descriptors > 0) {
-            m_process.setChildProcessModifier([descriptors] {
-                const rlimit limit{descriptors, descriptors};
-                ::setrlimit(RLIMIT_NOFILE, &limit);
+        if (descriptors > 0 || fileSize > 0) {
+            m_process.setChildProcessModifier([descriptors, fileSize] {
+                if (descriptors > 0) {
+                    const rlimit limit{descriptors, descriptors};
+                    ::setrlimit(RLIMIT_NOFILE, &limit);
+                }
+                if (fileSize > 0) {
+                    const rlimit limit{fileSize, fileSize};
+                    ::setrlimit(RLIMIT_FSIZE, &limit);
+                }
             });
         }
         m_process.start(Program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
@@ -239,6 +251,8 @@ private slots:
     void closeWithoutReply();
     void splitReply();
     void slowReply();
+    void bareGap();
+    void portFile();
     void quiet();
     void idleConnectionsAreClosed();
     void outOfDescriptorsClientsWait();
@@ -259,6 +273,13 @@ private slots:
     void connectionsBeyondTheBoundWait();
     void captureLeavesOut_data();
     void captureLeavesOut();
+    void captureTargets_data();
+    void captureTargets();
+    void verdictsReaderStops();
+    void halfClosedSource_data();
+    void halfClosedSource();
+    void wideIdRefusedAsExpected_data();
+    void wideIdRefusedAsExpected();
     void generatedRun_data();
     void generatedRun();
 };
@@ -382,23 +403,28 @@ void tst_Receiver::replyText_data()
 {
     QTest::addColumn<QByteArray>("argument");
     QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QByteArray>("reply");
 
-    QTest::newRow("words") << QByteArray("OK thanks") << TestRecords::Standard;
-    QTest::newRow("for a packet without a record id")
-        << QByteArray("NAK") << TestRecords::Standard.mid(TestRecords::Standard.indexOf('|'));
-    QTest::newRow("one byte") << QByteArray("Y") << TestRecords::Max;
-    QTest::newRow("empty") << QByteArray() << TestRecords::Long;
+    const QByteArray noId = TestRecords::Standard.mid(TestRecords::Standard.indexOf('|'));
+    QTest::newRow("words") << QByteArray("OK thanks") << TestRecords::Standard << QByteArray("OK thanks");
+    QTest::newRow("for a packet without a record id") << QByteArray("NAK") << noId << QByteArray("NAK");
+    QTest::newRow("one byte") << QByteArray("Y") << TestRecords::Max << QByteArray("Y");
+    QTest::newRow("empty") << QByteArray() << TestRecords::Long << QByteArray();
+    QTest::newRow("{id} and escapes") << QByteArray("OK {id}\\r\\n\\t\\\\{id}\\")
+                                      << "0900120" + TestRecords::Min << QByteArray("OK 09901133\r\n\t\\09901133\\");
+    QTest::newRow("{id} of none, an escape unknown") << QByteArray("[{id}]\\x") << noId << QByteArray("[]\\x");
 }
 
 void tst_Receiver::replyText()
 {
     QFETCH(QByteArray, argument);
     QFETCH(QByteArray, packet);
+    QFETCH(QByteArray, reply);
 
     ReceiverRun run({QStringLiteral("--reply"), QString::fromLatin1(argument)});
     QVERIFY(run.waitUntilListening());
     const Exchange client = exchange(run.port(), packet, false);
-    QCOMPARE(client.reply(), argument);
+    QCOMPARE(client.reply(), reply);
     QVERIFY(client.closedByReceiver);
 }
 
@@ -476,6 +502,38 @@ void tst_Receiver::slowReply()
 }
 
 // --quiet: no line per packet, only the verdicts file and the summary.
+// --bare-gap: the quiet after which a record that may have ended is whole.
+void tst_Receiver::bareGap()
+{
+    ReceiverRun run({QStringLiteral("--bare-gap"), QStringLiteral("300")});
+    QVERIFY(run.waitUntilListening());
+
+    const Exchange client = exchange(run.port(), TestRecords::Standard);
+    QCOMPARE(client.reply(), QByteArray("ACK 08903043"));
+    QCOMPARE_GE(client.firstPieceAfter, 295);
+    QCOMPARE_LT(client.firstPieceAfter, 3000);
+}
+
+// --port-file: the port, once it listens, in a file a script can wait for.
+void tst_Receiver::portFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("port"));
+    QFile earlier(file);
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier run's port, longer\n") > 0);
+    earlier.close();
+    ReceiverRun run({QStringLiteral("--port-file"), file});
+    QVERIFY(run.waitUntilListening());
+    QCOMPARE(fileBytes(file), QByteArray::number(run.port()) + '\n');
+    QCOMPARE(exchange(run.port(), TestRecords::Min).reply(), QByteArray("ACK 09901133"));
+
+    ReceiverRun refused({QStringLiteral("--port-file"), dir.filePath(QStringLiteral("none/port"))});
+    QVERIFY(refused.process().waitForFinished(Bound));
+    QCOMPARE(refused.process().exitCode(), 2);
+    QVERIFY(refused.process().readAllStandardError().startsWith("ipnd-receiver: --port-file: cannot write \""));
+}
+
 void tst_Receiver::quiet()
 {
     QTemporaryDir dir;
@@ -497,16 +555,17 @@ void tst_Receiver::quiet()
     QCOMPARE(fileBytes(verdicts), QByteArray("{\"packet\": 1, \"framed\": false, \"id\": \"09901133\", "
                                              "\"verdict\": \"valid\", \"findings\": []}\n"));
     const QByteArray line = "\tTCPIN\t127.0.0.1:" + QByteArray::number(first.clientPort) + '\t' + TestRecords::Min + '\n';
-    QCOMPARE(fileBytes(capture).size(), earlier.size() + 19 + line.size());
+    QCOMPARE(fileBytes(capture).size(), earlier.size() + 23 + line.size());
     QVERIFY(fileBytes(capture).startsWith(earlier) && fileBytes(capture).endsWith(line));
     QCOMPARE(exchange(run.port(), TestRecords::Standard + "|F").reply(), QByteArray("ACK 08903043"));
     const QByteArray oddId = withField(TestRecords::Standard, 1, "0890\"\\\x01\xe9");
     QCOMPARE(exchange(run.port(), "0900" + QByteArray::number(oddId.size()) + oddId).reply(),
              "ACK " + oddId.left(8));
-    // Four findings: one line still, counted under the first.
+    // Four findings: one line still, counted under the first. The odd id
+    // is no number a replay would send, so it is not captured.
     QCOMPARE(exchange(run.port(), "0900713" + TestRecords::Max).reply(), QByteArray("ACK 99907063"));
     QCOMPARE(run.stop(SIGTERM), (QList<QByteArray>{"packets 4", "framed 2", "bare 2", "malformed 3", "idle closed 0",
-                                                   "not captured 0",
+                                                   "not captured 1",
                                                    "verdicts: valid 1, bad-char 1, bad-state 1, field-count-54 1"}));
     QFile file(verdicts);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -759,7 +818,7 @@ void tst_Receiver::helpAndVersion_data()
                             << QByteArray("Usage: ipnd-receiver [options]\n|--bind <ADDR> |--port <N> |--reply <TEXT> "
                                           "|--misbehave <MODE> |--idle-timeout <SECONDS> |--save <DIR> "
                                           "|--max-packet <BYTES> |--max-connections <N> |--capture <FILE> "
-                                          "|--judge |--quiet ");
+                                          "|--bare-gap <MS> |--port-file <FILE> |--judge |--quiet ");
 }
 
 void tst_Receiver::helpAndVersion()
@@ -816,6 +875,9 @@ void tst_Receiver::optionBounds_data()
     row("--max-connections", "1", 1);
     row("--max-connections", "1000000", 1000000);
     row("--max-connections", "1000001", -1);
+    row("--bare-gap", "0", 0);
+    row("--bare-gap", "60000", 60000);
+    row("--bare-gap", "60001", -1);
 }
 
 void tst_Receiver::optionBounds()
@@ -835,6 +897,7 @@ void tst_Receiver::optionBounds()
                       : arguments[0] == QLatin1String("--misbehave")       ? o.delay
                       : arguments[0] == QLatin1String("--max-packet")      ? int(o.maxPacket)
                       : arguments[0] == QLatin1String("--max-connections") ? o.maxConnections
+                      : arguments[0] == QLatin1String("--bare-gap")        ? o.bareGap
                                                                            : o.idleTimeout;
     QCOMPARE(taken, value);
 }
@@ -971,9 +1034,10 @@ void tst_Receiver::captureLeavesOut()
     const QList<QByteArray> lines = captured.trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
     for (int i = 0; i < 2; ++i) {
-        const QDateTime at = QDateTime::fromString(QString::fromLatin1(lines[i].left(19)), "yyyy-MM-dd HH:mm:ss");
+        // Received to the millisecond, for a replay at the recorded pace.
+        const QDateTime at = QDateTime::fromString(QString::fromLatin1(lines[i].left(23)), "yyyy-MM-dd HH:mm:ss.zzz");
         QVERIFY2(at.isValid() && qAbs(at.secsTo(QDateTime::currentDateTime())) < 60, lines[i].constData());
-        QCOMPARE(lines[i].mid(19), "\tTCPIN\t127.0.0.1:" + QByteArray::number(ports[i * 3]) + '\t' +
+        QCOMPARE(lines[i].mid(23), "\tTCPIN\t127.0.0.1:" + QByteArray::number(ports[i * 3]) + '\t' +
                                        (i ? TestRecords::Min : TestRecords::Standard));
     }
     QFile replayed(file);
@@ -981,6 +1045,189 @@ void tst_Receiver::captureLeavesOut()
         QVERIFY(replayed.open(QIODevice::WriteOnly) && replayed.write(captured) == captured.size());
     replayed.close();
     QCOMPARE(replayedPackets(file), (QList<QByteArray>{packets[0], Framing::framePacket(TestRecords::Min)}));
+}
+
+void tst_Receiver::captureTargets_data()
+{
+    QTest::addColumn<QString>("target"); // {fifo}, {file}: made by the test; "-" with nobody reading
+    QTest::addColumn<int>("fileSize");   // the run's file size limit in bytes, 0: none
+    QTest::addColumn<QList<QByteArray>>("replies");
+    QTest::addColumn<int>("kept");       // whole lines of this run the target holds; -1: it cannot be read
+
+    const QByteArray ack = "ACK 08903043";
+    const QByteArray nak = "NAK 08903043 not-captured";
+    QTest::newRow("FIFO") << QStringLiteral("{fifo}") << 0 << QList<QByteArray>{ack, ack} << 2;
+    QTest::newRow("/dev/stdout") << QStringLiteral("/dev/stdout") << 0 << QList<QByteArray>{ack, ack} << 2;
+    QTest::newRow("/dev/full") << QStringLiteral("/dev/full") << 0 << QList<QByteArray>{nak, nak} << -1;
+    QTest::newRow("standard output nobody reads") << QStringLiteral("-") << 0 << QList<QByteArray>{nak, nak} << -1;
+    // The second line finds the file full part of the way.
+    QTest::newRow("file that fills up") << QStringLiteral("{file}") << 500 << QList<QByteArray>{ack, nak} << 1;
+    QTest::newRow("file full from the start") << QStringLiteral("{file}") << 100 << QList<QByteArray>{nak, nak} << 0;
+}
+
+// Any file that can be written takes a capture; a line it cannot take is
+// lost whole, counted, not ACKed by a judging receiver, and fails the run.
+void tst_Receiver::captureTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(int, fileSize);
+    QFETCH(QList<QByteArray>, replies);
+    QFETCH(int, kept);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QFile reader;
+    QVERIFY(reader.open(::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), QIODevice::ReadOnly,
+                        QFileDevice::AutoCloseHandle));
+    const QString file = dir.filePath(QStringLiteral("capture.dat"));
+    const QByteArray earlier = "2026-12-08 10:00:00\tTCPIN\t192.0.2.1:40000\tearlier\n";
+    QFile earlierRun(file);
+    QVERIFY(earlierRun.open(QIODevice::WriteOnly) && earlierRun.write(earlier) == earlier.size());
+    earlierRun.close();
+    const QString path = target == QLatin1String("{fifo}") ? fifo : target == QLatin1String("{file}") ? file : target;
+    // Standard output on the FIFO, whose reader goes once it listens.
+    const bool toStdout = target == QLatin1String("-");
+    std::optional<ReceiverRun> started;
+    if (toStdout)
+        started.emplace(ReceiverRun::Shell{"--quiet --judge --capture - > '" + QFile::encodeName(fifo) + '\''});
+    else
+        started.emplace(QStringList{"--quiet", "--judge", "--capture", path}, 0, rlim_t(fileSize));
+    ReceiverRun &run = *started;
+    if (toStdout)
+        run.process().setReadChannel(QProcess::StandardError);
+    QVERIFY(run.waitUntilListening());
+    if (toStdout)
+        reader.close();
+
+    QList<QByteArray> got;
+    for (qsizetype i = 0; i < replies.size(); ++i)
+        got.append(exchange(run.port(), "0900311" + TestRecords::Standard).reply());
+    QCOMPARE(got, replies);
+    const QList<QByteArray> summary = run.stop(SIGTERM);
+    const int lost = int(std::count(replies.cbegin(), replies.cend(), "NAK 08903043 not-captured"));
+    QCOMPARE(run.process().exitCode(), lost ? 1 : 0);
+    QVERIFY2(summary.contains("not captured " + QByteArray::number(lost)), summary.join('/').constData());
+    QCOMPARE(summary.contains("capture lines lost " + QByteArray::number(lost)), lost > 0);
+    if (kept < 0)
+        return;
+    QByteArray captured = path == fifo ? reader.readAll() : path == file ? fileBytes(file) : summary.join('\n');
+    const QByteArray line = "\tTCPIN\t127.0.0.1:";
+    QCOMPARE(captured.count(line), kept);
+    if (path == file) {
+        QVERIFY2(captured.startsWith(earlier) && captured.endsWith((kept ? TestRecords::Standard : "earlier") + '\n'),
+                 captured.constData());
+        QCOMPARE(captured.count('\n'), 1 + kept);
+    }
+}
+
+// A --verdicts FIFO whose reader stops reading holds no client back: the
+// lines wait for it, and a signal still ends the run, counting the lines it
+// never took.
+void tst_Receiver::verdictsReaderStops()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("verdicts"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+    ReceiverRun run({QStringLiteral("--quiet"), QStringLiteral("--verdicts"), fifo});
+    QVERIFY(run.waitUntilListening());
+
+    // A finding in every field makes a verdict line of some 3 kB: a few
+    // dozen fill the pipe.
+    const QByteArray record = QByteArray("\x01\x01") + QByteArray("|\x01").repeated(52);
+    const QByteArray packet = "000" + QByteArray::number(record.size()).rightJustified(4, '0') + record;
+    constexpr int Packets = 40;
+    QByteArray taken;
+    const auto take = [&taken, reader] {
+        char bytes[65536];
+        for (ssize_t n; (n = ::read(reader, bytes, sizeof bytes)) > 0;)
+            taken.append(bytes, n);
+        return taken.count('\n');
+    };
+    for (int round = 1; round <= 2; ++round) {
+        for (int i = 0; i < Packets; ++i)
+            QCOMPARE(exchange(run.port(), packet).reply(), QByteArray("ACK \x01\x01"));
+        if (round == 1) // the reader comes back and gets every line
+            QTRY_COMPARE_WITH_TIMEOUT(take(), Packets, Bound);
+    }
+    const QList<QByteArray> summary = run.stop(SIGTERM);
+    QCOMPARE(run.process().state(), QProcess::NotRunning);
+    QCOMPARE(run.process().exitCode(), 1);
+    const qsizetype lost = 2 * Packets - take();
+    ::close(reader);
+    QVERIFY(taken.endsWith('\n'));
+    QCOMPARE_GT(lost, 0);
+    QVERIFY2(summary.contains("verdict lines lost " + QByteArray::number(lost)), summary.join('/').constData());
+}
+
+void tst_Receiver::halfClosedSource_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("packet");
+
+    QTest::newRow("bare") << QStringList{} << TestRecords::Standard;
+    QTest::newRow("bare, split reply") << QStringList{"--misbehave", "split"} << TestRecords::Standard;
+    QTest::newRow("framed, slow reply") << QStringList{"--misbehave", "slow:100"} << "0900311" + TestRecords::Standard;
+}
+
+// A source may close its side once its packet is out and still read the reply.
+void tst_Receiver::halfClosedSource()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, packet);
+
+    ReceiverRun run(arguments);
+    QVERIFY(run.waitUntilListening());
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, run.port());
+    QVERIFY(socket.waitForConnected(Bound));
+    QCOMPARE(socket.write(packet), packet.size());
+    QVERIFY(socket.waitForBytesWritten(Bound));
+    QCOMPARE(::shutdown(int(socket.socketDescriptor()), SHUT_WR), 0);
+    QByteArray reply;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(Bound))
+        reply += socket.readAll();
+    reply += socket.readAll();
+    QCOMPARE(reply, QByteArray("ACK 08903043"));
+    QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+}
+
+void tst_Receiver::wideIdRefusedAsExpected_data()
+{
+    QTest::addColumn<QStringList>("judging"); // how ipnd-send judges the reply
+
+    QTest::newRow("--expect") << QStringList{"--expect", "NAK {id} too-wide"};
+    QTest::newRow("--manifest") << QStringList{"--manifest", "{manifest}"};
+}
+
+// The receiver names a record by its id cut to the field's width, and so
+// does {id} in ipnd-send: a too-wide id refused is refused as expected.
+void tst_Receiver::wideIdRefusedAsExpected()
+{
+    QFETCH(QStringList, judging);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray id = "089030431";
+    const QString data = dir.filePath(QStringLiteral("wide.dat"));
+    const QString manifest = dir.filePath(QStringLiteral("manifest.jsonl"));
+    QFile out(data);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("2026-12-09 10:00:00\tTCPIN\t127.0.0.1:50003\t" + withField(TestRecords::Standard, 1, id) + '\n');
+    out.close();
+    QFile entries(manifest);
+    QVERIFY(entries.open(QIODevice::WriteOnly));
+    entries.write("{\"seq\": 1, \"id\": \"" + id + "\", \"expect\": \"too-wide\", \"arrives\": true}\n");
+    entries.close();
+    judging.replaceInStrings(QStringLiteral("{manifest}"), manifest);
+
+    ReceiverRun run({QStringLiteral("--judge"), QStringLiteral("--quiet")});
+    QVERIFY(run.waitUntilListening());
+    QCOMPARE(replay(run.port(), data, QStringLiteral("rawlog"), judging), 0);
 }
 
 void tst_Receiver::generatedRun_data()

@@ -97,7 +97,10 @@ void tst_Report::eachOutcomeInEveryReport()
         QCOMPARE(readJUnit(options.junitFile).names.size(), n + 1);
     }
     const QStringList missed{QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20 records per second")};
-    reports.finish(knownFigures(), missed, false);
+    RunFigures figures = knownFigures();
+    const QString met = QStringLiteral("threshold met: --max-p99: p99 round trip 3.100 ms, limit 10 ms");
+    figures.thresholdsMet = {met};
+    reports.finish(figures, missed, false);
     QCOMPARE(reports.takeErrors(), QStringList());
 
     QMap<qint64, QJsonObject> bySeq;
@@ -131,14 +134,17 @@ void tst_Report::eachOutcomeInEveryReport()
                             rtt.value("p99").toDouble(), rtt.value("max").toDouble()}),
              QList<double>({2.5, 2.75, 2.9, 3.1, 3.25}));
     QCOMPARE(summary.value("rate").toDouble(), 6.0);
-    QCOMPARE(summary.value("thresholds_missed").toArray().size(), 1);
+    QCOMPARE(summary.value("thresholds_missed").toArray(), QJsonArray::fromStringList(missed));
+    QCOMPARE(summary.value("thresholds_met").toArray(), QJsonArray{met});
 
     // Every line is a case, and a failed run has failures: each record that
-    // failed or was not sent, each threshold missed. A rejected line is skipped.
+    // failed or was not sent, each threshold missed. A rejected line is
+    // skipped, a threshold met passes.
     const JUnit junit = readJUnit(options.junitFile);
     QCOMPARE(junit.error, QString());
-    QCOMPARE(junit.names, QStringList({OddIdShown, "1001", "line 3", "1005", "1004", "threshold --min-rate"}));
-    QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QStringLiteral("6"));
+    QCOMPARE(junit.names, QStringList({OddIdShown, "1001", "line 3", "1005", "1004", "threshold --max-p99",
+                                       "threshold --min-rate"}));
+    QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QStringLiteral("7"));
     QCOMPARE(junit.suite.value(QLatin1String("failures")).toString(), QStringLiteral("4"));
     QCOMPARE(junit.suite.value(QLatin1String("skipped")).toString(), QStringLiteral("1"));
     QCOMPARE(junit.suite.value(QLatin1String("time")).toString(), QStringLiteral("0.500000"));
@@ -476,42 +482,73 @@ void tst_Report::unexpectedReplyLine()
 
 void tst_Report::thresholds_data()
 {
-    QTest::addColumn<double>("maxP99");   // 0: not given
-    QTest::addColumn<double>("minRate");  // 0: not given
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<double>("p99");      // negative: no reply came
-    QTest::addColumn<QStringList>("missed");
+    QTest::addColumn<QStringList>("lines"); // met and missed, in the options' order
 
     const QString p99Missed = QStringLiteral("threshold missed: --max-p99: p99 round trip 12.346 ms, limit 10 ms");
     const QString rateMissed =
         QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20.5 records per second");
-    QTest::newRow("none given") << 0.0 << 0.0 << 1e6 << QStringList();
-    QTest::newRow("p99 met") << 10.0 << 0.0 << 9.5 << QStringList();
-    QTest::newRow("p99 at the limit") << 10.0 << 0.0 << 10.0 << QStringList();
-    QTest::newRow("p99 missed") << 10.0 << 0.0 << 12.3456 << QStringList{p99Missed};
+    QTest::newRow("none given") << QStringList() << 1e6 << QStringList();
+    QTest::newRow("p99 met") << QStringList{"--max-p99", "10"} << 9.5
+                             << QStringList{"threshold met: --max-p99: p99 round trip 9.500 ms, limit 10 ms"};
+    QTest::newRow("p99 at the limit") << QStringList{"--max-p99", "10"} << 10.0
+                                      << QStringList{"threshold met: --max-p99: p99 round trip 10.000 ms, limit 10 ms"};
+    QTest::newRow("p99 missed") << QStringList{"--max-p99", "10"} << 12.3456 << QStringList{p99Missed};
     QTest::newRow("p99 without replies")
-        << 10.0 << 0.0 << -1.0 << QStringList{QStringLiteral("threshold missed: --max-p99: no round trip measured, limit 10 ms")};
-    QTest::newRow("rate met") << 0.0 << 10.0 << 1.0 << QStringList();
-    QTest::newRow("rate missed") << 0.0 << 20.5 << 1.0 << QStringList{rateMissed};
-    QTest::newRow("both missed") << 10.0 << 20.5 << 12.3456 << QStringList{p99Missed, rateMissed};
+        << QStringList{"--max-p99", "10"} << -1.0
+        << QStringList{QStringLiteral("threshold missed: --max-p99: no round trip measured, limit 10 ms")};
+    // p50 1, p90 2, p95 3, p99.9 one above p99.
+    QTest::newRow("every percentile")
+        << QStringList{"--max-p99-9", "20", "--max-p95", "3", "--max-p90", "1.5", "--max-p50", "1"} << 12.3456
+        << QStringList{"threshold met: --max-p50: p50 round trip 1.000 ms, limit 1 ms",
+                       "threshold missed: --max-p90: p90 round trip 2.000 ms, limit 1.5 ms",
+                       "threshold met: --max-p95: p95 round trip 3.000 ms, limit 3 ms",
+                       "threshold met: --max-p99-9: p99.9 round trip 13.346 ms, limit 20 ms"};
+    // 3 unexpected, 1 unanswered and 1 not sent of 100 read.
+    QTest::newRow("failed share at the limit")
+        << QStringList{"--max-failed", "0.05"} << 1.0
+        << QStringList{"threshold met: --max-failed: 0.0500 of records failed (5 of 100), limit 0.05"};
+    QTest::newRow("failed share missed")
+        << QStringList{"--max-failed", "0"} << 1.0
+        << QStringList{"threshold missed: --max-failed: 0.0500 of records failed (5 of 100), limit 0"};
+    QTest::newRow("rate met") << QStringList{"--min-rate", "10"} << 1.0
+                              << QStringList{"threshold met: --min-rate: 10.00 records per second, limit 10 records per second"};
+    QTest::newRow("rate missed") << QStringList{"--min-rate", "20.5"} << 1.0 << QStringList{rateMissed};
+    QTest::newRow("both missed") << QStringList{"--min-rate", "20.5", "--max-p99", "10"} << 12.3456
+                                 << QStringList{p99Missed, rateMissed};
 }
 
 void tst_Report::thresholds()
 {
-    QFETCH(double, maxP99);
-    QFETCH(double, minRate);
+    QFETCH(QStringList, arguments);
     QFETCH(double, p99);
-    QFETCH(QStringList, missed);
-    Thresholds thresholds;
-    if (maxP99 > 0)
-        thresholds.maxP99Ms = maxP99;
-    if (minRate > 0)
-        thresholds.minRate = minRate;
+    QFETCH(QStringList, lines);
+    QCommandLineParser parser;
+    addReportOptions(parser);
+    QVERIFY(parser.parse(QStringList{"ipnd-send"} + arguments));
+    ReportOptions options;
+    QString error;
+    QVERIFY2(readReportOptions(parser, &options, &error), qPrintable(error));
     RunFigures figures;
-    figures.sent = 100;
-    figures.elapsedSeconds = 10; // 10 records per second
+    figures.read = 100;
+    figures.sent = 99;
+    figures.unexpected = 3;
+    figures.unanswered = 1;
+    figures.notSent = 1;
+    figures.elapsedSeconds = 9.9; // 10 records per second
     if (p99 >= 0)
-        figures.rttMs = RunFigures::RoundTrips{0, 0, 0, p99, p99, p99};
-    QCOMPARE(missedThresholds(thresholds, figures), missed);
+        figures.rttMs = RunFigures::RoundTrips{0.5, 1, 2, p99, p99 + 1, p99 + 1, 3};
+    QStringList checked;
+    QStringList missed;
+    for (const ThresholdCheck &check : checkThresholds(options.thresholds, figures)) {
+        checked << check.line();
+        if (!check.met)
+            missed << check.line();
+        QCOMPARE(check.markedLine(), QByteArray(check.met ? "\u2713 " : "\u2717 ") + check.line().toLatin1());
+    }
+    QCOMPARE(checked, lines);
+    QCOMPARE(missedThresholds(options.thresholds, figures), missed);
 }
 
 void tst_Report::maxP99JudgesLatencyWhenThereIsOne_data()
@@ -551,6 +588,12 @@ void tst_Report::options_data()
                                   << "--max-p99: \"inf\" is not a number of milliseconds above 0";
     QTest::newRow("p99 zero") << QStringList{"--max-p99", "0"}
                               << "--max-p99: \"0\" is not a number of milliseconds above 0";
+    QTest::newRow("p99.9 zero") << QStringList{"--max-p99-9", "0"}
+                                << "--max-p99-9: \"0\" is not a number of milliseconds above 0";
+    QTest::newRow("failed share above one") << QStringList{"--max-failed", "1.01"}
+                                            << "--max-failed: \"1.01\" is not a fraction from 0 to 1";
+    QTest::newRow("failed share not a number") << QStringList{"--max-failed", "nan"}
+                                               << "--max-failed: \"nan\" is not a fraction from 0 to 1";
     QTest::newRow("rate zero") << QStringList{"--min-rate", "0"}
                                << "--min-rate: \"0\" is not a number of records per second above 0";
     QTest::newRow("rate infinite") << QStringList{"--min-rate", "inf"}

@@ -138,6 +138,7 @@ private slots:
     void latencyRunsFromTheIntendedTime_data();
     void latencyRunsFromTheIntendedTime();
     void loopRunsForTheDuration();
+    void recordedPaceKeepsTheGaps();
     void handshakesGoSideBySide();
     void conformanceOutcomesInEveryReport();
     void manifestThatDoesNotFitStopsTheRun_data();
@@ -777,17 +778,19 @@ void tst_Send::thresholdsDecideTheExitStatus_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("missed"); // the threshold line, its measured value as "*"
+    QTest::addColumn<QString>("threshold"); // the summary's threshold line, its measured value as "*"
 
     QTest::newRow("all right, no thresholds") << QStringList{"--expect", "OK {id}"} << 0 << QString();
     QTest::newRow("reply not as expected") << QStringList{"--expect", "ACK {id}"} << 1 << QString();
-    QTest::newRow("p99 met") << QStringList{"--max-p99", "60000"} << 0 << QString();
+    QTest::newRow("p99 met") << QStringList{"--max-p99", "60000"} << 0
+                             << "✓ threshold met: --max-p99: p99 round trip * ms, limit 60000 ms";
     QTest::newRow("p99 missed") << QStringList{"--max-p99", "0.001"} << 1
-                                << "threshold missed: --max-p99: p99 round trip * ms, limit 0.001 ms";
-    QTest::newRow("rate met") << QStringList{"--min-rate", "0.001"} << 0 << QString();
+                                << "✗ threshold missed: --max-p99: p99 round trip * ms, limit 0.001 ms";
+    QTest::newRow("rate met") << QStringList{"--min-rate", "0.001"} << 0
+                              << "✓ threshold met: --min-rate: * records per second, limit 0.001 records per second";
     QTest::newRow("rate missed") << QStringList{"--min-rate", "1000000"} << 1
-                                 << "threshold missed: --min-rate: * records per second, limit 1000000 records per "
-                                    "second";
+                                 << "✗ threshold missed: --min-rate: * records per second, limit 1000000 records "
+                                    "per second";
     // CI must not read a cut report as a pass; the reason shows even with --quiet.
     QTest::newRow("report cut short") << QStringList{"--quiet", "--report", "/dev/full"} << 2 << QString();
     // A run that failed already and then lost its report: still the report's 2.
@@ -799,7 +802,7 @@ void tst_Send::thresholdsDecideTheExitStatus()
 {
     QFETCH(QStringList, options);
     QFETCH(int, exitCode);
-    QFETCH(QString, missed);
+    QFETCH(QString, threshold);
     ScriptedReceiver server;
     QVERIFY(server.listen());
     const QString file = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
@@ -812,22 +815,26 @@ void tst_Send::thresholdsDecideTheExitStatus()
     const Run run = finishedRun(sender, finished);
 
     QCOMPARE(run.exitCode, exitCode);
-    // The JUnit report fails exactly when the run does, a missed threshold as a case of its own.
+    // The JUnit report fails exactly when the run does; each threshold is a
+    // case of its own, failed when missed.
     const JUnit cases = readJUnit(junit);
     QCOMPARE(cases.error, QString());
     QCOMPARE(cases.failures.isEmpty(), exitCode == 0);
-    if (!missed.isEmpty())
-        QVERIFY(cases.failures.contains(QStringLiteral("threshold ") + missed.section(QStringLiteral(": "), 1, 1)));
+    const QString caseName = QStringLiteral("threshold ") + threshold.section(QStringLiteral(": "), 1, 1);
+    if (!threshold.isEmpty()) {
+        QVERIFY(cases.names.contains(caseName));
+        QCOMPARE(cases.failures.contains(caseName), exitCode != 0);
+    }
     if (exitCode == 2) {
         QCOMPARE(run.log, QList<QByteArray>());
         QCOMPARE(run.errors, QByteArray("ipnd-send: Report: cannot write /dev/full: No space left on device\n"));
     }
     const QList<QByteArray> thresholdLines = run.summary.mid(3);
-    QCOMPARE(thresholdLines.size(), missed.isEmpty() ? 0 : 1);
-    if (!missed.isEmpty()) {
+    QCOMPARE(thresholdLines.size(), threshold.isEmpty() ? 0 : 1);
+    if (!threshold.isEmpty()) {
         const QRegularExpression line(QRegularExpression::anchoredPattern(
-            QRegularExpression::escape(missed).replace(QStringLiteral("\\*"), QStringLiteral("[0-9]+\\.[0-9]+"))));
-        QVERIFY2(line.match(QString::fromLatin1(thresholdLines.first())).hasMatch(), thresholdLines.first().constData());
+            QRegularExpression::escape(threshold).replace(QStringLiteral("\\*"), QStringLiteral("[0-9]+\\.[0-9]+"))));
+        QVERIFY2(line.match(QString::fromUtf8(thresholdLines.first())).hasMatch(), thresholdLines.first().constData());
     }
 }
 
@@ -1380,15 +1387,60 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     QVERIFY(summary.value("latency_ms").toObject().value("max").toDouble() >= 480);
     QVERIFY(summary.value("latency_ms").toObject().value("p99_9").isDouble());
     QVERIFY(run.summary.value(3).startsWith("latency ms from the intended send time: min "));
+    // The rate the schedule meant, beside the one reached.
+    QVERIFY2(QRegularExpression(QStringLiteral(R"(^rate: .*, target \d+\.\d\d \(\d+ due\)$)"))
+                 .match(QString::fromLatin1(run.summary.value(2)))
+                 .hasMatch(),
+             run.summary.value(2).constData());
+    QVERIFY(summary.value("target_rate").isDouble());
     QVERIFY(readFile(html).contains("Latency p99.9 ms"));
     // Progress lines for a CI log, though standard error is no terminal.
     const QRegularExpression progress(QStringLiteral(
-        R"(^progress: \d+\.\d s, sent \d+, answered \d+, unexpected 0, unanswered 0, not sent \d+, )"
-        R"(rate \d+\.\d/s, p99 (\d+\.\d{3}|-) ms$)"));
+        R"(^progress: \d+\.\d s, sent \d+, answered \d+, unexpected 0, unanswered 0, not sent \d+, backlog \d+, )"
+        R"(rate \d+\.\d/s, target 100\.0/s, p99 (\d+\.\d{3}|-) ms$)"));
     const QList<QByteArray> status = run.errors.split('\n');
     QVERIFY2(status.size() > 3, run.errors.constData());
     for (const QByteArray &line : status.mid(0, status.size() - 1))
         QVERIFY2(progress.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void tst_Send::recordedPaceKeepsTheGaps()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    // Twice as fast: 0, 200 ms, then a line logged earlier and one whose
+    // time is not read go right after it, then 500 ms.
+    const QByteArray fields = "\tTCPIN\t127.0.0.1:50003\t";
+    const QString file = writeFile(QStringLiteral("capture.dat"),
+                                   "2026-12-09 10:00:00.000" + fields + numbered(1) + "\n2026-12-09 10:00:00.400"
+                                       + fields + numbered(2) + "\n2026-12-09 10:00:00.300" + fields + numbered(3)
+                                       + "\n09/12/2026 10:00:07" + fields + numbered(4) + "\n2026-12-09T10:00:01,0009"
+                                       + fields + numbered(5) + '\n');
+    const QString json = dir.filePath(QStringLiteral("paced.jsonl"));
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay",
+                                             file, "--pace", "Recorded", "--speed", "2", "--connections", "2",
+                                             "--quiet", "--report", json});
+    const Run run = finishedRun(sender, finished);
+    QCOMPARE(run.exitCode, 0);
+    QMap<qint64, QDateTime> sentAt;
+    for (const QJsonObject &line : readJsonLines(json)) {
+        if (line.contains("seq")) {
+            sentAt.insert(line.value("seq").toInteger(),
+                          QDateTime::fromString(line.value("sent_at").toString(), Qt::ISODateWithMs));
+            QVERIFY(line.value("latency_ms").isDouble()); // from the recorded time
+        }
+    }
+    QCOMPARE(sentAt.size(), 5);
+    const QList<qint64> intended{0, 200, 200, 200, 500};
+    for (qint64 seq = 1; seq <= 5; ++seq) {
+        const qint64 offset = sentAt.first().msecsTo(sentAt.value(seq));
+        // Measured from the first record's sending, which its connection's
+        // set-up may hold up by a few milliseconds.
+        QVERIFY2(offset >= intended[seq - 1] - 10 && offset < intended[seq - 1] + 150,
+                 qPrintable(QStringLiteral("record %1 went out %2 ms after the first").arg(seq).arg(offset)));
+    }
 }
 
 void tst_Send::loopRunsForTheDuration()

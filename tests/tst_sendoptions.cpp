@@ -33,7 +33,7 @@ ParsedSendArguments parse(const QStringList &arguments, std::FILE *out = nullptr
 
 QByteArray printed(std::FILE *file)
 {
-    QByteArray text(4096, '\0');
+    QByteArray text(1 << 16, '\0');
     std::rewind(file);
     text.resize(qsizetype(std::fread(text.data(), 1, size_t(text.size()), file)));
     return text;
@@ -74,6 +74,8 @@ private slots:
     void intendedTimes_data();
     void intendedTimes();
     void recordsComeDueOnTheTestClock();
+    void stagesShapeTheRate_data();
+    void stagesShapeTheRate();
     void durationAndCountEndTheSchedule_data();
     void durationAndCountEndTheSchedule();
     void backlogKeepsOrderAndBound();
@@ -199,6 +201,38 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
                                     << "unexpected argument \"extra\"";
     QTest::newRow("value missing") << QStringList{"--host", "127.0.0.1", "--port"} << "--port needs a value";
     QTest::newRow("twice") << hostPort + QStringList{"--record", "min", "--port", "2"} << "--port is given twice";
+    QTest::newRow("stages with rate") << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:5", "--rate", "5"}
+                                      << "--stages takes the place of --rate";
+    QTest::newRow("stages with duration")
+        << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:5", "--duration", "5"}
+        << "--stages takes the place of --duration";
+    QTest::newRow("stage without a rate") << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:5,2s"}
+                                          << "--stages: \"2s\" in \"1s:5,2s\" is not DURATION:RATE, such as 30s:100";
+    QTest::newRow("stage of no time") << hostPort + QStringList{"--replay", "FILE", "--stages", "0.5ms:5"}
+                                      << "--stages: \"0.5ms:5\" in \"0.5ms:5\" does not last from 1ms to 24h";
+    QTest::newRow("stage in days") << hostPort + QStringList{"--replay", "FILE", "--stages", "2d:5"}
+                                   << "--stages: \"2d:5\" in \"2d:5\" does not last from 1ms to 24h";
+    QTest::newRow("stage rate negative") << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:-1"}
+        << "--stages: \"1s:-1\" in \"1s:-1\" does not end at a rate from 0 to 1000000 records per second";
+    QTest::newRow("stages never sending") << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:0,1m:0"}
+                                          << "--stages: \"1s:0,1m:0\" never sends: no stage has a rate above 0";
+    QTest::newRow("stages over a day") << hostPort + QStringList{"--replay", "FILE", "--stages", "24h:1,1s:1"}
+                                       << "--stages: \"24h:1,1s:1\" lasts longer than 24h";
+    QTest::newRow("ramp-up with stages") << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:5", "--ramp-up", "1"}
+                                         << "--stages takes the place of --ramp-up";
+    QTest::newRow("speed alone") << hostPort + QStringList{"--replay", "FILE", "--speed", "2"}
+                                 << "--speed goes with --pace recorded";
+    QTest::newRow("pace unknown") << hostPort + QStringList{"--replay", "FILE", "--pace", "fast"}
+                                  << "--pace: \"fast\" is not recorded";
+    QTest::newRow("pace of multipkt") << hostPort + QStringList{"--replay", "FILE", "--format", "multipkt", "--pace", "recorded"}
+                                      << "--pace recorded needs --format rawlog: MULTIPKT lines carry no time";
+    QTest::newRow("speed zero") << hostPort + QStringList{"--replay", "FILE", "--pace", "recorded", "--speed", "0"}
+                                << "--speed: \"0\" is not a number from 0.001 to 1000";
+    QTest::newRow("pace with rate") << hostPort + QStringList{"--replay", "FILE", "--pace", "recorded", "--rate", "5"}
+                                    << "--pace recorded does not go with --rate";
+    QTest::newRow("pace with loop")
+        << hostPort + QStringList{"--replay", "FILE", "--pace", "recorded", "--loop", "--count", "3"}
+        << "--pace recorded does not go with --loop";
     QTest::newRow("bad threshold") << hostPort + QStringList{"--record", "min", "--max-p99", "soon"}
                                    << "--max-p99: \"soon\" is not a number of milliseconds above 0";
     QTest::newRow("manifest is the data") << hostPort + QStringList{"--replay", "FILE", "--manifest", "FILE"}
@@ -532,14 +566,53 @@ void tst_SendOptions::intendedTimes()
     QFETCH(qint64, index);
     QFETCH(qint64, intendedNs);
     TestClock clock;
-    const LoadSchedule schedule({rate, rampUp, 0, -1}, clock);
+    const LoadSchedule schedule({rate, rampUp, 0, -1, {}}, clock);
     QCOMPARE(schedule.intendedNs(index), intendedNs);
+}
+
+void tst_SendOptions::stagesShapeTheRate_data()
+{
+    QTest::addColumn<qint64>("index");
+    QTest::addColumn<qint64>("intendedNs"); // -1: never due
+    QTest::addColumn<double>("rateAt");     // the target rate at intendedNs, or after the end
+    // Up to 100 a second over 2 s (100 records), held 1 s (100), down to 0
+    // over 2 s (100): 300 records in 5 s.
+    QTest::newRow("first at the start") << qint64(0) << qint64(0) << 0.0;
+    QTest::newRow("rising: half of its records") << qint64(50) << qint64(1414213562) << 70.711;
+    QTest::newRow("held: its start") << qint64(100) << 2000 * Ms << 100.0;
+    QTest::newRow("held: its middle") << qint64(150) << 2500 * Ms << 100.0;
+    QTest::newRow("falling: half of its records") << qint64(250) << qint64(3585786438) << 70.711;
+    QTest::newRow("falling: the last record") << qint64(299) << 4800 * Ms << 10.0;
+    QTest::newRow("none after the stages") << qint64(300) << qint64(-1) << 0.0;
+}
+
+void tst_SendOptions::stagesShapeTheRate()
+{
+    QFETCH(qint64, index);
+    QFETCH(qint64, intendedNs);
+    QFETCH(double, rateAt);
+    const ParsedSendArguments parsed = parse({"--host", "127.0.0.1", "--port", "1", "--replay", dataFile, "--stages",
+                                              "2s:100, 1000ms:100,0.0333333333333333m:0"});
+    QVERIFY2(parsed.options, qPrintable(parsed.error));
+    const SendOptions &o = *parsed.options;
+    QCOMPARE(o.durationSeconds, 5.0);
+    TestClock clock;
+    LoadSchedule schedule({o.rate, o.rampUpSeconds, o.durationSeconds, o.count, o.stages}, clock);
+    const qint64 due = schedule.intendedNs(index);
+    QCOMPARE(due, intendedNs < 0 ? std::numeric_limits<qint64>::max() : intendedNs);
+    QCOMPARE(std::round(schedule.rateAt(intendedNs < 0 ? 6000 * Ms : due) * 1000) / 1000, rateAt);
+    clock.ns = 6000 * Ms;
+    qint64 taken = 0;
+    while (schedule.takeDue())
+        ++taken;
+    QCOMPARE(taken, qint64(300));
+    QVERIFY(schedule.ended());
 }
 
 void tst_SendOptions::recordsComeDueOnTheTestClock()
 {
     TestClock clock;
-    LoadSchedule schedule({4, 0, 0, -1}, clock);
+    LoadSchedule schedule({4, 0, 0, -1, {}}, clock);
     QCOMPARE(schedule.takeDue(), std::optional<qint64>(0));
     QCOMPARE(schedule.takeDue(), std::optional<qint64>());
     QCOMPARE(schedule.wakeNs(), 250 * Ms);
@@ -579,7 +652,7 @@ void tst_SendOptions::durationAndCountEndTheSchedule()
     QFETCH(int, records);
     QFETCH(qint64, lastWakeNs);
     TestClock clock;
-    LoadSchedule schedule({4, 0, duration, count}, clock);
+    LoadSchedule schedule({4, 0, duration, count, {}}, clock);
     int taken = 0;
     for (; clock.ns <= 20000 * Ms && !schedule.ended(); clock.ns += Ms)
         taken += schedule.takeDue().has_value();
@@ -590,7 +663,7 @@ void tst_SendOptions::durationAndCountEndTheSchedule()
     QVERIFY(!schedule.durationOver());
     if (duration > 0) {
         // A run that reaches the last record only after the end still gets it.
-        LoadSchedule late({4, 0, duration, count}, clock);
+        LoadSchedule late({4, 0, duration, count, {}}, clock);
         clock.ns = 30000 * Ms;
         int takenLate = 0;
         while (late.takeDue())
@@ -633,6 +706,9 @@ void tst_SendOptions::progressLine_data()
                              << "progress: 12.0 s, " + counts + ", rate 2000.0/s, p99 3.250 ms\n";
     QTest::newRow("no reply in the interval") << 0.96 << 0.0 << std::optional<double>()
                                               << "progress: 1.0 s, " + counts + ", rate 0.0/s, p99 - ms\n";
+    // An open loop's backlog, and the rate its schedule means at the time.
+    QTest::newRow("open loop") << 2.0 << 49.94 << std::optional<double>(1.0)
+                               << "progress: 2.0 s, " + counts + ", backlog 5, rate 49.9/s, target 62.5/s, p99 1.000 ms\n";
 }
 
 void tst_SendOptions::progressLine()
@@ -650,6 +726,10 @@ void tst_SendOptions::progressLine()
     figures.notSent = 3;
     figures.intervalRate = rate;
     figures.intervalP99Ms = p99;
+    if (line.contains("target")) {
+        figures.targetRate = 62.5;
+        figures.backlog = 5;
+    }
     QCOMPARE(::progressLine(figures), line);
 }
 

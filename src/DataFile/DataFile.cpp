@@ -90,6 +90,8 @@ qint16 DataFile::ReadRawLogRecord()
         return reject("SRLP: Unable to send packet. Header is Non Numeric", true);
     increment(m_state.RecordCount);
     m_state.CurrentRecord = text;
+    m_lastLine = line;
+    m_recordAt = start;
     ++m_counts.recordsRead;
     ++m_counts.linesInRecords;
     return -1;

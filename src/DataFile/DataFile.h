@@ -75,6 +75,9 @@ public:
 
     ReplayState &state() { return m_state; }
     const ReplayState &state() const { return m_state; }
+    // The log fields in front of the last record the RAWLOG reader accepted,
+    // its time stamp first: what a replay at the recorded pace goes by.
+    QByteArrayView recordLogFields() const { return QByteArrayView(m_lastLine).first(m_recordAt); }
 
 private:
     bool noLineLeft(const char *endLogLine);
@@ -88,4 +91,6 @@ private:
     TextInput m_channel;
     bool m_endOfData = false;
     Counts m_counts;
+    QByteArray m_lastLine; // the last line accepted, shared, not copied
+    qsizetype m_recordAt = 0;
 };

@@ -49,8 +49,8 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
                  QStringLiteral("rawlog|multipkt")});
     p.addOption({Invalid, QStringLiteral("Share of records broken in exactly one way, 0 to 1 (default 0)."),
                  QStringLiteral("FRACTION")});
-    p.addOption({Kinds, QStringLiteral("Kinds of break to draw from, comma-separated (default: every kind that "
-                                       "fits the format). In the record: field-count-52, field-count-54, too-wide, "
+    p.addOption({Kinds, QStringLiteral("Kinds of break to draw from, comma-separated; needs --invalid (default: "
+                                       "every kind that fits the format). In the record: field-count-52, field-count-54, too-wide, "
                                        "bad-char, not-digits, bad-date, bad-flag, bad-state, bad-code. In a rawlog "
                                        "line: bad-timestamp, bad-header. In a multipkt line: bad-header, "
                                        "part-out-of-range, duplicate-part, missing-part, terminal-change."),
@@ -118,6 +118,10 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
             if (!o.kinds.contains(*kind))
                 o.kinds.append(*kind);
         }
+        // Kinds alone break nothing: a run meant to hold broken records
+        // would quietly hold none.
+        if (!p.isSet(Invalid))
+            return fail(QStringLiteral("--kinds needs --invalid FRACTION, the share of records to break"));
     }
 
     o.manifest = CommandLine::bytes(p.value(Manifest));
@@ -364,13 +368,17 @@ bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevic
     QByteArray manifestOut;
     out.reserve(Chunk + 8 * 1024);
     GenItem item;
+    // What one write left over is written again: a disk that fills up takes
+    // part of a write without a word, and only the next one says why.
     auto flush = [error, &data](QIODevice &device, QByteArray &bytes) {
-        if (bytes.isEmpty())
-            return true;
-        if (device.write(bytes) != bytes.size()) {
-            *error = (&device == &data ? QStringLiteral("the data file: ") : QStringLiteral("the manifest: ")) +
-                     device.errorString();
-            return false;
+        for (qint64 done = 0; done < bytes.size();) {
+            const qint64 written = device.write(bytes.constData() + done, bytes.size() - done);
+            if (written <= 0) {
+                *error = (&device == &data ? QStringLiteral("the data file: ") : QStringLiteral("the manifest: ")) +
+                         device.errorString();
+                return false;
+            }
+            done += written;
         }
         bytes.resize(0);
         return true;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -29,9 +30,16 @@ inline bool sameFile(const QByteArray &a, const QByteArray &b)
     const bool bExists = ::stat(b.constData(), &statB) == 0;
     if (aExists || bExists)
         return aExists && bExists && statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
-    // One character per byte: the bytes compare as they are.
+    // One character per byte: the bytes compare as they are. The current
+    // folder is taken as bytes too: decoded as text, a folder whose name is
+    // not ASCII would not match the absolute spelling of the same name.
     const auto absolute = [](const QByteArray &name) {
-        return QDir::cleanPath(QFileInfo(QString::fromLatin1(name)).absoluteFilePath());
+        QByteArray path = name;
+        if (char *folder = path.startsWith('/') ? nullptr : ::getcwd(nullptr, 0)) {
+            path = QByteArray(folder) + '/' + path;
+            std::free(folder);
+        }
+        return QDir::cleanPath(QString::fromLatin1(path));
     };
     return absolute(a) == absolute(b);
 }
@@ -66,6 +74,21 @@ inline std::unique_ptr<QFileDevice> openWhole(const QString &name, bool inPlace)
         file = std::make_unique<QSaveFile>(name);
     file->open(QIODevice::WriteOnly);
     return file;
+}
+
+// Flushes what is buffered. A flush that a filling disk cut short says
+// nothing of why (Qt's "Unknown error"): the rest is flushed again, and that
+// try fails with the system's reason.
+inline bool flushAll(QFileDevice &file)
+{
+    qint64 left = file.bytesToWrite();
+    while (!file.flush()) {
+        const qint64 now = file.bytesToWrite();
+        if (now == 0 || now >= left)
+            return false;
+        left = now;
+    }
+    return true;
 }
 
 // A file named by its bytes (not valid UTF-8, perhaps, which a save cannot be
@@ -113,7 +136,7 @@ public:
 
     bool commit()
     {
-        if (!isOpen() || !flush() || error() != QFileDevice::NoError)
+        if (!isOpen() || !flushAll(*this) || error() != QFileDevice::NoError)
             return false;
         // On the disk before the name points at it, as a save does.
         if (!m_temporary.isEmpty()
@@ -197,7 +220,7 @@ inline bool commitWhole(QFileDevice &file)
         return save->commit();
     if (auto *whole = dynamic_cast<WholeFile *>(&file))
         return whole->commit();
-    if (!file.flush() || file.error() != QFileDevice::NoError)
+    if (!flushAll(file) || file.error() != QFileDevice::NoError)
         return false;
     file.close();
     return true;

@@ -1,54 +1,71 @@
 #include "receiver/Capture.h"
 
 #include "DataFile/Framing.h"
-#include "receiver/LineFile.h"
+#include "DataFile/RecordTests.h"
+#include "platform/PlatformError.h"
 
 #include <algorithm>
 
-#include <unistd.h>
 
 bool Capture::open(const QString &path, QByteArray *error)
 {
+    QByteArray reason;
     if (path == QLatin1String("-")) {
-        if (m_file.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+        if (m_file.openStandardOutput(&reason))
             return true;
-        *error = "--capture: cannot write to standard output: " + m_file.errorString().toLocal8Bit();
+        *error = "--capture: cannot write to standard output: " + reason;
         return false;
     }
-    QByteArray reason;
-    if (LineFile::open(m_file, path, true, &reason))
+    if (m_file.open(path, true, &reason))
         return true;
     *error = "--capture: cannot write \"" + path.toLocal8Bit() + "\": " + reason;
     return false;
 }
 
-QByteArray Capture::add(const PacketCheck::Result &result, const QByteArray &peer, const QDateTime &receivedAt)
+QByteArray Capture::add(const PacketCheck::Result &result, const QByteArray &peer, const QDateTime &receivedAt,
+                        bool *lost)
 {
-    QByteArray why = whyNotCaptured(result);
-    if (why.isEmpty() && !LineFile::writeLine(m_file, captureLine(receivedAt, peer, result.record)))
-        why = "cannot write to the capture: " + m_file.errorString().toLocal8Bit();
-    if (!why.isEmpty())
-        ++m_notCaptured;
-    return why;
+    *lost = false;
+    if (QByteArray why = whyNotCaptured(result); !why.isEmpty()) {
+        ++m_leftOut;
+        return why;
+    }
+    QByteArray reason;
+    if (m_file.writeLine(captureLine(receivedAt, peer, result.record), &reason))
+        return {};
+    *lost = true;
+    return "cannot write to the capture: " + reason;
 }
 
 QByteArray captureLine(const QDateTime &receivedAt, const QByteArray &peer, const QByteArray &record)
 {
-    return receivedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() + "\tTCPIN\t" + peer + '\t' +
+    return receivedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1() + "\tTCPIN\t" + peer + '\t' +
            record;
 }
 
 QByteArray whyNotCaptured(const PacketCheck::Result &result)
 {
+    const QByteArray &record = result.record;
     if (result.verdict() == PacketCheck::TooLarge)
         return "too large: only its start was kept";
-    if (result.record.contains('\n') || result.record.contains('\r'))
+    if (record.contains('\n') || record.contains('\r'))
         return "the record holds CR or LF, which would end its line";
+    // What the data file reader and the framer would refuse never goes out
+    // again, so a capture holding it would promise more than a replay sends.
+    if (record.size() < Framing::MinimumRecordLength)
+        return "a replay would not send it: " + QByteArray::number(Framing::MinimumRecordLength - 1) +
+               " characters or fewer";
+    if (!isNumberText(record.mid(2, 6)))
+        return "a replay would not send it: its characters 3 to 8 are not a number";
+    try {
+        Framing::packetCode(record);
+    } catch (const PlatformError &) {
+        return "a replay would not send it: its characters 3 and 4 are not a number";
+    }
     // A header that agrees with its record is the one a replay gives it.
-    const bool reframed = result.framed && (result.record.size() < Framing::MinimumRecordLength ||
-                                            std::any_of(result.findings.cbegin(), result.findings.cend(),
-                                                        [](const FieldTable::Finding &f) {
-                                                            return f.kind == PacketCheck::BadFraming;
-                                                        }));
+    const bool reframed = result.framed && std::any_of(result.findings.cbegin(), result.findings.cend(),
+                                                       [](const FieldTable::Finding &f) {
+                                                           return f.kind == PacketCheck::BadFraming;
+                                                       });
     return reframed ? QByteArray("a replay would frame its record with another header") : QByteArray();
 }

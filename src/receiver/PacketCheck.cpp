@@ -53,14 +53,6 @@ int openEndedRule(const QByteArray &bytes)
     return bytes.count('|') >= Separators ? PacketCheck::QuietAfterRecord : PacketCheck::QuietForAnything;
 }
 
-QByteArray recordIdOf(const QByteArray &record)
-{
-    const qsizetype firstSeparator = record.indexOf('|');
-    const qsizetype width = FieldTable::field(1).width;
-    // However long the first field, the id echoed in replies and lines is not.
-    return record.left(firstSeparator < 0 ? width : std::min<qsizetype>(firstSeparator, width));
-}
-
 QByteArray recordIdItem(const QByteArray &id)
 {
     return id.isEmpty() ? QByteArray("no record id") : "record id " + PacketCheck::printable(id);
@@ -163,7 +155,7 @@ Result check(const QByteArray &packet)
     result.findings += fieldFindings;
     result.malformed = !result.findings.isEmpty();
 
-    result.recordId = recordIdOf(result.record);
+    result.recordId = FieldTable::recordId(result.record);
     result.items.append(recordIdItem(result.recordId));
     return result;
 }
@@ -174,7 +166,7 @@ Result checkTooLarge(const QByteArray &start, qsizetype limit)
     result.framed = looksFramed(start);
     result.record = result.framed ? start.mid(CodeDigits + lengthFieldWidth(start)) : start;
     result.fields = result.record.count('|') + 1;
-    result.recordId = recordIdOf(result.record);
+    result.recordId = FieldTable::recordId(result.record);
     const FieldTable::Finding finding{TooLarge, 0, "more than " + QByteArray::number(limit) + " bytes"};
     result.findings.append(finding);
     result.items = {result.framed ? QByteArray("framed") : QByteArray("bare"), finding.text(),

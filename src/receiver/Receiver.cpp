@@ -5,11 +5,15 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -32,7 +36,14 @@ int connectionLimit()
 }
 
 // One accepted connection, from its first byte to its close. It owns the
-// socket and deletes itself once the socket is closed.
+// socket and deletes itself once the socket is closed and nothing is left to
+// send.
+//
+// A peer may close its side of the connection once its packet is sent and
+// still wait for the reply. The socket takes that end of the stream for the
+// end of the connection and closes its descriptor, so an exchange that has
+// bytes keeps a second descriptor of the connection, and the reply goes out
+// on that one.
 class Exchange final : public QObject
 {
 public:
@@ -51,6 +62,11 @@ public:
         connect(m_socket, &QTcpSocket::readyRead, this, &Exchange::read);
         connect(m_socket, &QTcpSocket::disconnected, this, &Exchange::closed);
         read();
+    }
+    ~Exchange() override
+    {
+        if (m_spare >= 0)
+            ::close(m_spare);
     }
 
 private:
@@ -71,6 +87,7 @@ private:
             return;
         }
         m_idle.stop(); // the quiet below ends the packet in less time
+        holdSpare();
         m_bytes += bytes;
         if (m_bytes.size() > m_receiver->options().maxPacket) {
             m_bytes.truncate(m_receiver->options().maxPacket);
@@ -82,7 +99,7 @@ private:
         if (quiet == PacketCheck::CompleteNow)
             complete(true);
         else
-            m_quiet.start(quiet);
+            m_quiet.start(quiet == PacketCheck::QuietAfterRecord ? m_receiver->options().bareGap : quiet);
     }
 
     void quietElapsed() { complete(true); }
@@ -95,21 +112,26 @@ private:
 
     void idleElapsed()
     {
-        if (m_socket->state() != QAbstractSocket::ConnectedState)
+        if (!connected())
             return;
         m_receiver->countIdleClose();
         m_complete = true;
         m_socket->abort();
+        closeSpare();
         deleteLater();
     }
 
     void closed()
     {
-        // The peer closed before the packet was whole: what arrived is the
-        // packet, and nobody is left to reply to.
+        // The peer closed, or closed its side only, before the packet was
+        // whole: what arrived is the packet, and its reply goes out where a
+        // spare descriptor still holds the connection.
         if (!m_complete && !m_bytes.isEmpty())
-            complete(false);
+            complete(m_spare >= 0);
         m_complete = true;
+        if (m_replyPending && m_spare >= 0)
+            return; // the reply's timer ends the exchange
+        closeSpare();
         deleteLater();
     }
 
@@ -131,17 +153,18 @@ private:
             waitForPeer(); // until the peer closes or stays idle too long
             return;
         case M::Close:
-            m_socket->disconnectFromHost();
+            finish();
             return;
         case M::Split: {
             const qsizetype half = (m_reply.size() + 1) / 2;
-            m_socket->write(m_reply.left(half));
-            m_socket->flush();
+            send(m_reply.left(half));
+            m_replyPending = true;
             QTimer::singleShot(SplitPause, Qt::PreciseTimer, this,
                                [this, half] { replyAndClose(m_reply.mid(half)); });
             return;
         }
         case M::Slow:
+            m_replyPending = true;
             QTimer::singleShot(m_receiver->options().delay, Qt::PreciseTimer, this,
                                [this] { replyAndClose(m_reply); });
             return;
@@ -150,10 +173,53 @@ private:
 
     void replyAndClose(const QByteArray &bytes)
     {
-        if (m_socket->state() != QAbstractSocket::ConnectedState)
+        m_replyPending = false;
+        if (!connected())
             return;
-        m_socket->write(bytes);
-        m_socket->disconnectFromHost();
+        send(bytes);
+        finish();
+    }
+
+    bool connected() const { return m_socket->state() == QAbstractSocket::ConnectedState || m_spare >= 0; }
+
+    void send(const QByteArray &bytes)
+    {
+        if (m_socket->state() == QAbstractSocket::ConnectedState) {
+            m_socket->write(bytes);
+            m_socket->flush();
+        } else if (m_spare >= 0 && !bytes.isEmpty()) {
+            // A reply is short: the socket's send buffer takes it whole.
+            (void)::send(m_spare, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+    }
+
+    // Closes the connection; the socket's close ends the exchange.
+    void finish()
+    {
+        if (m_socket->state() == QAbstractSocket::ConnectedState) {
+            m_socket->disconnectFromHost();
+            return;
+        }
+        closeSpare();
+        deleteLater();
+    }
+
+    void holdSpare()
+    {
+        if (m_spare >= 0 || !m_receiver->holdDescriptor())
+            return;
+        m_spare = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+        if (m_spare < 0)
+            m_receiver->releaseDescriptor();
+    }
+
+    void closeSpare()
+    {
+        if (m_spare < 0)
+            return;
+        ::close(m_spare);
+        m_spare = -1;
+        m_receiver->releaseDescriptor();
     }
 
     QTcpSocket *const m_socket;
@@ -163,9 +229,11 @@ private:
     QByteArray m_reply;
     QTimer m_quiet;
     QTimer m_idle;
+    int m_spare = -1; // a second descriptor of the connection, or -1
     bool m_complete = false;
     bool m_tooLarge = false;
     bool m_saidBytesAfter = false;
+    bool m_replyPending = false; // split or slow: the rest of the reply is still to go
 };
 
 } // namespace
@@ -237,6 +305,20 @@ bool Receiver::openOutputs(QByteArray *error)
     return m_options.captureFile.isEmpty() || m_capture.open(m_options.captureFile, error);
 }
 
+bool Receiver::writePortFile(QByteArray *error) const
+{
+    if (m_options.portFile.isEmpty())
+        return true;
+    // Renamed into place: a reader waiting for the file never sees it half.
+    QSaveFile file(m_options.portFile);
+    const QByteArray text = QByteArray::number(m_server.serverPort()) + '\n';
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        return true;
+    *error = "--port-file: cannot write \"" + m_options.portFile.toLocal8Bit() + "\": " +
+             file.errorString().toLocal8Bit();
+    return false;
+}
+
 QByteArray Receiver::listeningLine() const
 {
     return "listening on " + endpointText(m_server.serverAddress(), m_server.serverPort());
@@ -251,8 +333,25 @@ QList<QByteArray> Receiver::summaryLines() const
                                "idle closed " + QByteArray::number(m_counts.idleClosed)};
     if (m_capture.isOpen())
         lines.append("not captured " + QByteArray::number(m_capture.notCaptured()));
+    if (m_capture.lost() > 0)
+        lines.append("capture lines lost " + QByteArray::number(m_capture.lost()));
+    if (m_verdicts.lost() > 0)
+        lines.append("verdict lines lost " + QByteArray::number(m_verdicts.lost()));
     lines.append(m_verdicts.summaryLine());
     return lines;
+}
+
+void Receiver::finishOutputs()
+{
+    // Bounded: a reader that stopped reading must not hold the end back.
+    constexpr int FinishWait = 1000; // ms for each file
+    m_verdicts.finish(FinishWait);
+    m_capture.finish(FinishWait);
+}
+
+bool Receiver::linesLost() const
+{
+    return m_capture.lost() > 0 || m_verdicts.lost() > 0;
 }
 
 QByteArray Receiver::takePacket(const QByteArray &packet, const QByteArray &peer)
@@ -286,32 +385,50 @@ QByteArray Receiver::take(const PacketCheck::Result &result, const QByteArray &p
             emit failure("packet " + QByteArray::number(number) + ": cannot save to " + path.toLocal8Bit() + ": " +
                       file.errorString().toLocal8Bit());
     }
+    bool captureLost = false;
     if (m_capture.isOpen()) {
-        if (const QByteArray why = m_capture.add(result, peer, receivedAt); !why.isEmpty())
+        if (const QByteArray why = m_capture.add(result, peer, receivedAt, &captureLost); !why.isEmpty())
             emit failure("packet " + QByteArray::number(number) + ": not captured: " + why);
     }
-    if (!m_verdicts.add(number, result))
+    if (QByteArray reason; !m_verdicts.add(number, result, &reason))
         emit failure("packet " + QByteArray::number(number) + ": cannot write its verdict to " +
-                     m_options.verdictsFile.toLocal8Bit());
+                     m_options.verdictsFile.toLocal8Bit() + ": " + reason);
     if (!m_options.quiet)
         emit line("packet " + QByteArray::number(number) + " from " + peer + ": " + result.text());
 
-    return replyTo(result);
+    return replyTo(result, captureLost);
 }
 
-QByteArray Receiver::replyTo(const PacketCheck::Result &result) const
+QByteArray Receiver::replyTo(const PacketCheck::Result &result, bool captureLost) const
 {
     if (m_options.reply)
-        return *m_options.reply;
+        return QByteArray(*m_options.reply).replace("{id}", result.recordId);
     const QByteArray id = result.recordId.isEmpty() ? QByteArray() : ' ' + result.recordId;
     if (m_options.judge && result.malformed)
         return "NAK" + id + ' ' + result.verdict();
+    // A judging receiver takes what it keeps: the source may send it again.
+    if (m_options.judge && captureLost)
+        return "NAK" + id + " not-captured";
     return "ACK" + id;
+}
+
+bool Receiver::holdDescriptor()
+{
+    if (m_open + m_held >= m_descriptorBound)
+        return false;
+    ++m_held;
+    return true;
+}
+
+void Receiver::releaseDescriptor()
+{
+    --m_held;
+    accept();
 }
 
 void Receiver::accept()
 {
-    while (m_open < m_mostOpen) {
+    while (m_open < m_mostOpen && m_open + m_held < m_descriptorBound) {
         QTcpSocket *const socket = m_server.nextPendingConnection();
         if (!socket)
             return;

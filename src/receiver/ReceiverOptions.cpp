@@ -66,6 +66,14 @@ bool setMaxConnections(const QByteArray &text, ReceiverOptions *options)
     return count && *count > 0;
 }
 
+bool setBareGap(const QByteArray &text, ReceiverOptions *options)
+{
+    const std::optional<int> gap = wholeNumber(text, 5, ReceiverOptions::LongestBareGap);
+    if (gap)
+        options->bareGap = *gap;
+    return bool(gap);
+}
+
 // Seconds with up to three decimals (a millisecond is the finest step); 0
 // keeps idle connections for ever.
 bool setIdleTimeout(const QByteArray &text, ReceiverOptions *options)
@@ -98,9 +106,12 @@ const QList<ValueOption> &valueOptions()
          [](const QByteArray &value, ReceiverOptions *o) { return o->bind.setAddress(QString::fromLatin1(value)); }},
         {"port", "N", "Listen on port N (default 50003; 0 picks a free port).", "is not a port number (0 to 65535)",
          setPort},
-        {"reply", "TEXT", "Reply with the bytes of TEXT instead of \"ACK\" and the record id.", "",
+        {"reply", "TEXT",
+         "Reply with the bytes of TEXT instead of \"ACK\" and the record id; {id} in TEXT stands for the record "
+         "id, and \\r, \\n, \\t and \\\\ for CR, LF, TAB and a backslash.",
+         "",
          [](const QByteArray &value, ReceiverOptions *o) {
-             o->reply = value;
+             o->reply = replyEscapesTaken(value);
              return true;
          }},
         {"misbehave", "MODE",
@@ -119,7 +130,8 @@ const QList<ValueOption> &valueOptions()
              return !value.isEmpty();
          }},
         {"verdicts", "FILE",
-         "Write one JSON line per packet to FILE: packet number, framed, record id, verdict and findings.",
+         "Write one JSON line per packet to FILE: packet number, framed, record id, verdict and findings. A "
+         "line FILE cannot take is lost whole and counted.",
          "is not a file name",
          [](const QByteArray &value, ReceiverOptions *o) {
              o->verdictsFile = CommandLine::fileName(QString::fromLatin1(value));
@@ -136,11 +148,23 @@ const QList<ValueOption> &valueOptions()
         {"capture", "FILE",
          "Append each packet's record to FILE as a RAWLOG line (receive time, TCPIN, the peer, the record), "
          "flushed as written, for ipnd-send or the window to replay; a bare packet is framed on replay. A record "
-         "holding CR or LF is left out and counted. - is standard output (the other lines then go to standard "
-         "error).",
+         "holding CR or LF, or one a replay would not send (10 characters or fewer, characters 3 to 8 not a "
+         "number), is left out and counted. A line FILE cannot take is lost whole and counted, and a judging "
+         "receiver answers its record NAK. - is standard output (the other lines then go to standard error).",
          "is not a file name",
          [](const QByteArray &value, ReceiverOptions *o) {
              o->captureFile = CommandLine::fileName(QString::fromLatin1(value));
+             return !value.isEmpty();
+         }},
+        {"bare-gap", "MS",
+         "Take a bare packet, or a framed one that may go on, as whole after MS milliseconds without a new byte "
+         "once it may have ended (default 100, 0 to 60000).",
+         "is not a number of milliseconds (0 to 60000)", setBareGap},
+        {"port-file", "FILE",
+         "Once listening, write the port number and a line end to FILE, whole, in place of what it held.",
+         "is not a file name",
+         [](const QByteArray &value, ReceiverOptions *o) {
+             o->portFile = CommandLine::fileName(QString::fromLatin1(value));
              return !value.isEmpty();
          }},
     };
@@ -151,6 +175,28 @@ const QLatin1String Judge("judge");
 const QLatin1String Quiet("quiet");
 
 } // namespace
+
+QByteArray replyEscapesTaken(const QByteArray &text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        const char *taken = text[i] != '\\' ? nullptr
+                            : next == 'r'     ? "\r"
+                            : next == 'n'     ? "\n"
+                            : next == 't'     ? "\t"
+                            : next == '\\'    ? "\\"
+                                              : nullptr;
+        if (taken) {
+            bytes += *taken;
+            ++i;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
 
 QByteArray receiverUsage()
 {
@@ -165,7 +211,8 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
     CommandLine commandLine(QStringLiteral("ipnd-receiver"),
                             QStringLiteral("A receiving server for trying ipnd-testgen and ipnd-send out on one "
                                            "machine: it reads one packet per connection, checks and reports it, "
-                                           "replies and closes; SIGINT or SIGTERM prints a summary."));
+                                           "replies and closes; SIGINT or SIGTERM prints a summary. Exit "
+                                           "status 1 when a line of --verdicts or --capture was lost."));
     QCommandLineParser &parser = commandLine.parser;
     for (const ValueOption &option : valueOptions())
         parser.addOption({QLatin1String(option.name), QLatin1String(option.description), QLatin1String(option.valueName)});

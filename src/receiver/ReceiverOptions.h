@@ -14,7 +14,8 @@
 //   ipnd-receiver [--bind ADDR] [--port N] [--reply TEXT]
 //                 [--misbehave none|silent|close|split|slow:MS] [--idle-timeout SECONDS]
 //                 [--save DIR] [--verdicts FILE] [--max-packet BYTES]
-//                 [--max-connections N] [--capture FILE] [--judge] [--quiet]
+//                 [--max-connections N] [--capture FILE] [--bare-gap MS]
+//                 [--port-file FILE] [--judge] [--quiet]
 // Each option also takes its value as --option=VALUE; a repeated option's
 // last value counts.
 struct ReceiverOptions
@@ -29,10 +30,12 @@ struct ReceiverOptions
     static constexpr qsizetype LargestMaxPacket = 1 << 30;
     static constexpr int DefaultMaxConnections = 1000;
     static constexpr int LargestMaxConnections = 1000000;
+    static constexpr int DefaultBareGap = 100;   // ms
+    static constexpr int LongestBareGap = 60000; // ms
 
     QHostAddress bind{QHostAddress::LocalHost};
     quint16 port = DefaultPort;           // 0: any free port
-    std::optional<QByteArray> reply;      // none: "ACK <record id>"
+    std::optional<QByteArray> reply;      // escapes taken; "{id}" stands for the record id; none: "ACK <record id>"
     Misbehaviour misbehaviour = Misbehaviour::None;
     int delay = 0;                        // slow:MS
     int idleTimeout = DefaultIdleTimeout; // ms a connection may send nothing; 0: for ever
@@ -41,6 +44,8 @@ struct ReceiverOptions
     qsizetype maxPacket = DefaultMaxPacket; // bytes: a longer packet is too-large
     int maxConnections = DefaultMaxConnections; // exchanges at once; the rest wait in the backlog
     QString captureFile;                  // empty: no capture; "-": standard output
+    int bareGap = DefaultBareGap;         // ms of quiet that end a record that may have ended
+    QString portFile;                     // empty: the port is only printed
     bool judge = false;                   // ACK a valid record, NAK any other
     bool quiet = false;                   // no line per packet
 
@@ -61,6 +66,10 @@ struct ParsedOptions
 // The whole command line, the program's name first, one character per byte
 // (CommandLine::byteArguments). --help and --version are printed to `out`.
 ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out = stdout);
+
+// TEXT of --reply with its escapes \r, \n, \t and \\ taken; any other
+// backslash stays as typed.
+QByteArray replyEscapesTaken(const QByteArray &text);
 
 // The one-line usage printed after an error.
 QByteArray receiverUsage();

@@ -1,7 +1,5 @@
 #include "receiver/Verdicts.h"
 
-#include "receiver/LineFile.h"
-
 QByteArray jsonString(const QByteArray &bytes)
 {
     QByteArray text = "\"";
@@ -32,13 +30,13 @@ QByteArray verdictLine(int packet, const PacketCheck::Result &result)
 bool Verdicts::open(const QString &path, QByteArray *error)
 {
     QByteArray reason;
-    if (LineFile::open(m_file, path, false, &reason))
+    if (m_file.open(path, false, &reason))
         return true;
     *error = "--verdicts: cannot write \"" + path.toLocal8Bit() + "\": " + reason;
     return false;
 }
 
-bool Verdicts::add(int packet, const PacketCheck::Result &result)
+bool Verdicts::add(int packet, const PacketCheck::Result &result, QByteArray *reason)
 {
     if (result.findings.isEmpty())
         ++m_valid;
@@ -46,7 +44,7 @@ bool Verdicts::add(int packet, const PacketCheck::Result &result)
         ++m_kinds[result.verdict()];
     if (!m_file.isOpen())
         return true;
-    return LineFile::writeLine(m_file, verdictLine(packet, result));
+    return m_file.writeLine(verdictLine(packet, result), reason);
 }
 
 QByteArray Verdicts::summaryLine() const

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "receiver/LineFile.h"
 #include "receiver/PacketCheck.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -19,16 +19,19 @@ public:
     bool open(const QString &path, QByteArray *error);
     bool isOpen() const { return m_file.isOpen(); }
 
-    // Counts the packet; writes its line when a file is open. False when the
-    // line could not be written.
-    bool add(int packet, const PacketCheck::Result &result);
+    // Counts the packet; writes its line when a file is open. False, with
+    // why in *reason, when the line could not be written.
+    bool add(int packet, const PacketCheck::Result &result, QByteArray *reason);
+    // Writes what waits for a slow reader, for at most `ms` milliseconds.
+    void finish(int ms) { m_file.finish(ms); }
+    int lost() const { return m_file.lost(); }
 
     // "verdicts: valid 3, bad-flag 1, too-wide 2": "valid" first, then the
     // kinds by name.
     QByteArray summaryLine() const;
 
 private:
-    QFile m_file;
+    LineFile m_file;
     int m_valid = 0;
     QMap<QByteArray, int> m_kinds;
 };

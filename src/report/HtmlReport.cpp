@@ -316,11 +316,16 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
             html.row(QStringLiteral("Latency max ms"), milliseconds(latency->max));
         }
         html.row(QStringLiteral("Rate, records per second"), num(figures->rate(), 2));
+        if (figures->targetRate)
+            html.row(QStringLiteral("Target rate, records per second"), num(*figures->targetRate, 2));
         html.row(QStringLiteral("Elapsed s"), num(figures->elapsedSeconds, 3));
     }
     html.end();
-    if (!missed.isEmpty()) {
+    const QStringList met = figures ? figures->thresholdsMet : QStringList();
+    if (!missed.isEmpty() || !met.isEmpty()) {
         html.start(QStringLiteral("ul"), QStringLiteral("thresholds"));
+        for (const QString &line : met)
+            html.element(QStringLiteral("li"), line, QStringLiteral("passed"));
         for (const QString &line : missed)
             html.element(QStringLiteral("li"), line, QStringLiteral("failed"));
         html.end();

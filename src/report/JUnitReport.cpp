@@ -225,7 +225,8 @@ void JUnitReport::add(const OutcomeRecord &record)
     append(text, result);
 }
 
-void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runFailures)
+void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runTests,
+                              qint64 runFailures)
 {
     const std::unique_ptr<QFileDevice> out = openWhole(m_file.fileName(), false);
     if (!out->isOpen()) {
@@ -268,7 +269,7 @@ void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &
         out->write(interruption + "</testsuite>\n");
     }
     if (!runCases.isEmpty()) {
-        suite(QStringLiteral("run"), runFailures, runFailures, 0);
+        suite(QStringLiteral("run"), runTests, runFailures, 0);
         out->write(runCases + "</testsuite>\n");
     }
     out->write("</testsuites>\n");
@@ -295,22 +296,28 @@ void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, b
     // A run that failed never leaves a report without a failure: CI reads
     // the cases, not the exit status.
     QByteArray runCases;
+    qint64 runTests = 0;
     qint64 runFailures = 0;
-    const auto runCase = [&](const QString &name, const QByteArray &message, const QString &type) {
-        const QByteArray text = testcaseText(name, QStringLiteral("ipnd-send"), 0, Result::Failed, message, type, QString());
+    const auto runCase = [&](const QString &name, const QByteArray &message, const QString &type, Result result) {
+        const QByteArray text = testcaseText(name, QStringLiteral("ipnd-send"), 0, result, message, type, QString());
         runCases += text;
-        ++runFailures;
-        append(text, Result::Failed);
+        ++runTests;
+        runFailures += result == Result::Failed;
+        append(text, result);
     };
-    for (const QString &line : missed)
-        runCase(QStringLiteral("threshold ") + line.section(QStringLiteral(": "), 1, 1), line.toLatin1(),
-                QStringLiteral("threshold"));
+    // A threshold met is a passing case, so that CI lists what was checked.
+    for (const auto &[lines, result] : {std::pair{&figures.thresholdsMet, Result::Passed},
+                                        std::pair{&missed, Result::Failed}}) {
+        for (const QString &line : *lines)
+            runCase(QStringLiteral("threshold ") + line.section(QStringLiteral(": "), 1, 1), line.toLatin1(),
+                    QStringLiteral("threshold"), result);
+    }
     if (!passed && m_failures == 0)
         runCase(QStringLiteral("run"), figures.sent == 0 ? QByteArray("no record was sent") : QByteArray("the run failed"),
-                QStringLiteral("run"));
+                QStringLiteral("run"), Result::Failed);
     if (error().isEmpty())
         rewriteHeader();
     m_file.close();
     if (figures.conformance && error().isEmpty())
-        writeByKind(interruption, runCases, runFailures);
+        writeByKind(interruption, runCases, runTests, runFailures);
 }

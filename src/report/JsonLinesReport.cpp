@@ -41,7 +41,8 @@ QJsonValue percentiles(const std::optional<RunFigures::RoundTrips> &times)
     if (!times)
         return QJsonValue();
     return QJsonObject{{QStringLiteral("min"), rounded(times->min)},     {QStringLiteral("p50"), rounded(times->p50)},
-                       {QStringLiteral("p90"), rounded(times->p90)},     {QStringLiteral("p99"), rounded(times->p99)},
+                       {QStringLiteral("p90"), rounded(times->p90)},     {QStringLiteral("p95"), rounded(times->p95)},
+                       {QStringLiteral("p99"), rounded(times->p99)},
                        {QStringLiteral("p99_9"), rounded(times->p99_9)}, {QStringLiteral("max"), rounded(times->max)}};
 }
 } // namespace
@@ -123,9 +124,11 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         {QStringLiteral("rejected"), figures.rejected},
         {QStringLiteral("elapsed_s"), rounded(figures.elapsedSeconds, 6)},
         {QStringLiteral("rate"), rounded(figures.rate(), 2)},
+        {QStringLiteral("target_rate"), figures.targetRate ? QJsonValue(rounded(*figures.targetRate, 2)) : QJsonValue()},
         {QStringLiteral("passed"), passed && !figures.interrupted},
         {QStringLiteral("interrupted"), figures.interrupted},
         {QStringLiteral("thresholds_missed"), QJsonArray::fromStringList(missed)},
+        {QStringLiteral("thresholds_met"), QJsonArray::fromStringList(figures.thresholdsMet)},
     };
     QJsonObject run;
     for (const auto &[key, value] : m_run.fields())
@@ -141,16 +144,8 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         }
         summary.insert(QStringLiteral("by_expect"), byExpect);
     }
-    if (figures.rttMs) {
-        summary.insert(QStringLiteral("rtt_ms"), QJsonObject{{QStringLiteral("min"), rounded(figures.rttMs->min)},
-                                                             {QStringLiteral("p50"), rounded(figures.rttMs->p50)},
-                                                             {QStringLiteral("p90"), rounded(figures.rttMs->p90)},
-                                                             {QStringLiteral("p99"), rounded(figures.rttMs->p99)},
-                                                             {QStringLiteral("p99_9"), rounded(figures.rttMs->p99_9)},
-                                                             {QStringLiteral("max"), rounded(figures.rttMs->max)}});
-    } else {
-        summary.insert(QStringLiteral("rtt_ms"), QJsonValue());
-    }
+    // null, not absent, when no reply came: the key is always there.
+    summary.insert(QStringLiteral("rtt_ms"), figures.rttMs ? percentiles(figures.rttMs) : QJsonValue(QJsonValue::Null));
     summary.insert(QStringLiteral("latency_ms"), percentiles(figures.latencyMs));
     writeLine(QJsonDocument(QJsonObject{{QStringLiteral("summary"), summary}}).toJson(QJsonDocument::Compact));
     m_file.close();

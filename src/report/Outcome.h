@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <QList>
 #include <QMap>
@@ -135,16 +136,23 @@ struct RunFigures
         double p99 = 0;
         double max = 0;
         double p99_9 = 0;
+        double p95 = 0;
     };
     std::optional<RoundTrips> rttMs; // none when no reply came
     // From each record's intended send time: with --rate only.
     std::optional<RoundTrips> latencyMs;
     double elapsedSeconds = 0;       // from the first record to the end
+    // An open loop's: the records its schedule made due per second, beside
+    // rate() of those that went out.
+    std::optional<double> targetRate;
 
     ExpectTable byExpect; // with a manifest only
     bool conformance = false; // the run had a manifest
     // Ended by a signal or by its standard output going away: never a pass.
     bool interrupted = false;
+    // The thresholds the run met, as their lines say: the reports list them
+    // beside the missed ones.
+    QStringList thresholdsMet;
     qint64 handled = 0;               // records (manifest entries, with one) the run got to
     std::optional<qint64> planned;    // of how many, when known
 

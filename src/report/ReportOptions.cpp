@@ -18,8 +18,23 @@ const QByteArray DefaultRefuse = "NAK {id}( .*)?";
 const QString Report = QStringLiteral("report");
 const QString JUnit = QStringLiteral("junit");
 const QString Html = QStringLiteral("html");
-const QString MaxP99 = QStringLiteral("max-p99");
+const QString MaxFailed = QStringLiteral("max-failed");
 const QString MinRate = QStringLiteral("min-rate");
+
+// The latency limits, as the options name them and the thresholds hold them.
+struct PercentileOption
+{
+    QString name;
+    const char *percentile;
+    std::optional<double> Thresholds::*limit;
+};
+const PercentileOption PercentileOptions[] = {
+    {QStringLiteral("max-p50"), "median", &Thresholds::maxP50Ms},
+    {QStringLiteral("max-p90"), "90th percentile", &Thresholds::maxP90Ms},
+    {QStringLiteral("max-p95"), "95th percentile", &Thresholds::maxP95Ms},
+    {QStringLiteral("max-p99"), "99th percentile", &Thresholds::maxP99Ms},
+    {QStringLiteral("max-p99-9"), "99.9th percentile", &Thresholds::maxP99_9Ms},
+};
 
 // A positive, finite number, or none with `error` set.
 std::optional<double> positive(const QCommandLineParser &parser, const QString &name, const QString &unit,
@@ -34,13 +49,48 @@ std::optional<double> positive(const QCommandLineParser &parser, const QString &
     }
     return number;
 }
+
+// A share from 0 to 1, or none with `error` set.
+std::optional<double> fraction(const QCommandLineParser &parser, const QString &name, QString *error)
+{
+    const QString value = parser.value(name);
+    bool ok = false;
+    const double number = value.trimmed().toDouble(&ok);
+    if (!ok || !(number >= 0 && number <= 1)) {
+        *error = QStringLiteral("--%1: \"%2\" is not a fraction from 0 to 1").arg(name, value);
+        return std::nullopt;
+    }
+    return number;
+}
+
+bool readThresholds(const QCommandLineParser &parser, Thresholds *thresholds, QString *error)
+{
+    for (const PercentileOption &option : PercentileOptions) {
+        if (parser.isSet(option.name)) {
+            thresholds->*option.limit = positive(parser, option.name, QStringLiteral("milliseconds"), error);
+            if (!(thresholds->*option.limit))
+                return false;
+        }
+    }
+    if (parser.isSet(MaxFailed)) {
+        thresholds->maxFailed = fraction(parser, MaxFailed, error);
+        if (!thresholds->maxFailed)
+            return false;
+    }
+    if (parser.isSet(MinRate)) {
+        thresholds->minRate = positive(parser, MinRate, QStringLiteral("records per second"), error);
+        if (!thresholds->minRate)
+            return false;
+    }
+    return true;
+}
 } // namespace
 
 void addReportOptions(QCommandLineParser &parser)
 {
     parser.addOption({Expect,
                       QStringLiteral("A regular expression each whole reply must match; {id} in it stands for the "
-                                     "sent record's id (its first field), matched literally. A reply that does not "
+                                     "sent record's id (its first field, at most its 8 bytes), matched literally. A reply that does not "
                                      "match counts as unexpected and fails the run."),
                       QStringLiteral("PATTERN")});
     parser.addOption({Manifest,
@@ -68,9 +118,15 @@ void addReportOptions(QCommandLineParser &parser)
     parser.addOption({Html, QStringLiteral("Write a self-contained HTML page with the summary, round-trip charts and "
                                            "the failed records, as the run goes."),
                       QStringLiteral("FILE")});
-    parser.addOption({MaxP99, QStringLiteral("Fail the run when the 99th percentile latency from the intended send time "
-                                               "(with --rate), or else round trip, is above MS."),
-                      QStringLiteral("MS")});
+    for (const PercentileOption &option : PercentileOptions)
+        parser.addOption({option.name,
+                          QStringLiteral("Fail the run when the %1 latency from the intended send time (with --rate), "
+                                         "or else round trip, is above MS.")
+                              .arg(QLatin1String(option.percentile)),
+                          QStringLiteral("MS")});
+    parser.addOption({MaxFailed, QStringLiteral("Fail the run when more than this share (0 to 1) of the records read "
+                                                "failed: answered unexpectedly, unanswered or not sent."),
+                      QStringLiteral("FRACTION")});
     parser.addOption({MinRate, QStringLiteral("Fail the run when fewer records than this went out per second."),
                       QStringLiteral("RECORDS_PER_SECOND")});
 }
@@ -138,16 +194,8 @@ bool readReportOptions(const QCommandLineParser &parser, ReportOptions *options,
             }
         }
     }
-    if (parser.isSet(MaxP99)) {
-        read.thresholds.maxP99Ms = positive(parser, MaxP99, QStringLiteral("milliseconds"), error);
-        if (!read.thresholds.maxP99Ms)
-            return false;
-    }
-    if (parser.isSet(MinRate)) {
-        read.thresholds.minRate = positive(parser, MinRate, QStringLiteral("records per second"), error);
-        if (!read.thresholds.minRate)
-            return false;
-    }
+    if (!readThresholds(parser, &read.thresholds, error))
+        return false;
     *options = read;
     return true;
 }

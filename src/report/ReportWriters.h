@@ -71,7 +71,7 @@ private:
 
 // --junit: JUnit XML, one testcase per line read (a rejected line, or a
 // record too short to send, skipped; a record that failed or was not sent,
-// failed), one failed testcase per threshold missed, and one for a run that
+// failed), a testcase per threshold (failed when missed), and one for a run that
 // failed for no record's fault. The start tags of
 // testsuites and testsuite sit in a fixed-size space at the top of the file
 // and the closing tags at its end: each record overwrites the closing tags
@@ -105,7 +105,7 @@ private:
     QByteArray properties() const;
     // The report again, one testsuite per kind, put in place whole, and the
     // run's own cases (thresholds, a failed run) in a suite of their own.
-    void writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runFailures);
+    void writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runTests, qint64 runFailures);
 
     struct Kind
     {

@@ -2,16 +2,26 @@
 
 #include "platform/Clock.h"
 
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <deque>
 #include <optional>
 #include <utility>
+#include <vector>
+
+// One stage of a load shape: the rate goes linearly from where the stage
+// before left it (0 at the start) to `rate` over `seconds`.
+struct LoadStage
+{
+    double seconds = 0;
+    double rate = 0;
+};
 
 // The intended send times of an open-loop run: record i is due i / rate
-// seconds after the start, or, during a ramp-up, as a rate that rises
-// linearly from 0 makes it. Sending ends at the duration, if any, or after
-// `count` records. The times are kept whatever the receiver does: a record
+// seconds after the start, or, during a ramp-up or a stage, as a rate that
+// changes linearly makes it. Sending ends at the duration, if any, at the
+// end of the last stage, or after `count` records. The times are kept whatever the receiver does: a record
 // that goes out late is measured from the time it was meant to go.
 class LoadSchedule
 {
@@ -22,6 +32,8 @@ public:
         double rampUpSeconds = 0;
         double durationSeconds = 0; // 0: no end in time
         qint64 count = -1;          // records; -1: no end in number
+        // Given, they take the place of the rate and the ramp-up.
+        std::vector<LoadStage> stages;
     };
 
     LoadSchedule(const Settings &settings, const RunClock &clock);
@@ -40,6 +52,11 @@ public:
     bool ended() const;
     // The duration has passed: records still waiting go unsent.
     bool durationOver() const;
+    // The rate the schedule means to send at, `ns` after the start: 0 once
+    // the duration is over.
+    double rateAt(qint64 ns) const;
+    // Records that have come due so far.
+    qint64 due() const { return m_next; }
 
 private:
     // `count` records have come due, or the next is due at or after the end.
@@ -47,7 +64,17 @@ private:
 
     const Settings m_settings;
     const RunClock &m_clock;
+    struct Segment
+    {
+        double start = 0;   // seconds after the start
+        double seconds = 0; // infinite for a rate held to the end
+        double fromRate = 0;
+        double toRate = 0;
+        double before = 0;  // records due before the segment
+    };
+
     const qint64 m_durationNs;
+    std::vector<Segment> m_segments;
     qint64 m_next = 0;
 };
 
@@ -80,3 +107,9 @@ private:
     qint64 m_bound;
     std::deque<T> m_items;
 };
+
+// The time stamp a RAWLOG line's log fields begin with, "2026-12-09
+// 15:00:00" or with a fraction of a second (".123"), in milliseconds on a
+// clock of the file's own (no time zone: only the differences matter); none
+// when the fields do not begin so.
+std::optional<qint64> recordedTimeMs(QByteArrayView logFields);

@@ -13,7 +13,8 @@ std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &time
     if (times.count() == 0)
         return std::nullopt;
     return RunFigures::RoundTrips{times.min(),          times.percentile(50), times.percentile(90),
-                                  times.percentile(99), times.max(),            times.percentile(99.9)};
+                                  times.percentile(99), times.max(),            times.percentile(99.9),
+                                  times.percentile(95)};
 }
 
 RunFigures RunSummary::figures() const
@@ -29,6 +30,8 @@ RunFigures RunSummary::figures() const
     figures.rttMs = percentiles(roundTrips);
     figures.latencyMs = percentiles(latencies);
     figures.elapsedSeconds = elapsedSeconds;
+    if (dueRecords && elapsedSeconds > 0)
+        figures.targetRate = double(*dueRecords) / elapsedSeconds;
     return figures;
 }
 
@@ -49,7 +52,11 @@ QByteArray RunSummary::text() const
     }
     const double rate = elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0;
     out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(sent)
-        + " sent in " + QByteArray::number(elapsedSeconds, 'f', 3) + " s)\n";
+        + " sent in " + QByteArray::number(elapsedSeconds, 'f', 3) + " s)"
+        + (dueRecords ? ", target " + QByteArray::number(elapsedSeconds > 0 ? double(*dueRecords) / elapsedSeconds : 0, 'f', 2)
+                            + " (" + QByteArray::number(*dueRecords) + " due)"
+                      : QByteArray())
+        + '\n';
     if (latencies.count() > 0) {
         out += "latency ms from the intended send time: min " + QByteArray::number(latencies.min(), 'f', 3)
             + ", median " + QByteArray::number(latencies.percentile(50), 'f', 3) + ", p90 "
@@ -68,6 +75,8 @@ QByteArray progressLine(const ProgressFigures &f)
     return "progress: " + QByteArray::number(f.elapsedSeconds, 'f', 1) + " s, sent " + QByteArray::number(f.sent)
         + ", answered " + QByteArray::number(f.answered) + ", unexpected " + QByteArray::number(f.unexpected)
         + ", unanswered " + QByteArray::number(f.unanswered) + ", not sent " + QByteArray::number(f.notSent)
-        + ", rate " + QByteArray::number(f.intervalRate, 'f', 1) + "/s, p99 "
+        + (f.targetRate ? ", backlog " + QByteArray::number(f.backlog) : QByteArray())
+        + ", rate " + QByteArray::number(f.intervalRate, 'f', 1) + "/s"
+        + (f.targetRate ? ", target " + QByteArray::number(*f.targetRate, 'f', 1) + "/s" : QByteArray()) + ", p99 "
         + (f.intervalP99Ms ? QByteArray::number(*f.intervalP99Ms, 'f', 3) : QByteArray("-")) + " ms\n";
 }

@@ -26,6 +26,7 @@ struct RunSummary
     // With --rate, one per answered record from its intended send time.
     RoundTripHistogram latencies;
     double elapsedSeconds = 0;  // from the first record to the end
+    std::optional<qint64> dueRecords; // an open loop's: records its schedule made due
 
     qint64 notSent() const { return recordsRead - sent; }
 
@@ -54,11 +55,17 @@ struct ProgressFigures
     qint64 notSent = 0;
     double intervalRate = 0;             // records sent per second since the last line
     std::optional<double> intervalP99Ms; // none: no reply since the last line
+    // An open loop's: the rate its schedule means now, and the records
+    // waiting for a free connection.
+    std::optional<double> targetRate;
+    qint64 backlog = 0;
 };
 
 // "progress: 12.0 s, sent N, answered N, unexpected N, unanswered N, not sent
-// N, rate R/s, p99 X ms" and a line feed; "p99 - ms" when there is none.
+// N, rate R/s, p99 X ms" and a line feed; "p99 - ms" when there is none. An
+// open loop's line has ", backlog N" after "not sent N" and ", target T/s"
+// after the rate.
 QByteArray progressLine(const ProgressFigures &figures);
 
-// min, p50, p90, p99, max and p99.9 of the times; none when there are none.
+// min, p50, p90, p95, p99, max and p99.9 of the times; none when there are none.
 std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times);

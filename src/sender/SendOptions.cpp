@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -37,6 +39,77 @@ std::optional<double> seconds(const QString &text, double least)
     return value;
 }
 
+// --pace recorded and --speed FACTOR.
+QString readPace(const std::optional<QString> &pace, const std::optional<QString> &speed, SendOptions *options)
+{
+    if (!pace)
+        return QStringLiteral("--speed goes with --pace recorded");
+    if (pace->trimmed().compare(QLatin1String("recorded"), Qt::CaseInsensitive) != 0)
+        return QStringLiteral("--pace: %1 is not recorded").arg(CommandLine::quoted(*pace));
+    // Only a RAWLOG line carries the time it was logged at.
+    if (options->format != QLatin1String(RawLogMode))
+        return QStringLiteral("--pace recorded needs --format rawlog: MULTIPKT lines carry no time");
+    options->recordedPace = true;
+    if (speed) {
+        bool ok = false;
+        options->speed = speed->trimmed().toDouble(&ok);
+        if (!ok || !(options->speed >= SendOptions::MinSpeed && options->speed <= SendOptions::MaxSpeed))
+            return QStringLiteral("--speed: %1 is not a number from 0.001 to 1000").arg(CommandLine::quoted(*speed));
+    }
+    return {};
+}
+
+// "30s", "2m", "1h", "500ms" or bare seconds.
+std::optional<double> stageSeconds(QString text)
+{
+    double unit = 1;
+    for (const auto &[suffix, factor] : {std::pair{"ms", 0.001}, {"s", 1.0}, {"m", 60.0}, {"h", 3600.0}}) {
+        if (text.endsWith(QLatin1String(suffix))) {
+            text.chop(qsizetype(std::strlen(suffix)));
+            unit = factor;
+            break;
+        }
+    }
+    bool ok = false;
+    const double value = text.toDouble(&ok) * unit;
+    if (!ok || !std::isfinite(value) || value < 0.001 || value > SendOptions::MaxSeconds)
+        return std::nullopt;
+    return value;
+}
+
+// --stages DURATION:RATE,...: the rate goes linearly to each stage's RATE
+// over its DURATION, from 0 at the start; the run lasts as long as the stages.
+QString readStages(const QString &text, SendOptions *options)
+{
+    const auto bad = [&](const QString &stage, const QString &why) {
+        return QStringLiteral("--stages: %1 in %2 %3").arg(CommandLine::quoted(stage), CommandLine::quoted(text), why);
+    };
+    double total = 0;
+    double peak = 0;
+    for (const QString &stage : text.split(QLatin1Char(','))) {
+        const QStringList parts = stage.trimmed().split(QLatin1Char(':'));
+        if (parts.size() != 2)
+            return bad(stage, QStringLiteral("is not DURATION:RATE, such as 30s:100"));
+        const std::optional<double> seconds = stageSeconds(parts[0].trimmed());
+        if (!seconds)
+            return bad(stage, QStringLiteral("does not last from 1ms to 24h"));
+        bool ok = false;
+        const double rate = parts[1].trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(rate) || rate < 0 || rate > SendOptions::MaxRate)
+            return bad(stage, QStringLiteral("does not end at a rate from 0 to 1000000 records per second"));
+        options->stages.push_back({*seconds, rate});
+        total += *seconds;
+        peak = std::max(peak, rate);
+    }
+    if (peak < SendOptions::MinRate)
+        return QStringLiteral("--stages: %1 never sends: no stage has a rate above 0").arg(CommandLine::quoted(text));
+    if (total > SendOptions::MaxSeconds)
+        return QStringLiteral("--stages: %1 lasts longer than 24h").arg(CommandLine::quoted(text));
+    options->rate = peak;
+    options->durationSeconds = total;
+    return {};
+}
+
 } // namespace
 
 QString sendUsage()
@@ -46,10 +119,13 @@ QString sendUsage()
         "       ipnd-send --host H --port P --replay FILE [--format rawlog|multipkt] [--period SECONDS] [--count N]\n"
         "                 [--connections N] [--duration SECONDS] [--loop]\n"
         "                 [--rate RECORDS_PER_SECOND [--max-backlog N] [--ramp-up SECONDS]]\n"
+        "                 [--stages DURATION:RATE,... [--max-backlog N]]\n"
+        "                 [--pace recorded [--speed FACTOR] [--max-backlog N]]\n"
         "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet] [--progress SECONDS]\n"
         "               [--expect PATTERN | --manifest FILE [--accept PATTERN] [--refuse PATTERN]]\n"
         "               [--report FILE] [--junit FILE] [--html FILE]\n"
-        "               [--max-p99 MS] [--min-rate RECORDS_PER_SECOND]\n");
+        "               [--max-p50|--max-p90|--max-p95|--max-p99|--max-p99-9 MS] [--max-failed FRACTION]\n"
+        "               [--min-rate RECORDS_PER_SECOND]\n");
 }
 
 ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *out)
@@ -69,7 +145,10 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
     parser.addOptions({
         {QStringLiteral("host"), QStringLiteral("Address or name of the receiving server."), QStringLiteral("HOST")},
         {QStringLiteral("port"), QStringLiteral("Port of the receiving server, 1 to 65535."), QStringLiteral("N")},
-        {QStringLiteral("record"), QStringLiteral("Send one fixed record: standard, noadd, long, min or max."),
+        {QStringLiteral("record"),
+         QStringLiteral("Send one fixed record: standard, noadd, long, min or max. The field table refuses two on "
+                        "purpose, as a right receiving server must: long (digit fields filled with letters) and max "
+                        "(flags and a state outside their sets)."),
          QStringLiteral("NAME")},
         {QStringLiteral("replay"), QStringLiteral("Replay the records of a data file; - reads it from standard input."),
          QStringLiteral("FILE")},
@@ -88,8 +167,24 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                         "connection, or waits in order in a backlog until one is free. Latency is measured from "
                         "the time each record was due."),
          QStringLiteral("RECORDS_PER_SECOND")},
+        {QStringLiteral("pace"),
+         QStringLiteral("recorded: send each RAWLOG record at the offset of its line's time stamp from the first "
+                        "one's (a capture keeps them to the millisecond), instead of --period: an open loop, "
+                        "latency measured from that time. A line whose time cannot be read, or lies before the "
+                        "one before it, goes out right after the one before."),
+         QStringLiteral("recorded")},
+        {QStringLiteral("speed"),
+         QStringLiteral("With --pace recorded: replay this many times as fast as recorded, 0.001 to 1000 "
+                        "(default 1)."),
+         QStringLiteral("FACTOR")},
+        {QStringLiteral("stages"),
+         QStringLiteral("An open loop in stages instead of --rate, such as 30s:100,60s:100,10s:0: the rate goes "
+                        "linearly from 0 to each stage's RATE over its DURATION (ms, s, m or h; seconds when bare), "
+                        "from where the stage before left it; the run ends with the last stage. --rate R "
+                        "--ramp-up S is the short form of --stages S:R."),
+         QStringLiteral("DURATION:RATE,...")},
         {QStringLiteral("max-backlog"),
-         QStringLiteral("With --rate: records that may wait for a free connection, 0 to 1000000 (default 10000); "
+         QStringLiteral("With --rate or --stages: records that may wait for a free connection, 0 to 1000000 (default 10000); "
                         "a record due when the backlog is full is not sent."),
          QStringLiteral("N")},
         {QStringLiteral("ramp-up"),
@@ -169,7 +264,8 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                             .arg(CommandLine::quoted(options.recordName)));
         options.record = *fixed;
         for (const char *replayOnly :
-             {"format", "period", "count", "connections", "rate", "max-backlog", "ramp-up", "duration", "loop"}) {
+             {"format", "period", "count", "connections", "rate", "stages", "pace", "speed", "max-backlog", "ramp-up",
+              "duration", "loop"}) {
             if (given(replayOnly))
                 return fail(QStringLiteral("--%1 goes with --replay, not --record").arg(QLatin1String(replayOnly)));
         }
@@ -223,10 +319,28 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                 return fail(QStringLiteral("--rate: %1 is not a number of records per second from 0.001 to 1000000")
                                 .arg(CommandLine::quoted(text)));
         }
-        for (const char *rateOnly : {"max-backlog", "ramp-up"}) {
-            if (given(rateOnly) && !given("rate"))
-                return fail(QStringLiteral("--%1 goes with --rate").arg(QLatin1String(rateOnly)));
+        if (given("stages")) {
+            for (const char *instead : {"rate", "period", "ramp-up", "duration"}) {
+                if (given(instead))
+                    return fail(QStringLiteral("--stages takes the place of --%1").arg(QLatin1String(instead)));
+            }
+            if (const QString error = readStages(value("stages"), &options); !error.isEmpty())
+                return fail(error);
         }
+        if (given("pace") || given("speed")) {
+            if (const QString error = readPace(given("pace") ? std::optional(value("pace")) : std::nullopt,
+                                               given("speed") ? std::optional(value("speed")) : std::nullopt, &options);
+                !error.isEmpty())
+                return fail(error);
+            for (const char *instead : {"rate", "stages", "period", "loop"}) {
+                if (given(instead))
+                    return fail(QStringLiteral("--pace recorded does not go with --%1").arg(QLatin1String(instead)));
+            }
+        }
+        if (given("ramp-up") && !given("rate"))
+            return fail(QStringLiteral("--ramp-up goes with --rate"));
+        if (given("max-backlog") && !given("rate") && !given("stages") && !given("pace"))
+            return fail(QStringLiteral("--max-backlog goes with --rate, --stages or --pace"));
         if (given("max-backlog")) {
             const QString text = value("max-backlog");
             bool ok = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "report/ReportOptions.h"
+#include "sender/LoadSchedule.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,6 +23,8 @@ struct SendOptions
     static constexpr double MaxRate = 1e6;
     static constexpr qint64 DefaultMaxBacklog = 10000;
     static constexpr qint64 MaxBacklog = 1000000;
+    static constexpr double MinSpeed = 0.001;
+    static constexpr double MaxSpeed = 1000;
 
     QString host;
     QString port;
@@ -36,8 +39,11 @@ struct SendOptions
     double rate = 0;      // records per second, an open loop; 0: paced by the period
     qint64 maxBacklog = DefaultMaxBacklog;
     double rampUpSeconds = 0;
+    std::vector<LoadStage> stages; // --stages: they set the rate (their peak) and the duration
     double durationSeconds = 0; // 0: until the end of the file or the count
     bool loop = false;    // the data file starts again at its end
+    bool recordedPace = false; // --pace recorded: each record at its line's time from the first
+    double speed = 1;          // --speed: how much faster than recorded
     double progressSeconds = 0; // 0: no progress lines
     int connections = 1;
     int connectTimeoutMs = 10000;

@@ -5,6 +5,7 @@
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
 #include "sender/PeriodSchedule.h"
+#include "testpackets/FieldTable.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -253,6 +254,8 @@ int SendRun::run()
         replay();
     }
     m_summary.elapsedSeconds = double(m_clock.nsecsElapsed()) / 1e9;
+    if (m_schedule)
+        m_summary.dueRecords = m_schedule->due();
     if (m_progressTimer)
         m_progressTimer->stop();
     if (m_liveLineTimer) {
@@ -260,8 +263,10 @@ int SendRun::run()
         std::fputs("\r\033[K", m_status);
         std::fflush(m_status);
     }
-    const RunFigures figures = this->figures();
-    const QStringList missed = missedThresholds(m_options.reports.thresholds, figures);
+    RunFigures figures = this->figures();
+    const QList<ThresholdCheck> thresholds = checkThresholds(m_options.reports.thresholds, figures);
+    const QStringList missed = thresholdLines(thresholds, false);
+    figures.thresholdsMet = thresholdLines(thresholds, true);
     // A file that could not be opened, or a manifest that does not fit it,
     // is the command line's fault.
     int status = m_openFailed || m_misfit ? 2 : m_summary.exitStatus();
@@ -285,8 +290,8 @@ int SendRun::run()
     reportWriteErrors();
     reportStatus();
     QByteArray summary = m_summary.text();
-    for (const QString &line : missed)
-        summary += line.toLatin1() + '\n';
+    for (const ThresholdCheck &check : thresholds)
+        summary += check.markedLine() + '\n';
     if (figures.interrupted)
         summary += figures.interruptedText().toLatin1() + '\n';
     if (!m_outGone && (std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out) != size_t(summary.size())
@@ -314,6 +319,8 @@ void SendRun::replay()
     }
     if (m_options.rate > 0) {
         replayAtRate();
+    } else if (m_options.recordedPace) {
+        replayAtRecordedPace();
     } else {
         PeriodSchedule schedule(m_options.periodSeconds * 1e9);
         const auto keepReading = [this] {
@@ -343,8 +350,11 @@ void SendRun::replay()
 
 void SendRun::replayAtRate()
 {
-    LoadSchedule schedule({m_options.rate, m_options.rampUpSeconds, m_options.durationSeconds, m_options.count},
-                          m_clock);
+    // Kept to the end of the run: the progress lines go on showing its backlog and target.
+    LoadSchedule &schedule = m_schedule.emplace(
+        LoadSchedule::Settings{m_options.rate, m_options.rampUpSeconds, m_options.durationSeconds, m_options.count,
+                               m_options.stages},
+        m_clock);
     const auto keepReading = [this] {
         settleReadStep();
         pollEvents();
@@ -376,6 +386,40 @@ void SendRun::replayAtRate()
     while (std::optional<Exchange> waiting = m_backlog.pop())
         settleNotSent(std::move(*waiting), "RSFP: Still waiting for a connection at the end, not sent: "
                                                + waiting->record);
+}
+
+void SendRun::replayAtRecordedPace()
+{
+    const auto keepReading = [this] {
+        settleReadStep();
+        pollEvents();
+        return !m_stopping;
+    };
+    // Each record's time is known once it is read: SendTCPPacket waits for it.
+    m_intendedNs = RecordedPace;
+    for (qint64 n = 0; !m_stopping && !m_sendingOver && (m_options.count < 0 || n < m_options.count); ++n) {
+        if (!readPeriod(keepReading))
+            break;
+    }
+    m_intendedNs = -1;
+    for (startWaiting(); !m_stopping && !m_sendingOver && m_backlog.size() > 0; startWaiting())
+        waitUntil(-1);
+    while (std::optional<Exchange> waiting = m_backlog.pop())
+        settleNotSent(std::move(*waiting), "RSFP: Still waiting for a connection at the end, not sent: "
+                                               + waiting->record);
+}
+
+qint64 SendRun::recordedIntendedNs()
+{
+    // A line with no time of its own, or one earlier than the last, goes
+    // right after the one before: the pace never runs backwards.
+    if (const std::optional<qint64> ms = recordedTimeMs(m_dataFile.recordLogFields())) {
+        if (!m_firstRecordedMs)
+            m_firstRecordedMs = *ms;
+        const qint64 offset = std::llround(double(*ms - *m_firstRecordedMs) * 1e6 / m_options.speed);
+        m_pacedNs = std::max(m_pacedNs, offset);
+    }
+    return m_pacedNs;
 }
 
 bool SendRun::readPeriod(const std::function<bool()> &keepReading)
@@ -463,8 +507,10 @@ void SendRun::recordOutcome(OutcomeRecord record)
         const QByteArray whole = *record.reply;
         // Judged whole; kept in part.
         record.keepReply(whole);
+        // {id} is the record id as a reply names it, the receiver's own.
+        const QByteArray replyId = FieldTable::recordId(record.id);
         if (m_manifest) {
-            record.outcome = m_manifest->judge(record.expect, whole, record.id);
+            record.outcome = m_manifest->judge(record.expect, whole, replyId);
             if (isFailure(record.outcome)) {
                 ++m_summary.unexpected;
                 record.reason = "Event: " + outcomeName(record.outcome).toLatin1() + " reply to record "
@@ -476,7 +522,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
             break;
         }
         const ReplyExpectation::Match match =
-            expectation ? expectation->match(whole, record.id) : ReplyExpectation::Match::Yes;
+            expectation ? expectation->match(whole, replyId) : ReplyExpectation::Match::Yes;
         if (match == ReplyExpectation::Match::Yes) {
             ++m_summary.answered;
             break;
@@ -623,10 +669,17 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
         if (!m_currentMatch)
             return SendResult::Withheld;
     }
+    qint64 intendedNs = m_intendedNs;
+    if (intendedNs == RecordedPace) {
+        intendedNs = recordedIntendedNs();
+        sleepUntil(intendedNs);
+        if (m_stopping || m_sendingOver)
+            return SendResult::NoConnection;
+    }
     Exchange exchange;
     exchange.packet = source;
     exchange.record = currentRecord();
-    exchange.intendedNs = m_intendedNs;
+    exchange.intendedNs = intendedNs;
     exchange.pending.id = recordId(exchange.record);
     if (m_currentMatch)
         exchange.pending.expect = m_currentMatch->expect;
@@ -636,7 +689,7 @@ SendResult SendRun::SendTCPPacket(const QByteArray &source)
     if (!c) {
         // Every link still holds an exchange: as the window, a period's
         // record is dropped; at a rate it waits its turn, if there is room.
-        if (m_intendedNs < 0)
+        if (intendedNs < 0)
             return SendResult::Busy;
         exchange.pending.seq = ++m_seq;
         if (!m_backlog.push(std::move(exchange))) {
@@ -793,6 +846,10 @@ void SendRun::writeProgressLine()
     figures.intervalRate = interval > 0 ? double(m_summary.sent - m_intervalStartSent) / interval : 0;
     if (m_intervalTimes.count() > 0)
         figures.intervalP99Ms = m_intervalTimes.percentile(99);
+    if (m_schedule) {
+        figures.targetRate = m_schedule->rateAt(now);
+        figures.backlog = m_backlog.size();
+    }
     const QByteArray line = progressLine(figures);
     std::fwrite(line.constData(), 1, size_t(line.size()), m_status);
     std::fflush(m_status);

@@ -107,6 +107,9 @@ private:
 
     void replay();
     void replayAtRate();
+    void replayAtRecordedPace();
+    // When the record just read is due, from its line's time stamp.
+    qint64 recordedIntendedNs();
     // One period of the reader; at the end of the data, with --loop, the
     // file starts again. False once the data is over.
     bool readPeriod(const std::function<bool()> &keepReading);
@@ -193,6 +196,11 @@ private:
     // reader is about to hand over.
     Backlog<Exchange> m_backlog;
     qint64 m_intendedNs = -1;
+    std::optional<LoadSchedule> m_schedule; // an open loop's
+    // m_intendedNs while each record's time comes from its line (--pace recorded).
+    static constexpr qint64 RecordedPace = -2;
+    std::optional<qint64> m_firstRecordedMs;
+    qint64 m_pacedNs = 0; // the intended time of the last record so paced
     // The exchange whose "Data Sent" line the reader logs next, and where
     // one goes whose exchange has already ended.
     Exchange *m_sentLineOf = nullptr;

@@ -4,6 +4,8 @@
 
 #include <QDate>
 
+#include <algorithm>
+
 namespace FieldTable {
 
 namespace {
@@ -208,6 +210,13 @@ QList<Finding> checkRecord(QByteArrayView record)
         start = end + 1;
     }
     return findings;
+}
+
+QByteArray recordId(QByteArrayView record)
+{
+    const qsizetype firstSeparator = record.indexOf('|');
+    const qsizetype width = field(1).width;
+    return record.first(std::min(firstSeparator < 0 ? record.size() : firstSeparator, width)).toByteArray();
 }
 
 } // namespace FieldTable

@@ -77,4 +77,9 @@ std::optional<Finding> checkField(int number, QByteArrayView value);
 // fields cannot be matched to the table.
 QList<Finding> checkRecord(QByteArrayView record);
 
+// The record id as a reply names it: field 1, cut to its width. A wider
+// first field is too wide to be an id, and a server echoing it whole would
+// echo any amount.
+QByteArray recordId(QByteArrayView record);
+
 } // namespace FieldTable

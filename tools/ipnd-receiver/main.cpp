@@ -9,10 +9,13 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 namespace {
 
+constexpr int LinesLost = 1;
 constexpr int BadArguments = 2;
 constexpr int CannotListen = 3;
 
@@ -20,7 +23,12 @@ void say(std::FILE *stream, const QByteArray &line)
 {
     const QByteArray text = line + '\n';
     std::fwrite(text.constData(), 1, size_t(text.size()), stream);
-    std::fflush(stream);
+    // SIGPIPE is ignored for the files of lines, which count what they lose;
+    // a reader of these lines that went away still ends the program.
+    if (std::fflush(stream) != 0 && errno == EPIPE) {
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
 }
 
 void complain(const QByteArray &line)
@@ -47,6 +55,9 @@ int main(int argc, char *argv[])
     // A capture on standard output leaves it to the capture alone.
     std::FILE *const out = options.captureToStdout() ? stderr : stdout;
 
+    // A full disk or a gone reader is an error from write(), not the end.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     StopSignals signalWatch;
     if (!signalWatch.isWatching()) {
         complain("cannot watch for SIGINT and SIGTERM");
@@ -57,9 +68,10 @@ int main(int argc, char *argv[])
     QObject::connect(&receiver, &Receiver::line, &app, [out](const QByteArray &line) { say(out, line); });
     QObject::connect(&receiver, &Receiver::failure, &app, [](const QByteArray &line) { complain(line); });
     QObject::connect(&signalWatch, &StopSignals::stopRequested, &app, [&receiver, out] {
+        receiver.finishOutputs();
         for (const QByteArray &line : receiver.summaryLines())
             say(out, line);
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(receiver.linesLost() ? LinesLost : 0);
     });
 
     QByteArray error;
@@ -71,6 +83,10 @@ int main(int argc, char *argv[])
     if (!receiver.listen(&error)) {
         complain(error);
         return CannotListen;
+    }
+    if (!receiver.writePortFile(&error)) {
+        complain(error);
+        return BadArguments;
     }
     say(out, receiver.listeningLine());
     return app.exec();
