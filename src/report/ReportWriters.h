@@ -154,10 +154,15 @@ private:
     struct Span
     {
         qint64 count = 0;    // replies
-        qint64 failures = 0; // unexpected and unanswered
+        qint64 failures = 0; // records that failed
         double sumMs = 0;
         double minMs = 0;
         double maxMs = 0;
+        // From the intended send time, with --rate.
+        qint64 latencyCount = 0;
+        double latencySumMs = 0;
+        double latencyMinMs = 0;
+        double latencyMaxMs = 0;
     };
     static constexpr int BinsPerDecade = 10;
     static constexpr int FirstDecade = -3; // 1 microsecond
@@ -165,7 +170,6 @@ private:
     static constexpr int Bins = BinsPerDecade * Decades;
 
     static int binOf(double ms);
-    static double binStart(int bin);
     void write(const RunFigures *figures, const QStringList &missed, bool passed);
 
     QString m_fileName;
@@ -175,6 +179,7 @@ private:
     QTimer m_catchUp;
     RunFigures m_tally;
     QList<qint64> m_bins = QList<qint64>(Bins, 0);
+    QList<qint64> m_latencyBins = QList<qint64>(Bins, 0);
     QList<Span> m_spans;
     qint64 m_spanWidth = 1; // records sent per span
     QList<OutcomeRecord> m_failed;
