@@ -65,6 +65,7 @@ private slots:
     void chartsOfARun();
     void reportsIntoPipes();
     void fullDiskLeavesTheLastWholeReports();
+    void manyKindsHoldFewDescriptors();
     void expectation_data();
     void expectation();
     void unexpectedReplyLine();
@@ -95,7 +96,10 @@ void tst_Report::eachOutcomeInEveryReport()
         const QList<QJsonObject> lines = readJsonLines(options.reportFile);
         QCOMPARE(lines.size(), n + 1);
         QCOMPARE(lines.last().value("seq").toInteger(), run.at(order[n]).seq);
-        QCOMPARE(readJUnit(options.junitFile).names.size(), n + 1);
+        // Until the end a failing case stands for the run not finished.
+        const JUnit cases = readJUnit(options.junitFile);
+        QCOMPARE(cases.names.size(), n + 2);
+        QCOMPARE(cases.names.last(), QStringLiteral("unfinished"));
     }
     const QStringList missed{QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20 records per second")};
     RunFigures figures = knownFigures();
@@ -194,9 +198,11 @@ void tst_Report::cutShortRunLeavesReadableReports()
     QCOMPARE(readJsonLines(dir.filePath(QStringLiteral("run.jsonl"))).size(), 4);
     const JUnit cases = readJUnit(dir.filePath(QStringLiteral("run.xml")));
     QCOMPARE(cases.error, QString());
-    QCOMPARE(cases.names, QStringList({"1001", OddIdShown, "line 3", "1004"}));
-    QCOMPARE(cases.suite.value(QLatin1String("tests")).toString(), QStringLiteral("4"));
-    QCOMPARE(cases.suite.value(QLatin1String("failures")).toString(), QStringLiteral("2"));
+    // Killed before the end: never read as passed, even with no failure of its own.
+    QCOMPARE(cases.names, QStringList({"1001", OddIdShown, "line 3", "1004", "unfinished"}));
+    QCOMPARE(cases.suite.value(QLatin1String("tests")).toString(), QStringLiteral("5"));
+    QCOMPARE(cases.suite.value(QLatin1String("failures")).toString(), QStringLiteral("3"));
+    QCOMPARE(cases.failures.value("unfinished"), QStringLiteral("the run ended before its report was finished"));
     const Html page = readHtml(readFile(dir.filePath(QStringLiteral("run.html"))));
     QCOMPARE(page.error, QString());
     QCOMPARE(page.verdictClass, QStringLiteral("running"));
@@ -354,6 +360,22 @@ void tst_Report::reportsIntoPipes()
     struct stat info = {};
     QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
 
+    // A reader that went before the page: said, and the reports have failed.
+    {
+        ReportOptions options;
+        options.htmlFile = QStringLiteral("/dev/fd/%1").arg(shell[1]);
+        Reports reports;
+        QString error;
+        QVERIFY2(reports.open(options, QStringLiteral("run"), &error), qPrintable(error));
+        ::close(shell[0]);
+        shell[0] = -1;
+        const auto pipeSignal = std::signal(SIGPIPE, SIG_IGN);
+        reports.finish(knownFigures(), {}, false);
+        std::signal(SIGPIPE, pipeSignal);
+        QCOMPARE(reports.takeErrors(), QStringList(options.htmlFile + QStringLiteral(": Broken pipe")));
+        QVERIFY(reports.failed());
+    }
+
     // A named pipe nobody reads: refused at once, not waited for in open().
     const QByteArray unread = QFile::encodeName(dir.filePath(QStringLiteral("unread")));
     QCOMPARE(::mkfifo(unread.constData(), 0600), 0);
@@ -390,8 +412,10 @@ void tst_Report::reportsIntoPipes()
     QString error;
     QVERIFY(!reports.open(options, QStringLiteral("run"), &error));
     QCOMPARE(error, options.junitFile + QStringLiteral(": not a regular file, and a JUnit report is rewritten in place"));
-    for (const int fd : {shell[0], shell[1], fifoReader})
-        ::close(fd);
+    for (const int fd : {shell[0], shell[1], fifoReader}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 void tst_Report::fullDiskLeavesTheLastWholeReports()
@@ -437,11 +461,40 @@ void tst_Report::fullDiskLeavesTheLastWholeReports()
     const JUnit junit = readJUnit(options.junitFile);
     QCOMPARE(junit.error, QString());
     QVERIFY(!junit.names.isEmpty());
+    QVERIFY(junit.failures.contains(QStringLiteral("unfinished")));
     QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QString::number(junit.names.size()));
     // The final page found no room: the page from before it stays.
     const Html page = readHtml(readFile(options.htmlFile));
     QCOMPARE(page.error, QString());
     QCOMPARE(page.verdictClass, QStringLiteral("running"));
+}
+
+void tst_Report::manyKindsHoldFewDescriptors()
+{
+    // A conformance run's cases go to a file per kind until the end; a
+    // descriptor per kind would leave none for the connections.
+    const auto openDescriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files).size(); };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.xml"));
+    JUnitReport junit(path, QStringLiteral("ipnd-send"));
+    QVERIFY(junit.open());
+    const qsizetype before = openDescriptors();
+    constexpr int Kinds = 300;
+    RunFigures figures;
+    for (int n = 1; n <= 2 * Kinds; ++n) {
+        OutcomeRecord record{n, Outcome::Accepted, QByteArray::number(n), 1.0, QByteArray("ACK"), Start, 1, {}, {}, false, {}, {}};
+        record.expect = "kind-" + QByteArray::number(n % Kinds);
+        junit.add(record);
+        figures.count(record);
+    }
+    QCOMPARE_LE(openDescriptors() - before, 16);
+    figures.conformance = true;
+    junit.finish(figures, {}, true);
+    QCOMPARE(junit.error(), QString());
+    const QByteArray xml = readFile(path);
+    QCOMPARE(xml.count("<testsuite "), Kinds);
+    QCOMPARE(xml.count("<testcase "), 2 * Kinds);
+    QVERIFY(xml.contains(R"(<testsuite name="kind-7" tests="2" failures="0")"));
 }
 
 void tst_Report::expectation_data()

@@ -81,6 +81,7 @@ private slots:
     void backlogKeepsOrderAndBound();
     void progressLine_data();
     void progressLine();
+    void progressIntervals();
     void percentiles_data();
     void percentiles();
     void exitStatus_data();
@@ -114,22 +115,26 @@ void tst_SendOptions::goodArguments_data()
     QTest::addColumn<int>("connectMs");
     QTest::addColumn<int>("replyMs");
     QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QString>("host");
     const QStringList base = {"--host", "127.0.0.1", "--port", "50003"};
     QTest::newRow("standard") << base + QStringList{"--record", "standard"} << TestRecords::Standard << QString() << 1.0
-                              << qint64(-1) << 10000 << 10000 << false;
+                              << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("max, equals form, quiet")
         << QStringList{"--host=127.0.0.1", "--port=50003", "--record=max", "--quiet"} << TestRecords::Max << QString()
-        << 1.0 << qint64(-1) << 10000 << 10000 << true;
+        << 1.0 << qint64(-1) << 10000 << 10000 << true << QString("127.0.0.1");
     QTest::newRow("noadd with timeouts")
         << base + QStringList{"--record", "noadd", "--connect-timeout", "0.25", "--reply-timeout", "3"}
-        << TestRecords::NoAdd << QString() << 1.0 << qint64(-1) << 250 << 3000 << false;
+        << TestRecords::NoAdd << QString() << 1.0 << qint64(-1) << 250 << 3000 << false << QString("127.0.0.1");
     QTest::newRow("replay defaults") << base + QStringList{"--replay", "FILE"} << QByteArray() << "RAWLOG" << 1.0
-                                     << qint64(-1) << 10000 << 10000 << false;
+                                     << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("replay multipkt, fraction, count")
         << base + QStringList{"--replay", "FILE", "--format", "multipkt", "--period", "0.2", "--count", "20"}
-        << QByteArray() << "MULTIPKT" << 0.2 << qint64(20) << 10000 << 10000 << false;
+        << QByteArray() << "MULTIPKT" << 0.2 << qint64(20) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("closed loop") << base + QStringList{"--replay", "FILE", "--period", "0"} << QByteArray() << "RAWLOG"
-                                 << 0.0 << qint64(-1) << 10000 << 10000 << false;
+                                 << 0.0 << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
+    QTest::newRow("IPv6 in brackets") << QStringList{"--host", " [::1] ", "--port", "50003", "--record", "min"}
+                                      << TestRecords::Min << QString() << 1.0 << qint64(-1) << 10000 << 10000 << false
+                                      << QString("::1");
 }
 
 void tst_SendOptions::goodArguments()
@@ -142,11 +147,12 @@ void tst_SendOptions::goodArguments()
     QFETCH(int, connectMs);
     QFETCH(int, replyMs);
     QFETCH(bool, quiet);
+    QFETCH(QString, host);
     arguments.replaceInStrings(QStringLiteral("FILE"), dataFile);
     const ParsedSendArguments parsed = parse(arguments);
     QVERIFY2(parsed.options, qPrintable(parsed.error));
     const SendOptions &o = *parsed.options;
-    QCOMPARE(o.host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(o.host, host);
     QCOMPARE(o.port, QStringLiteral("50003"));
     QCOMPARE(o.mode, record.isEmpty() ? SendOptions::Mode::Replay : SendOptions::Mode::Record);
     QCOMPARE(o.record, record);
@@ -240,6 +246,16 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
     QTest::newRow("manifest with loop")
         << hostPort + QStringList{"--replay", "FILE", "--loop", "--count", "2", "--manifest", "/dev/null"}
         << "--loop does not go with --manifest";
+    QTest::newRow("empty brackets") << QStringList{"--host", "[]", "--port", "1", "--record", "min"}
+                                    << "--host: no address given";
+    QTest::newRow("loop on standard input") << hostPort + QStringList{"--replay", "-", "--loop", "--count", "2"}
+                                            << "--loop cannot start standard input (--replay -) again";
+    // Options of the open loop mean nothing without it, whatever else is given.
+    QTest::newRow("backlog with a period") << hostPort + QStringList{"--replay", "FILE", "--period", "0", "--max-backlog", "5"}
+                                           << "--max-backlog goes with --rate, --stages or --pace";
+    QTest::newRow("ramp-up with a duration")
+        << hostPort + QStringList{"--replay", "FILE", "--duration", "5", "--ramp-up", "2", "--connections", "2"}
+        << "--ramp-up goes with --rate";
     QTest::newRow("report over the data") << hostPort + QStringList{"--replay", "FILE", "--report", "FILE"}
                                           << "--report would overwrite the file of --replay \"FILE\"";
 }
@@ -397,6 +413,10 @@ void tst_SendOptions::numericBounds_data()
         row(timeout, "86400", true, 86400);
         row(timeout, "86400.001", false);
     }
+    row("reply-gap", "0", false);
+    row("reply-gap", "1", true, 1);
+    row("reply-gap", "86400000", true, 86400000);
+    row("reply-gap", "86400001", false);
     for (const char *timeout : {"connect-timeout", "reply-timeout"}) {
         row(timeout, "0.000999", false);
         row(timeout, "0.001", true, 1);
@@ -435,7 +455,8 @@ void tst_SendOptions::numericBounds()
                                          {"ramp-up", o.rampUpSeconds},
                                          {"progress", o.progressSeconds},
                                          {"connect-timeout", double(o.connectTimeoutMs)},
-                                         {"reply-timeout", double(o.replyTimeoutMs)}};
+                                         {"reply-timeout", double(o.replyTimeoutMs)},
+                                         {"reply-gap", double(o.replyGapMs)}};
     QCOMPARE(kept.value(option), taken);
 }
 
@@ -731,6 +752,25 @@ void tst_SendOptions::progressLine()
         figures.backlog = 5;
     }
     QCOMPARE(::progressLine(figures), line);
+}
+
+void tst_SendOptions::progressIntervals()
+{
+    // Each line's rate and p99 are its own interval's, not the run's so far.
+    ProgressIntervals intervals;
+    intervals.replied(40);
+    const ProgressFigures first = intervals.next(2'000'000'000, 100);
+    QCOMPARE(first.elapsedSeconds, 2.0);
+    QCOMPARE(first.sent, qint64(100));
+    QCOMPARE(first.intervalRate, 50.0);
+    QCOMPARE(first.intervalP99Ms.has_value(), true);
+    intervals.replied(2);
+    const ProgressFigures second = intervals.next(2'500'000'000, 110);
+    QCOMPARE(second.intervalRate, 20.0);
+    QVERIFY2(std::abs(*second.intervalP99Ms - 2) < 0.05, qPrintable(QString::number(*second.intervalP99Ms)));
+    const ProgressFigures third = intervals.next(3'500'000'000, 110);
+    QCOMPARE(third.intervalRate, 0.0);
+    QCOMPARE(third.intervalP99Ms, std::optional<double>());
 }
 
 namespace {
