@@ -147,7 +147,9 @@ private slots:
     void manifestThatDoesNotFitStopsTheRun();
     void interruptedRunNeverPasses_data();
     void interruptedRunNeverPasses();
-    void countEndsTheManifestAtTheLastLineRead();
+    void manifestRunOutcomes_data();
+    void manifestRunOutcomes();
+    void signalEndsAWaitForTheManifest();
 
 private:
     bool startReceiver(const QStringList &extra = {});
@@ -1169,10 +1171,22 @@ void tst_Send::manifestThatDoesNotFitStopsTheRun_data()
     QTest::newRow("no entry") << entry(1, one, "valid") << QList<QByteArray>{one}
                               << "line 2 of the data file holds record " + two
                                      + ", but the manifest has no entry for it";
-    QTest::newRow("an entry too many") << entry(1, one, "valid") + entry(2, two, "valid") + entry(3, "09901003", "valid")
-                                       << QList<QByteArray>{one, two}
-                                       << QByteArray("the data file ended at line 2, but the manifest's entry seq 3, "
-                                                     "record 09901003, arrives");
+    const QByteArray three = idOf(numbered(3));
+    const QByteArray all = entry(1, one, "valid") + entry(2, two, "valid") + entry(3, three, "valid");
+    QTest::newRow("an entry too many") << all + entry(4, "09901004", "valid") << QList<QByteArray>{one, two, three}
+                                       << QByteArray("the data file ended at line 3, but the manifest's entry seq 4, "
+                                                     "record 09901004, arrives");
+    // An entry that does not arrive stands for a line the reader refused.
+    const QByteArray noLine = ", does not arrive, but before line 2 of the data file no line the reader refused or "
+                              "dropped is left for it";
+    QTest::newRow("an entry with no line") << entry(1, one, "valid") + entry(2, "09901999", "bad-timestamp", false)
+                                                  + entry(3, two, "valid") + entry(4, three, "valid")
+                                           << QList<QByteArray>{one}
+                                           << "the manifest's entry seq 2, record 09901999" + noLine;
+    QTest::newRow("an entry with no line at the end")
+        << all + entry(4, "09901999", "bad-timestamp", false) << QList<QByteArray>{one, two, three}
+        << QByteArray("the manifest's entry seq 4, record 09901999, does not arrive, but after the last record, up "
+                      "to the data file's end at line 3, no line the reader refused or dropped is left for it");
     QTest::newRow("not an entry") << entry(1, one, "valid") + "{\"seq\": 2}\n" << QList<QByteArray>{one}
                                   << QByteArray("line 2 of the manifest is not an entry (seq, id, expect, arrives): "
                                                 "{\"seq\": 2}");
@@ -1197,8 +1211,11 @@ void tst_Send::manifestThatDoesNotFitStopsTheRun()
     QVERIFY(server.listen());
     server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
     server.answer(idOf(numbered(2)), "ACK " + idOf(numbered(2)));
-    const QString data = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
-    const QString file = writeFile(QStringLiteral("two.jsonl"), manifest);
+    server.answer(idOf(numbered(3)), "ACK " + idOf(numbered(3)));
+    // A record after the misfit: the run must not go on to it.
+    const QString data =
+        writeFile(QStringLiteral("three.dat"), rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    const QString file = writeFile(QStringLiteral("three.jsonl"), manifest);
 
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
@@ -1257,29 +1274,126 @@ void tst_Send::interruptedRunNeverPasses()
     QCOMPARE(suites.value("valid").value(0), QStringLiteral("2/1"));
 }
 
-void tst_Send::countEndsTheManifestAtTheLastLineRead()
+void tst_Send::manifestRunOutcomes_data()
 {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("stallMs"); // before the reply to record 1
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("outcomes"); // "outcome:expect"
+    QTest::addColumn<QByteArray>("logged");
+    const QByteArray one = idOf(numbered(1)), two = idOf(numbered(2));
+    const QByteArray refused = "not a log line\n";
     // The entry after the last record sent is for a line never read: no outcome.
+    QTest::newRow("--count ends the manifest at the last line read")
+        << rawLine(numbered(1)) + rawLine(numbered(2)) + refused + rawLine(numbered(3))
+        << entry(1, one, "valid") + entry(2, two, "valid") + entry(3, "09901999", "bad-timestamp", false)
+               + entry(4, idOf(numbered(3)), "valid")
+        << QStringList{"--period", "0", "--count", "2"} << 0 << 0 << QStringList{"accepted:valid", "accepted:valid"}
+        << QByteArray();
+    QTest::newRow("a refused line no entry planned")
+        << rawLine(numbered(1)) + refused + rawLine(numbered(2)) << entry(1, one, "valid") + entry(2, two, "valid")
+        << QStringList{"--period", "0"} << 0 << 1 << QStringList{"accepted:valid", "rejected:", "accepted:valid"}
+        << QByteArray();
+    // Each kind keeps its own: the refused line's, and the short record's.
+    QTest::newRow("a refused line, then a record too short to send")
+        << rawLine(numbered(1)) + refused + rawLine("1234") + rawLine(numbered(2))
+        << entry(1, one, "valid") + entry(2, "09901999", "bad-timestamp", false) + entry(3, "1234", "too-short", false)
+               + entry(4, two, "valid")
+        << QStringList{"--period", "0"} << 0 << 0
+        << QStringList{"accepted:valid", "rejected:bad-timestamp", "rejected:too-short", "accepted:valid"} << QByteArray();
+    // Record 2 comes due 100 ms in, while the only link waits for a reply.
+    QTest::newRow("a busy link") << rawLine(numbered(1)) + rawLine(numbered(2))
+                                 << entry(1, one, "valid") + entry(2, two, "valid") << QStringList{"--period", "0.1"}
+                                 << 700 << 1 << QStringList{"not-sent:valid", "accepted:valid"} << QByteArray();
+    // Parts the reader dropped when the next record began, none refused.
+    QTest::newRow("dropped parts")
+        << "0010101" + numbered(1) + "\n0020301" + numbered(7).left(20) + "\n0020302" + numbered(7).mid(20, 20) + "\n0030101"
+               + numbered(2) + '\n'
+        << entry(1, one, "valid") + entry(2, idOf(numbered(7)), "missing-part", false) + entry(3, two, "valid")
+        << QStringList{"--period", "0", "--format", "multipkt"} << 0 << 0
+        << QStringList{"accepted:valid", "rejected:missing-part", "accepted:valid"} << QByteArray();
+    // A reply both patterns take is no verdict, whatever the kind.
+    QTest::newRow("a reply both patterns take")
+        << rawLine(numbered(1)) + rawLine(numbered(2)) << entry(1, one, "valid") + entry(2, two, "too-wide")
+        << QStringList{"--period", "0", "--refuse", "(ACK|NAK) {id}"} << 0 << 1
+        << QStringList{"unexpected:valid", "unexpected:too-wide"} << QByteArray();
+    QTest::newRow("a kind with control bytes")
+        << rawLine(numbered(1)) + rawLine(numbered(2))
+        << entry(1, one, "valid") + entry(2, two, R"(\u001b[2J\u0000\r)") << QStringList{"--period", "0"} << 0 << 1
+        << QStringList{"accepted:valid", QStringLiteral("false-accept:\x1b[2J") + QChar(0) + '\r'}
+        << "Event: false-accept reply to record " + two + R"( (\x1b[2J\x00\r): ACK )" + two;
+}
+
+void tst_Send::manifestRunOutcomes()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, manifest);
+    QFETCH(QStringList, extra);
+    QFETCH(int, stallMs);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, outcomes);
+    QFETCH(QByteArray, logged);
     ScriptedReceiver server;
     QVERIFY(server.listen());
-    server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
-    server.answer(idOf(numbered(2)), "ACK " + idOf(numbered(2)));
-    const QString data = writeFile(QStringLiteral("three.dat"), rawLine(numbered(1)) + rawLine(numbered(2))
-                                                                    + "not a log line\n" + rawLine(numbered(3)));
-    const QString manifest = writeFile(QStringLiteral("three.jsonl"),
-                                       entry(1, idOf(numbered(1)), "valid") + entry(2, idOf(numbered(2)), "valid")
-                                           + entry(3, "09901999", "bad-timestamp", false)
-                                           + entry(4, idOf(numbered(3)), "valid"));
-    const QString json = dir.filePath(QStringLiteral("run.jsonl"));
+    for (int n = 1; n <= 3; ++n)
+        server.answer(idOf(numbered(n)), "ACK " + idOf(numbered(n)));
+    if (stallMs > 0)
+        server.stall(idOf(numbered(1)), stallMs);
+    const QString dataFile = writeFile(QStringLiteral("run.dat"), data);
+    const QString manifestFile = writeFile(QStringLiteral("run.jsonl"), manifest);
+    const QString json = dir.filePath(QStringLiteral("report.jsonl"));
     QProcess sender;
     QSignalSpy finished(&sender, &QProcess::finished);
     sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", data, "--period", "0",
-                  "--count", "2", "--manifest", manifest, "--report", json});
+                 QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", dataFile,
+                             "--manifest", manifestFile, "--report", json}
+                     + extra);
     const Run run = finishedRun(sender, finished);
 
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(outcomesOf(readJsonLines(json)), QStringList({"accepted", "accepted", "summary"}));
+    QCOMPARE(run.exitCode, exitCode);
+    QStringList read;
+    for (const QJsonObject &line : readJsonLines(json)) {
+        if (!line.contains("summary"))
+            read << line.value("outcome").toString() + ':' + line.value("expect").toString();
+    }
+    QCOMPARE(read, outcomes);
+    if (!logged.isEmpty())
+        QVERIFY(run.log.contains(logged));
+    // Whatever the manifest holds, the terminal gets printable text.
+    for (const QByteArray &line : run.log + run.summary)
+        QVERIFY2(std::none_of(line.cbegin(), line.cend(), [](char c) { return uchar(c) < 0x20 && c != '\t'; }),
+                 line.constData());
+}
+
+void tst_Send::signalEndsAWaitForTheManifest()
+{
+    // A FIFO whose writer holds back the second entry: the run waits for it
+    // after the first reply, and a signal still ends it.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
+    const QString data = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
+    const QString fifo = dir.filePath(QStringLiteral("manifest.fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(writer >= 0);
+    const auto closeWriter = qScopeGuard([writer] { ::close(writer); });
+    const QByteArray first = entry(1, idOf(numbered(1)), "valid");
+    QCOMPARE(::write(writer, first.constData(), size_t(first.size())), ssize_t(first.size()));
+    QProcess sender;
+    QSignalSpy finished(&sender, &QProcess::finished);
+    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
+                                             "--replay", data, "--period", "0", "--manifest", fifo});
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += sender.readAllStandardOutput()).contains("Data Pkt Rxd"), 10000);
+    QCOMPARE(::kill(pid_t(sender.processId()), SIGTERM), 0);
+    const Run run = finishedRun(sender, finished);
+
+    QCOMPARE(run.exitCode, 128 + SIGTERM);
+    QCOMPARE(run.errors, QByteArray());
+    QVERIFY(run.summary.contains("Interrupted after 1 records"));
 }
 
 void tst_Send::latencyRunsFromTheIntendedTime_data()

@@ -1,4 +1,5 @@
 #include "sender/LoadSchedule.h"
+#include "sender/Manifest.h"
 #include "sender/PeriodSchedule.h"
 #include "sender/RoundTripHistogram.h"
 #include "sender/RunSummary.h"
@@ -11,7 +12,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -81,6 +87,9 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void summaryText();
+    void manifestReadToItsEnd_data();
+    void manifestReadToItsEnd();
+    void droppedPartsHaveAReasonOfTheirOwn();
 
 private:
     QTemporaryDir dir;
@@ -762,6 +771,101 @@ void tst_SendOptions::progressIntervals()
     const ProgressFigures third = intervals.next(3'500'000'000, 110);
     QCOMPARE(third.intervalRate, 0.0);
     QCOMPARE(third.intervalP99Ms, std::optional<double>());
+}
+
+namespace {
+QByteArray entryLine(int seq, const QByteArray &expect, bool arrives = true)
+{
+    return "{\"seq\": " + QByteArray::number(seq) + ", \"id\": \"" + QByteArray::number(seq) + "\", \"expect\": \""
+        + expect + "\", \"arrives\": " + (arrives ? "true" : "false") + "}\n";
+}
+} // namespace
+
+void tst_SendOptions::manifestReadToItsEnd_data()
+{
+    QTest::addColumn<QString>("kind");     // "file", "pipe", or "fifo" with no writer
+    QTest::addColumn<QByteArray>("first"); // there when it is opened
+    QTest::addColumn<QByteArray>("later"); // a pipe's, written as the reader waits; none: the wait is stopped
+    QTest::addColumn<QList<QByteArray>>("kinds");
+    const QByteArray a = entryLine(1, "valid"), b = entryLine(2, "too-wide").chopped(1);
+    const QList<QByteArray> both{"valid", "too-wide"};
+    QTest::newRow("no line end at the end") << "file" << a + b << QByteArray() << both;
+    QTest::newRow("pipe paused inside a line") << "pipe" << a + b.left(9) << b.mid(9) << both;
+    QTest::newRow("pipe stopped while waiting") << "pipe" << a << QByteArray() << QList<QByteArray>{"valid"};
+    QTest::newRow("fifo with no writer") << "fifo" << QByteArray() << QByteArray() << QList<QByteArray>();
+    // Kinds as they are, each its own: control bytes, and beyond Latin-1.
+    QTest::newRow("kinds") << "file"
+                           << entryLine(1, R"(\u001b[2J\u0000)") + entryLine(2, R"(\u263a)") + entryLine(3, R"(\u2639)")
+                                  + entryLine(4, R"(\u00e9)")
+                           << QByteArray()
+                           << QList<QByteArray>{QByteArray("\x1b[2J\0", 5), "\xe2\x98\xba", "\xe2\x98\xb9", "\xe9"};
+}
+
+void tst_SendOptions::manifestReadToItsEnd()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, later);
+    QFETCH(QList<QByteArray>, kinds);
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("m.jsonl"));
+    int pipe[2] = {-1, -1};
+    if (kind == QLatin1String("pipe")) {
+        QCOMPARE(::pipe2(pipe, O_CLOEXEC), 0);
+        QCOMPARE(::write(pipe[1], first.constData(), size_t(first.size())), ssize_t(first.size()));
+        path = QStringLiteral("/proc/self/fd/%1").arg(pipe[0]);
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(first) == first.size());
+    }
+    const auto closePipe = qScopeGuard([&] { ::close(pipe[0]), ::close(pipe[1]); });
+    ManifestReader reader;
+    reader.setKeepWaiting([&] {
+        [[maybe_unused]] const ssize_t n = ::write(pipe[1], later.constData(), size_t(later.size()));
+        ::close(std::exchange(pipe[1], -1));
+        return !std::exchange(later, {}).isEmpty();
+    });
+    QString error;
+    std::future<bool> opening = std::async(std::launch::async, [&] { return reader.open(path, &error); });
+    if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // The open waits for a writer: one comes, so that it returns.
+        ::close(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        opening.wait();
+        QFAIL("the open waited for a writer");
+    }
+    QCOMPARE(opening.get(), kind != QLatin1String("fifo"));
+    QList<QByteArray> read;
+    for (; reader.peek(); reader.take())
+        read << reader.peek()->expect;
+    QCOMPARE(read, kinds);
+    QCOMPARE(reader.error(), QString());
+    QCOMPARE(reader.stopped(), kind == QLatin1String("pipe") && kinds.size() == 1);
+    if (kind == QLatin1String("fifo"))
+        QVERIFY2(error.endsWith(QLatin1String("no process is writing to the pipe")), qPrintable(error));
+}
+
+void tst_SendOptions::droppedPartsHaveAReasonOfTheirOwn()
+{
+    // Two entries that do not arrive between records 1 and 2, over four lines
+    // that went into no record, one refused.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("m.jsonl")));
+    const QByteArray manifest =
+        entryLine(1, "valid") + entryLine(2, "bad-header", false) + entryLine(3, "missing-part", false) + entryLine(4, "valid");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(manifest) == manifest.size());
+    file.close();
+    QString error;
+    QList<QByteArray> reasons;
+    ManifestMatch match(*ReplyExpectation::fromPattern("ACK {id}", &error), *ReplyExpectation::fromPattern("NAK", &error),
+                        [&](OutcomeRecord &&record) { reasons << record.reason; });
+    QVERIFY(match.open(file.fileName(), &error));
+    QVERIFY(match.recordRead("1", 1, true, 0));
+    match.lineRejected("SFIP: Dumping pkt out of sequence");
+    QVERIFY(match.recordRead("4", 6, true, 4));
+    QCOMPARE(reasons, (QList<QByteArray>{"SFIP: Dumping pkt out of sequence",
+                                         "Not sent: the reader put no record together from its lines"}));
 }
 
 QTEST_MAIN(tst_SendOptions)

@@ -52,6 +52,12 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *status, bool termi
                                                          record.seq = ++m_seq;
                                                          recordOutcome(std::move(record));
                                                      });
+        // A manifest from a pipe may keep the run waiting: replies and a
+        // stop are still seen.
+        m_manifest->setKeepWaiting([this] {
+            dispatchPendingEvents();
+            return !m_stopping;
+        });
     }
     for (int number = 1; number <= std::max(1, m_options.connections); ++number) {
         Connection *c = m_connections.emplace_back(std::make_unique<Connection>(*this, number)).get();
@@ -348,7 +354,7 @@ void SendRun::replay()
         }
     }
     awaitAllConnections();
-    if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, m_dataFile.counts().linesRead)) {
+    if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, m_dataFile.counts().linesRead, spareLines())) {
         m_misfit = true;
         complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
     }
@@ -487,7 +493,8 @@ void SendRun::settleReadStep()
             if (m_currentMatch->plannedRejection)
                 record.outcome = Outcome::Rejected;
         }
-        if (!m_misfit) {
+        // A stop while the manifest was awaited leaves the record without an entry.
+        if (!m_misfit && (!m_manifest || m_currentMatch)) {
             record.seq = ++m_seq;
             recordOutcome(record);
         }
@@ -520,7 +527,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
             if (isFailure(record.outcome)) {
                 ++m_summary.unexpected;
                 record.reason = "Event: " + outcomeName(record.outcome).toLatin1() + " reply to record "
-                    + printable(record.id) + " (" + record.expect + "): " + printable(*record.reply);
+                    + printable(record.id) + " (" + printable(record.expect) + "): " + printable(*record.reply);
                 log(record.connection, record.reason);
             } else {
                 ++m_summary.answered;
@@ -659,8 +666,8 @@ void SendRun::waitUntil(qint64 nsSinceStart)
 std::optional<ManifestMatch::Match> SendRun::matchRecord(bool goesOut)
 {
     std::optional<ManifestMatch::Match> match =
-        m_manifest->recordRead(recordId(currentRecord()), m_dataFile.counts().linesRead, goesOut);
-    if (!match) {
+        m_manifest->recordRead(recordId(currentRecord()), m_dataFile.counts().linesRead, goesOut, spareLines());
+    if (!match && !m_manifest->stopped()) {
         m_misfit = true;
         complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
         stop();
@@ -820,6 +827,11 @@ void SendRun::endExchange(Connection &connection, Outcome outcome, const QByteAr
     // next record needs a closed socket.
     connection.link.Close();
     recordOutcome(std::move(record));
+}
+
+qint64 SendRun::spareLines() const
+{
+    return m_dataFile.counts().linesRead - m_dataFile.counts().linesInRecords;
 }
 
 QByteArray SendRun::currentRecord() const

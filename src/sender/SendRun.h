@@ -150,6 +150,8 @@ private:
     // A conformance run: the manifest's entry for the record the reader has
     // just yielded; none when the manifest does not fit (the run stops).
     std::optional<ManifestMatch::Match> matchRecord(bool goesOut);
+    // The lines read so far that went into no record: refused, or parts dropped.
+    qint64 spareLines() const;
     RunDescription description() const;
     // The run's figures as the reports and thresholds take them.
     RunFigures figures() const;
