@@ -175,15 +175,18 @@ QList<std::pair<QByteArray, ExpectCounts>> ExpectTable::rows() const
 QByteArray ExpectTable::text() const
 {
     const QList<std::pair<QByteArray, ExpectCounts>> table = rows();
+    // A kind comes from the manifest as it is: shown printable on a terminal.
+    QList<QByteArray> kinds;
     qsizetype kindWidth = qsizetype(qstrlen("by expect"));
     for (const auto &[kind, counts] : table)
-        kindWidth = std::max(kindWidth, kind.size());
+        kindWidth = std::max(kindWidth, kinds.emplace_back(printable(kind)).size());
     QByteArray out = QByteArray("by expect").leftJustified(kindWidth) + "  sent";
     for (const ExpectCounts::Column &column : ExpectCounts::columns())
         out += ' ' + outcomeName(column.outcome).toLatin1();
     out += '\n';
-    for (const auto &[kind, counts] : table) {
-        out += kind.leftJustified(kindWidth) + ' ' + QByteArray::number(counts.sent).rightJustified(5);
+    for (qsizetype row = 0; row < table.size(); ++row) {
+        const ExpectCounts &counts = table[row].second;
+        out += kinds[row].leftJustified(kindWidth) + ' ' + QByteArray::number(counts.sent).rightJustified(5);
         for (const ExpectCounts::Column &column : ExpectCounts::columns())
             out += ' ' + QByteArray::number(counts.*column.count).rightJustified(outcomeName(column.outcome).size());
         out += '\n';

@@ -74,6 +74,21 @@ QByteArray RunSummary::text() const
     return out;
 }
 
+ProgressFigures ProgressIntervals::next(qint64 nowNs, qint64 sent)
+{
+    ProgressFigures figures;
+    figures.elapsedSeconds = double(nowNs) / 1e9;
+    figures.sent = sent;
+    const double interval = double(nowNs - m_startNs) / 1e9;
+    figures.intervalRate = interval > 0 ? double(sent - m_startSent) / interval : 0;
+    if (m_times.count() > 0)
+        figures.intervalP99Ms = m_times.percentile(99);
+    m_startNs = nowNs;
+    m_startSent = sent;
+    m_times = RoundTripHistogram();
+    return figures;
+}
+
 QByteArray progressLine(const ProgressFigures &f)
 {
     return "progress: " + QByteArray::number(f.elapsedSeconds, 'f', 1) + " s, sent " + QByteArray::number(f.sent)

@@ -148,7 +148,8 @@ QString sendUsage()
         "                 [--rate RECORDS_PER_SECOND [--max-backlog N] [--ramp-up SECONDS]]\n"
         "                 [--stages DURATION:RATE,... [--max-backlog N]]\n"
         "                 [--pace recorded [--speed FACTOR] [--max-backlog N]]\n"
-        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet] [--progress SECONDS]\n"
+        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--reply-gap MS]\n"
+        "               [--quiet] [--progress SECONDS]\n"
         "               [--expect PATTERN | --manifest FILE [--accept PATTERN] [--refuse PATTERN]]\n"
         "               [--report FILE] [--junit FILE] [--html FILE]\n"
         "               [--max-p50|--max-p90|--max-p95|--max-p99|--max-p99-9 MS] [--max-failed FRACTION]\n"
@@ -235,6 +236,10 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
          QStringLiteral("Seconds to wait for a reply before the record counts as unanswered, 0.001 to 86400 "
                         "(default 10)."),
          QStringLiteral("SECONDS")},
+        {QStringLiteral("reply-gap"),
+         QStringLiteral("Milliseconds without a byte that end a reply, 1 to 86400000 (default 50). A reply is "
+                        "what arrives until the server closes, a line end, or such a gap, within --reply-timeout."),
+         QStringLiteral("MS")},
         {QStringLiteral("quiet"), QStringLiteral("Print the summary only, no log lines.")},
         {QStringLiteral("progress"),
          QStringLiteral("Write a status line to standard error every SECONDS (0.001 to 86400): counts so far, "
@@ -288,6 +293,9 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         return fail(QStringLiteral("--host is required"));
     // A name, typed in the terminal's encoding.
     options.host = QString::fromUtf8(CommandLine::bytes(value("host"))).trimmed();
+    // An IPv6 address as every message writes it, "[::1]".
+    if (options.host.size() >= 2 && options.host.startsWith(QLatin1Char('[')) && options.host.endsWith(QLatin1Char(']')))
+        options.host = options.host.mid(1, options.host.size() - 2).trimmed();
     if (options.host.isEmpty())
         return fail(QStringLiteral("--host: no address given"));
 
@@ -414,6 +422,9 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         // A file read again and again never ends by itself.
         if (options.loop && !given("duration") && !given("count"))
             return fail(QStringLiteral("--loop needs --duration or --count"));
+        // Standard input cannot be read again from its first line.
+        if (options.loop && options.replayPath == "-")
+            return fail(QStringLiteral("--loop cannot start standard input (--replay -) again"));
         if (given("connections")) {
             const QString text = value("connections");
             bool ok = false;
@@ -444,6 +455,16 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             return fail(QStringLiteral("--%1: %2 is not a number of seconds from 0.001 to 86400")
                             .arg(QLatin1String(option), CommandLine::quoted(text)));
         *target = int(std::lround(*timeout * 1000));
+    }
+
+    if (given("reply-gap")) {
+        const QString text = value("reply-gap");
+        bool ok = false;
+        const qint64 gap = text.trimmed().toLongLong(&ok);
+        if (!ok || gap < 1 || gap > qint64(SendOptions::MaxSeconds) * 1000)
+            return fail(QStringLiteral("--reply-gap: %1 is not a whole number of milliseconds from 1 to 86400000")
+                            .arg(CommandLine::quoted(text)));
+        options.replyGapMs = int(gap);
     }
 
     if (const QString error = readTls(parser, &options.tls); !error.isEmpty())
