@@ -18,7 +18,10 @@
 //   [7] the same against a reference receiver that stalls 0.6 s: none
 //       dropped, and the latency shows the stall;
 //   [8] connections side by side against a server whose handshakes never
-//       complete (its accept queue is full): 16 connections against one.
+//       complete (its accept queue is full): 16 connections against one;
+//   [9] TLS: ipnd-send --tls --period 0 --no-resume against ipnd-receiver
+//       --tls-cert, beside a plain OpenSSL client making a full handshake per
+//       record, and what resuming the session gains.
 // Each figure is printed with its target and "met" or "MISSED". Loopback
 // only; every wait is bounded.
 
@@ -30,6 +33,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -74,6 +80,8 @@ constexpr int RunLimitSeconds = 600;
 constexpr int OwnCostRounds = 7;
 constexpr double ManifestRateTarget = 0.95;
 constexpr int ManifestRounds = 3;
+constexpr double TlsTarget = 0.90; // of the plain OpenSSL client, both with a full handshake per record
+constexpr int TlsRounds = 5;
 
 // The ipnd-send under test: the one built beside this benchmark, or --sender PATH.
 QByteArray senderProgram = IPND_SEND;
@@ -423,6 +431,121 @@ quint16 fullListener(std::vector<int> *held)
     return ntohs(address.sin_port);
 }
 
+// Throwaway certificates in `dir`: a CA, and one it signed for 127.0.0.1.
+bool makeCertificates(const QString &dir)
+{
+    const QStringList key = {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                             "-days", "1"};
+    const QList<QStringList> certificates = {
+        {"-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Bench CA", "-addext", "basicConstraints=critical,CA:TRUE"},
+        {"-keyout", "server.key", "-out", "server.pem", "-subj", "/CN=127.0.0.1", "-CA", "ca.pem", "-CAkey", "ca.key",
+         "-addext", "subjectAltName=IP:127.0.0.1"}};
+    for (const QStringList &more : certificates) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(dir);
+        openssl.start(QStringLiteral("openssl"), key + more);
+        if (!openssl.waitForFinished(20000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+            return false;
+    }
+    return true;
+}
+
+// The plain client over OpenSSL: on each connection a full handshake, the
+// certificate checked, the record, the reply, close_notify.
+Result runPlainTls(quint16 port, const QByteArray &packet, long long records, const QByteArray &caFile)
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_load_verify_locations(context, caFile.constData(), nullptr);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto start = SteadyClock::now();
+    Result result;
+    for (long long i = 0; i < records && secondsSince(start) < RunLimitSeconds; ++i) {
+        const int fd = plainConnect(port);
+        if (fd < 0)
+            continue;
+        SSL *ssl = SSL_new(context);
+        SSL_set_fd(ssl, fd);
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), "127.0.0.1");
+        char buffer[512];
+        if (SSL_connect(ssl) == 1 && SSL_write(ssl, packet.constData(), int(packet.size())) == packet.size()
+            && SSL_read(ssl, buffer, sizeof buffer) > 0)
+            ++result.done;
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
+        ::close(fd);
+    }
+    result.seconds = secondsSince(start);
+    ::getrusage(RUSAGE_SELF, &after);
+    result.cpuSeconds = cpuSeconds(after) - cpuSeconds(before);
+    SSL_CTX_free(context);
+    return result;
+}
+
+// [9]: false when it could not be measured.
+bool measureTls(const QString &dataFile, const QByteArray &packet, long long records)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid() || !makeCertificates(dir.path())) {
+        std::printf("\n[9] TLS: cannot make certificates with the openssl program\n");
+        return false;
+    }
+    QProcess receiver;
+    receiver.start(QStringLiteral(IPND_RECEIVER),
+                   {"--port", "0", "--quiet", "--tls-cert", dir.filePath("server.pem"), "--tls-key",
+                    dir.filePath("server.key")});
+    quint16 port = 0;
+    if (receiver.waitForStarted(10000) && receiver.waitForReadyRead(10000))
+        port = quint16(QString::fromLatin1(receiver.readLine()).trimmed().section(QLatin1Char(':'), -1).toUInt());
+    if (port == 0) {
+        std::printf("\n[9] TLS: ipnd-receiver --tls-cert did not start\n");
+        return false;
+    }
+    std::printf("\n[9] TLS 1.3, closed loop, one connection, %lld records against ipnd-receiver --tls-cert on "
+                "127.0.0.1:%u\n", records, port);
+    const QByteArray caFile = dir.filePath(QStringLiteral("ca.pem")).toLocal8Bit();
+    const QStringList tls = {"--tls", "--ca", QString::fromLocal8Bit(caFile)};
+    runPlainTls(port, packet, 200, caFile); // warm up
+    std::vector<double> ratios, gains;
+    QByteArray summary;
+    bool complete = true;
+    for (int round = 1; round <= TlsRounds; ++round) {
+        Result plain, full;
+        const auto runFull = [&] { full = runSender(senderArguments(port, dataFile, records) + tls + QStringList{"--no-resume"}, &summary); };
+        if (round % 2) {
+            plain = runPlainTls(port, packet, records, caFile);
+            runFull();
+        } else {
+            runFull();
+            plain = runPlainTls(port, packet, records, caFile);
+        }
+        const Result resumed = runSender(senderArguments(port, dataFile, records) + tls, &summary);
+        ratios.push_back(plain.perSecond() > 0 ? full.perSecond() / plain.perSecond() : 0);
+        gains.push_back(full.perSecond() > 0 ? resumed.perSecond() / full.perSecond() : 0);
+        std::printf("  round %d: ipnd-send --no-resume / plain OpenSSL client = %.2f; resumed / --no-resume = %.2f\n",
+                    round, ratios.back(), gains.back());
+        printRun("plain OpenSSL client", plain);
+        printRun("ipnd-send --tls --no-resume", full);
+        printRun("ipnd-send --tls (resumed)", resumed);
+        complete = complete && plain.done == records && full.done == records && resumed.done == records;
+    }
+    std::printf("  ipnd-send's own summary of its last resumed run:\n%s", summary.constData());
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("  ipnd-send --no-resume / plain OpenSSL client, median of %d paired rounds = %.2f (lowest %.2f, "
+                "highest %.2f; target >= %.2f: %s)\n",
+                TlsRounds, median(ratios), ratios.front(), ratios.back(), TlsTarget, verdict(median(ratios) >= TlsTarget));
+    std::printf("  resuming the session: %.2f times the records per second of a full handshake each (median)\n",
+                median(gains));
+    receiver.terminate();
+    receiver.waitForFinished(10000);
+    if (!complete)
+        std::printf("  not every exchange completed in every round\n");
+    return complete;
+}
+
 long long argumentValue(const QStringList &args, const QString &name, long long fallback)
 {
     const qsizetype i = args.indexOf(name);
@@ -437,7 +560,8 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.contains(QStringLiteral("--help"))) {
         std::printf("usage: ipnd-bench-send [--records N] [--delayed-records N] [--memory-records SHORT LONG]\n"
-                    "                       [--manifest-records N] [--sender PATH] [--section 1|2|3|4|5|6|7|8]\n");
+                    "                       [--manifest-records N] [--tls-records N] [--sender PATH]\n"
+                    "                       [--section 1|2|3|4|5|6|7|8|9]\n");
         return 0;
     }
     if (const qsizetype i = args.indexOf(QStringLiteral("--sender")); i > 0 && i + 1 < args.size())
@@ -445,6 +569,7 @@ int main(int argc, char *argv[])
     const long long records = argumentValue(args, QStringLiteral("--records"), 20000);
     const long long delayed = argumentValue(args, QStringLiteral("--delayed-records"), 1000);
     const long long manifestRecords = argumentValue(args, QStringLiteral("--manifest-records"), 1000000);
+    const long long tlsRecords = argumentValue(args, QStringLiteral("--tls-records"), 2000);
     long long memoryShort = 100000, memoryLong = 600000;
     if (const qsizetype i = args.indexOf(QStringLiteral("--memory-records")); i > 0 && i + 2 < args.size()) {
         memoryShort = std::max(1LL, args[i + 1].toLongLong());
@@ -813,6 +938,9 @@ int main(int argc, char *argv[])
         for (const int fd : held)
             ::close(fd);
     }
+
+    if (wanted(9))
+        allMeasured = measureTls(dataFile, packet, tlsRecords) && allMeasured;
 
     std::printf("\n%s\n", allMeasured ? "all measurements made" : "SOME MEASUREMENTS COULD NOT BE MADE");
     return allMeasured ? 0 : 1;
