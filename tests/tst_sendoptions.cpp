@@ -183,6 +183,12 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
                           << "give either --record or --replay";
     QTest::newRow("bad record") << hostPort + QStringList{"--record", "huge"}
                                 << "--record: \"huge\" is not standard, noadd, long, min or max";
+    QTest::newRow("ca without tls") << hostPort + QStringList{"--record", "min", "--ca", "FILE"}
+                                    << "--ca goes with --tls";
+    QTest::newRow("cert without key") << hostPort + QStringList{"--record", "min", "--tls", "--cert", "FILE"}
+                                      << "--cert and --key go together";
+    QTest::newRow("insecure with ca") << hostPort + QStringList{"--record", "min", "--tls", "--insecure", "--ca", "FILE"}
+                                      << "--insecure checks no certificate: it does not go with --ca";
     QTest::newRow("period with record") << hostPort + QStringList{"--record", "min", "--period", "1"}
                                         << "--period goes with --replay, not --record";
     QTest::newRow("missing file") << hostPort + QStringList{"--replay", "/nonexistent/ipnd.dat"}

@@ -124,6 +124,12 @@ void tst_Tls::exchange_data()
     // Five records: one full handshake, then the session resumed.
     QTest::newRow("resumed") << tls << replay + QStringList{"--report", "-"} << 0
                              << QByteArray(R"("tls_full":1,"tls_resumed":4,)") << 1 << QByteArray() << 0;
+    // TLS 1.2 resumes by the session, which only a closed one keeps.
+    QTest::newRow("resumed over TLS 1.2")
+        << tls << replay + QStringList{"--ciphers", "ECDHE-ECDSA-AES128-GCM-SHA256"} << 0
+        << QByteArray("tls handshakes: full 1, resumed 4\n") << 1 << QByteArray() << 0;
+    QTest::newRow("CA file missing") << tls << QStringList{"--record", "standard", "--tls", "--ca", "@missing.pem"} << 2
+                                     << QByteArray("ipnd-send: --ca: cannot use \"") << 1 << QByteArray() << 0;
     QTest::newRow("no resume") << tls << replay + QStringList{"--no-resume"} << 0
                                << QByteArray("tls handshakes: full 5, resumed 0\n") << 1 << QByteArray() << 0;
 }
