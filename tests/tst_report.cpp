@@ -131,7 +131,7 @@ void tst_Report::eachOutcomeInEveryReport()
     QCOMPARE(bySeq.value(3).value("reason").toString().toLatin1(), knownRun().at(2).reason);
     const QJsonObject summary = lines[5].value("summary").toObject();
     for (const auto &[key, count] : {std::pair{"read", 4}, {"sent", 3}, {"answered", 1}, {"unexpected", 1},
-                                     {"unanswered", 1}, {"not_sent", 1}, {"rejected", 1}})
+                                     {"unanswered", 1}, {"not-sent", 1}, {"rejected", 1}})
         QCOMPARE(summary.value(QLatin1String(key)).toInt(-1), count);
     QCOMPARE(summary.value("elapsed_s").toDouble(), 0.5);
     const QJsonObject rtt = summary.value("rtt_ms").toObject();

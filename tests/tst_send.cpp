@@ -1096,7 +1096,10 @@ void tst_Send::conformanceOutcomesInEveryReport()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.errors, QByteArray());
     QVERIFY(run.log.contains("Event: false-accept reply to record " + id[3] + " (bad-char): ACK " + id[3]));
-    // The summary's table, a row a kind: sent, then each outcome.
+    // The counts in the table's own words, and the table, a row a kind:
+    // sent, then each outcome.
+    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 6, sent 6, accepted 1, refused 1, false-accept 1, "
+                                              "false-refuse 1, unexpected 1, unanswered 1, not sent 0, lines rejected 2"));
     QCOMPARE(run.summary.mid(3).size(), 5);
     QCOMPARE(run.summary.value(4).simplified(), QByteArray("valid 4 1 0 0 1 1 1 0 0"));
     QCOMPARE(run.summary.value(5).simplified(), QByteArray("bad-char 1 0 0 1 0 0 0 0 0"));
@@ -1119,12 +1122,16 @@ void tst_Send::conformanceOutcomesInEveryReport()
     QCOMPARE(summary.value("run").toObject().value("manifest").toString(), manifest);
     QCOMPARE(summary.value("run").toObject().value("format").toString(), QStringLiteral("rawlog"));
     QVERIFY(summary.value("rtt_ms").toObject().contains("p99_9"));
+    for (const auto &[word, count] : {std::pair{"accepted", 1}, {"refused", 1}, {"false-accept", 1},
+                                      {"false-refuse", 1}, {"unexpected", 1}, {"not-sent", 0}})
+        QCOMPARE(summary.value(QLatin1String(word)), QJsonValue(count));
+    QVERIFY(!summary.contains("answered"));
     const QJsonObject byExpect = summary.value("by_expect").toObject();
     QCOMPARE(byExpect.keys(), QStringList({"bad-char", "bad-timestamp", "too-wide", "valid"}));
     QCOMPARE(byExpect.value("valid").toObject(),
-             QJsonObject({{"sent", 4}, {"accepted", 1}, {"refused", 0}, {"false_accept", 0}, {"false_refuse", 1},
-                          {"unexpected", 1}, {"unanswered", 1}, {"not_sent", 0}, {"rejected", 0}}));
-    QCOMPARE(byExpect.value("bad-char").toObject().value("false_accept").toInt(), 1);
+             QJsonObject({{"sent", 4}, {"accepted", 1}, {"refused", 0}, {"false-accept", 0}, {"false-refuse", 1},
+                          {"unexpected", 1}, {"unanswered", 1}, {"not-sent", 0}, {"rejected", 0}}));
+    QCOMPARE(byExpect.value("bad-char").toObject().value("false-accept").toInt(), 1);
     QCOMPARE(byExpect.value("bad-timestamp").toObject().value("rejected").toInt(), 1);
     QCOMPARE(byExpect.value("too-wide").toObject().value("refused").toInt(), 1);
 

@@ -443,8 +443,8 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     html.start(QStringLiteral("table"), QStringLiteral("summary"));
     html.row(QStringLiteral("Records read"), QString::number(f.read));
     html.row(QStringLiteral("Sent"), QString::number(f.sent));
-    html.row(QStringLiteral("Answered"), QString::number(f.answered));
-    html.row(QStringLiteral("Unexpected"), QString::number(f.unexpected));
+    for (auto [word, count] : replyCounts(f.answered, f.unexpected, f.byExpect))
+        html.row(word.replace(0, 1, word.at(0).toUpper()), QString::number(count));
     html.row(QStringLiteral("Unanswered"), QString::number(f.unanswered));
     html.row(QStringLiteral("Not sent"), QString::number(f.notSent));
     html.row(QStringLiteral("Lines rejected"), QString::number(f.rejected));

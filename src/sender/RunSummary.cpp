@@ -38,9 +38,10 @@ RunFigures RunSummary::figures() const
 
 QByteArray RunSummary::text() const
 {
-    QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent)
-        + ", answered " + QByteArray::number(answered) + ", unexpected " + QByteArray::number(unexpected)
-        + ", unanswered " + QByteArray::number(unanswered)
+    QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent);
+    for (const auto &[word, count] : replyCounts(answered, unexpected, byExpect))
+        out += ", " + word.toLatin1() + ' ' + QByteArray::number(count);
+    out += ", unanswered " + QByteArray::number(unanswered)
         + ", not sent " + QByteArray::number(notSent()) + ", lines rejected " + QByteArray::number(linesRejected)
         + '\n';
     if (roundTrips.count() == 0) {
