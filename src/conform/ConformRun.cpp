@@ -61,6 +61,10 @@ int ConformRun::run()
     });
     m_suite = nullptr;
     result.compared = !m_options.compareFile.isEmpty();
+    for (CaseResult &c : result.cases) {
+        if (result.compared)
+            compareWithEarlier(&c, earlier); // the cases that did not run too
+    }
     result.interrupted = result.interrupted || m_signal != 0;
     say(m_out, summaryLine(result));
     bool written = true;

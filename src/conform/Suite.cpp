@@ -10,6 +10,10 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+constexpr int ProbeSettleMs = 100;
+} // namespace
+
 void CaseRun::finish()
 {
     QByteArrayList counted;
@@ -151,7 +155,9 @@ void Suite::runCase(CaseRun &run, const Body &body)
     clock.start();
     body(run);
     if (!m_stopped && (run.result.info.section == 2 || run.result.info.section == 3)) {
-        // The receiver must still take a valid record after what it went through.
+        // The receiver must still take a valid record after what it went
+        // through; one that falls over gets a moment to do so first.
+        wait([] { return false; }, ProbeSettleMs);
         const QByteArray record = run.probe();
         const ExchangeResult probe = exchange(ExchangePlan::whole(frame(record), recordId(record)));
         if (probe.replyClass != ReplyClass::Accepted && !m_stopped) {
