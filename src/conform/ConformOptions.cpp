@@ -37,26 +37,8 @@ struct NumberOption
     const char *what;
 };
 
-} // namespace
-
-QString conformUsage()
+void addOptions(QCommandLineParser &parser)
 {
-    return QStringLiteral(
-        "usage: ipnd-conform --host H --port P [--timeout SECONDS] [--accept PATTERN] [--refuse PATTERN]\n"
-        "                    [--seed N] [--cases LIST] [--exclude LIST] [--strict]\n"
-        "                    [--rate RECORDS_PER_SECOND] [--duration SECONDS] [--max-p99 MS]\n"
-        "                    [--report FILE] [--junit FILE] [--html FILE] [--compare EARLIER.json] [--quiet]\n"
-        "       ipnd-conform --list\n");
-}
-
-ParsedConformArguments parseConformArguments(const QStringList &arguments, std::FILE *out)
-{
-    ParsedConformArguments parsed;
-    CommandLine commandLine(QStringLiteral("ipnd-conform"),
-                            QStringLiteral("Runs a fixed, numbered battery of cases against a receiving server: "
-                                           "valid and broken records, hostile framing, awkward delivery and load. "
-                                           "One line per case on standard output, then the summary."));
-    QCommandLineParser &parser = commandLine.parser;
     const auto value = [](const char *name, const char *help, const char *valueName) {
         return QCommandLineOption(QLatin1String(name), QLatin1String(help), QLatin1String(valueName));
     };
@@ -86,6 +68,75 @@ ParsedConformArguments parseConformArguments(const QStringList &arguments, std::
         value("compare", "An earlier JSON report of the same suite: cases that now fail are regressions.", "FILE"),
         flag("quiet", "Print only the summary line."),
     });
+}
+
+// The options with values beyond --host and --port.
+QString readValues(const QCommandLineParser &parser, ConformOptions *o)
+{
+    ConformOptions &options = *o;
+    double timeoutSeconds = 5;
+    const NumberOption numbers[] = {{"timeout", 0.01, 3600, "a number of seconds from 0.01 to 3600"},
+                                    {"rate", 0.1, 100000, "a rate from 0.1 to 100000 records a second"},
+                                    {"duration", 0.1, 3600, "a number of seconds from 0.1 to 3600"},
+                                    {"max-p99", 0.001, 3600000, "a number of milliseconds above 0"}};
+    double *const targets[] = {&timeoutSeconds, &options.rate, &options.durationSeconds, &options.maxP99Ms};
+    for (int i = 0; i < 4; ++i) {
+        const QString name = QLatin1String(numbers[i].name);
+        if (!parser.isSet(name))
+            continue;
+        const std::optional<double> v = number(parser.value(name), numbers[i].least, numbers[i].most);
+        if (!v)
+            return QStringLiteral("--%1: %2 is not %3")
+                .arg(name, CommandLine::quoted(parser.value(name)), QLatin1String(numbers[i].what));
+        *targets[i] = *v;
+    }
+    options.timeoutMs = int(std::lround(timeoutSeconds * 1000));
+    if (parser.isSet(QStringLiteral("seed"))) {
+        bool ok = false;
+        options.seed = parser.value(QStringLiteral("seed")).trimmed().toULongLong(&ok);
+        if (!ok)
+            return QStringLiteral("--seed: %1 is not a whole number from 0")
+                .arg(CommandLine::quoted(parser.value(QStringLiteral("seed"))));
+    }
+    if (parser.isSet(QStringLiteral("accept")))
+        options.accept = CommandLine::bytes(parser.value(QStringLiteral("accept")));
+    if (parser.isSet(QStringLiteral("refuse")))
+        options.refuse = CommandLine::bytes(parser.value(QStringLiteral("refuse")));
+    for (const auto &[name, into] : {std::pair{QStringLiteral("cases"), &options.cases},
+                                     std::pair{QStringLiteral("exclude"), &options.exclude}}) {
+        if (parser.isSet(name)) {
+            if (const QString error = readSelection(name, parser.value(name), into); !error.isEmpty())
+                return error;
+        }
+    }
+    options.reportFile = CommandLine::fileName(parser.value(QStringLiteral("report")));
+    options.junitFile = CommandLine::fileName(parser.value(QStringLiteral("junit")));
+    options.htmlFile = CommandLine::fileName(parser.value(QStringLiteral("html")));
+    options.compareFile = CommandLine::fileName(parser.value(QStringLiteral("compare")));
+    return {};
+}
+
+} // namespace
+
+QString conformUsage()
+{
+    return QStringLiteral(
+        "usage: ipnd-conform --host H --port P [--timeout SECONDS] [--accept PATTERN] [--refuse PATTERN]\n"
+        "                    [--seed N] [--cases LIST] [--exclude LIST] [--strict]\n"
+        "                    [--rate RECORDS_PER_SECOND] [--duration SECONDS] [--max-p99 MS]\n"
+        "                    [--report FILE] [--junit FILE] [--html FILE] [--compare EARLIER.json] [--quiet]\n"
+        "       ipnd-conform --list\n");
+}
+
+ParsedConformArguments parseConformArguments(const QStringList &arguments, std::FILE *out)
+{
+    ParsedConformArguments parsed;
+    CommandLine commandLine(QStringLiteral("ipnd-conform"),
+                            QStringLiteral("Runs a fixed, numbered battery of cases against a receiving server: "
+                                           "valid and broken records, hostile framing, awkward delivery and load. "
+                                           "One line per case on standard output, then the summary."));
+    QCommandLineParser &parser = commandLine.parser;
+    addOptions(parser);
     switch (commandLine.parse(arguments, out)) {
     case CommandLine::Outcome::Help:
     case CommandLine::Outcome::Version:
@@ -117,45 +168,8 @@ ParsedConformArguments parseConformArguments(const QStringList &arguments, std::
             return fail(QStringLiteral("--port: %1 is not a port from 1 to 65535").arg(CommandLine::quoted(port)));
         options.port = quint16(*p);
     }
-    double timeoutSeconds = 5;
-    const NumberOption numbers[] = {{"timeout", 0.01, 3600, "a number of seconds from 0.01 to 3600"},
-                                    {"rate", 0.1, 100000, "a rate from 0.1 to 100000 records a second"},
-                                    {"duration", 0.1, 3600, "a number of seconds from 0.1 to 3600"},
-                                    {"max-p99", 0.001, 3600000, "a number of milliseconds above 0"}};
-    double *const targets[] = {&timeoutSeconds, &options.rate, &options.durationSeconds, &options.maxP99Ms};
-    for (int i = 0; i < 4; ++i) {
-        const QString name = QLatin1String(numbers[i].name);
-        if (!parser.isSet(name))
-            continue;
-        const std::optional<double> v = number(parser.value(name), numbers[i].least, numbers[i].most);
-        if (!v)
-            return fail(QStringLiteral("--%1: %2 is not %3")
-                            .arg(name, CommandLine::quoted(parser.value(name)), QLatin1String(numbers[i].what)));
-        *targets[i] = *v;
-    }
-    options.timeoutMs = int(std::lround(timeoutSeconds * 1000));
-    if (parser.isSet(QStringLiteral("seed"))) {
-        bool ok = false;
-        options.seed = parser.value(QStringLiteral("seed")).trimmed().toULongLong(&ok);
-        if (!ok)
-            return fail(QStringLiteral("--seed: %1 is not a whole number from 0")
-                            .arg(CommandLine::quoted(parser.value(QStringLiteral("seed")))));
-    }
-    if (parser.isSet(QStringLiteral("accept")))
-        options.accept = CommandLine::bytes(parser.value(QStringLiteral("accept")));
-    if (parser.isSet(QStringLiteral("refuse")))
-        options.refuse = CommandLine::bytes(parser.value(QStringLiteral("refuse")));
-    for (const auto &[name, into] : {std::pair{QStringLiteral("cases"), &options.cases},
-                                     std::pair{QStringLiteral("exclude"), &options.exclude}}) {
-        if (parser.isSet(name)) {
-            if (const QString error = readSelection(name, parser.value(name), into); !error.isEmpty())
-                return fail(error);
-        }
-    }
-    options.reportFile = CommandLine::fileName(parser.value(QStringLiteral("report")));
-    options.junitFile = CommandLine::fileName(parser.value(QStringLiteral("junit")));
-    options.htmlFile = CommandLine::fileName(parser.value(QStringLiteral("html")));
-    options.compareFile = CommandLine::fileName(parser.value(QStringLiteral("compare")));
+    if (const QString error = readValues(parser, &options); !error.isEmpty())
+        return fail(error);
     parsed.options = options;
     return parsed;
 }
