@@ -282,8 +282,16 @@ void TestConform::strictAndCompare()
     QCOMPARE(lenient.status, 0);
     QCOMPARE(conform(faulty.port(), {"--cases", "2.2", "--strict"}).status, 1);
 
-    const Finished compared = conform(faulty.port(), {"--cases", "1.9,2.2", "--compare", earlier});
+    const QString html = dir.filePath("run.html");
+    const Finished compared = conform(faulty.port(), {"--cases", "1.9,2.2", "--compare", earlier, "--html", html});
     QCOMPARE(compared.status, 1);
+    QFile page(html);
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QByteArray text = page.readAll();
+    QCOMPARE(text.count("<h2>"), 5); // a table per section, then the details
+    QVERIFY(text.contains("<tr class=\"regression\"><td><a href=\"#c1.9\">1.9</a></td><td>must</td>"));
+    QVERIFY(text.contains("<td class=\"fail\">fail</td><td class=\"pass\">pass (regression)</td>"));
+    QVERIFY(text.contains("<td class=\"non-strict\">non-strict</td><td class=\"pass\">pass (changed)</td>"));
     QCOMPARE(compared.report["summary"]["regressions"].toInt(), 1);
     QVERIFY2(compared.out.contains(" [regression: was pass]\n"), compared.out.constData());
     for (const QJsonValue &c : compared.report["cases"].toArray()) {
