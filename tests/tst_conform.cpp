@@ -5,20 +5,27 @@
 
 #include "conform/ConformOptions.h"
 #include "conform/ConformRun.h"
+#include "link/Link.h"
+#include "platform/Socket.h"
 #include "receiver/PacketCheck.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -157,6 +164,57 @@ Finished conform(quint16 port, const QStringList &extra)
 
 using Outcomes = QHash<QString, QString>;
 
+// The receiving end of one connection read straight from its descriptor,
+// so that the end of the stream tells a FIN from a reset.
+class RawPeer : public QObject
+{
+public:
+    explicit RawPeer(int fd) : fd(fd), m_notifier(fd, QSocketNotifier::Read)
+    {
+        clock.start();
+        connect(&m_notifier, &QSocketNotifier::activated, this, &RawPeer::read);
+    }
+    ~RawPeer() override { ::close(fd); }
+
+    enum End { Open, Fin, Reset };
+    const int fd;
+    QElapsedTimer clock; // from the connection's acceptance
+    QList<QByteArray> chunks;
+    QList<qint64> at; // ms
+    End end = Open;
+
+private:
+    void read()
+    {
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            chunks << QByteArray(buffer, n);
+            at << clock.elapsed();
+            return;
+        }
+        if (n == 0 || errno == ECONNRESET) {
+            end = n == 0 ? Fin : Reset;
+            m_notifier.setEnabled(false);
+        }
+    }
+    QSocketNotifier m_notifier;
+};
+
+class QuietHost : public LinkHost
+{
+public:
+    explicit QuietHost(quint16 port) : m_port(port) {}
+    void InsertLog(const QByteArray &) override {}
+    QString serverAddress() const override { return QStringLiteral("127.0.0.1"); }
+    QString serverPort() const override { return QString::number(m_port); }
+    void showReply(const QByteArray &) override {}
+    void showProcessed(qint32) override {}
+
+private:
+    quint16 m_port;
+};
+
 } // namespace
 
 class TestConform : public QObject
@@ -174,6 +232,8 @@ private slots:
     void exitStatuses();
     void interruptedMidSuite();
     void judgingReceiverPassesTheBattery();
+    void linkMisbehaves_data();
+    void linkMisbehaves();
 };
 
 void TestConform::outcomes_data()
@@ -416,6 +476,66 @@ void TestConform::judgingReceiverPassesTheBattery()
     QVERIFY(!xml.contains("<failure"));
     receiver.kill();
     receiver.waitForFinished();
+}
+
+void TestConform::linkMisbehaves_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QList<QByteArray>>("chunks"); // as they arrive
+    QTest::addColumn<int>("end");                  // RawPeer::End
+    QTest::addColumn<int>("gapMs");                // at least, before the last chunk
+
+    QTest::newRow("whole") << "none" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Open) << 0;
+    QTest::newRow("trickle") << "trickle:60" << QList<QByteArray>{"A", "B", "C", "D", "E", "F", "G", "H"}
+                             << int(RawPeer::Open) << 50;
+    QTest::newRow("split") << "split:3:300" << QList<QByteArray>{"ABC", "DEFGH"} << int(RawPeer::Open) << 280;
+    QTest::newRow("delay") << "delay:400" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Open) << 380;
+    QTest::newRow("half-close") << "half-close" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Fin) << 0;
+    QTest::newRow("reset") << "reset:4" << QList<QByteArray>{"ABCD"} << int(RawPeer::Reset) << 0;
+}
+
+// ipnd-send --misbehave: the link writes the packet as told, and the reply
+// still comes back to it (after a half-close too).
+void TestConform::linkMisbehaves()
+{
+    QFETCH(QString, mode);
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(int, end);
+    QFETCH(int, gapMs);
+    QString error;
+    const std::optional<Misbehaviour> misbehaviour = Misbehaviour::fromText(mode, &error);
+    QVERIFY2(misbehaviour, qPrintable(error));
+    QVERIFY(!Misbehaviour::fromText(mode + ":1:2:3", &error));
+
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QuietHost host(server.serverPort());
+    Link link(host);
+    link.listenAfterPeerClose = false;
+    link.setMisbehaviour(*misbehaviour);
+    QSignalSpy sent(&link, &Link::packetSent);
+    QSignalSpy replied(&link, &Link::replyHandled);
+    std::unique_ptr<RawPeer> peer;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *socket = server.nextPendingConnection();
+        // A descriptor of its own: the socket's close leaves the connection open.
+        peer = std::make_unique<RawPeer>(::dup(int(socket->socketDescriptor())));
+        socket->abort();
+        delete socket;
+    });
+    QVERIFY(link.startSend("ABCDEFGH"));
+    QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(peer && peer->chunks.join() == chunks.join() && int(peer->end) == end, 5000);
+    QCOMPARE(peer->chunks, chunks);
+    if (gapMs)
+        QVERIFY2(peer->at.constLast() - (chunks.size() > 1 ? peer->at[peer->at.size() - 2] : 0) >= gapMs,
+                 qPrintable(QString::number(peer->at.constLast())));
+    if (end == RawPeer::Reset)
+        return;
+    QVERIFY(::send(peer->fd, "ACK", 3, MSG_NOSIGNAL) == 3);
+    ::shutdown(peer->fd, SHUT_WR);
+    QVERIFY(replied.wait(5000));
+    QCOMPARE(replied.constFirst().constFirst().toByteArray(), "ACK");
 }
 
 QTEST_GUILESS_MAIN(TestConform)

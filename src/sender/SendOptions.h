@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/Misbehaviour.h"
 #include "report/ReportOptions.h"
 #include "sender/LoadSchedule.h"
 
@@ -49,6 +50,7 @@ struct SendOptions
     int connectTimeoutMs = 10000;
     int replyTimeoutMs = 10000;
     bool quiet = false;
+    Misbehaviour misbehaviour; // how each packet is written
     ReportOptions reports; // --expect, the reports and the thresholds
 };
 
