@@ -375,7 +375,9 @@ void TestConform::sameSeedSameBytes()
     for (const char *seed : {"7", "7", "8"}) {
         FaultyReceiver receiver;
         QVERIFY(receiver.listen());
-        QCOMPARE(conform(receiver.port(), {"--cases", "1.1,1.4,2.1", "--seed", seed}).status, 0);
+        const Finished run = conform(receiver.port(), {"--cases", "1.1,1.4,2.1", "--seed", seed});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.report["seed"].toDouble(), QByteArray(seed).toDouble());
         QCOMPARE(receiver.packets.size(), 50 + 10 + 2);
         sent << receiver.packets;
     }

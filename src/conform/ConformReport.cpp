@@ -84,7 +84,9 @@ bool writeJsonReport(const SuiteResult &suite, const QString &fileName, QString 
                              {QStringLiteral("started"), isoTime(suite.started)},
                              {QStringLiteral("command"), suite.command},
                              {QStringLiteral("target"), suite.target},
-                             {QStringLiteral("seed"), QString::number(suite.seed)},
+                             // A number where JSON readers keep it exact, else its digits.
+                             {QStringLiteral("seed"), suite.seed <= (quint64(1) << 53) ? QJsonValue(double(suite.seed))
+                                                                                      : QJsonValue(QString::number(suite.seed))},
                              {QStringLiteral("strict"), suite.strict},
                              {QStringLiteral("cases"), cases},
                              {QStringLiteral("summary"), summary}};
