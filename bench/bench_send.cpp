@@ -352,7 +352,7 @@ void printRun(const char *label, const Result &r)
 // The figures of ipnd-send's summary; -1 where it gave none.
 struct SendSummary
 {
-    long long read = -1, sent = -1, answered = -1, notSent = -1;
+    long long read = -1, sent = -1, answered = -1, notSent = -1; // answered: accepted, with a manifest
     double elapsed = -1;
     double latencyP99 = -1, latencyMax = -1, rttP99 = -1, rttMax = -1;
 };
@@ -362,7 +362,7 @@ SendSummary parseSummary(const QByteArray &output)
     const QString text = QString::fromLatin1(output);
     SendSummary s;
     const QRegularExpressionMatch counts =
-        QRegularExpression(QStringLiteral(R"(summary: records read (\d+), sent (\d+), answered (\d+), .*not sent (\d+),)"))
+        QRegularExpression(QStringLiteral(R"(summary: records read (\d+), sent (\d+), (?:answered|accepted) (\d+), .*not sent (\d+),)"))
             .match(text);
     if (counts.hasMatch()) {
         s.read = counts.captured(1).toLongLong();

@@ -34,6 +34,7 @@ public:
     void stall(const QByteArray &id, int ms) { m_stalls.insert(id, ms); }
 
     QList<QByteArray> idsSeen; // in the order the records came in whole
+    bool keepOpen = false;     // the connection stays open after the reply
 
 private:
     void read(QTcpSocket *socket)
@@ -49,9 +50,10 @@ private:
         const std::optional<QByteArray> reply = m_replies.value(id, "OK " + id);
         if (!reply)
             return;
-        const auto send = [socket, reply] {
+        const auto send = [this, socket, reply] {
             socket->write(*reply);
-            socket->disconnectFromHost();
+            if (!keepOpen)
+                socket->disconnectFromHost();
         };
         if (m_stalls.contains(id))
             QTimer::singleShot(m_stalls.value(id), socket, send);

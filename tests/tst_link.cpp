@@ -39,6 +39,8 @@ private slots:
     void replyHandledInOrderAndCounted();
     void turnOfTheEventLoopBeforeTheSend_data();
     void turnOfTheEventLoopBeforeTheSend();
+    void gatheredReplyEndsAtCloseLineEndOrGap_data();
+    void gatheredReplyEndsAtCloseLineEndOrGap();
 
 private:
     QByteArray stamp() const { return timeOfDayText(clock.now().time()).toLatin1() + ' '; }
@@ -501,6 +503,60 @@ void tst_Link::turnOfTheEventLoopBeforeTheSend()
         QCOMPARE(host.log, (QList<QByteArray>{originate, "Event: Socket error 0: Connection refused"}));
         QCOMPARE(link.wskMessage->State(), int(Socket::Closed));
     }
+}
+
+// A headless sender's reply is every piece until the peer closes, a line
+// end, or a quiet gap; the window's is its first piece.
+void tst_Link::gatheredReplyEndsAtCloseLineEndOrGap_data()
+{
+    QTest::addColumn<int>("gapMs");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<bool>("peerCloses");
+    QTest::addColumn<QByteArray>("reply");
+    const QByteArray large(8 * 1024 * 1024, 'A');
+    QTest::newRow("pieces, then the close") << 60000 << QList<QByteArray>{"ACK 08", "9", "03043"} << true
+                                           << QByteArray("ACK 08903043");
+    QTest::newRow("8 MiB, then the close") << 60000 << QList<QByteArray>{large} << true << large;
+    QTest::newRow("line end, left open") << 60000 << QList<QByteArray>{"ACK", " 1\n"} << false
+                                         << QByteArray("ACK 1\n");
+    QTest::newRow("quiet gap, left open") << 50 << QList<QByteArray>{"ACK", " 1"} << false << QByteArray("ACK 1");
+}
+
+void tst_Link::gatheredReplyEndsAtCloseLineEndOrGap()
+{
+    QFETCH(int, gapMs);
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(bool, peerCloses);
+    QFETCH(QByteArray, reply);
+    HeadlessHost host;
+    host.port = QString::number(server->port());
+    server->answer = TestServer::Answer::Silent;
+    Link link(host);
+    link.listenAfterPeerClose = false;
+    link.replyGapMs = gapMs;
+    QSignalSpy handled(&link, &Link::replyHandled);
+    QSignalSpy peerClosed(&link, &Link::peerClosed);
+
+    QCOMPARE(link.SendTCPPacket(TestRecords::Standard), SendResult::Sent);
+    QTRY_COMPARE(server->received(0), TestRecords::Standard);
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        server->connection(0)->write(pieces[i]);
+        // Each piece is read before the next goes: the reply comes cut up.
+        if (i + 1 < pieces.size())
+            QTRY_VERIFY(link.replyUnderWay());
+        QTRY_VERIFY(!server->connection(0)->bytesToWrite());
+    }
+    if (peerCloses)
+        server->connection(0)->disconnectFromHost();
+
+    QTRY_COMPARE_WITH_TIMEOUT(handled.count(), 1, 10000);
+    QCOMPARE(handled.first().first().toByteArray(), reply);
+    QCOMPARE(peerClosed.count(), 0);
+    QCOMPARE(link.wskMessage->State(), int(Socket::Closed));
+    QCOMPARE(host.log.count("Event: <127.0.0.1> Data Pkt Rxd"), 1);
+    // The gap that ended the reply is no part of its time.
+    if (gapMs == 50)
+        QCOMPARE_GE(link.replyQuietNs(), 50 * 1000000LL);
 }
 
 QTEST_MAIN(tst_Link)

@@ -162,7 +162,7 @@ void tst_Programs::helpDescribesEveryOption_data()
     QTest::addColumn<int>("options"); // the program's own, besides --help, --help-all and --version
 
     QTest::newRow("ipnd-testgen") << QStringLiteral(IPND_TESTGEN) << 0;
-    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 35;
+    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 36;
     QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 14;
     QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN) << 7;
     QTest::newRow("ipnd-conform") << QStringLiteral(IPND_CONFORM) << 18;

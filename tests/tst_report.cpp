@@ -61,8 +61,11 @@ private slots:
     void pageCatchesUpWithoutFurtherRecords();
     void pageStaysSmallForLongRuns();
     void pageRendersInBrowser();
+    void chartsOfARun_data();
+    void chartsOfARun();
     void reportsIntoPipes();
     void fullDiskLeavesTheLastWholeReports();
+    void manyKindsHoldFewDescriptors();
     void expectation_data();
     void expectation();
     void unexpectedReplyLine();
@@ -93,7 +96,10 @@ void tst_Report::eachOutcomeInEveryReport()
         const QList<QJsonObject> lines = readJsonLines(options.reportFile);
         QCOMPARE(lines.size(), n + 1);
         QCOMPARE(lines.last().value("seq").toInteger(), run.at(order[n]).seq);
-        QCOMPARE(readJUnit(options.junitFile).names.size(), n + 1);
+        // Until the end a failing case stands for the run not finished.
+        const JUnit cases = readJUnit(options.junitFile);
+        QCOMPARE(cases.names.size(), n + 2);
+        QCOMPARE(cases.names.last(), QStringLiteral("unfinished"));
     }
     const QStringList missed{QStringLiteral("threshold missed: --min-rate: 10.00 records per second, limit 20 records per second")};
     RunFigures figures = knownFigures();
@@ -125,7 +131,7 @@ void tst_Report::eachOutcomeInEveryReport()
     QCOMPARE(bySeq.value(3).value("reason").toString().toLatin1(), knownRun().at(2).reason);
     const QJsonObject summary = lines[5].value("summary").toObject();
     for (const auto &[key, count] : {std::pair{"read", 4}, {"sent", 3}, {"answered", 1}, {"unexpected", 1},
-                                     {"unanswered", 1}, {"not_sent", 1}, {"rejected", 1}})
+                                     {"unanswered", 1}, {"not-sent", 1}, {"rejected", 1}})
         QCOMPARE(summary.value(QLatin1String(key)).toInt(-1), count);
     QCOMPARE(summary.value("elapsed_s").toDouble(), 0.5);
     const QJsonObject rtt = summary.value("rtt_ms").toObject();
@@ -192,9 +198,11 @@ void tst_Report::cutShortRunLeavesReadableReports()
     QCOMPARE(readJsonLines(dir.filePath(QStringLiteral("run.jsonl"))).size(), 4);
     const JUnit cases = readJUnit(dir.filePath(QStringLiteral("run.xml")));
     QCOMPARE(cases.error, QString());
-    QCOMPARE(cases.names, QStringList({"1001", OddIdShown, "line 3", "1004"}));
-    QCOMPARE(cases.suite.value(QLatin1String("tests")).toString(), QStringLiteral("4"));
-    QCOMPARE(cases.suite.value(QLatin1String("failures")).toString(), QStringLiteral("2"));
+    // Killed before the end: never read as passed, even with no failure of its own.
+    QCOMPARE(cases.names, QStringList({"1001", OddIdShown, "line 3", "1004", "unfinished"}));
+    QCOMPARE(cases.suite.value(QLatin1String("tests")).toString(), QStringLiteral("5"));
+    QCOMPARE(cases.suite.value(QLatin1String("failures")).toString(), QStringLiteral("3"));
+    QCOMPARE(cases.failures.value("unfinished"), QStringLiteral("the run ended before its report was finished"));
     const Html page = readHtml(readFile(dir.filePath(QStringLiteral("run.html"))));
     QCOMPARE(page.error, QString());
     QCOMPARE(page.verdictClass, QStringLiteral("running"));
@@ -238,7 +246,7 @@ void tst_Report::pageStaysSmallForLongRuns()
                                          .arg(records / 50 - HtmlReport::MaxFailedRows)));
     QVERIFY(read.shapes < 2 * HtmlReport::MaxSpans);
     // The chart's scale runs to the slowest round trip, through every merge of spans.
-    QVERIFY(page.contains(">1000.000 ms</text>"));
+    QVERIFY(page.contains(">1000.000</text>"));
 }
 
 void tst_Report::pageRendersInBrowser()
@@ -266,8 +274,57 @@ void tst_Report::pageRendersInBrowser()
     const QByteArray dom = chromium.readAllStandardOutput();
     QVERIFY(dom.contains("<table id=\"summary\"><tbody><tr><th>Records read</th><td class=\"n\">4</td></tr>"));
     QCOMPARE(dom.count("<svg id="), 2);
-    QCOMPARE(dom.count("<rect "), 2 + 2); // two histogram bars, two failure marks
+    QCOMPARE(dom.count("<rect "), 2 + 2 + 4); // two histogram bars, two failure marks, four legend swatches
     QVERIFY(dom.contains("<td class=\"t\">1005</td>"));
+}
+
+void tst_Report::chartsOfARun_data()
+{
+    QTest::addColumn<QList<OutcomeRecord>>("records");
+    QTest::addColumn<int>("charts");
+    QTest::addColumn<int>("failureMarks");
+    const auto record = [](qint64 seq, Outcome outcome, std::optional<double> latencyMs) {
+        OutcomeRecord r{seq, outcome, QByteArray::number(seq), 2.5, QByteArray("OK"), Start, 1, {}, {}, false, {}, {}};
+        r.latencyMs = latencyMs;
+        return r;
+    };
+    QTest::newRow("paced, one unexpected")
+        << QList<OutcomeRecord>{record(1, Outcome::Answered, {}), record(2, Outcome::Unexpected, {})} << 2 << 1;
+    // With --rate, latency from the intended time gets charts of its own.
+    QTest::newRow("at a rate") << QList<OutcomeRecord>{record(1, Outcome::Answered, 40.0),
+                                                        record(2, Outcome::Answered, 7.5)}
+                               << 4 << 0;
+    // A conformance run's right refusal is no failure.
+    QTest::newRow("conformance, all right")
+        << QList<OutcomeRecord>{record(1, Outcome::Accepted, {}), record(2, Outcome::Refused, {})} << 2 << 0;
+    QTest::newRow("conformance, a false accept")
+        << QList<OutcomeRecord>{record(1, Outcome::Refused, {}), record(2, Outcome::FalseAccept, {})} << 2 << 1;
+}
+
+void tst_Report::chartsOfARun()
+{
+    QFETCH(QList<OutcomeRecord>, records);
+    QFETCH(int, charts);
+    QFETCH(int, failureMarks);
+    HtmlReport html(QString(), QStringLiteral("ipnd-send"), std::numeric_limits<int>::max());
+    for (const OutcomeRecord &record : records)
+        html.add(record);
+    const QByteArray page = html.page(nullptr, {}, false);
+    QCOMPARE(readHtml(page).error, QString());
+    QCOMPARE(page.count("<svg "), charts);
+    // Every chart names its axes and says what its colours are.
+    QCOMPARE(page.count("<g class=\"legend\">"), charts);
+    QCOMPARE(page.count("records sent, in order</text>"), charts / 2);
+    QCOMPARE(page.count(">replies</text>"), charts / 2);
+    QCOMPARE(page.count("failed</title>"), failureMarks * charts / 2);
+    if (charts == 4) {
+        QVERIFY(page.contains("<svg id=\"latency-histogram\""));
+        QVERIFY(page.contains(">latency, ms</text>"));
+        // The latency's own scale, not the round trip's; each bin's edges.
+        QVERIFY(page.contains(">40.000</text>"));
+        QVERIFY(page.contains("<title>6.31 to 7.94 ms: 1</title>"));
+        QVERIFY(page.contains(">7.94</text>"));
+    }
 }
 
 void tst_Report::reportsIntoPipes()
@@ -302,6 +359,22 @@ void tst_Report::reportsIntoPipes()
     }
     struct stat info = {};
     QVERIFY(::stat(fifo.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+
+    // A reader that went before the page: said, and the reports have failed.
+    {
+        ReportOptions options;
+        options.htmlFile = QStringLiteral("/dev/fd/%1").arg(shell[1]);
+        Reports reports;
+        QString error;
+        QVERIFY2(reports.open(options, QStringLiteral("run"), &error), qPrintable(error));
+        ::close(shell[0]);
+        shell[0] = -1;
+        const auto pipeSignal = std::signal(SIGPIPE, SIG_IGN);
+        reports.finish(knownFigures(), {}, false);
+        std::signal(SIGPIPE, pipeSignal);
+        QCOMPARE(reports.takeErrors(), QStringList(options.htmlFile + QStringLiteral(": Broken pipe")));
+        QVERIFY(reports.failed());
+    }
 
     // A named pipe nobody reads: refused at once, not waited for in open().
     const QByteArray unread = QFile::encodeName(dir.filePath(QStringLiteral("unread")));
@@ -339,8 +412,10 @@ void tst_Report::reportsIntoPipes()
     QString error;
     QVERIFY(!reports.open(options, QStringLiteral("run"), &error));
     QCOMPARE(error, options.junitFile + QStringLiteral(": not a regular file, and a JUnit report is rewritten in place"));
-    for (const int fd : {shell[0], shell[1], fifoReader})
-        ::close(fd);
+    for (const int fd : {shell[0], shell[1], fifoReader}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 void tst_Report::fullDiskLeavesTheLastWholeReports()
@@ -386,11 +461,44 @@ void tst_Report::fullDiskLeavesTheLastWholeReports()
     const JUnit junit = readJUnit(options.junitFile);
     QCOMPARE(junit.error, QString());
     QVERIFY(!junit.names.isEmpty());
+    QVERIFY(junit.failures.contains(QStringLiteral("unfinished")));
     QCOMPARE(junit.suite.value(QLatin1String("tests")).toString(), QString::number(junit.names.size()));
     // The final page found no room: the page from before it stays.
     const Html page = readHtml(readFile(options.htmlFile));
     QCOMPARE(page.error, QString());
     QCOMPARE(page.verdictClass, QStringLiteral("running"));
+}
+
+void tst_Report::manyKindsHoldFewDescriptors()
+{
+    // A conformance run's cases go to a file per kind until the end; a
+    // descriptor per kind would leave none for the connections.
+    const auto openDescriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files).size(); };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.xml"));
+    JUnitReport junit(path, QStringLiteral("ipnd-send"));
+    QVERIFY(junit.open());
+    const qsizetype before = openDescriptors();
+    constexpr int Kinds = 300;
+    RunFigures figures;
+    // Last sent first: exchanges end in any order.
+    for (int n = 2 * Kinds; n >= 1; --n) {
+        OutcomeRecord record{n, Outcome::Accepted, QByteArray::number(n), 1.0, QByteArray("ACK"), Start.addMSecs(10 * n),
+                             1, {}, {}, false, {}, {}};
+        record.expect = "kind-" + QByteArray::number(n % Kinds);
+        junit.add(record);
+        figures.count(record);
+    }
+    QCOMPARE_LE(openDescriptors() - before, 16);
+    figures.conformance = true;
+    junit.finish(figures, {}, true);
+    QCOMPARE(junit.error(), QString());
+    const QByteArray xml = readFile(path);
+    QCOMPARE(xml.count("<testsuite "), Kinds);
+    QCOMPARE(xml.count("<testcase "), 2 * Kinds);
+    // Its time is the wall time from its first record's sending to its last
+    // one's reply: 70 ms to 3071 ms, not the sum of its round trips.
+    QVERIFY(xml.contains(R"(<testsuite name="kind-7" tests="2" failures="0" errors="0" time="3.001000")"));
 }
 
 void tst_Report::expectation_data()

@@ -1,4 +1,5 @@
 #include "sender/LoadSchedule.h"
+#include "sender/Manifest.h"
 #include "sender/PeriodSchedule.h"
 #include "sender/RoundTripHistogram.h"
 #include "sender/RunSummary.h"
@@ -11,7 +12,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -75,11 +81,15 @@ private slots:
     void backlogKeepsOrderAndBound();
     void progressLine_data();
     void progressLine();
+    void progressIntervals();
     void percentiles_data();
     void percentiles();
     void exitStatus_data();
     void exitStatus();
     void summaryText();
+    void manifestReadToItsEnd_data();
+    void manifestReadToItsEnd();
+    void droppedPartsHaveAReasonOfTheirOwn();
 
 private:
     QTemporaryDir dir;
@@ -105,22 +115,26 @@ void tst_SendOptions::goodArguments_data()
     QTest::addColumn<int>("connectMs");
     QTest::addColumn<int>("replyMs");
     QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QString>("host");
     const QStringList base = {"--host", "127.0.0.1", "--port", "50003"};
     QTest::newRow("standard") << base + QStringList{"--record", "standard"} << TestRecords::Standard << QString() << 1.0
-                              << qint64(-1) << 10000 << 10000 << false;
+                              << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("max, equals form, quiet")
         << QStringList{"--host=127.0.0.1", "--port=50003", "--record=max", "--quiet"} << TestRecords::Max << QString()
-        << 1.0 << qint64(-1) << 10000 << 10000 << true;
+        << 1.0 << qint64(-1) << 10000 << 10000 << true << QString("127.0.0.1");
     QTest::newRow("noadd with timeouts")
         << base + QStringList{"--record", "noadd", "--connect-timeout", "0.25", "--reply-timeout", "3"}
-        << TestRecords::NoAdd << QString() << 1.0 << qint64(-1) << 250 << 3000 << false;
+        << TestRecords::NoAdd << QString() << 1.0 << qint64(-1) << 250 << 3000 << false << QString("127.0.0.1");
     QTest::newRow("replay defaults") << base + QStringList{"--replay", "FILE"} << QByteArray() << "RAWLOG" << 1.0
-                                     << qint64(-1) << 10000 << 10000 << false;
+                                     << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("replay multipkt, fraction, count")
         << base + QStringList{"--replay", "FILE", "--format", "multipkt", "--period", "0.2", "--count", "20"}
-        << QByteArray() << "MULTIPKT" << 0.2 << qint64(20) << 10000 << 10000 << false;
+        << QByteArray() << "MULTIPKT" << 0.2 << qint64(20) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("closed loop") << base + QStringList{"--replay", "FILE", "--period", "0"} << QByteArray() << "RAWLOG"
-                                 << 0.0 << qint64(-1) << 10000 << 10000 << false;
+                                 << 0.0 << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
+    QTest::newRow("IPv6 in brackets") << QStringList{"--host", " [::1] ", "--port", "50003", "--record", "min"}
+                                      << TestRecords::Min << QString() << 1.0 << qint64(-1) << 10000 << 10000 << false
+                                      << QString("::1");
 }
 
 void tst_SendOptions::goodArguments()
@@ -133,11 +147,12 @@ void tst_SendOptions::goodArguments()
     QFETCH(int, connectMs);
     QFETCH(int, replyMs);
     QFETCH(bool, quiet);
+    QFETCH(QString, host);
     arguments.replaceInStrings(QStringLiteral("FILE"), dataFile);
     const ParsedSendArguments parsed = parse(arguments);
     QVERIFY2(parsed.options, qPrintable(parsed.error));
     const SendOptions &o = *parsed.options;
-    QCOMPARE(o.host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(o.host, host);
     QCOMPARE(o.port, QStringLiteral("50003"));
     QCOMPARE(o.mode, record.isEmpty() ? SendOptions::Mode::Replay : SendOptions::Mode::Record);
     QCOMPARE(o.record, record);
@@ -231,6 +246,16 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
     QTest::newRow("manifest with loop")
         << hostPort + QStringList{"--replay", "FILE", "--loop", "--count", "2", "--manifest", "/dev/null"}
         << "--loop does not go with --manifest";
+    QTest::newRow("empty brackets") << QStringList{"--host", "[]", "--port", "1", "--record", "min"}
+                                    << "--host: no address given";
+    QTest::newRow("loop on standard input") << hostPort + QStringList{"--replay", "-", "--loop", "--count", "2"}
+                                            << "--loop cannot start standard input (--replay -) again";
+    // Options of the open loop mean nothing without it, whatever else is given.
+    QTest::newRow("backlog with a period") << hostPort + QStringList{"--replay", "FILE", "--period", "0", "--max-backlog", "5"}
+                                           << "--max-backlog goes with --rate, --stages or --pace";
+    QTest::newRow("ramp-up with a duration")
+        << hostPort + QStringList{"--replay", "FILE", "--duration", "5", "--ramp-up", "2", "--connections", "2"}
+        << "--ramp-up goes with --rate";
     QTest::newRow("report over the data") << hostPort + QStringList{"--replay", "FILE", "--report", "FILE"}
                                           << "--report would overwrite the file of --replay \"FILE\"";
 }
@@ -388,6 +413,10 @@ void tst_SendOptions::numericBounds_data()
         row(timeout, "86400", true, 86400);
         row(timeout, "86400.001", false);
     }
+    row("reply-gap", "0", false);
+    row("reply-gap", "1", true, 1);
+    row("reply-gap", "86400000", true, 86400000);
+    row("reply-gap", "86400001", false);
     for (const char *timeout : {"connect-timeout", "reply-timeout"}) {
         row(timeout, "0.000999", false);
         row(timeout, "0.001", true, 1);
@@ -426,7 +455,8 @@ void tst_SendOptions::numericBounds()
                                          {"ramp-up", o.rampUpSeconds},
                                          {"progress", o.progressSeconds},
                                          {"connect-timeout", double(o.connectTimeoutMs)},
-                                         {"reply-timeout", double(o.replyTimeoutMs)}};
+                                         {"reply-timeout", double(o.replyTimeoutMs)},
+                                         {"reply-gap", double(o.replyGapMs)}};
     QCOMPARE(kept.value(option), taken);
 }
 
@@ -722,6 +752,120 @@ void tst_SendOptions::progressLine()
         figures.backlog = 5;
     }
     QCOMPARE(::progressLine(figures), line);
+}
+
+void tst_SendOptions::progressIntervals()
+{
+    // Each line's rate and p99 are its own interval's, not the run's so far.
+    ProgressIntervals intervals;
+    intervals.replied(40);
+    const ProgressFigures first = intervals.next(2'000'000'000, 100);
+    QCOMPARE(first.elapsedSeconds, 2.0);
+    QCOMPARE(first.sent, qint64(100));
+    QCOMPARE(first.intervalRate, 50.0);
+    QCOMPARE(first.intervalP99Ms.has_value(), true);
+    intervals.replied(2);
+    const ProgressFigures second = intervals.next(2'500'000'000, 110);
+    QCOMPARE(second.intervalRate, 20.0);
+    QVERIFY2(std::abs(*second.intervalP99Ms - 2) < 0.05, qPrintable(QString::number(*second.intervalP99Ms)));
+    const ProgressFigures third = intervals.next(3'500'000'000, 110);
+    QCOMPARE(third.intervalRate, 0.0);
+    QCOMPARE(third.intervalP99Ms, std::optional<double>());
+}
+
+namespace {
+QByteArray entryLine(int seq, const QByteArray &expect, bool arrives = true)
+{
+    return "{\"seq\": " + QByteArray::number(seq) + ", \"id\": \"" + QByteArray::number(seq) + "\", \"expect\": \""
+        + expect + "\", \"arrives\": " + (arrives ? "true" : "false") + "}\n";
+}
+} // namespace
+
+void tst_SendOptions::manifestReadToItsEnd_data()
+{
+    QTest::addColumn<QString>("kind");     // "file", "pipe", or "fifo" with no writer
+    QTest::addColumn<QByteArray>("first"); // there when it is opened
+    QTest::addColumn<QByteArray>("later"); // a pipe's, written as the reader waits; none: the wait is stopped
+    QTest::addColumn<QList<QByteArray>>("kinds");
+    const QByteArray a = entryLine(1, "valid"), b = entryLine(2, "too-wide").chopped(1);
+    const QList<QByteArray> both{"valid", "too-wide"};
+    QTest::newRow("no line end at the end") << "file" << a + b << QByteArray() << both;
+    QTest::newRow("pipe paused inside a line") << "pipe" << a + b.left(9) << b.mid(9) << both;
+    QTest::newRow("pipe stopped while waiting") << "pipe" << a << QByteArray() << QList<QByteArray>{"valid"};
+    QTest::newRow("fifo with no writer") << "fifo" << QByteArray() << QByteArray() << QList<QByteArray>();
+    // Kinds as they are, each its own: control bytes, and beyond Latin-1.
+    QTest::newRow("kinds") << "file"
+                           << entryLine(1, R"(\u001b[2J\u0000)") + entryLine(2, R"(\u263a)") + entryLine(3, R"(\u2639)")
+                                  + entryLine(4, R"(\u00e9)")
+                           << QByteArray()
+                           << QList<QByteArray>{QByteArray("\x1b[2J\0", 5), "\xe2\x98\xba", "\xe2\x98\xb9", "\xe9"};
+}
+
+void tst_SendOptions::manifestReadToItsEnd()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, later);
+    QFETCH(QList<QByteArray>, kinds);
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("m.jsonl"));
+    int pipe[2] = {-1, -1};
+    if (kind == QLatin1String("pipe")) {
+        QCOMPARE(::pipe2(pipe, O_CLOEXEC), 0);
+        QCOMPARE(::write(pipe[1], first.constData(), size_t(first.size())), ssize_t(first.size()));
+        path = QStringLiteral("/proc/self/fd/%1").arg(pipe[0]);
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(first) == first.size());
+    }
+    const auto closePipe = qScopeGuard([&] { ::close(pipe[0]), ::close(pipe[1]); });
+    ManifestReader reader;
+    reader.setKeepWaiting([&] {
+        [[maybe_unused]] const ssize_t n = ::write(pipe[1], later.constData(), size_t(later.size()));
+        ::close(std::exchange(pipe[1], -1));
+        return !std::exchange(later, {}).isEmpty();
+    });
+    QString error;
+    std::future<bool> opening = std::async(std::launch::async, [&] { return reader.open(path, &error); });
+    if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // The open waits for a writer: one comes, so that it returns.
+        ::close(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        opening.wait();
+        QFAIL("the open waited for a writer");
+    }
+    QCOMPARE(opening.get(), kind != QLatin1String("fifo"));
+    QList<QByteArray> read;
+    for (; reader.peek(); reader.take())
+        read << reader.peek()->expect;
+    QCOMPARE(read, kinds);
+    QCOMPARE(reader.error(), QString());
+    QCOMPARE(reader.stopped(), kind == QLatin1String("pipe") && kinds.size() == 1);
+    if (kind == QLatin1String("fifo"))
+        QVERIFY2(error.endsWith(QLatin1String("no process is writing to the pipe")), qPrintable(error));
+}
+
+void tst_SendOptions::droppedPartsHaveAReasonOfTheirOwn()
+{
+    // Two entries that do not arrive between records 1 and 2, over four lines
+    // that went into no record, one refused.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("m.jsonl")));
+    const QByteArray manifest =
+        entryLine(1, "valid") + entryLine(2, "bad-header", false) + entryLine(3, "missing-part", false) + entryLine(4, "valid");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(manifest) == manifest.size());
+    file.close();
+    QString error;
+    QList<QByteArray> reasons;
+    ManifestMatch match(*ReplyExpectation::fromPattern("ACK {id}", &error), *ReplyExpectation::fromPattern("NAK", &error),
+                        [&](OutcomeRecord &&record) { reasons << record.reason; });
+    QVERIFY(match.open(file.fileName(), &error));
+    QVERIFY(match.recordRead("1", 1, true, 0));
+    match.lineRejected("SFIP: Dumping pkt out of sequence");
+    QVERIFY(match.recordRead("4", 6, true, 4));
+    QCOMPARE(reasons, (QList<QByteArray>{"SFIP: Dumping pkt out of sequence",
+                                         "Not sent: the reader put no record together from its lines"}));
 }
 
 QTEST_MAIN(tst_SendOptions)

@@ -93,6 +93,7 @@ qint16 DataFile::ReadRawLogRecord()
     m_lastLine = line;
     m_recordAt = start;
     ++m_counts.recordsRead;
+    ++m_counts.linesInRecords;
     return -1;
 }
 
@@ -192,8 +193,10 @@ qint16 DataFile::ReadMultiPacketLine()
     s.SequenceComplete = -1;
     log("SFIP: Packet sequence complete");
     s.CurrentRecord.clear();
-    for (int slot = 1; slot <= lastSlot && s.isHeld(slot); ++slot)
+    for (int slot = 1; slot <= lastSlot && s.isHeld(slot); ++slot) {
         s.CurrentRecord += s.PartText[slot];
+        ++m_counts.linesInRecords;
+    }
     ResetSequence();
     ++m_counts.recordsRead;
     return -1;

@@ -69,6 +69,7 @@ public:
         qint64 recordsRead = 0;
         qint64 linesRejected = 0;
         qint64 recordsTooShort = 0; // read, but 10 characters or fewer: never sent
+        qint64 linesInRecords = 0;  // the lines the records read were made of
     };
     const Counts &counts() const { return m_counts; }
 

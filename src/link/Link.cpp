@@ -24,6 +24,10 @@ Link::Link(LinkHost &host, QObject *parent)
     : QObject(parent)
     , wskMessage(new Socket(this))
     , m_host(host)
+    , m_replyGap([this] {
+        if (replyUnderWay())
+            endReply();
+    })
 {
     wskMessage->setObjectName(QStringLiteral("wskMessage"));
     connect(wskMessage, &Socket::connected, this, &Link::wskMessage_Connect);
@@ -79,6 +83,8 @@ bool Link::startSend(const QByteArray &source)
 
 void Link::Close()
 {
+    m_gathered.clear();
+    m_replyGap.stop();
     m_waitingPacket.clear();
     m_waitingConnection = 0;
     if (wskMessage->State() != Socket::Closed)
@@ -198,8 +204,32 @@ void Link::writePiece(quint64 connection)
 
 void Link::wskMessage_DataArrival(qint32 /*bytesTotal*/)
 {
-    QByteArray reply;
-    skipFailure([&] { reply = wskMessage->GetData(); });
+    QByteArray piece;
+    skipFailure([&] { piece = wskMessage->GetData(); });
+    if (replyGapMs < 0) {
+        m_replyQuietNs = 0;
+        replyArrived(piece);
+        return;
+    }
+    m_gathered += piece;
+    m_lastPiece.start();
+    if (piece.contains('\n'))
+        endReply();
+    else
+        m_replyGap.start(replyGapMs);
+}
+
+void Link::endReply()
+{
+    if (!replyUnderWay())
+        return;
+    m_replyGap.stop();
+    m_replyQuietNs = m_lastPiece.isValid() ? m_lastPiece.nsecsElapsed() : 0;
+    replyArrived(std::exchange(m_gathered, QByteArray()));
+}
+
+void Link::replyArrived(const QByteArray &reply)
+{
     skipFailure([&] {
         // Made again only for another server.
         if (const QString peer = wskMessage->RemoteHostIP(); peer != m_arrivalPeer || m_arrivalLine.isEmpty()) {
@@ -225,6 +255,11 @@ void Link::HandleReply(const QByteArray &reply)
 
 void Link::wskMessage_Close()
 {
+    // The peer's close ends a reply under way: it is an answer, not a close.
+    if (replyUnderWay()) {
+        endReply();
+        return;
+    }
     skipFailure([&] { m_host.InsertLog("Event: Port Closed"); });
     skipFailure([&] {
         if (wskMessage->State() != Socket::Closed)
@@ -251,7 +286,10 @@ void Link::wskMessage_ConnectionRequest(qint32 requestId)
 void Link::wskMessage_Error(int number, const QString &description)
 {
     // A connection that failed is logged with the socket's own words and
-    // closed, so the link is free for the next send.
+    // closed, so the link is free for the next send; what came of a reply
+    // goes with it.
+    m_gathered.clear();
+    m_replyGap.stop();
     skipFailure([&] {
         m_host.InsertLog("Event: Socket error " + QByteArray::number(number) + ": " + description.toLatin1());
     });

@@ -3,7 +3,10 @@
 #include "link/Misbehaviour.h"
 #include "link/SendResult.h"
 
+#include "platform/LazyTimeout.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -32,8 +35,9 @@ public:
     virtual void showProcessed(qint32 processed) = 0;
 };
 
-// The test link: one packet per connection to the server, the server's first
-// reply taken as the whole reply, and every way in which a connection ends.
+// The test link: one packet per connection to the server, the server's reply
+// (its first piece, or gathered: see replyGapMs), and every way in which a
+// connection ends.
 // It owns the one socket; its handlers are named after the socket's events.
 class Link : public QObject
 {
@@ -73,6 +77,20 @@ public:
     // sends on a connection that is up at once without that turn of the
     // event loop.
     bool serveEventsWhileConnecting = true;
+    // How a reply ends. Below 0 (the window) the first piece that arrives is
+    // the whole reply. Otherwise the pieces are gathered until the peer
+    // closes, a piece holds a line end, or none has come for this many
+    // milliseconds, so that a reply cut up on the way is judged whole.
+    int replyGapMs = -1;
+
+    // Whether pieces of a reply have come and it has not ended yet.
+    bool replyUnderWay() const { return !m_gathered.isEmpty(); }
+    // Ends the reply under way with what has come (the owner's reply
+    // timeout bounds a reply that keeps trickling in).
+    void endReply();
+    // From the last reply's last byte to its being handled: the quiet gap
+    // that ended it, which is no part of its round trip.
+    qint64 replyQuietNs() const { return m_replyQuietNs; }
 
     void wskMessage_Connect();
     void wskMessage_DataArrival(qint32 bytesTotal);
@@ -96,6 +114,8 @@ private:
     void misbehave(const QByteArray &packet);
     void writePiece(quint64 connection);
     void HandleReply(const QByteArray &reply);
+    // Logs, shows and counts the whole reply, and closes the connection.
+    void replyArrived(const QByteArray &reply);
 
     LinkHost &m_host;
     // startSend's packet, until its connection is up.
@@ -111,4 +131,9 @@ private:
     // The last reply's log line and the peer it names.
     QString m_arrivalPeer;
     QByteArray m_arrivalLine;
+    // The pieces of the reply under way, and when the last one came.
+    QByteArray m_gathered;
+    QElapsedTimer m_lastPiece;
+    qint64 m_replyQuietNs = 0;
+    LazyTimeout m_replyGap;
 };

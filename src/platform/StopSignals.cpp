@@ -30,12 +30,21 @@ StopSignals::StopSignals(QObject *parent)
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     m_watching = ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    // A closed terminal (SIGHUP) stops the run as Ctrl-C does, rather than
+    // killing it with its reports cut; under nohup it stays ignored.
+    struct sigaction hangup = {};
+    if (m_watching && ::sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) {
+        m_watching = ::sigaction(SIGHUP, &action, nullptr) == 0;
+        m_hangup = true;
+    }
 }
 
 StopSignals::~StopSignals()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    if (m_hangup)
+        std::signal(SIGHUP, SIG_DFL);
     delete m_notifier;
     for (int &fd : g_pipe) {
         if (fd >= 0)

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into an event on the event thread: the signal
+// Turns SIGINT, SIGTERM and SIGHUP into an event on the event thread: the signal
 // handler only writes a byte to a pipe, and stopRequested() is emitted from
 // the event loop (also from a wait nested in a handler). Make one per process.
 class StopSignals : public QObject
@@ -29,4 +29,5 @@ private:
 
     QSocketNotifier *m_notifier = nullptr;
     bool m_watching = false;
+    bool m_hangup = false; // SIGHUP is watched: it was not ignored
 };

@@ -20,7 +20,9 @@
 
 namespace {
 
-constexpr int SplitPause = 100; // ms between the two halves of a split reply
+// ms between the two halves of a split reply: within the quiet gap
+// (--reply-gap, default 50 ms) after which ipnd-send takes a reply as whole.
+constexpr int SplitPause = 20;
 // Descriptors kept back from connections: standard streams, the listening
 // socket, the verdicts file, a saved packet, the event loop's own.
 constexpr rlim_t ReservedDescriptors = 32;

@@ -116,7 +116,7 @@ const QList<ValueOption> &valueOptions()
          }},
         {"misbehave", "MODE",
          "Behave as MODE: none (reply, the default), silent (never reply), close (close without a reply), "
-         "split (reply in two pieces) or slow:MS (reply after MS milliseconds, at most 600000).",
+         "split (reply in two pieces, 20 ms apart) or slow:MS (reply after MS milliseconds, at most 600000).",
          "is not none, silent, close, split or slow:MS", setMisbehaviour},
         {"idle-timeout", "SECONDS",
          "Close a connection that has sent nothing for SECONDS (default 30, at most 86400; 0 never).",

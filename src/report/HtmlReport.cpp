@@ -84,12 +84,15 @@ public:
             element(QStringLiteral("title"), title);
         xml.writeEndElement();
     }
-    void label(double x, double y, const QString &text, const QString &anchor = QStringLiteral("middle"))
+    void label(double x, double y, const QString &text, const QString &anchor = QStringLiteral("middle"),
+               bool upright = false)
     {
         xml.writeStartElement(QStringLiteral("text"));
         xml.writeAttribute(QStringLiteral("x"), num(x));
         xml.writeAttribute(QStringLiteral("y"), num(y));
         xml.writeAttribute(QStringLiteral("text-anchor"), anchor);
+        if (upright) // read from bottom to top, along a vertical axis
+            xml.writeAttribute(QStringLiteral("transform"), QStringLiteral("rotate(-90 %1 %2)").arg(num(x), num(y)));
         xml.writeCharacters(text);
         xml.writeEndElement();
     }
@@ -109,6 +112,147 @@ public:
 
     QXmlStreamWriter xml;
 };
+
+// The names of the axes, and a swatch of colour for each thing drawn, in
+// the margin above the plot.
+void frame(Page &html, const QString &xAxis, const QString &yAxis,
+           const QList<std::pair<QString, QString>> &legend)
+{
+    html.label((Left + Right) / 2, Bottom + 34, xAxis);
+    html.label(16, (Top + Bottom) / 2, yAxis, QStringLiteral("middle"), true);
+    html.start(QStringLiteral("g"));
+    html.xml.writeAttribute(QStringLiteral("class"), QStringLiteral("legend"));
+    double x = Right;
+    for (auto entry = legend.crbegin(); entry != legend.crend(); ++entry) {
+        const auto &[colour, text] = *entry;
+        x -= 26 + 6.5 * double(text.size());
+        html.shape(QStringLiteral("rect"), {{QStringLiteral("x"), num(x)}, {QStringLiteral("y"), QStringLiteral("4")},
+                                            {QStringLiteral("width"), QStringLiteral("10")},
+                                            {QStringLiteral("height"), QStringLiteral("10")},
+                                            {QStringLiteral("fill"), colour}});
+        html.label(x + 14, 13, text, QStringLiteral("start"));
+    }
+    html.end();
+}
+
+// Times in log-scaled bins, `perDecade` a decade from 10^firstDecade ms.
+void histogramChart(Page &html, const QString &id, const QString &measure, const QList<qint64> &bins, int perDecade,
+                    int firstDecade)
+{
+    const auto binStart = [&](int bin) { return std::pow(10.0, firstDecade + double(bin) / perDecade); };
+    const auto edge = [&](int bin) { return QString::number(binStart(bin), 'g', 3); };
+    html.startSvg(id, QStringLiteral("Histogram of %1 times, log scale").arg(measure));
+    const auto firstBin = std::find_if(bins.cbegin(), bins.cend(), [](qint64 n) { return n > 0; });
+    if (firstBin == bins.cend()) {
+        html.label((Left + Right) / 2, (Top + Bottom) / 2, QStringLiteral("No replies"));
+        html.end();
+        return;
+    }
+    const int lo = int(firstBin - bins.cbegin());
+    const int hi = int(std::find_if(bins.crbegin(), bins.crend(), [](qint64 n) { return n > 0; }).base() - bins.cbegin()) - 1;
+    const qint64 most = *std::max_element(bins.cbegin(), bins.cend());
+    const double barWidth = (Right - Left) / (hi - lo + 1);
+    for (int bin = lo; bin <= hi; ++bin) {
+        if (bins[bin] == 0)
+            continue;
+        const double h = (Bottom - Top) * double(bins[bin]) / double(most);
+        const double x = Left + (bin - lo) * barWidth;
+        html.shape(QStringLiteral("rect"),
+                   {{QStringLiteral("x"), num(x)}, {QStringLiteral("y"), num(Bottom - h)},
+                    {QStringLiteral("width"), num(std::max(1.0, barWidth - 1))}, {QStringLiteral("height"), num(h)},
+                    {QStringLiteral("fill"), QStringLiteral("#4a7ab5")}},
+                   QStringLiteral("%1 to %2 ms: %3").arg(edge(bin), edge(bin + 1)).arg(bins[bin]));
+        if (barWidth >= 28) // room for the bar's count above it
+            html.label(x + barWidth / 2, Bottom - h - 3, QString::number(bins[bin]));
+    }
+    // Every bin's edge while they fit, else each decade's.
+    const bool everyEdge = hi - lo + 1 <= 12;
+    for (int bin = lo; bin <= hi + 1; ++bin) {
+        if (everyEdge || bin % perDecade == 0 || bin == lo)
+            html.label(Left + (bin - lo) * barWidth, Bottom + 16, edge(bin));
+    }
+    html.label(Left - 6, Top + 4, QString::number(most), QStringLiteral("end"));
+    html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));
+    frame(html, measure + QStringLiteral(", ms (log scale; each bar from the edge below its left side)"),
+          QStringLiteral("replies"), {{QStringLiteral("#4a7ab5"), QStringLiteral("replies in the bin")}});
+    html.end();
+}
+
+// One column of records sent in a chart over the run.
+struct Column
+{
+    qint64 count = 0; // with a time
+    double sumMs = 0;
+    double minMs = 0;
+    double maxMs = 0;
+    qint64 failures = 0;
+};
+
+// Each column as its lowest to highest time, the mean as a line, failures
+// as red marks along the bottom.
+void overRunChart(Page &html, const QString &id, const QString &measure, const QList<Column> &columns,
+                  qint64 spanWidth, qint64 sent)
+{
+    html.startSvg(id, QStringLiteral("%1 time over the run").arg(measure));
+    if (columns.isEmpty()) {
+        html.label((Left + Right) / 2, (Top + Bottom) / 2, QStringLiteral("Nothing sent"));
+        html.end();
+        return;
+    }
+    double highest = 0;
+    for (const Column &column : columns)
+        highest = std::max(highest, column.maxMs);
+    const double step = (Right - Left) / double(columns.size());
+    const auto y = [&](double ms) { return highest > 0 ? Bottom - (Bottom - Top) * ms / highest : Bottom; };
+    QString range;
+    QString mean;
+    bool penDown = false;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        const Column &column = columns[i];
+        const double x = Left + (double(i) + 0.5) * step;
+        if (column.count == 0) {
+            penDown = false; // no time in the span: a gap in the line
+        } else {
+            range += QStringLiteral("M%1 %2 V%3 ").arg(num(x), num(y(column.maxMs)), num(y(column.minMs) + 0.5));
+            mean += QStringLiteral("%1%2 %3 ").arg(penDown ? QStringLiteral("L") : QStringLiteral("M"), num(x),
+                                                   num(y(column.sumMs / double(column.count))));
+            penDown = true;
+        }
+        if (column.failures > 0) {
+            const qint64 first = i * spanWidth + 1;
+            html.shape(QStringLiteral("rect"),
+                       {{QStringLiteral("x"), num(x - std::max(1.0, step / 2) / 2)},
+                        {QStringLiteral("y"), num(Bottom - 6)},
+                        {QStringLiteral("width"), num(std::max(1.0, step / 2))},
+                        {QStringLiteral("height"), QStringLiteral("6")},
+                        {QStringLiteral("fill"), QStringLiteral("#c00")}},
+                       QStringLiteral("records sent %1 to %2: %3 failed")
+                           .arg(first)
+                           .arg(std::min(first + spanWidth - 1, sent))
+                           .arg(column.failures));
+        }
+    }
+    if (!range.isEmpty()) {
+        html.shape(QStringLiteral("path"), {{QStringLiteral("d"), range.trimmed()},
+                                            {QStringLiteral("stroke"), QStringLiteral("#9bb7d9")},
+                                            {QStringLiteral("stroke-width"), num(std::max(1.0, step * 0.6))},
+                                            {QStringLiteral("fill"), QStringLiteral("none")}});
+        html.shape(QStringLiteral("path"), {{QStringLiteral("d"), mean.trimmed()},
+                                            {QStringLiteral("stroke"), QStringLiteral("#1d4f91")},
+                                            {QStringLiteral("stroke-width"), QStringLiteral("1.5")},
+                                            {QStringLiteral("fill"), QStringLiteral("none")}});
+    }
+    html.label(Left, Bottom + 16, QStringLiteral("1"));
+    // Ends at the axis: a count of seven digits or more would run off the picture.
+    html.label(Right, Bottom + 16, QString::number(sent), QStringLiteral("end"));
+    html.label(Left - 6, Top + 4, milliseconds(highest), QStringLiteral("end"));
+    html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));
+    frame(html, QStringLiteral("records sent, in order"), measure + QStringLiteral(", ms"),
+          {{QStringLiteral("#9bb7d9"), QStringLiteral("lowest to highest")},
+           {QStringLiteral("#1d4f91"), QStringLiteral("mean")},
+           {QStringLiteral("#c00"), QStringLiteral("failed records")}});
+    html.end();
+}
 } // namespace
 
 HtmlReport::HtmlReport(const QString &fileName, const QString &title, int rewriteIntervalMs)
@@ -124,11 +268,6 @@ int HtmlReport::binOf(double ms)
         return 0;
     const double position = (std::log10(ms) - FirstDecade) * BinsPerDecade;
     return int(std::clamp(std::floor(position + 1e-9), 0.0, double(Bins - 1)));
-}
-
-double HtmlReport::binStart(int bin)
-{
-    return std::pow(10.0, FirstDecade + double(bin) / BinsPerDecade);
 }
 
 bool HtmlReport::open()
@@ -176,6 +315,8 @@ void HtmlReport::add(const OutcomeRecord &record)
     if (wasSent(record.outcome)) {
         if (record.rttMs)
             ++m_bins[binOf(*record.rttMs)];
+        if (record.latencyMs)
+            ++m_latencyBins[binOf(*record.latencyMs)];
         // This record is the tally's last one sent.
         qint64 index = (m_tally.sent - 1) / m_spanWidth;
         if (index >= MaxSpans) {
@@ -183,9 +324,13 @@ void HtmlReport::add(const OutcomeRecord &record)
             for (int i = 0; i < MaxSpans / 2; ++i) {
                 const Span &a = m_spans[2 * i];
                 const Span &b = m_spans[2 * i + 1];
-                Span merged{a.count + b.count, a.failures + b.failures, a.sumMs + b.sumMs, 0, 0};
+                Span merged{a.count + b.count, a.failures + b.failures, a.sumMs + b.sumMs, 0, 0,
+                            a.latencyCount + b.latencyCount, a.latencySumMs + b.latencySumMs, 0, 0};
                 merged.minMs = a.count == 0 ? b.minMs : (b.count == 0 ? a.minMs : std::min(a.minMs, b.minMs));
                 merged.maxMs = std::max(a.maxMs, b.maxMs);
+                merged.latencyMinMs = a.latencyCount == 0 ? b.latencyMinMs
+                                    : (b.latencyCount == 0 ? a.latencyMinMs : std::min(a.latencyMinMs, b.latencyMinMs));
+                merged.latencyMaxMs = std::max(a.latencyMaxMs, b.latencyMaxMs);
                 m_spans[i] = merged;
             }
             m_spans.resize(MaxSpans / 2);
@@ -201,7 +346,14 @@ void HtmlReport::add(const OutcomeRecord &record)
             span.sumMs += *record.rttMs;
             ++span.count;
         }
-        if (record.outcome != Outcome::Answered)
+        if (record.latencyMs) {
+            span.latencyMinMs = span.latencyCount == 0 ? *record.latencyMs : std::min(span.latencyMinMs, *record.latencyMs);
+            span.latencyMaxMs = std::max(span.latencyMaxMs, *record.latencyMs);
+            span.latencySumMs += *record.latencyMs;
+            ++span.latencyCount;
+        }
+        // A conformance run's refusals are right answers, not failures.
+        if (isFailure(record))
             ++span.failures;
     }
     if (m_once)
@@ -291,8 +443,8 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     html.start(QStringLiteral("table"), QStringLiteral("summary"));
     html.row(QStringLiteral("Records read"), QString::number(f.read));
     html.row(QStringLiteral("Sent"), QString::number(f.sent));
-    html.row(QStringLiteral("Answered"), QString::number(f.answered));
-    html.row(QStringLiteral("Unexpected"), QString::number(f.unexpected));
+    for (auto [word, count] : replyCounts(f.answered, f.unexpected, f.byExpect))
+        html.row(word.replace(0, 1, word.at(0).toUpper()), QString::number(count));
     html.row(QStringLiteral("Unanswered"), QString::number(f.unanswered));
     html.row(QStringLiteral("Not sent"), QString::number(f.notSent));
     html.row(QStringLiteral("Lines rejected"), QString::number(f.rejected));
@@ -354,100 +506,29 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.end();
     }
 
-    // Round-trip times on a log scale, ten bins a decade.
-    html.element(QStringLiteral("h2"), QStringLiteral("Round-trip times"));
-    html.startSvg(QStringLiteral("histogram"), QStringLiteral("Histogram of round-trip times, log scale"));
-    const auto firstBin = std::find_if(m_bins.cbegin(), m_bins.cend(), [](qint64 n) { return n > 0; });
-    if (firstBin == m_bins.cend()) {
-        html.label((Left + Right) / 2, (Top + Bottom) / 2, QStringLiteral("No replies"));
-    } else {
-        const int lo = int(firstBin - m_bins.cbegin());
-        const int hi = int(std::find_if(m_bins.crbegin(), m_bins.crend(), [](qint64 n) { return n > 0; }).base()
-                           - m_bins.cbegin()) - 1;
-        const qint64 most = *std::max_element(m_bins.cbegin(), m_bins.cend());
-        const double barWidth = (Right - Left) / (hi - lo + 1);
-        for (int bin = lo; bin <= hi; ++bin) {
-            if (m_bins[bin] == 0)
-                continue;
-            const double h = (Bottom - Top) * double(m_bins[bin]) / double(most);
-            html.shape(QStringLiteral("rect"),
-                       {{QStringLiteral("x"), num(Left + (bin - lo) * barWidth)},
-                        {QStringLiteral("y"), num(Bottom - h)},
-                        {QStringLiteral("width"), num(std::max(1.0, barWidth - 1))},
-                        {QStringLiteral("height"), num(h)},
-                        {QStringLiteral("fill"), QStringLiteral("#4a7ab5")}},
-                       QStringLiteral("%1 to %2 ms: %3")
-                           .arg(QString::number(binStart(bin), 'g', 3), QString::number(binStart(bin + 1), 'g', 3))
-                           .arg(m_bins[bin]));
-        }
-        for (int bin = lo; bin <= hi + 1; ++bin) {
-            if (bin % BinsPerDecade == 0 || bin == lo)
-                html.label(Left + (bin - lo) * barWidth, Bottom + 16,
-                           QString::number(binStart(bin), 'g', 3) + QStringLiteral(" ms"));
-        }
-        html.label(Left + 4, Top - 6, QString::number(most), QStringLiteral("start"));
-        html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));
+    // Times on a log scale, ten bins a decade, and over the run. With
+    // --rate the latency from the intended send time too: what a stalled
+    // receiver cannot hide.
+    const bool latency = (figures && figures->latencyMs)
+                      || std::any_of(m_latencyBins.cbegin(), m_latencyBins.cend(), [](qint64 n) { return n > 0; });
+    for (const bool fromIntended : {false, true}) {
+        if (fromIntended && !latency)
+            continue;
+        const QString measure = fromIntended ? QStringLiteral("latency") : QStringLiteral("round-trip");
+        QList<Column> columns;
+        for (const Span &span : m_spans)
+            columns.append(fromIntended ? Column{span.latencyCount, span.latencySumMs, span.latencyMinMs,
+                                                 span.latencyMaxMs, span.failures}
+                                        : Column{span.count, span.sumMs, span.minMs, span.maxMs, span.failures});
+        const QString prefix = fromIntended ? QStringLiteral("latency-") : QString();
+        html.element(QStringLiteral("h2"), fromIntended ? QStringLiteral("Latency from the intended send time")
+                                                        : QStringLiteral("Round-trip times"));
+        histogramChart(html, prefix + QStringLiteral("histogram"), measure, fromIntended ? m_latencyBins : m_bins,
+                       BinsPerDecade, FirstDecade);
+        html.element(QStringLiteral("h2"), fromIntended ? QStringLiteral("Latency over the run")
+                                                        : QStringLiteral("Round trip over the run"));
+        overRunChart(html, prefix + QStringLiteral("over-run"), measure, columns, m_spanWidth, m_tally.sent);
     }
-    html.end();
-
-    // Round trip over the run: each span of records as its lowest to highest
-    // round trip, the mean as a line, failures as red marks along the bottom.
-    html.element(QStringLiteral("h2"), QStringLiteral("Round trip over the run"));
-    html.startSvg(QStringLiteral("over-run"), QStringLiteral("Round-trip time over the run"));
-    double highest = 0;
-    for (const Span &span : m_spans)
-        highest = std::max(highest, span.maxMs);
-    if (m_spans.isEmpty()) {
-        html.label((Left + Right) / 2, (Top + Bottom) / 2, QStringLiteral("Nothing sent"));
-    } else {
-        const double step = (Right - Left) / double(m_spans.size());
-        const auto y = [&](double ms) { return highest > 0 ? Bottom - (Bottom - Top) * ms / highest : Bottom; };
-        QString range;
-        QString mean;
-        bool penDown = false;
-        for (qsizetype i = 0; i < m_spans.size(); ++i) {
-            const Span &span = m_spans[i];
-            const double x = Left + (double(i) + 0.5) * step;
-            if (span.count == 0) {
-                penDown = false; // no reply in the span: a gap in the line
-            } else {
-                range += QStringLiteral("M%1 %2 V%3 ").arg(num(x), num(y(span.maxMs)), num(y(span.minMs) + 0.5));
-                mean += QStringLiteral("%1%2 %3 ").arg(penDown ? QStringLiteral("L") : QStringLiteral("M"), num(x),
-                                                       num(y(span.sumMs / double(span.count))));
-                penDown = true;
-            }
-            if (span.failures > 0) {
-                const qint64 first = i * m_spanWidth + 1;
-                html.shape(QStringLiteral("rect"),
-                           {{QStringLiteral("x"), num(x - std::max(1.0, step / 2) / 2)},
-                            {QStringLiteral("y"), num(Bottom - 6)},
-                            {QStringLiteral("width"), num(std::max(1.0, step / 2))},
-                            {QStringLiteral("height"), QStringLiteral("6")},
-                            {QStringLiteral("fill"), QStringLiteral("#c00")}},
-                           QStringLiteral("records sent %1 to %2: %3 failed")
-                               .arg(first)
-                               .arg(std::min(first + m_spanWidth - 1, m_tally.sent))
-                               .arg(span.failures));
-            }
-        }
-        if (!range.isEmpty()) {
-            html.shape(QStringLiteral("path"), {{QStringLiteral("d"), range.trimmed()},
-                                                {QStringLiteral("stroke"), QStringLiteral("#9bb7d9")},
-                                                {QStringLiteral("stroke-width"), num(std::max(1.0, step * 0.6))},
-                                                {QStringLiteral("fill"), QStringLiteral("none")}});
-            html.shape(QStringLiteral("path"), {{QStringLiteral("d"), mean.trimmed()},
-                                                {QStringLiteral("stroke"), QStringLiteral("#1d4f91")},
-                                                {QStringLiteral("stroke-width"), QStringLiteral("1.5")},
-                                                {QStringLiteral("fill"), QStringLiteral("none")}});
-        }
-        html.label(Left, Bottom + 16, QStringLiteral("1"));
-        // Ends at the axis: a count of seven digits or more would run off the picture.
-        html.label(Right, Bottom + 16, QString::number(m_tally.sent), QStringLiteral("end"));
-        html.label((Left + Right) / 2, Bottom + 32, QStringLiteral("records sent, in order"));
-        html.label(Left + 4, Top - 6, milliseconds(highest) + QStringLiteral(" ms"), QStringLiteral("start"));
-        html.label(Left - 6, Bottom, QStringLiteral("0"), QStringLiteral("end"));
-    }
-    html.end();
 
     html.element(QStringLiteral("h2"), QStringLiteral("Failed records"));
     if (m_failed.isEmpty()) {

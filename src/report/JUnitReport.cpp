@@ -2,7 +2,7 @@
 
 #include "platform/SameFile.h"
 
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -59,11 +59,13 @@ QByteArray JUnitReport::header() const
     QXmlStreamWriter xml(&out);
     xml.writeStartElement(QStringLiteral("testsuites"));
     xml.writeAttribute(QStringLiteral("name"), m_suite);
-    writeCounts(xml, m_tests, m_failures, m_seconds);
+    // The case of a run not yet finished counts until it goes.
+    const qint64 unfinished = m_finished ? 0 : 1;
+    writeCounts(xml, m_tests + unfinished, m_failures + unfinished, m_seconds);
     xml.writeCharacters(QStringLiteral("\n")); // ends the start tag
     xml.writeStartElement(QStringLiteral("testsuite"));
     xml.writeAttribute(QStringLiteral("name"), m_suite);
-    writeCounts(xml, m_tests, m_failures, m_seconds);
+    writeCounts(xml, m_tests + unfinished, m_failures + unfinished, m_seconds);
     xml.writeAttribute(QStringLiteral("skipped"), QString::number(m_skipped));
     if (m_firstSent.isValid())
         xml.writeAttribute(QStringLiteral("timestamp"), isoTime(m_firstSent));
@@ -109,12 +111,20 @@ bool JUnitReport::open()
         fail(m_file.fileName(), m_file.errorString());
         return false;
     }
+    m_unfinished = testcaseText(QStringLiteral("unfinished"), QStringLiteral("ipnd-send"), 0, Result::Failed,
+                                "the run ended before its report was finished", QStringLiteral("unfinished"),
+                                QString());
     const QByteArray declaration = Declaration;
     m_headerAt = declaration.size();
     m_headerSize = header().size() + HeaderRoom;
     const QByteArray head = declaration + paddedHeader() + properties();
     m_tailAt = head.size();
-    return writeAt(0, head + Tail);
+    return writeAt(0, head + tail());
+}
+
+QByteArray JUnitReport::tail() const
+{
+    return m_finished ? Tail : m_unfinished + Tail;
 }
 
 QByteArray JUnitReport::paddedHeader() const
@@ -178,13 +188,13 @@ void JUnitReport::append(const QByteArray &testcase, Result result)
     m_failures += result == Result::Failed;
     m_skipped += result == Result::Skipped;
     // The case goes where the closing tags were; they follow it again.
-    if (!writeAt(m_tailAt, testcase + Tail)) {
+    if (!writeAt(m_tailAt, testcase + tail())) {
         // Out of room: the closing tags go back where they were, over blocks
         // the file already has, and what was written past them is cut off,
         // so that the last whole document stays.
         QString ignored;
-        if (m_file.seek(m_tailAt) && writeAll(m_file, Tail, &ignored))
-            m_file.resize(m_tailAt + Tail.size());
+        if (m_file.seek(m_tailAt) && writeAll(m_file, tail(), &ignored))
+            m_file.resize(m_tailAt + tail().size());
         return;
     }
     m_tailAt += testcase.size();
@@ -207,22 +217,54 @@ void JUnitReport::add(const OutcomeRecord &record)
     const QByteArray text = testcase(record, &result);
     if (!record.expect.isEmpty()) {
         Kind &kind = m_kinds[record.expect];
-        if (!kind.cases) {
-            kind.cases = std::make_unique<QTemporaryFile>();
-            if (!kind.cases->open()) {
-                fail(m_file.fileName(), kind.cases->errorString());
-                return;
-            }
-        }
+        QFile *cases = casesOf(kind);
+        if (!cases)
+            return;
         ++kind.tests;
         kind.failures += result == Result::Failed;
-        kind.seconds += record.rttMs.value_or(0) / 1000.0;
-        if (kind.cases->write(text) != text.size()) {
-            fail(m_file.fileName(), kind.cases->errorString());
+        // The wall time the kind's exchanges spanned: they overlap over
+        // several connections, and a sum would count the overlap twice.
+        if (record.sentAt.isValid()) {
+            const double sentMs = double(record.sentAt.toMSecsSinceEpoch());
+            kind.firstSentMs = kind.firstSentMs < 0 || sentMs < kind.firstSentMs ? sentMs : kind.firstSentMs;
+            kind.lastEndMs = std::max(kind.lastEndMs, sentMs + record.rttMs.value_or(0));
+            kind.seconds = (kind.lastEndMs - kind.firstSentMs) / 1000.0;
+        }
+        if (cases->write(text) != text.size()) {
+            fail(m_file.fileName(), cases->errorString());
             return;
         }
     }
     append(text, result);
+}
+
+QFile *JUnitReport::casesOf(Kind &kind)
+{
+    if (kind.cases.isOpen()) {
+        m_openKinds.remove(&kind);
+        m_openKinds.push_front(&kind);
+        return &kind.cases;
+    }
+    if (!m_kindDir) {
+        m_kindDir = std::make_unique<QTemporaryDir>();
+        if (!m_kindDir->isValid()) {
+            fail(m_file.fileName(), m_kindDir->errorString());
+            return nullptr;
+        }
+    }
+    if (kind.casesPath.isEmpty())
+        kind.casesPath = m_kindDir->filePath(QString::number(m_kinds.size()));
+    if (m_openKinds.size() >= MaxOpenKinds) {
+        m_openKinds.back()->cases.close();
+        m_openKinds.pop_back();
+    }
+    kind.cases.setFileName(kind.casesPath);
+    if (!kind.cases.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        fail(m_file.fileName(), kind.cases.errorString());
+        return nullptr;
+    }
+    m_openKinds.push_front(&kind);
+    return &kind.cases;
 }
 
 void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runTests,
@@ -255,13 +297,20 @@ void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &
         xml.writeCharacters(QStringLiteral("\n"));
         out->write(start + properties());
     };
+    m_openKinds.clear(); // each is closed as it is copied
     for (auto &[name, kind] : m_kinds) {
         suite(QString::fromLatin1(printable(name)), kind.tests, kind.failures, kind.seconds);
         // Copied in pieces: memory stays flat for any number of records.
-        kind.cases->seek(0);
+        kind.cases.close();
+        kind.cases.setFileName(kind.casesPath);
+        if (!kind.cases.open(QIODevice::ReadOnly)) {
+            fail(m_file.fileName(), kind.cases.errorString());
+            return;
+        }
         QByteArray chunk;
-        while (!(chunk = kind.cases->read(1 << 16)).isEmpty())
+        while (!(chunk = kind.cases.read(1 << 16)).isEmpty())
             out->write(chunk);
+        kind.cases.close();
         out->write("</testsuite>\n");
     }
     if (!interruption.isEmpty()) {
@@ -315,8 +364,16 @@ void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, b
     if (!passed && m_failures == 0)
         runCase(QStringLiteral("run"), figures.sent == 0 ? QByteArray("no record was sent") : QByteArray("the run failed"),
                 QStringLiteral("run"), Result::Failed);
-    if (error().isEmpty())
-        rewriteHeader();
+    // Only now, with every case in, does the unfinished run's case go.
+    if (error().isEmpty()) {
+        m_finished = true;
+        if (writeAt(m_tailAt, tail())) {
+            if (m_file.resize(m_tailAt + tail().size()))
+                rewriteHeader();
+            else
+                fail(m_file.fileName(), m_file.errorString());
+        }
+    }
     m_file.close();
     if (figures.conformance && error().isEmpty())
         writeByKind(interruption, runCases, runTests, runFailures);

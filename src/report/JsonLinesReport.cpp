@@ -117,11 +117,9 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
     QJsonObject summary{
         {QStringLiteral("read"), figures.read},
         {QStringLiteral("sent"), figures.sent},
-        {QStringLiteral("answered"), figures.answered},
-        {QStringLiteral("unexpected"), figures.unexpected},
-        {QStringLiteral("unanswered"), figures.unanswered},
-        {QStringLiteral("not_sent"), figures.notSent},
-        {QStringLiteral("rejected"), figures.rejected},
+        {outcomeName(Outcome::Unanswered), figures.unanswered},
+        {outcomeName(Outcome::NotSent), figures.notSent},
+        {outcomeName(Outcome::Rejected), figures.rejected},
         {QStringLiteral("elapsed_s"), rounded(figures.elapsedSeconds, 6)},
         {QStringLiteral("rate"), rounded(figures.rate(), 2)},
         {QStringLiteral("target_rate"), figures.targetRate ? QJsonValue(rounded(*figures.targetRate, 2)) : QJsonValue()},
@@ -130,6 +128,8 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         {QStringLiteral("thresholds_missed"), QJsonArray::fromStringList(missed)},
         {QStringLiteral("thresholds_met"), QJsonArray::fromStringList(figures.thresholdsMet)},
     };
+    for (const auto &[word, count] : replyCounts(figures.answered, figures.unexpected, figures.byExpect))
+        summary.insert(word, count);
     QJsonObject run;
     for (const auto &[key, value] : m_run.fields())
         run.insert(key, value.isEmpty() ? QJsonValue() : QJsonValue(value));
@@ -139,7 +139,7 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         for (const auto &[kind, counts] : figures.byExpect.rows()) {
             QJsonObject row{{QStringLiteral("sent"), counts.sent}};
             for (const ExpectCounts::Column &column : ExpectCounts::columns())
-                row.insert(QLatin1String(column.key), counts.*column.count);
+                row.insert(outcomeName(column.outcome), counts.*column.count);
             byExpect.insert(QString::fromLatin1(kind), row);
         }
         summary.insert(QStringLiteral("by_expect"), byExpect);

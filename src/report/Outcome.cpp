@@ -134,14 +134,14 @@ QString RunFigures::interruptedText() const
 const QList<ExpectCounts::Column> &ExpectCounts::columns()
 {
     static const QList<Column> Columns{
-        {"accepted", Outcome::Accepted, &ExpectCounts::accepted},
-        {"refused", Outcome::Refused, &ExpectCounts::refused},
-        {"false_accept", Outcome::FalseAccept, &ExpectCounts::falseAccept},
-        {"false_refuse", Outcome::FalseRefuse, &ExpectCounts::falseRefuse},
-        {"unexpected", Outcome::Unexpected, &ExpectCounts::unexpected},
-        {"unanswered", Outcome::Unanswered, &ExpectCounts::unanswered},
-        {"not_sent", Outcome::NotSent, &ExpectCounts::notSent},
-        {"rejected", Outcome::Rejected, &ExpectCounts::rejected},
+        {Outcome::Accepted, &ExpectCounts::accepted},
+        {Outcome::Refused, &ExpectCounts::refused},
+        {Outcome::FalseAccept, &ExpectCounts::falseAccept},
+        {Outcome::FalseRefuse, &ExpectCounts::falseRefuse},
+        {Outcome::Unexpected, &ExpectCounts::unexpected},
+        {Outcome::Unanswered, &ExpectCounts::unanswered},
+        {Outcome::NotSent, &ExpectCounts::notSent},
+        {Outcome::Rejected, &ExpectCounts::rejected},
     };
     return Columns;
 }
@@ -172,18 +172,40 @@ QList<std::pair<QByteArray, ExpectCounts>> ExpectTable::rows() const
     return rows;
 }
 
+QList<std::pair<QString, qint64>> replyCounts(qint64 answered, qint64 unexpected, const ExpectTable &byExpect)
+{
+    if (byExpect.isEmpty())
+        return {{outcomeName(Outcome::Answered), answered}, {outcomeName(Outcome::Unexpected), unexpected}};
+    ExpectCounts total;
+    for (const auto &[kind, counts] : byExpect.rows()) {
+        total.accepted += counts.accepted;
+        total.refused += counts.refused;
+        total.falseAccept += counts.falseAccept;
+        total.falseRefuse += counts.falseRefuse;
+    }
+    // Replies the pattern engine gave up on count with those neither pattern took.
+    return {{outcomeName(Outcome::Accepted), total.accepted},
+            {outcomeName(Outcome::Refused), total.refused},
+            {outcomeName(Outcome::FalseAccept), total.falseAccept},
+            {outcomeName(Outcome::FalseRefuse), total.falseRefuse},
+            {outcomeName(Outcome::Unexpected), unexpected - total.falseAccept - total.falseRefuse}};
+}
+
 QByteArray ExpectTable::text() const
 {
     const QList<std::pair<QByteArray, ExpectCounts>> table = rows();
+    // A kind comes from the manifest as it is: shown printable on a terminal.
+    QList<QByteArray> kinds;
     qsizetype kindWidth = qsizetype(qstrlen("by expect"));
     for (const auto &[kind, counts] : table)
-        kindWidth = std::max(kindWidth, kind.size());
+        kindWidth = std::max(kindWidth, kinds.emplace_back(printable(kind)).size());
     QByteArray out = QByteArray("by expect").leftJustified(kindWidth) + "  sent";
     for (const ExpectCounts::Column &column : ExpectCounts::columns())
         out += ' ' + outcomeName(column.outcome).toLatin1();
     out += '\n';
-    for (const auto &[kind, counts] : table) {
-        out += kind.leftJustified(kindWidth) + ' ' + QByteArray::number(counts.sent).rightJustified(5);
+    for (qsizetype row = 0; row < table.size(); ++row) {
+        const ExpectCounts &counts = table[row].second;
+        out += kinds[row].leftJustified(kindWidth) + ' ' + QByteArray::number(counts.sent).rightJustified(5);
         for (const ExpectCounts::Column &column : ExpectCounts::columns())
             out += ' ' + QByteArray::number(counts.*column.count).rightJustified(outcomeName(column.outcome).size());
         out += '\n';

@@ -80,11 +80,10 @@ struct ExpectCounts
     qint64 notSent = 0;
     qint64 rejected = 0;
 
-    // The outcome columns in table order, with their JSON keys and how each
-    // counts against the run.
+    // The outcome columns in table order, each named by outcomeName() in the
+    // table, the JSON keys and JUnit alike.
     struct Column
     {
-        const char *key; // "false_accept"
         Outcome outcome;
         qint64 ExpectCounts::*count;
     };
@@ -104,6 +103,11 @@ public:
 private:
     QMap<QByteArray, ExpectCounts> m_rows;
 };
+
+// A run's replies counted by outcome, in the words every report uses:
+// answered and unexpected, or with a manifest the table's accepted, refused,
+// false-accept, false-refuse and unexpected (a reply neither pattern takes).
+QList<std::pair<QString, qint64>> replyCounts(qint64 answered, qint64 unexpected, const ExpectTable &byExpect);
 
 // ISO 8601 in UTC with milliseconds: "2026-12-08T21:40:01.123Z". Reports
 // give times in UTC: unambiguous across zones and clock changes, and cheap

@@ -11,10 +11,11 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <list>
 #include <map>
 #include <memory>
 
-class QTemporaryFile;
+class QTemporaryDir;
 
 // A report written as the run goes: what a stopped or crashed run leaves on
 // disk is readable and shows every record handled so far.
@@ -77,6 +78,8 @@ private:
 // and the closing tags at its end: each record overwrites the closing tags
 // with its testcase and writes them again after it, then rewrites the counts
 // at the top. After every record the file is a whole, valid document.
+// Until finish() a failing case stands last, so that a run that is killed or
+// cut short by a full disk never leaves a report that reads as passed.
 // With a manifest each test case also goes to a file of its kind, and the
 // finished report is made from those: one testsuite per kind.
 class JUnitReport final : public ReportWriter
@@ -106,15 +109,29 @@ private:
     // The report again, one testsuite per kind, put in place whole, and the
     // run's own cases (thresholds, a failed run) in a suite of their own.
     void writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runTests, qint64 runFailures);
+    // What follows the last case: the failing case that stands for a run
+    // not yet finished, and the closing tags.
+    QByteArray tail() const;
 
     struct Kind
     {
-        std::unique_ptr<QTemporaryFile> cases;
+        QString casesPath;
+        QFile cases;
         qint64 tests = 0;
         qint64 failures = 0;
         double seconds = 0;
+        double firstSentMs = -1; // since the epoch; -1 until one is sent
+        double lastEndMs = 0;
     };
+    // The kind's file, open to append to. Only the kinds used last are held
+    // open: thousands of kinds need no more descriptors than a few.
+    QFile *casesOf(Kind &kind);
+    static constexpr size_t MaxOpenKinds = 8;
     std::map<QByteArray, Kind> m_kinds;
+    std::list<Kind *> m_openKinds; // the latest used first
+    std::unique_ptr<QTemporaryDir> m_kindDir;
+    bool m_finished = false;
+    QByteArray m_unfinished; // the case that stands for a run not finished
 
     QFile m_file;
     QString m_suite;
@@ -154,10 +171,15 @@ private:
     struct Span
     {
         qint64 count = 0;    // replies
-        qint64 failures = 0; // unexpected and unanswered
+        qint64 failures = 0; // records that failed
         double sumMs = 0;
         double minMs = 0;
         double maxMs = 0;
+        // From the intended send time, with --rate.
+        qint64 latencyCount = 0;
+        double latencySumMs = 0;
+        double latencyMinMs = 0;
+        double latencyMaxMs = 0;
     };
     static constexpr int BinsPerDecade = 10;
     static constexpr int FirstDecade = -3; // 1 microsecond
@@ -165,7 +187,6 @@ private:
     static constexpr int Bins = BinsPerDecade * Decades;
 
     static int binOf(double ms);
-    static double binStart(int bin);
     void write(const RunFigures *figures, const QStringList &missed, bool passed);
 
     QString m_fileName;
@@ -175,6 +196,7 @@ private:
     QTimer m_catchUp;
     RunFigures m_tally;
     QList<qint64> m_bins = QList<qint64>(Bins, 0);
+    QList<qint64> m_latencyBins = QList<qint64>(Bins, 0);
     QList<Span> m_spans;
     qint64 m_spanWidth = 1; // records sent per span
     QList<OutcomeRecord> m_failed;

@@ -31,8 +31,11 @@ void Reports::add(const OutcomeRecord &record)
 
 void Reports::finish(const RunFigures &figures, const QStringList &missed, bool passed)
 {
-    for (const auto &writer : m_writers)
-        writer->finish(figures, missed, passed);
+    // The page first (a pipe or device takes it only now), the JUnit and
+    // JSON Lines reports after it: a report that could not be finished
+    // fails the run, and the others say so.
+    for (auto writer = m_writers.rbegin(); writer != m_writers.rend(); ++writer)
+        (*writer)->finish(figures, missed, passed && !failed());
 }
 
 QStringList Reports::takeErrors()

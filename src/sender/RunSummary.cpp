@@ -37,9 +37,10 @@ RunFigures RunSummary::figures() const
 
 QByteArray RunSummary::text() const
 {
-    QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent)
-        + ", answered " + QByteArray::number(answered) + ", unexpected " + QByteArray::number(unexpected)
-        + ", unanswered " + QByteArray::number(unanswered)
+    QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent);
+    for (const auto &[word, count] : replyCounts(answered, unexpected, byExpect))
+        out += ", " + word.toLatin1() + ' ' + QByteArray::number(count);
+    out += ", unanswered " + QByteArray::number(unanswered)
         + ", not sent " + QByteArray::number(notSent()) + ", lines rejected " + QByteArray::number(linesRejected)
         + '\n';
     if (roundTrips.count() == 0) {
@@ -68,6 +69,21 @@ QByteArray RunSummary::text() const
     if (!byExpect.isEmpty())
         out += byExpect.text();
     return out;
+}
+
+ProgressFigures ProgressIntervals::next(qint64 nowNs, qint64 sent)
+{
+    ProgressFigures figures;
+    figures.elapsedSeconds = double(nowNs) / 1e9;
+    figures.sent = sent;
+    const double interval = double(nowNs - m_startNs) / 1e9;
+    figures.intervalRate = interval > 0 ? double(sent - m_startSent) / interval : 0;
+    if (m_times.count() > 0)
+        figures.intervalP99Ms = m_times.percentile(99);
+    m_startNs = nowNs;
+    m_startSent = sent;
+    m_times = RoundTripHistogram();
+    return figures;
 }
 
 QByteArray progressLine(const ProgressFigures &f)

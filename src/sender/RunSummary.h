@@ -67,5 +67,22 @@ struct ProgressFigures
 // after the rate.
 QByteArray progressLine(const ProgressFigures &figures);
 
+// The intervals of the --progress lines: each line's rate and p99 cover the
+// time since the line before, not the run so far.
+class ProgressIntervals
+{
+public:
+    // A reply's time (latency with --rate, the round trip otherwise).
+    void replied(double ms) { m_times.add(ms); }
+    // The sent count, elapsed time, rate and p99 of the line at `nowNs`
+    // (since the start); the next interval starts there.
+    ProgressFigures next(qint64 nowNs, qint64 sent);
+
+private:
+    qint64 m_startNs = 0;
+    qint64 m_startSent = 0;
+    RoundTripHistogram m_times;
+};
+
 // min, p50, p90, p95, p99, max and p99.9 of the times; none when there are none.
 std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times);

@@ -121,7 +121,8 @@ QString sendUsage()
         "                 [--rate RECORDS_PER_SECOND [--max-backlog N] [--ramp-up SECONDS]]\n"
         "                 [--stages DURATION:RATE,... [--max-backlog N]]\n"
         "                 [--pace recorded [--speed FACTOR] [--max-backlog N]]\n"
-        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--quiet] [--progress SECONDS]\n"
+        "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--reply-gap MS]\n"
+        "               [--quiet] [--progress SECONDS]\n"
         "               [--misbehave trickle:MS|split:BYTES:MS|delay:MS|half-close|reset:BYTES]\n"
         "               [--expect PATTERN | --manifest FILE [--accept PATTERN] [--refuse PATTERN]]\n"
         "               [--report FILE] [--junit FILE] [--html FILE]\n"
@@ -207,6 +208,10 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
          QStringLiteral("Seconds to wait for a reply before the record counts as unanswered, 0.001 to 86400 "
                         "(default 10)."),
          QStringLiteral("SECONDS")},
+        {QStringLiteral("reply-gap"),
+         QStringLiteral("Milliseconds without a byte that end a reply, 1 to 86400000 (default 50). A reply is "
+                        "what arrives until the server closes, a line end, or such a gap, within --reply-timeout."),
+         QStringLiteral("MS")},
         {QStringLiteral("quiet"), QStringLiteral("Print the summary only, no log lines.")},
         {QStringLiteral("misbehave"),
          QStringLiteral("Write each packet awkwardly, to try a receiver out: trickle:MS (a byte per write, MS "
@@ -253,6 +258,9 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         return fail(QStringLiteral("--host is required"));
     // A name, typed in the terminal's encoding.
     options.host = QString::fromUtf8(CommandLine::bytes(value("host"))).trimmed();
+    // An IPv6 address as every message writes it, "[::1]".
+    if (options.host.size() >= 2 && options.host.startsWith(QLatin1Char('[')) && options.host.endsWith(QLatin1Char(']')))
+        options.host = options.host.mid(1, options.host.size() - 2).trimmed();
     if (options.host.isEmpty())
         return fail(QStringLiteral("--host: no address given"));
 
@@ -379,6 +387,9 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
         // A file read again and again never ends by itself.
         if (options.loop && !given("duration") && !given("count"))
             return fail(QStringLiteral("--loop needs --duration or --count"));
+        // Standard input cannot be read again from its first line.
+        if (options.loop && options.replayPath == "-")
+            return fail(QStringLiteral("--loop cannot start standard input (--replay -) again"));
         if (given("connections")) {
             const QString text = value("connections");
             bool ok = false;
@@ -409,6 +420,16 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
             return fail(QStringLiteral("--%1: %2 is not a number of seconds from 0.001 to 86400")
                             .arg(QLatin1String(option), CommandLine::quoted(text)));
         *target = int(std::lround(*timeout * 1000));
+    }
+
+    if (given("reply-gap")) {
+        const QString text = value("reply-gap");
+        bool ok = false;
+        const qint64 gap = text.trimmed().toLongLong(&ok);
+        if (!ok || gap < 1 || gap > qint64(SendOptions::MaxSeconds) * 1000)
+            return fail(QStringLiteral("--reply-gap: %1 is not a whole number of milliseconds from 1 to 86400000")
+                            .arg(CommandLine::quoted(text)));
+        options.replyGapMs = int(gap);
     }
 
     QString reportError;

@@ -49,9 +49,19 @@ struct SendOptions
     int connections = 1;
     int connectTimeoutMs = 10000;
     int replyTimeoutMs = 10000;
+    // A reply ends when the peer closes, at a line end, or after this long
+    // without a byte.
+    int replyGapMs = 50;
     bool quiet = false;
     Misbehaviour misbehaviour; // how each packet is written
     ReportOptions reports; // --expect, the reports and the thresholds
+
+    // The server as messages write it: "host:port", "[::1]:port".
+    QString endpoint() const
+    {
+        return (host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host)
+            + QLatin1Char(':') + port;
+    }
 };
 
 struct ParsedSendArguments

@@ -36,6 +36,7 @@ SendRun::Connection::Connection(SendRun &run, int number)
     link.serveEventsWhileConnecting = false;
     link.wskMessage->setCloseWhenIdle(true);
     link.wskMessage->setConnectTimeout(run.m_options.connectTimeoutMs);
+    link.replyGapMs = run.m_options.replyGapMs;
 }
 
 SendRun::SendRun(const SendOptions &options, FILE *out, FILE *status, bool terminal)
@@ -51,6 +52,12 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *status, bool termi
                                                          record.seq = ++m_seq;
                                                          recordOutcome(std::move(record));
                                                      });
+        // A manifest from a pipe may keep the run waiting: replies and a
+        // stop are still seen.
+        m_manifest->setKeepWaiting([this] {
+            dispatchPendingEvents();
+            return !m_stopping;
+        });
     }
     for (int number = 1; number <= std::max(1, m_options.connections); ++number) {
         Connection *c = m_connections.emplace_back(std::make_unique<Connection>(*this, number)).get();
@@ -91,6 +98,11 @@ void SendRun::replyTimedOut(Connection &c)
 {
     if (c.state != Connection::State::AwaitingReply)
         return;
+    // A reply still coming in pieces is what came within the timeout.
+    if (c.link.replyUnderWay()) {
+        c.link.endReply();
+        return;
+    }
     const QByteArray line =
         "Event: No reply within " + QByteArray::number(m_options.replyTimeoutMs) + " ms: connection closed";
     log(c.number, line);
@@ -141,10 +153,19 @@ void SendRun::log(int connection, const QByteArray &line)
     text += '\n';
     // A reader of standard output that has gone (`| head`) ends the run as
     // a signal would; the reports are still finished.
-    if (std::fwrite(text.constData(), 1, size_t(text.size()), m_out) != size_t(text.size()) && errno == EPIPE) {
+    if (!written(text)) {
         m_outGone = true;
         interrupt(SIGPIPE);
     }
+}
+
+bool SendRun::written(const QByteArray &text)
+{
+    // A line-buffered stream whose flush failed still says it took the
+    // bytes: its error flag tells whether they reached the descriptor.
+    std::clearerr(m_out);
+    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+    return !(std::ferror(m_out) || std::fflush(m_out) != 0) || errno != EPIPE;
 }
 
 void SendRun::complain(const QByteArray &line)
@@ -192,15 +213,15 @@ RunDescription SendRun::description() const
 {
     RunDescription run;
     const bool record = m_options.mode == SendOptions::Mode::Record;
-    run.title = QStringLiteral("ipnd-send to %1:%2, %3")
-                    .arg(m_options.host, m_options.port,
+    run.title = QStringLiteral("ipnd-send to %1, %2")
+                    .arg(m_options.endpoint(),
                          record ? QStringLiteral("record ") + m_options.recordName
                                 : QFileInfo(m_options.replayFile).fileName());
     run.startedAt = m_startedAt;
     run.program = QStringLiteral("ipnd-send");
     run.version = versionText();
     run.commandLine = m_commandLine;
-    run.target = m_options.host + QLatin1Char(':') + m_options.port;
+    run.target = m_options.endpoint();
     run.dataFile = record ? QString() : m_options.replayFile;
     run.format = record ? QString() : m_options.format.toLower();
     run.manifest = m_options.reports.manifestFile;
@@ -268,7 +289,7 @@ int SendRun::run()
     if (status == 0 && !missed.isEmpty())
         status = 1;
     if (status == 3)
-        complain("no connection to " + (m_options.host + QLatin1Char(':') + m_options.port).toLocal8Bit()
+        complain("no connection to " + m_options.endpoint().toLocal8Bit()
                  + " came up: " + m_connectFailure);
     if (m_interruptedBy != 0)
         status = 128 + m_interruptedBy;
@@ -289,9 +310,7 @@ int SendRun::run()
         summary += check.markedLine() + '\n';
     if (figures.interrupted)
         summary += figures.interruptedText().toLatin1() + '\n';
-    if (!m_outGone && (std::fwrite(summary.constData(), 1, size_t(summary.size()), m_out) != size_t(summary.size())
-                       || std::fflush(m_out) != 0)
-        && errno == EPIPE && m_interruptedBy == 0)
+    if (!m_outGone && !written(summary) && m_interruptedBy == 0)
         status = 128 + SIGPIPE;
     return status;
 }
@@ -336,7 +355,7 @@ void SendRun::replay()
         }
     }
     awaitAllConnections();
-    if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, m_dataFile.counts().linesRead)) {
+    if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, m_dataFile.counts().linesRead, spareLines())) {
         m_misfit = true;
         complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
     }
@@ -475,7 +494,8 @@ void SendRun::settleReadStep()
             if (m_currentMatch->plannedRejection)
                 record.outcome = Outcome::Rejected;
         }
-        if (!m_misfit) {
+        // A stop while the manifest was awaited leaves the record without an entry.
+        if (!m_misfit && (!m_manifest || m_currentMatch)) {
             record.seq = ++m_seq;
             recordOutcome(record);
         }
@@ -496,7 +516,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
         m_summary.roundTrips.add(*record.rttMs);
         if (record.latencyMs)
             m_summary.latencies.add(*record.latencyMs);
-        m_intervalTimes.add(record.latencyMs ? *record.latencyMs : *record.rttMs);
+        m_progress.replied(record.latencyMs ? *record.latencyMs : *record.rttMs);
         const std::optional<ReplyExpectation> &expectation = m_options.reports.expectation;
         const QByteArray whole = *record.reply;
         // Judged whole; kept in part.
@@ -508,7 +528,7 @@ void SendRun::recordOutcome(OutcomeRecord record)
             if (isFailure(record.outcome)) {
                 ++m_summary.unexpected;
                 record.reason = "Event: " + outcomeName(record.outcome).toLatin1() + " reply to record "
-                    + printable(record.id) + " (" + record.expect + "): " + printable(*record.reply);
+                    + printable(record.id) + " (" + printable(record.expect) + "): " + printable(*record.reply);
                 log(record.connection, record.reason);
             } else {
                 ++m_summary.answered;
@@ -625,8 +645,12 @@ void SendRun::sleepUntil(qint64 nsSinceStart)
     for (qint64 wait = nsSinceStart - m_clock.nsecsElapsed(); wait > 0 && !m_stopping && !m_sendingOver;
          wait = nsSinceStart - m_clock.nsecsElapsed()) {
         wake.start(int(std::min<qint64>((wait + 999999) / 1000000, 24 * 3600 * 1000)));
-        while (!m_stopping && !m_sendingOver && wake.isActive())
+        while (!m_stopping && !m_sendingOver && wake.isActive()) {
             waitAndDispatchEvents();
+            // A link freed meanwhile takes a record that waits for one
+            // (--pace recorded sleeps here until the next record's time).
+            startWaiting();
+        }
     }
 }
 
@@ -643,8 +667,8 @@ void SendRun::waitUntil(qint64 nsSinceStart)
 std::optional<ManifestMatch::Match> SendRun::matchRecord(bool goesOut)
 {
     std::optional<ManifestMatch::Match> match =
-        m_manifest->recordRead(recordId(currentRecord()), m_dataFile.counts().linesRead, goesOut);
-    if (!match) {
+        m_manifest->recordRead(recordId(currentRecord()), m_dataFile.counts().linesRead, goesOut, spareLines());
+    if (!match && !m_manifest->stopped()) {
         m_misfit = true;
         complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": " + m_manifest->error().toLocal8Bit());
         stop();
@@ -787,7 +811,8 @@ void SendRun::settleNotSent(Exchange &&exchange, const QByteArray &logLine)
 
 void SendRun::endExchange(Connection &connection, Outcome outcome, const QByteArray &reply, const QByteArray &logLine)
 {
-    const qint64 now = m_clock.nsecsElapsed();
+    // A reply is timed at its last byte, not at the quiet gap that ended it.
+    const qint64 now = m_clock.nsecsElapsed() - (outcome == Outcome::Answered ? connection.link.replyQuietNs() : 0);
     connection.replyTimeout.stop();
     connection.state = Connection::State::Free;
     OutcomeRecord record = std::move(connection.exchange.pending);
@@ -803,6 +828,11 @@ void SendRun::endExchange(Connection &connection, Outcome outcome, const QByteAr
     // next record needs a closed socket.
     connection.link.Close();
     recordOutcome(std::move(record));
+}
+
+qint64 SendRun::spareLines() const
+{
+    return m_dataFile.counts().linesRead - m_dataFile.counts().linesInRecords;
 }
 
 QByteArray SendRun::currentRecord() const
@@ -824,17 +854,11 @@ void SendRun::showLiveLine()
 void SendRun::writeProgressLine()
 {
     const qint64 now = m_clock.nsecsElapsed();
-    ProgressFigures figures;
-    figures.elapsedSeconds = double(now) / 1e9;
-    figures.sent = m_summary.sent;
+    ProgressFigures figures = m_progress.next(now, m_summary.sent);
     figures.answered = m_summary.answered;
     figures.unexpected = m_summary.unexpected;
     figures.unanswered = m_summary.unanswered;
     figures.notSent = m_notSent;
-    const double interval = double(now - m_intervalStartNs) / 1e9;
-    figures.intervalRate = interval > 0 ? double(m_summary.sent - m_intervalStartSent) / interval : 0;
-    if (m_intervalTimes.count() > 0)
-        figures.intervalP99Ms = m_intervalTimes.percentile(99);
     if (m_schedule) {
         figures.targetRate = m_schedule->rateAt(now);
         figures.backlog = m_backlog.size();
@@ -842,7 +866,4 @@ void SendRun::writeProgressLine()
     const QByteArray line = progressLine(figures);
     std::fwrite(line.constData(), 1, size_t(line.size()), m_status);
     std::fflush(m_status);
-    m_intervalStartNs = now;
-    m_intervalStartSent = m_summary.sent;
-    m_intervalTimes = RoundTripHistogram();
 }

@@ -144,10 +144,14 @@ private:
     // Each report file's first failure to write, logged once.
     void reportWriteErrors();
     void log(int connection, const QByteArray &line);
+    // Writes to `out`, flushed; false when its reader has gone (EPIPE).
+    bool written(const QByteArray &text);
     void complain(const QByteArray &line);
     // A conformance run: the manifest's entry for the record the reader has
     // just yielded; none when the manifest does not fit (the run stops).
     std::optional<ManifestMatch::Match> matchRecord(bool goesOut);
+    // The lines read so far that went into no record: refused, or parts dropped.
+    qint64 spareLines() const;
     RunDescription description() const;
     // The run's figures as the reports and thresholds take them.
     RunFigures figures() const;
@@ -203,11 +207,9 @@ private:
     // one goes whose exchange has already ended.
     Exchange *m_sentLineOf = nullptr;
     Exchange m_endedExchange;
-    // --progress: the figures at the last line.
-    qint64 m_intervalStartNs = 0;
-    qint64 m_intervalStartSent = 0;
+    // --progress: the interval since the last line.
+    ProgressIntervals m_progress;
     qint64 m_notSent = 0;
-    RoundTripHistogram m_intervalTimes;
     // The connection that the data file's log lines about a send belong to.
     int m_logConnection = 0;
     QByteArray m_lastLine;
