@@ -6,3 +6,4 @@ scripts/setup.sh
 QT_QPA_PLATFORM=offscreen build/bench/ipnd-bench "$@"
 build/bench/ipnd-bench-send
 build/bench/ipnd-bench-gen
+build/bench/ipnd-bench-conform

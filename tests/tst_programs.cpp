@@ -162,9 +162,10 @@ void tst_Programs::helpDescribesEveryOption_data()
     QTest::addColumn<int>("options"); // the program's own, besides --help, --help-all and --version
 
     QTest::newRow("ipnd-testgen") << QStringLiteral(IPND_TESTGEN) << 0;
-    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 43;
+    QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 44;
     QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 17;
     QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN) << 7;
+    QTest::newRow("ipnd-conform") << QStringLiteral(IPND_CONFORM) << 18;
 }
 
 void tst_Programs::helpDescribesEveryOption()
@@ -243,6 +244,7 @@ void tst_Programs::commandLineProgramsLoadNoGuiLibrary_data()
     QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND);
     QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER);
     QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN);
+    QTest::newRow("ipnd-conform") << QStringLiteral(IPND_CONFORM);
 }
 
 void tst_Programs::commandLineProgramsLoadNoGuiLibrary()

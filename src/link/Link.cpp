@@ -5,6 +5,8 @@
 #include "platform/PlatformError.h"
 #include "platform/Socket.h"
 
+#include <QTimer>
+
 #include <limits>
 #include <utility>
 
@@ -127,6 +129,10 @@ void Link::wskMessage_Connect()
     m_waitingConnection = 0;
     if (!own)
         return;
+    if (m_misbehaviour.mode != Misbehaviour::Mode::None) {
+        misbehave(packet);
+        return;
+    }
     try {
         wskMessage->SendData(packet);
     } catch (const PlatformError &failure) {
@@ -137,6 +143,63 @@ void Link::wskMessage_Connect()
         return;
     }
     emit packetSent();
+}
+
+void Link::misbehave(const QByteArray &packet)
+{
+    using Mode = Misbehaviour::Mode;
+    const Misbehaviour &m = m_misbehaviour;
+    m_pieces.clear();
+    switch (m.mode) {
+    case Mode::Trickle:
+        for (qsizetype i = 0; i < packet.size(); ++i)
+            m_pieces.append({i ? m.ms : 0, packet.mid(i, 1)});
+        break;
+    case Mode::Split:
+        m_pieces = {{0, packet.left(m.bytes)}, {m.ms, packet.mid(m.bytes)}};
+        break;
+    case Mode::Delay:
+        m_pieces = {{m.ms, packet}};
+        break;
+    case Mode::Reset:
+        m_pieces = {{0, packet.left(m.bytes)}};
+        break;
+    case Mode::HalfClose:
+    case Mode::None:
+        m_pieces = {{0, packet}};
+        break;
+    }
+    writePiece(wskMessage->generation());
+}
+
+void Link::writePiece(quint64 connection)
+{
+    // The connection may have ended meanwhile: then the rest is dropped.
+    if (wskMessage->generation() != connection || wskMessage->State() != Socket::Connected)
+        return;
+    if (m_pieces.isEmpty()) {
+        if (m_misbehaviour.mode == Misbehaviour::Mode::HalfClose)
+            wskMessage->ShutdownSend();
+        emit packetSent();
+        if (m_misbehaviour.mode == Misbehaviour::Mode::Reset)
+            wskMessage->Reset();
+        return;
+    }
+    const auto [delay, bytes] = m_pieces.takeFirst();
+    QTimer::singleShot(delay, Qt::PreciseTimer, this, [this, connection, bytes = bytes] {
+        if (wskMessage->generation() != connection || wskMessage->State() != Socket::Connected)
+            return;
+        try {
+            if (!bytes.isEmpty())
+                wskMessage->SendData(bytes);
+        } catch (const PlatformError &failure) {
+            skipFailure([&] { m_host.InsertLogText(sendFailureLine(failure)); });
+            skipFailure([&] { wskMessage->Close(); });
+            emit connectionFailed(failure.number, failure.description);
+            return;
+        }
+        writePiece(connection);
+    });
 }
 
 void Link::wskMessage_DataArrival(qint32 /*bytesTotal*/)

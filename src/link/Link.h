@@ -1,11 +1,13 @@
 #pragma once
 
+#include "link/Misbehaviour.h"
 #include "link/SendResult.h"
 
 #include "platform/LazyTimeout.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -56,6 +58,9 @@ public:
     bool startSend(const QByteArray &source);
     // Closes whatever the socket holds; nothing is logged.
     void Close();
+    // How startSend's packets are written from now on; packetSent comes
+    // after the last byte (and the half-close), a reset after it.
+    void setMisbehaviour(const Misbehaviour &misbehaviour) { m_misbehaviour = misbehaviour; }
 
     Socket *const wskMessage;
     // -1 while the connection that a send asked for is up, 0 otherwise.
@@ -106,6 +111,8 @@ signals:
 
 private:
     void OpenConnection(qint16 mode);
+    void misbehave(const QByteArray &packet);
+    void writePiece(quint64 connection);
     void HandleReply(const QByteArray &reply);
     // Logs, shows and counts the whole reply, and closes the connection.
     void replyArrived(const QByteArray &reply);
@@ -114,6 +121,9 @@ private:
     // startSend's packet, until its connection is up.
     QByteArray m_waitingPacket;
     quint64 m_waitingConnection = 0;
+    Misbehaviour m_misbehaviour;
+    // What a misbehaving write still has to write: the wait before each part.
+    QList<std::pair<int, QByteArray>> m_pieces;
     // The last connection's log line and the server it names.
     qint32 m_originatePort = 0;
     QString m_originateHost;

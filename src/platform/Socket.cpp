@@ -274,6 +274,27 @@ void Socket::sendOutgoing(bool inCall)
         }
     }
     m_writeNotifier->setEnabled(false);
+    if (std::exchange(m_shutdownWhenSent, false) && m_fd >= 0)
+        ::shutdown(m_fd, SHUT_WR);
+}
+
+void Socket::ShutdownSend()
+{
+    if (m_state != Connected || m_fd < 0)
+        return;
+    m_shutdownWhenSent = true;
+    if (m_outgoing.isEmpty())
+        sendOutgoing(true);
+}
+
+void Socket::Reset()
+{
+    if (m_fd >= 0) {
+        // No lingering: the close sends a reset.
+        const linger now{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    Close();
 }
 
 QByteArray Socket::GetData()
@@ -627,6 +648,7 @@ void Socket::failConnectionLater(int number, const QString &description)
 
 void Socket::closeConnection()
 {
+    m_shutdownWhenSent = false;
     m_incoming.clear();
     m_outgoing.clear();
     if (m_fd < 0)

@@ -82,6 +82,12 @@ public:
     // as a failure does. Saves the wait a turn of the event loop.
     void pollConnect();
 
+    // Shuts the sending side of the connection once what waits has gone
+    // out; the connection still reads.
+    void ShutdownSend();
+    // Closes the connection with a reset (RST) instead of a FIN.
+    void Reset();
+
     void setConnectTimeout(int milliseconds) { m_connectTimeoutMs = milliseconds; }
     // Whether a finished connection is closed only when the event loop next
     // goes to sleep (within a millisecond in a loop that never sleeps). A
@@ -152,6 +158,7 @@ private:
     // sleep, or soon after in a loop that never sleeps.
     int m_finishedFd = -1;
     bool m_closeWhenIdle = false;
+    bool m_shutdownWhenSent = false;
     QPointer<QAbstractEventDispatcher> m_sleepWatch;
     QHostAddress m_peer;
     sockaddr_storage m_target;

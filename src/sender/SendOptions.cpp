@@ -150,6 +150,7 @@ QString sendUsage()
         "                 [--pace recorded [--speed FACTOR] [--max-backlog N]]\n"
         "       common: [--connect-timeout SECONDS] [--reply-timeout SECONDS] [--reply-gap MS]\n"
         "               [--quiet] [--progress SECONDS]\n"
+        "               [--misbehave trickle:MS|split:BYTES:MS|delay:MS|half-close|reset:BYTES]\n"
         "               [--expect PATTERN | --manifest FILE [--accept PATTERN] [--refuse PATTERN]]\n"
         "               [--report FILE] [--junit FILE] [--html FILE]\n"
         "               [--max-p50|--max-p90|--max-p95|--max-p99|--max-p99-9 MS] [--max-failed FRACTION]\n"
@@ -241,6 +242,12 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                         "what arrives until the server closes, a line end, or such a gap, within --reply-timeout."),
          QStringLiteral("MS")},
         {QStringLiteral("quiet"), QStringLiteral("Print the summary only, no log lines.")},
+        {QStringLiteral("misbehave"),
+         QStringLiteral("Write each packet awkwardly, to try a receiver out: trickle:MS (a byte per write, MS "
+                        "apart), split:BYTES:MS (BYTES, then the rest MS later), delay:MS (before the first byte), "
+                        "half-close (shut the sending side after the packet) or reset:BYTES (a reset after "
+                        "BYTES); none (the default) writes it whole."),
+         QStringLiteral("MODE")},
         {QStringLiteral("progress"),
          QStringLiteral("Write a status line to standard error every SECONDS (0.001 to 86400): counts so far, "
                         "and the rate and p99 over the last interval. Without it the status shows only on a "
@@ -288,6 +295,13 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
 
     SendOptions options;
     options.quiet = given("quiet");
+    if (given("misbehave")) {
+        QString error;
+        const std::optional<Misbehaviour> misbehaviour = Misbehaviour::fromText(value("misbehave"), &error);
+        if (!misbehaviour)
+            return fail(error);
+        options.misbehaviour = *misbehaviour;
+    }
 
     if (!given("host"))
         return fail(QStringLiteral("--host is required"));

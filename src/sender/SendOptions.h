@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/Misbehaviour.h"
 #include "platform/Tls.h"
 #include "report/ReportOptions.h"
 #include "sender/LoadSchedule.h"
@@ -53,6 +54,7 @@ struct SendOptions
     // without a byte.
     int replyGapMs = 50;
     bool quiet = false;
+    Misbehaviour misbehaviour; // how each packet is written
     ReportOptions reports; // --expect, the reports and the thresholds
     TlsClientOptions tls;  // --tls and what goes with it
 

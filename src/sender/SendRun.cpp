@@ -62,6 +62,7 @@ SendRun::SendRun(const SendOptions &options, FILE *out, FILE *status, bool termi
     }
     for (int number = 1; number <= std::max(1, m_options.connections); ++number) {
         Connection *c = m_connections.emplace_back(std::make_unique<Connection>(*this, number)).get();
+        c->link.setMisbehaviour(m_options.misbehaviour);
         connect(&c->link, &Link::packetSent, this, [this, c] { packetWritten(*c); });
         connect(&c->link, &Link::replyHandled, this, [this, c](const QByteArray &reply) {
             if (c->state == Connection::State::AwaitingReply)
