@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
     const int quiet = PacketCheck::quietNeeded(packet);
     FUZZ_CHECK(quiet == PacketCheck::CompleteNow || quiet == PacketCheck::QuietAfterRecord
-               || quiet == PacketCheck::QuietForAnything);
+               || quiet == PacketCheck::QuietForAnything || quiet == PacketCheck::QuietForRest);
 
     const PacketCheck::Result result = PacketCheck::check(packet);
     FUZZ_CHECK(result.framed == PacketCheck::looksFramed(packet));

@@ -246,15 +246,17 @@ void tst_PacketCheck::completeness_data()
     const int now = PacketCheck::CompleteNow;
     const int record = PacketCheck::QuietAfterRecord;
     const int anything = PacketCheck::QuietForAnything;
+    const int rest = PacketCheck::QuietForRest;
     QCOMPARE(now, 0);
     QCOMPARE(record, 100);
     QCOMPARE(anything, 500);
+    QCOMPARE(rest, 2000);
 
     for (const Fixed &fixed : fixedRecords()) {
         // Nothing ends a bare record's last field but quiet.
         QTest::addRow("%s bare", fixed.name) << fixed.record << record;
         QTest::addRow("%s framed", fixed.name) << fixed.header + fixed.record << now;
-        QTest::addRow("%s framed, one byte short", fixed.name) << fixed.header + fixed.record.chopped(1) << anything;
+        QTest::addRow("%s framed, one byte short", fixed.name) << fixed.header + fixed.record.chopped(1) << rest;
         QTest::addRow("%s framed, header only", fixed.name) << fixed.header << anything;
     }
 
@@ -267,14 +269,14 @@ void tst_PacketCheck::completeness_data()
     QTest::newRow("bare, 12 fields") << QByteArray("ABC|1|2|3|4|5|6|7|8|9|10|11") << anything;
     QTest::newRow("letter in header") << "09A0311" + standard << record;
     QTest::newRow("letter in header, 52nd '|' last") << "09A0311" + standard.chopped(1) << record;
-    QTest::newRow("framed, length too big") << "0900400" + standard << anything;
+    QTest::newRow("framed, length too big") << "0900400" + standard << rest;
     QTest::newRow("framed, length too small") << "0900300" + standard << record;
     // Cut where its length says it ends, the record is not whole: more may come.
     QTest::newRow("framed, length too small, cut at that length") << "0900300" + standard.left(300) << record;
     QTest::newRow("framed, length too small, 52nd '|' last") << "0900300" + standard.chopped(1) << record;
     QTest::newRow("framed, one byte more") << "0900311" + standard + "X" << record;
     QTest::newRow("framed 12 fields, length right") << QByteArray("0000027ABC|1|2|3|4|5|6|7|8|9|10|11") << record;
-    QTest::newRow("framed 12 fields, 1 byte short") << QByteArray("0000028ABC|1|2|3|4|5|6|7|8|9|10|11") << anything;
+    QTest::newRow("framed 12 fields, 1 byte short") << QByteArray("0000028ABC|1|2|3|4|5|6|7|8|9|10|11") << rest;
 
     const QByteArray r1000 = standardOfLength(1000);
     QTest::newRow("framed 1000-byte record") << "0901000" + r1000 << now;
@@ -283,13 +285,13 @@ void tst_PacketCheck::completeness_data()
         << "0901000" + QByteArray("00|1|2|3|4|5|6|7|8|9|10|") + QByteArray(976, 'x') << record;
     const QByteArray r9999 = standardOfLength(9999);
     QTest::newRow("framed 9999-byte record") << "0909999" + r9999 << now;
-    QTest::newRow("framed 9999-byte record, one byte short") << "0909999" + r9999.chopped(1) << anything;
+    QTest::newRow("framed 9999-byte record, one byte short") << "0909999" + r9999.chopped(1) << rest;
 
     const QByteArray p10000 = "09010000" + standardOfLength(10000);
     QTest::newRow("framed 10000-byte record") << p10000 << now;
     QTest::newRow("framed 10000-byte record, first 1007 bytes") << p10000.left(1007) << record;
-    QTest::newRow("framed 10000-byte record, first 1008 bytes") << p10000.left(1008) << anything;
-    QTest::newRow("framed 10000-byte record, one byte short") << p10000.chopped(1) << anything;
+    QTest::newRow("framed 10000-byte record, first 1008 bytes") << p10000.left(1008) << rest;
+    QTest::newRow("framed 10000-byte record, one byte short") << p10000.chopped(1) << rest;
     // A length that may go on into the record's first digit: a record that
     // may have ended still waits for quiet.
     QTest::newRow("framed 10000-byte record ending in '|'") << p10000.chopped(1) + "|" << record;

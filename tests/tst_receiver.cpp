@@ -921,6 +921,8 @@ void tst_Receiver::judge_data()
     };
     row("valid", judge, standard, {"ACK 08903043"});
     row("bad framing", judge, "0990311" + TestRecords::Standard, {"NAK 08903043 bad-framing"});
+    // The rest of what the length field says is awaited 2 s, then refused.
+    row("framed, shorter than it says", judge, "0900312" + TestRecords::Standard, {"NAK 08903043 incomplete"});
     row("the first of four findings", judge, max, {"NAK 99907063 bad-state"});
     row("no record id", judge, "|x", {"NAK field-count-2"});
     row("split", {"--judge", "--misbehave", "split"}, max, {"NAK 9990706", "3 bad-state"});

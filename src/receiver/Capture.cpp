@@ -65,7 +65,8 @@ QByteArray whyNotCaptured(const PacketCheck::Result &result)
     // A header that agrees with its record is the one a replay gives it.
     const bool reframed = result.framed && std::any_of(result.findings.cbegin(), result.findings.cend(),
                                                        [](const FieldTable::Finding &f) {
-                                                           return f.kind == PacketCheck::BadFraming;
+                                                           return f.kind == PacketCheck::BadFraming
+                                                               || f.kind == PacketCheck::Incomplete;
                                                        });
     return reframed ? QByteArray("a replay would frame its record with another header") : QByteArray();
 }

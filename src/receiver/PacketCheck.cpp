@@ -89,7 +89,7 @@ int quietNeeded(const QByteArray &bytes)
         if (size < 0)
             break;
         if (bytes.size() < size)
-            return QuietForAnything;
+            return QuietForRest;
         // Too few fields for the length: the length may be short. A 4-digit
         // length of 1000 or more followed by a digit may be the start of a
         // longer one, unless a last field has begun.
@@ -122,23 +122,24 @@ Result check(const QByteArray &packet)
         result.lengthField = packet.mid(CodeDigits, width);
         result.record = packet.mid(CodeDigits + width);
 
-        QList<QByteArray> faults;
+        QList<std::pair<const char *, QByteArray>> faults;
         try {
             const QByteArray recordCode = Framing::packetCode(result.record);
             if (recordCode != result.code)
-                faults.append("framed code " + result.code + " but record code " + printable(recordCode));
+                faults.append({BadFraming, "framed code " + result.code + " but record code " + printable(recordCode)});
         } catch (const PlatformError &) {
-            faults.append("framed code " + result.code + " but record characters 3 and 4 \"" +
-                          printable(result.record.mid(2, 2)) + "\" are not a number");
+            faults.append({BadFraming, "framed code " + result.code + " but record characters 3 and 4 \"" +
+                                           printable(result.record.mid(2, 2)) + "\" are not a number"});
         }
-        if (digitsValue(result.lengthField) != result.record.size())
-            faults.append("framed length " + result.lengthField + " but " +
-                          QByteArray::number(result.record.size()) + " record bytes");
+        if (const qint64 declared = digitsValue(result.lengthField); declared != result.record.size())
+            faults.append({declared > result.record.size() ? Incomplete : BadFraming,
+                           "framed length " + result.lengthField + " but " + QByteArray::number(result.record.size())
+                               + " record bytes"});
         if (faults.isEmpty())
             result.items.append("framed code " + result.code + " length " + result.lengthField + " ok");
-        for (const QByteArray &fault : faults) {
+        for (const auto &[kind, fault] : faults) {
             result.items.append(fault);
-            result.findings.append(FieldTable::Finding{BadFraming, 0, fault});
+            result.findings.append(FieldTable::Finding{kind, 0, fault});
         }
     } else {
         result.items.append("bare");

@@ -25,6 +25,7 @@ namespace PacketCheck {
 constexpr int CompleteNow = 0;
 constexpr int QuietAfterRecord = 100; // a record that may have ended
 constexpr int QuietForAnything = 500; // whatever arrived, malformed or not
+constexpr int QuietForRest = 2000; // a framed packet shorter than it says: the rest may yet come
 
 // 0 when `bytes` is a whole packet already; otherwise the milliseconds
 // without a new byte after which it is taken as the whole packet. The
@@ -35,7 +36,8 @@ constexpr int QuietForAnything = 500; // whatever arrived, malformed or not
 // says and its record has its 52 '|'; with fewer, after 100 ms of quiet (more
 // may come that make the length wrong). A 4-digit length of 1000 or more
 // followed by a digit might be the first part of a 5-digit length, so at that
-// size a record ending in '|' also waits 100 ms. Shorter than it says: 500 ms.
+// size a record ending in '|' also waits 100 ms. Shorter than it says: 2 s,
+// and then it is judged incomplete.
 // Bare, or longer than its length field says: nothing tells where the last
 // field ends, so after 100 ms of quiet once 52 '|' have arrived, else 500 ms.
 int quietNeeded(const QByteArray &bytes);
@@ -43,8 +45,11 @@ int quietNeeded(const QByteArray &bytes);
 // Whether the packet is read as framed (see above).
 bool looksFramed(const QByteArray &packet);
 
-// The kind of a framed packet whose code or length disagrees with its record.
+// The kind of a framed packet whose code or length disagrees with its record
+// (a record longer than its length field says).
 inline constexpr char BadFraming[] = "bad-framing";
+// A framed record shorter than its length field says, when no more came.
+inline constexpr char Incomplete[] = "incomplete";
 // The kind of a packet longer than the receiver takes.
 inline constexpr char TooLarge[] = "too-large";
 
