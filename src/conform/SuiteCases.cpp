@@ -2,6 +2,7 @@
 
 #include "conform/CaseRun.h"
 #include "conform/Suite.h"
+#include "link/Misbehaviour.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -79,32 +80,37 @@ void Suite::delivery(CaseRun &run, int which)
     const QByteArray record = run.valid();
     const QByteArray id = recordId(record);
     const QByteArray packet = frame(record);
-    using End = ExchangePlan::End;
+    // Written as ipnd-send --misbehave writes it.
+    using Mode = Misbehaviour::Mode;
+    const auto written = [&](Misbehaviour::Mode mode, int ms, int bytes) {
+        const Misbehaviour m{mode, ms, bytes};
+        QList<ExchangePlan::Piece> parts;
+        for (const auto &[delay, part] : m.pieces(packet))
+            parts.append({delay, part});
+        const ExchangePlan::End end = mode == Mode::HalfClose ? ExchangePlan::End::HalfClose
+                                    : mode == Mode::Reset     ? ExchangePlan::End::Reset
+                                                              : ExchangePlan::End::AwaitReply;
+        return exchange(pieces(parts, id, end));
+    };
     switch (which) {
-    case 1: {
-        QList<ExchangePlan::Piece> bytes;
-        for (qsizetype i = 0; i < packet.size(); ++i)
-            bytes.append({i ? 5 : 0, packet.mid(i, 1)});
-        run.add(exchange(pieces(bytes, id)), MustAccept);
+    case 1:
+        run.add(written(Mode::Trickle, 5, 0), MustAccept);
         return;
-    }
     case 2:
-        run.add(exchange(pieces({{0, packet.left(HeaderSize)}, {200, packet.mid(HeaderSize)}}, id)), MustAccept);
+        run.add(written(Mode::Split, 200, int(HeaderSize)), MustAccept);
         return;
-    case 3: {
-        const qsizetype at = HeaderSize + record.size() / 2;
-        run.add(exchange(pieces({{0, packet.left(at)}, {200, packet.mid(at)}}, id)), MustAccept);
+    case 3:
+        run.add(written(Mode::Split, 200, int(HeaderSize + record.size() / 2)), MustAccept);
         return;
-    }
     case 4:
-        run.add(exchange(pieces({{2000, packet}}, id)), MustAccept);
+        run.add(written(Mode::Delay, 2000, 0), MustAccept);
         return;
     case 5:
-        run.add(exchange(pieces({{0, packet}}, id, End::HalfClose)), HalfClosed);
+        run.add(written(Mode::HalfClose, 0, 0), HalfClosed);
         return;
     case 6:
         // What passes is the receiver's answer to the valid record after it.
-        run.add(exchange(pieces({{0, packet.left(packet.size() / 2)}}, id, End::Reset)), AnyAnswer);
+        run.add(written(Mode::Reset, 0, int(packet.size() / 2)), AnyAnswer);
         return;
     default:
         return;

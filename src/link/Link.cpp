@@ -147,28 +147,7 @@ void Link::wskMessage_Connect()
 
 void Link::misbehave(const QByteArray &packet)
 {
-    using Mode = Misbehaviour::Mode;
-    const Misbehaviour &m = m_misbehaviour;
-    m_pieces.clear();
-    switch (m.mode) {
-    case Mode::Trickle:
-        for (qsizetype i = 0; i < packet.size(); ++i)
-            m_pieces.append({i ? m.ms : 0, packet.mid(i, 1)});
-        break;
-    case Mode::Split:
-        m_pieces = {{0, packet.left(m.bytes)}, {m.ms, packet.mid(m.bytes)}};
-        break;
-    case Mode::Delay:
-        m_pieces = {{m.ms, packet}};
-        break;
-    case Mode::Reset:
-        m_pieces = {{0, packet.left(m.bytes)}};
-        break;
-    case Mode::HalfClose:
-    case Mode::None:
-        m_pieces = {{0, packet}};
-        break;
-    }
+    m_pieces = m_misbehaviour.pieces(packet);
     writePiece(wskMessage->generation());
 }
 

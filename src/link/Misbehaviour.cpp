@@ -48,3 +48,25 @@ std::optional<Misbehaviour> Misbehaviour::fromText(const QString &text, QString 
                  .arg(text);
     return std::nullopt;
 }
+
+QList<std::pair<int, QByteArray>> Misbehaviour::pieces(const QByteArray &packet) const
+{
+    switch (mode) {
+    case Mode::Trickle: {
+        QList<std::pair<int, QByteArray>> bytes;
+        for (qsizetype i = 0; i < packet.size(); ++i)
+            bytes.append({i ? ms : 0, packet.mid(i, 1)});
+        return bytes;
+    }
+    case Mode::Split:
+        return {{0, packet.left(bytes)}, {ms, packet.mid(bytes)}};
+    case Mode::Delay:
+        return {{ms, packet}};
+    case Mode::Reset:
+        return {{0, packet.left(bytes)}};
+    case Mode::HalfClose:
+    case Mode::None:
+        break;
+    }
+    return {{0, packet}};
+}
