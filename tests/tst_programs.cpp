@@ -165,7 +165,7 @@ void tst_Programs::helpDescribesEveryOption_data()
     QTest::newRow("ipnd-send") << QStringLiteral(IPND_SEND) << 44;
     QTest::newRow("ipnd-receiver") << QStringLiteral(IPND_RECEIVER) << 17;
     QTest::newRow("ipnd-gen") << QStringLiteral(IPND_GEN) << 7;
-    QTest::newRow("ipnd-conform") << QStringLiteral(IPND_CONFORM) << 18;
+    QTest::newRow("ipnd-conform") << QStringLiteral(IPND_CONFORM) << 26;
 }
 
 void tst_Programs::helpDescribesEveryOption()

@@ -1,4 +1,4 @@
-// ipnd-send and ipnd-receiver over TLS, with certificates made for the test
+// ipnd-send, ipnd-conform and ipnd-receiver over TLS, with certificates made for the test
 // by the openssl program: a CA, a server certificate for localhost and
 // 127.0.0.1, a client certificate, and a second CA with a client of its own.
 
@@ -20,6 +20,8 @@ private slots:
     void exchange_data();
     void exchange();
     void stalledHandshakeCostsOneConnection();
+    void conform_data();
+    void conform();
 
 private:
     // The arguments with each "@NAME" made a path in the test's folder.
@@ -192,6 +194,45 @@ void tst_Tls::stalledHandshakeCostsOneConnection()
     QVERIFY(receiver.waitForFinished(10000));
     const QByteArray summary = receiver.readAllStandardOutput();
     QVERIFY2(summary.contains("\nidle closed 0\ntls failed 1\n"), summary.constData());
+}
+
+void tst_Tls::conform_data()
+{
+    QTest::addColumn<QStringList>("receiverArguments");
+    QTest::addColumn<QStringList>("conformArguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("says"); // on standard output or error
+
+    const QStringList tls = {"--judge", "--tls-cert", "@server.pem", "--tls-key", "@server.key"};
+    const QStringList trusting = {"--tls", "--ca", "@ca.pem"};
+    QTest::newRow("verified") << tls << trusting << 0 << QByteArray("... pass: 3 accepted\n");
+    QTest::newRow("unknown CA")
+        << tls << QStringList{"--tls"} << 3
+        << QByteArray(": certificate verify failed: unable to get local issuer certificate\n");
+    QTest::newRow("client certificate given")
+        << tls + QStringList{"--tls-client-ca", "@ca.pem"}
+        << trusting + QStringList{"--cert", "@client.pem", "--key", "@client.key"} << 0
+        << QByteArray("... pass: 3 accepted\n");
+}
+
+void tst_Tls::conform()
+{
+    QFETCH(QStringList, receiverArguments);
+    QFETCH(QStringList, conformArguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, says);
+
+    const quint16 port = startReceiver(receiver, files(receiverArguments), 20000);
+    QVERIFY(port != 0);
+    QProcess conform;
+    conform.start(QStringLiteral(IPND_CONFORM), QStringList{"--host", "127.0.0.1", "--port", QString::number(port),
+                                                            "--cases", "1.2", "--timeout", "5"}
+                                                    + files(conformArguments));
+    QVERIFY(conform.waitForFinished(20000));
+    const QByteArray said = conform.readAllStandardOutput() + conform.readAllStandardError();
+    QCOMPARE(conform.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(conform.exitCode() == exitCode, said.constData());
+    QVERIFY2(said.contains(says), said.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Tls)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Tls.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -28,6 +30,7 @@ struct ConformOptions
     QString htmlFile;
     QString compareFile;      // an earlier JSON report
     bool quiet = false;
+    TlsClientOptions tls;     // --tls and what goes with it
     QString commandLine;      // as a shell would take it back
 };
 

@@ -41,15 +41,28 @@ int ConformRun::run()
         say(m_err, "ipnd-conform: " + error.toLocal8Bit());
         return Usage;
     }
+    std::unique_ptr<TlsClient> tls;
+    if (m_options.tls.enabled) {
+        tls = TlsClient::create(m_options.tls, m_options.host, &error);
+        if (!tls) {
+            say(m_err, "ipnd-conform: " + error.toLocal8Bit());
+            return Usage;
+        }
+        if (m_options.tls.insecure)
+            say(m_err, "ipnd-conform: --insecure: the server's certificate is not checked");
+    }
     Suite suite(m_options, *patterns);
+    suite.setTls(tls.get());
     m_suite = &suite;
     if (m_signal)
         suite.interrupt();
-    if (!m_signal && !suite.reachable()) {
+    QByteArray why;
+    if (!m_signal && !suite.reachable(&why)) {
         m_suite = nullptr;
         if (!m_signal) {
+            // A TLS handshake that failed says why; else the time ran out.
             say(m_err, "ipnd-conform: no connection to " + m_options.host.toLocal8Bit() + ':' +
-                           QByteArray::number(m_options.port) + " within the timeout");
+                           QByteArray::number(m_options.port) + (why.isEmpty() ? " within the timeout" : ": " + why));
             return NoConnection;
         }
     }

@@ -77,7 +77,8 @@ Exchange::Exchange(const QString &host, quint16 port, int timeoutMs, const Reply
     connect(m_socket, &QTcpSocket::readyRead, this, &Exchange::readReply);
     connect(m_socket, &QTcpSocket::disconnected, this, &Exchange::peerClosed);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
-        if (m_up)
+        // A TLS connection that ends before its handshake is done still says why.
+        if (m_up || m_stream)
             peerClosed();
         else
             finish(ReplyClass::NoConnection);
@@ -105,10 +106,23 @@ void Exchange::close()
 
 void Exchange::connected()
 {
-    m_up = true;
-    m_timer.stop();
     // Each write its own segment: a trickle must reach the receiver as one.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (!m_tls) {
+        up();
+        return;
+    }
+    // The timeout bounds the handshake as it does the connection.
+    m_stream = std::make_unique<TlsClient::Stream>(*m_tls);
+    m_stream->start();
+    m_socket->write(m_stream->pending());
+    m_socket->flush();
+}
+
+void Exchange::up()
+{
+    m_up = true;
+    m_timer.stop();
     m_holding = m_plan.end == ExchangePlan::End::Hold;
     if (m_plan.pieces.isEmpty()) {
         afterLastPiece();
@@ -122,13 +136,19 @@ void Exchange::writeNext()
     if (m_finished)
         return;
     const ExchangePlan::Piece &piece = m_plan.pieces.at(m_nextPiece++);
-    m_socket->write(piece.bytes);
-    m_socket->flush();
+    write(piece.bytes);
     m_result.sent += piece.bytes;
     if (m_nextPiece < m_plan.pieces.size())
         m_pieceTimer.start(m_plan.pieces.at(m_nextPiece).delayMs);
     else
         afterLastPiece();
+}
+
+void Exchange::write(const QByteArray &plain)
+{
+    // Over TLS each piece goes as its own records, at the piece's time.
+    m_socket->write(m_stream ? m_stream->encrypt(plain) : plain);
+    m_socket->flush();
 }
 
 void Exchange::afterLastPiece()
@@ -160,9 +180,27 @@ void Exchange::afterLastPiece()
 
 void Exchange::readReply()
 {
-    const QByteArray bytes = m_socket->readAll();
+    QByteArray bytes = m_socket->readAll();
     if (m_finished)
         return;
+    if (m_stream) {
+        const bool wasUp = m_stream->established();
+        bytes = m_stream->take(bytes);
+        // Handshake messages, alerts, and what the session's end asks for.
+        if (const QByteArray answer = m_stream->pending(); !answer.isEmpty()) {
+            m_socket->write(answer);
+            m_socket->flush();
+        }
+        if (m_stream->failed() && !m_up) {
+            m_result.reply = m_stream->failure();
+            finish(ReplyClass::NoConnection);
+            return;
+        }
+        if (!wasUp && m_stream->established())
+            up();
+        if (m_finished)
+            return;
+    }
     if (m_result.reply.size() < ExchangeResult::ReplyKeptBytes)
         m_result.reply += bytes.left(ExchangeResult::ReplyKeptBytes - m_result.reply.size());
     if (m_holding)
@@ -180,6 +218,11 @@ void Exchange::peerClosed()
     readReply();
     if (m_finished)
         return;
+    if (!m_up) {
+        m_result.reply = "the server closed the connection during the TLS handshake";
+        finish(ReplyClass::NoConnection);
+        return;
+    }
     if (m_holding) {
         m_result.closedAtMs = double(m_clock.nsecsElapsed()) / 1e6;
         m_pieceTimer.stop();

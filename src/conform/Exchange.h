@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Tls.h"
 #include "report/ReplyExpectation.h"
 
 #include <QByteArray>
@@ -8,6 +9,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include <memory>
 
 class QTcpSocket;
 
@@ -83,6 +86,10 @@ public:
              QObject *parent = nullptr);
     ~Exchange() override;
 
+    // Speaks TLS from `tls` (not owned): the connection is up once the
+    // handshake is done, and one that fails is no connection, the reason in
+    // the reply. Before start().
+    void setTls(TlsClient *tls) { m_tls = tls; }
     void start();
     // Ends it now: a connection still waiting counts as a timeout; a held
     // one, as it stands.
@@ -98,6 +105,8 @@ signals:
 
 private:
     void connected();
+    void up();
+    void write(const QByteArray &plain);
     void writeNext();
     void afterLastPiece();
     void readReply();
@@ -112,6 +121,8 @@ private:
     const ReplyPatterns &m_patterns;
     const ExchangePlan m_plan;
     QTcpSocket *m_socket;
+    TlsClient *m_tls = nullptr;
+    std::unique_ptr<TlsClient::Stream> m_stream;
     QTimer m_timer;    // the bound of the wait under way
     QTimer m_pieceTimer;
     qsizetype m_nextPiece = 0;

@@ -85,6 +85,7 @@ bool Suite::wait(const std::function<bool()> &done, int boundMs)
 std::unique_ptr<Exchange> Suite::started(const ExchangePlan &plan)
 {
     auto exchange = std::make_unique<Exchange>(m_options.host, m_options.port, m_options.timeoutMs, m_patterns, plan);
+    exchange->setTls(m_tls);
     exchange->start();
     return exchange;
 }
@@ -111,10 +112,11 @@ std::vector<ExchangeResult> Suite::exchangeAll(const std::vector<ExchangePlan> &
     return results;
 }
 
-bool Suite::reachable()
+bool Suite::reachable(QByteArray *why)
 {
     const auto exchange = started(pieces({}, {}, ExchangePlan::End::Hold));
     wait([&] { return exchange->isUp() || exchange->isFinished(); }, m_options.timeoutMs + 1000);
+    *why = exchange->result().reply;
     return exchange->isUp();
 }
 

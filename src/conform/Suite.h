@@ -23,8 +23,11 @@ public:
     Suite(const ConformOptions &options, const ReplyPatterns &patterns, QObject *parent = nullptr);
     ~Suite() override;
 
-    // Whether the receiver takes a connection at all, within the timeout.
-    bool reachable();
+    // Every exchange speaks TLS from `tls` (not owned).
+    void setTls(TlsClient *tls) { m_tls = tls; }
+    // Whether the receiver takes a connection at all, within the timeout;
+    // *why says what became of the one tried.
+    bool reachable(QByteArray *why);
     // Runs the selected cases, calling `caseEnded` as each one ends.
     SuiteResult run(const std::function<void(CaseResult &)> &caseEnded);
     // Ends the run at the case under way: it and the rest are missing.
@@ -65,5 +68,6 @@ private:
     const ReplyPatterns m_patterns;
     QHash<QByteArray, Body> m_bodies;
     bool m_stopped = false;
+    TlsClient *m_tls = nullptr;
     std::unique_ptr<Exchange> m_keptIdle; // one of 3.8's idle connections, for 3.10
 };

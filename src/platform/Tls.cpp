@@ -71,6 +71,18 @@ TlsStep stepAfter(ssl_st *ssl, int result, QByteArray *failure)
     }
 }
 
+// What a connection over memory has written and not yet handed on.
+QByteArray written(ssl_st *ssl)
+{
+    if (!ssl)
+        return {};
+    BIO *out = SSL_get_wbio(ssl);
+    QByteArray bytes(qsizetype(BIO_ctrl_pending(out)), Qt::Uninitialized);
+    if (!bytes.isEmpty())
+        bytes.truncate(std::max(0, BIO_read(out, bytes.data(), int(bytes.size()))));
+    return bytes;
+}
+
 QByteArray fileName(const QString &name)
 {
     return name.toLocal8Bit();
@@ -188,7 +200,8 @@ ssl_st *TlsClient::open(int fd)
     SSL *ssl = SSL_new(m_context);
     if (!ssl)
         return nullptr;
-    SSL_set_fd(ssl, fd);
+    if (fd >= 0)
+        SSL_set_fd(ssl, fd);
     SSL_set_connect_state(ssl);
     if (m_check) {
         const bool named = m_serverNameIsAddress
@@ -225,6 +238,79 @@ TlsStep TlsClient::handshake(ssl_st *ssl, QString *failure)
     if (step == TlsStep::Failed)
         *failure = QString::fromLatin1(why);
     return step;
+}
+
+TlsClient::Stream::Stream(TlsClient &client) : m_client(client)
+{
+    m_ssl = client.open(-1);
+    if (!m_ssl) {
+        m_failure = "out of memory for TLS";
+        return;
+    }
+    BIO *in = BIO_new(BIO_s_mem());
+    // An empty input is "more to come", not the end of the stream.
+    BIO_set_mem_eof_return(in, -1);
+    SSL_set_bio(m_ssl, in, BIO_new(BIO_s_mem()));
+}
+
+TlsClient::Stream::~Stream()
+{
+    // tlsClose's close_notify keeps a TLS 1.2 session resumable; its bytes
+    // have nowhere to go, which is as good as a peer that missed them.
+    tlsClose(m_ssl);
+}
+
+void TlsClient::Stream::start()
+{
+    if (!failed() && !m_established)
+        handshake();
+}
+
+void TlsClient::Stream::handshake()
+{
+    QString why;
+    switch (m_client.handshake(m_ssl, &why)) {
+    case TlsStep::Done:
+        m_established = true;
+        break;
+    case TlsStep::Failed:
+        m_failure = why.toLatin1();
+        break;
+    default:
+        break;
+    }
+}
+
+QByteArray TlsClient::Stream::take(const QByteArray &bytes)
+{
+    if (failed() || bytes.isEmpty())
+        return {};
+    BIO_write(SSL_get_rbio(m_ssl), bytes.constData(), int(bytes.size()));
+    if (!m_established)
+        handshake();
+    if (!m_established)
+        return {};
+    QByteArray plain;
+    QString why;
+    if (tlsRead(m_ssl, plain, &why) == TlsStep::Failed)
+        m_failure = why.toLatin1();
+    return plain;
+}
+
+QByteArray TlsClient::Stream::encrypt(const QByteArray &plain)
+{
+    if (failed() || !m_established)
+        return {};
+    QByteArray rest = plain;
+    QString why;
+    if (tlsWrite(m_ssl, rest, &why) == TlsStep::Failed)
+        m_failure = why.toLatin1();
+    return pending();
+}
+
+QByteArray TlsClient::Stream::pending()
+{
+    return written(m_ssl);
 }
 
 TlsStep tlsRead(ssl_st *ssl, QByteArray &into, QString *failure)
@@ -377,11 +463,5 @@ QByteArray TlsServer::Stream::closing()
 
 QByteArray TlsServer::Stream::pending()
 {
-    if (!m_ssl)
-        return {};
-    BIO *out = SSL_get_wbio(m_ssl);
-    QByteArray bytes(qsizetype(BIO_ctrl_pending(out)), Qt::Uninitialized);
-    if (!bytes.isEmpty())
-        bytes.truncate(std::max(0, BIO_read(out, bytes.data(), int(bytes.size()))));
-    return bytes;
+    return written(m_ssl);
 }

@@ -40,8 +40,9 @@ public:
     TlsClient(const TlsClient &) = delete;
     TlsClient &operator=(const TlsClient &) = delete;
 
-    // A TLS connection over the connected descriptor `fd`, to be driven by
-    // handshake(); null when the library has no memory for it.
+    // A TLS connection over the connected descriptor `fd` (-1: none, for a
+    // Stream), to be driven by handshake(); null when the library has no
+    // memory for it.
     ssl_st *open(int fd);
     // One step of the handshake; counts it once done. *failure says why
     // one failed, in the library's words.
@@ -49,6 +50,37 @@ public:
 
     qint64 fullHandshakes() const { return m_full; }
     qint64 resumedHandshakes() const { return m_resumed; }
+
+    // One connection's TLS over bytes, for a client whose socket is Qt's:
+    // the handshake's bytes to send, then plain bytes in and out.
+    class Stream
+    {
+    public:
+        explicit Stream(TlsClient &client);
+        ~Stream();
+        Stream(const Stream &) = delete;
+        Stream &operator=(const Stream &) = delete;
+
+        // Starts the handshake; its first bytes are then pending().
+        void start();
+        // Takes bytes from the server; returns the plain bytes they completed.
+        // Failed (see failure()) when the handshake or the record is bad.
+        QByteArray take(const QByteArray &bytes);
+        QByteArray encrypt(const QByteArray &plain);
+        // Bytes waiting to go to the server: handshake messages, alerts.
+        QByteArray pending();
+        bool established() const { return m_established; }
+        bool failed() const { return !m_failure.isEmpty(); }
+        QByteArray failure() const { return m_failure; }
+
+    private:
+        void handshake();
+
+        TlsClient &m_client;
+        ssl_st *m_ssl = nullptr;
+        bool m_established = false;
+        QByteArray m_failure;
+    };
 
 private:
     TlsClient() = default;
