@@ -5,6 +5,7 @@
 #include "ReceiverProcess.h"
 
 #include "DataFile/Framing.h"
+#include "receiver/LineFile.h"
 #include "receiver/ReceiverOptions.h"
 #include "testpackets/TestRecords.h"
 
@@ -277,6 +278,7 @@ private slots:
     void captureTargets_data();
     void captureTargets();
     void verdictsReaderStops();
+    void linesWaitingForAStalledReaderAreBounded();
     void halfClosedSource_data();
     void halfClosedSource();
     void wideIdRefusedAsExpected_data();
@@ -1165,6 +1167,29 @@ void tst_Receiver::verdictsReaderStops()
     QVERIFY(taken.endsWith('\n'));
     QCOMPARE_GT(lost, 0);
     QVERIFY2(summary.contains("verdict lines lost " + QByteArray::number(lost)), summary.join('/').constData());
+}
+
+void tst_Receiver::linesWaitingForAStalledReaderAreBounded()
+{
+    // In process: a reader that holds the pipe open and never reads.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("stalled"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+    LineFile file;
+    QByteArray reason;
+    QVERIFY2(file.open(fifo, false, &reason), reason.constData());
+    const QByteArray line(4095, 'v');
+    qsizetype taken = 0;
+    while (taken < 2 * LineFile::MostWaiting / 4096 && file.writeLine(line, &reason))
+        ++taken;
+    ::close(reader);
+    // The pipe's own buffer, then the bound: no more is kept in memory.
+    QCOMPARE_LT(taken, 2 * LineFile::MostWaiting / 4096);
+    QCOMPARE_GE(taken, LineFile::MostWaiting / 4096);
+    QVERIFY2(reason.startsWith("its reader has left "), reason.constData());
 }
 
 void tst_Receiver::halfClosedSource_data()

@@ -105,6 +105,7 @@ void tst_Report::eachOutcomeInEveryReport()
     RunFigures figures = knownFigures();
     const QString met = QStringLiteral("threshold met: --max-p99: p99 round trip 3.100 ms, limit 10 ms");
     figures.thresholdsMet = {met};
+    figures.targetRate = 8.0;
     reports.finish(figures, missed, false);
     QCOMPARE(reports.takeErrors(), QStringList());
 
@@ -139,6 +140,7 @@ void tst_Report::eachOutcomeInEveryReport()
                             rtt.value("p99").toDouble(), rtt.value("max").toDouble()}),
              QList<double>({2.5, 2.75, 2.9, 3.1, 3.25}));
     QCOMPARE(summary.value("rate").toDouble(), 6.0);
+    QCOMPARE(summary.value("target_rate").toDouble(), 8.0);
     QCOMPARE(summary.value("thresholds_missed").toArray(), QJsonArray::fromStringList(missed));
     QCOMPARE(summary.value("thresholds_met").toArray(), QJsonArray{met});
 
@@ -175,6 +177,7 @@ void tst_Report::eachOutcomeInEveryReport()
     // Each round trip in the bin that holds it: 2.5 ms in 2 to 2.51, 3.25 in 3.16 to 3.98.
     QVERIFY(page.contains("<title>2 to 2.51 ms: 1</title>"));
     QVERIFY(page.contains("<title>3.16 to 3.98 ms: 1</title>"));
+    QVERIFY(page.contains("<li class=\"passed\">" + met.toLatin1() + "</li>"));
     QCOMPARE(html.failedIds, QStringList({OddIdShown, "1004", "1005"}));
     QCOMPARE(html.failedReplies, QStringList({R"(ERR\r\n\x01\xe9)", "Event: No reply within 100 ms: connection closed",
                                               "Event: Send failed"}));
@@ -491,11 +494,14 @@ void tst_Report::manyKindsHoldFewDescriptors()
     }
     QCOMPARE_LE(openDescriptors() - before, 16);
     figures.conformance = true;
+    figures.thresholdsMet = {QStringLiteral("threshold met: --min-rate: 10.00 records per second, limit 1 records per second")};
     junit.finish(figures, {}, true);
     QCOMPARE(junit.error(), QString());
     const QByteArray xml = readFile(path);
-    QCOMPARE(xml.count("<testsuite "), Kinds);
-    QCOMPARE(xml.count("<testcase "), 2 * Kinds);
+    QCOMPARE(xml.count("<testsuite "), Kinds + 1);
+    QCOMPARE(xml.count("<testcase "), 2 * Kinds + 1);
+    // The run's own suite counts the threshold met as a test that passed.
+    QVERIFY(xml.contains(R"(<testsuite name="run" tests="1" failures="0")"));
     // Its time is the wall time from its first record's sending to its last
     // one's reply: 70 ms to 3071 ms, not the sum of its round trips.
     QVERIFY(xml.contains(R"(<testsuite name="kind-7" tests="2" failures="0" errors="0" time="3.001000")"));

@@ -1501,14 +1501,21 @@ void tst_Send::recordedPaceKeepsTheGaps()
     const Run run = finishedRun(sender, finished);
     QCOMPARE(run.exitCode, 0);
     QMap<qint64, QDateTime> sentAt;
+    QMap<qint64, double> intendedMs; // when each was due: its writing less its wait (latency - round trip)
     for (const QJsonObject &line : readJsonLines(json)) {
         if (line.contains("seq")) {
-            sentAt.insert(line.value("seq").toInteger(),
-                          QDateTime::fromString(line.value("sent_at").toString(), Qt::ISODateWithMs));
+            const QDateTime sent = QDateTime::fromString(line.value("sent_at").toString(), Qt::ISODateWithMs);
+            sentAt.insert(line.value("seq").toInteger(), sent);
             QVERIFY(line.value("latency_ms").isDouble()); // from the recorded time
+            intendedMs.insert(line.value("seq").toInteger(),
+                              double(sent.toMSecsSinceEpoch()) + line.value("rtt_ms").toDouble()
+                                  - line.value("latency_ms").toDouble());
         }
     }
     QCOMPARE(sentAt.size(), 5);
+    // The earlier line and the one without a time were due with the one before, not before it.
+    for (qint64 seq = 2; seq <= 5; ++seq)
+        QCOMPARE_GE(intendedMs.value(seq), intendedMs.value(seq - 1) - 5);
     const QList<qint64> intended{0, 200, 200, 200, 500};
     for (qint64 seq = 1; seq <= 5; ++seq) {
         const qint64 offset = sentAt.first().msecsTo(sentAt.value(seq));

@@ -375,6 +375,9 @@ void tst_SendOptions::summaryText()
     for (const auto &[read, exact] : rtt)
         QVERIFY2(std::abs(read - exact) <= 0.01 * exact, qPrintable(QStringLiteral("%1 for %2").arg(read).arg(exact)));
     QCOMPARE(figures.elapsedSeconds, 1.5);
+    // The rate the schedule meant: the records that came due, sent or not.
+    summary.dueRecords = 6;
+    QCOMPARE(summary.figures().targetRate, std::optional<double>(4.0));
 }
 
 void tst_SendOptions::numericBounds_data()
@@ -423,6 +426,10 @@ void tst_SendOptions::numericBounds_data()
     row("reply-gap", "1", true, 1);
     row("reply-gap", "86400000", true, 86400000);
     row("reply-gap", "86400001", false);
+    row("speed", "0.000999", false);
+    row("speed", "0.001", true, 0.001);
+    row("speed", "1000", true, 1000);
+    row("speed", "1000.1", false);
     for (const char *timeout : {"connect-timeout", "reply-timeout"}) {
         row(timeout, "0.000999", false);
         row(timeout, "0.001", true, 1);
@@ -442,6 +449,8 @@ void tst_SendOptions::numericBounds()
         arguments << "--" + option << value;
     if (option == "max-backlog" || option == "ramp-up")
         arguments << "--rate" << "1";
+    if (option == "speed")
+        arguments << "--pace" << "recorded" << "--format" << "rawlog";
 
     const ParsedSendArguments parsed = parse(arguments);
     if (!accepted) {
@@ -462,7 +471,8 @@ void tst_SendOptions::numericBounds()
                                          {"progress", o.progressSeconds},
                                          {"connect-timeout", double(o.connectTimeoutMs)},
                                          {"reply-timeout", double(o.replyTimeoutMs)},
-                                         {"reply-gap", double(o.replyGapMs)}};
+                                         {"reply-gap", double(o.replyGapMs)},
+                                         {"speed", o.speed}};
     QCOMPARE(kept.value(option), taken);
 }
 
@@ -701,6 +711,9 @@ void tst_SendOptions::durationAndCountEndTheSchedule()
         clock.ns = lastWakeNs;
         QVERIFY(schedule.durationOver());
         QCOMPARE(schedule.wakeNs(), qint64(-1));
+        // The progress line's target: nothing comes due once the run's time is up.
+        QCOMPARE(schedule.rateAt(lastWakeNs - 1), 4.0);
+        QCOMPARE(schedule.rateAt(lastWakeNs), 0.0);
     }
 }
 
