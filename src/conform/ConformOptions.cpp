@@ -2,6 +2,7 @@
 
 #include "conform/Cases.h"
 #include "platform/CommandLine.h"
+#include "platform/TlsOptions.h"
 
 #include <cmath>
 
@@ -67,46 +68,8 @@ void addOptions(QCommandLineParser &parser)
         value("html", "Write a self-contained HTML page of the evidence to FILE.", "FILE"),
         value("compare", "An earlier JSON report of the same suite: cases that now fail are regressions.", "FILE"),
         flag("quiet", "Print only the summary line."),
-        flag("tls", "Speak TLS 1.2 or later over every connection; the server's certificate is checked against "
-                    "the system's trust store and --servername."),
-        value("ca", "With --tls: trust the CA certificates in FILE (PEM) instead of the system's.", "FILE"),
-        flag("insecure", "With --tls: check no certificate at all (said on standard error)."),
-        value("servername", "With --tls: the name the server's certificate must carry, sent in SNI (default --host).",
-              "NAME"),
-        value("cert", "With --tls: present the client certificate in FILE (PEM).", "FILE"),
-        value("key", "With --cert: the client certificate's private key (PEM).", "FILE"),
-        value("ciphers", "With --tls: the ciphers to offer, as OpenSSL names them: TLS 1.3 suites "
-                         "(TLS_AES_128_GCM_SHA256:...), or a TLS 1.2 cipher list, which holds the connection to TLS 1.2.",
-              "LIST"),
-        flag("no-resume", "With --tls: a full handshake on every connection instead of resuming the last session."),
     });
-}
-
-// --tls and the options that go with it, as ipnd-send takes them.
-QString readTls(const QCommandLineParser &parser, TlsClientOptions *tls)
-{
-    const auto given = [&](const char *name) { return parser.isSet(QLatin1String(name)); };
-    const auto file = [&](const char *name) { return CommandLine::fileName(parser.value(QLatin1String(name))); };
-    tls->enabled = given("tls");
-    for (const char *option : {"ca", "insecure", "servername", "cert", "key", "ciphers", "no-resume"}) {
-        if (given(option) && !tls->enabled)
-            return QStringLiteral("--%1 goes with --tls").arg(QLatin1String(option));
-    }
-    if (given("cert") != given("key"))
-        return QStringLiteral("--cert and --key go together");
-    if (given("insecure") && (given("ca") || given("servername")))
-        return QStringLiteral("--insecure checks no certificate: it does not go with --%1")
-            .arg(QLatin1String(given("ca") ? "ca" : "servername"));
-    tls->caFile = file("ca");
-    tls->insecure = given("insecure");
-    tls->serverName = QString::fromUtf8(CommandLine::bytes(parser.value(QStringLiteral("servername")))).trimmed();
-    if (given("servername") && tls->serverName.isEmpty())
-        return QStringLiteral("--servername: no name given");
-    tls->certFile = file("cert");
-    tls->keyFile = file("key");
-    tls->ciphers = parser.value(QStringLiteral("ciphers")).trimmed();
-    tls->resume = !given("no-resume");
-    return {};
+    parser.addOptions(tlsClientOptions());
 }
 
 // The options with values beyond --host and --port.
@@ -211,7 +174,7 @@ ParsedConformArguments parseConformArguments(const QStringList &arguments, std::
     }
     if (const QString error = readValues(parser, &options); !error.isEmpty())
         return fail(error);
-    if (const QString error = readTls(parser, &options.tls); !error.isEmpty())
+    if (const QString error = readTlsClientOptions(parser, &options.tls); !error.isEmpty())
         return fail(error);
     parsed.options = options;
     return parsed;
