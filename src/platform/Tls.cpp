@@ -83,6 +83,25 @@ QByteArray written(ssl_st *ssl)
     return bytes;
 }
 
+// What the library has decrypted for `ssl`; a failure's words into *failure.
+QByteArray plainFrom(ssl_st *ssl, QByteArray *failure)
+{
+    QByteArray plain;
+    QString why;
+    if (tlsRead(ssl, plain, &why) == TlsStep::Failed)
+        *failure = why.toLatin1();
+    return plain;
+}
+
+// Hands `plain` to the library to encrypt; its bytes wait in the write BIO.
+void encryptInto(ssl_st *ssl, const QByteArray &plain, QByteArray *failure)
+{
+    QByteArray rest = plain;
+    QString why;
+    if (tlsWrite(ssl, rest, &why) == TlsStep::Failed)
+        *failure = why.toLatin1();
+}
+
 QByteArray fileName(const QString &name)
 {
     return name.toLocal8Bit();
@@ -290,21 +309,14 @@ QByteArray TlsClient::Stream::take(const QByteArray &bytes)
         handshake();
     if (!m_established)
         return {};
-    QByteArray plain;
-    QString why;
-    if (tlsRead(m_ssl, plain, &why) == TlsStep::Failed)
-        m_failure = why.toLatin1();
-    return plain;
+    return plainFrom(m_ssl, &m_failure);
 }
 
 QByteArray TlsClient::Stream::encrypt(const QByteArray &plain)
 {
     if (failed() || !m_established)
         return {};
-    QByteArray rest = plain;
-    QString why;
-    if (tlsWrite(m_ssl, rest, &why) == TlsStep::Failed)
-        m_failure = why.toLatin1();
+    encryptInto(m_ssl, plain, &m_failure);
     return pending();
 }
 
@@ -435,21 +447,14 @@ QByteArray TlsServer::Stream::take(const QByteArray &bytes)
         }
         m_established = true;
     }
-    QByteArray plain;
-    QString why;
-    if (tlsRead(m_ssl, plain, &why) == TlsStep::Failed)
-        m_failure = why.toLatin1();
-    return plain;
+    return plainFrom(m_ssl, &m_failure);
 }
 
 QByteArray TlsServer::Stream::encrypt(const QByteArray &plain)
 {
     if (failed() || !m_established)
         return {};
-    QByteArray rest = plain;
-    QString why;
-    if (tlsWrite(m_ssl, rest, &why) == TlsStep::Failed)
-        m_failure = why.toLatin1();
+    encryptInto(m_ssl, plain, &m_failure);
     return pending();
 }
 
