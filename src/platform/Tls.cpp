@@ -259,9 +259,9 @@ TlsStep TlsClient::handshake(ssl_st *ssl, QString *failure)
     return step;
 }
 
-TlsClient::Stream::Stream(TlsClient &client) : m_client(client)
+void TlsStream::attach(ssl_st *ssl)
 {
-    m_ssl = client.open(-1);
+    m_ssl = ssl;
     if (!m_ssl) {
         m_failure = "out of memory for TLS";
         return;
@@ -270,6 +270,36 @@ TlsClient::Stream::Stream(TlsClient &client) : m_client(client)
     // An empty input is "more to come", not the end of the stream.
     BIO_set_mem_eof_return(in, -1);
     SSL_set_bio(m_ssl, in, BIO_new(BIO_s_mem()));
+}
+
+QByteArray TlsStream::take(const QByteArray &bytes)
+{
+    if (failed() || bytes.isEmpty())
+        return {};
+    BIO_write(SSL_get_rbio(m_ssl), bytes.constData(), int(bytes.size()));
+    if (!m_established)
+        handshake();
+    if (!m_established)
+        return {};
+    return plainFrom(m_ssl, &m_failure);
+}
+
+QByteArray TlsStream::encrypt(const QByteArray &plain)
+{
+    if (failed() || !m_established)
+        return {};
+    encryptInto(m_ssl, plain, &m_failure);
+    return pending();
+}
+
+QByteArray TlsStream::pending()
+{
+    return written(m_ssl);
+}
+
+TlsClient::Stream::Stream(TlsClient &client) : m_client(client)
+{
+    attach(client.open(-1));
 }
 
 TlsClient::Stream::~Stream()
@@ -298,31 +328,6 @@ void TlsClient::Stream::handshake()
     default:
         break;
     }
-}
-
-QByteArray TlsClient::Stream::take(const QByteArray &bytes)
-{
-    if (failed() || bytes.isEmpty())
-        return {};
-    BIO_write(SSL_get_rbio(m_ssl), bytes.constData(), int(bytes.size()));
-    if (!m_established)
-        handshake();
-    if (!m_established)
-        return {};
-    return plainFrom(m_ssl, &m_failure);
-}
-
-QByteArray TlsClient::Stream::encrypt(const QByteArray &plain)
-{
-    if (failed() || !m_established)
-        return {};
-    encryptInto(m_ssl, plain, &m_failure);
-    return pending();
-}
-
-QByteArray TlsClient::Stream::pending()
-{
-    return written(m_ssl);
 }
 
 TlsStep tlsRead(ssl_st *ssl, QByteArray &into, QString *failure)
@@ -414,16 +419,9 @@ TlsServer::~TlsServer()
 
 TlsServer::Stream::Stream(const std::shared_ptr<TlsServer> &server) : m_server(server)
 {
-    m_ssl = SSL_new(server->m_context);
-    if (!m_ssl) {
-        m_failure = "out of memory for TLS";
-        return;
-    }
-    BIO *in = BIO_new(BIO_s_mem());
-    // An empty input is "more to come", not the end of the stream.
-    BIO_set_mem_eof_return(in, -1);
-    SSL_set_bio(m_ssl, in, BIO_new(BIO_s_mem()));
-    SSL_set_accept_state(m_ssl);
+    attach(SSL_new(server->m_context));
+    if (m_ssl)
+        SSL_set_accept_state(m_ssl);
 }
 
 TlsServer::Stream::~Stream()
@@ -432,30 +430,16 @@ TlsServer::Stream::~Stream()
         SSL_free(m_ssl);
 }
 
-QByteArray TlsServer::Stream::take(const QByteArray &bytes)
+void TlsServer::Stream::handshake()
 {
-    if (failed() || bytes.isEmpty())
-        return {};
-    BIO_write(SSL_get_rbio(m_ssl), bytes.constData(), int(bytes.size()));
-    if (!m_established) {
-        const int result = SSL_do_handshake(m_ssl);
-        if (result != 1) {
-            const int kind = SSL_get_error(m_ssl, result);
-            if (kind != SSL_ERROR_WANT_READ && kind != SSL_ERROR_WANT_WRITE)
-                m_failure = failureText(m_ssl, result);
-            return {};
-        }
+    const int result = SSL_do_handshake(m_ssl);
+    if (result == 1) {
         m_established = true;
+        return;
     }
-    return plainFrom(m_ssl, &m_failure);
-}
-
-QByteArray TlsServer::Stream::encrypt(const QByteArray &plain)
-{
-    if (failed() || !m_established)
-        return {};
-    encryptInto(m_ssl, plain, &m_failure);
-    return pending();
+    const int kind = SSL_get_error(m_ssl, result);
+    if (kind != SSL_ERROR_WANT_READ && kind != SSL_ERROR_WANT_WRITE)
+        m_failure = failureText(m_ssl, result);
 }
 
 QByteArray TlsServer::Stream::closing()
@@ -466,7 +450,3 @@ QByteArray TlsServer::Stream::closing()
     return pending();
 }
 
-QByteArray TlsServer::Stream::pending()
-{
-    return written(m_ssl);
-}

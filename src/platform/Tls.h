@@ -12,6 +12,39 @@ struct ssl_st;
 struct ssl_ctx_st;
 struct ssl_session_st;
 
+// One connection's TLS over memory, for a socket of Qt's: the bytes that
+// came go in, the plain bytes they complete come out, and what is to be
+// sent waits in pending(). A client's and a server's differ in their
+// handshake only.
+class TlsStream
+{
+public:
+    TlsStream() = default;
+    virtual ~TlsStream() = default;
+    TlsStream(const TlsStream &) = delete;
+    TlsStream &operator=(const TlsStream &) = delete;
+
+    // Takes bytes from the peer; returns the plain bytes they completed.
+    // Failed (see failure()) when the handshake or the record is bad.
+    QByteArray take(const QByteArray &bytes);
+    QByteArray encrypt(const QByteArray &plain);
+    // Bytes waiting to go to the peer: handshake messages, alerts.
+    QByteArray pending();
+    bool established() const { return m_established; }
+    bool failed() const { return !m_failure.isEmpty(); }
+    QByteArray failure() const { return m_failure; }
+
+protected:
+    // Gives `ssl` memory to read from and write to; failed when there is no `ssl`.
+    void attach(ssl_st *ssl);
+    // One step of the handshake, which sets m_established or m_failure.
+    virtual void handshake() = 0;
+
+    ssl_st *m_ssl = nullptr;
+    bool m_established = false;
+    QByteArray m_failure;
+};
+
 // What a client asks of TLS.
 struct TlsClientOptions
 {
@@ -53,33 +86,19 @@ public:
 
     // One connection's TLS over bytes, for a client whose socket is Qt's:
     // the handshake's bytes to send, then plain bytes in and out.
-    class Stream
+    class Stream final : public TlsStream
     {
     public:
         explicit Stream(TlsClient &client);
-        ~Stream();
-        Stream(const Stream &) = delete;
-        Stream &operator=(const Stream &) = delete;
+        ~Stream() override;
 
         // Starts the handshake; its first bytes are then pending().
         void start();
-        // Takes bytes from the server; returns the plain bytes they completed.
-        // Failed (see failure()) when the handshake or the record is bad.
-        QByteArray take(const QByteArray &bytes);
-        QByteArray encrypt(const QByteArray &plain);
-        // Bytes waiting to go to the server: handshake messages, alerts.
-        QByteArray pending();
-        bool established() const { return m_established; }
-        bool failed() const { return !m_failure.isEmpty(); }
-        QByteArray failure() const { return m_failure; }
 
     private:
-        void handshake();
+        void handshake() override;
 
         TlsClient &m_client;
-        ssl_st *m_ssl = nullptr;
-        bool m_established = false;
-        QByteArray m_failure;
     };
 
 private:
@@ -119,31 +138,19 @@ public:
 
     // One connection's TLS, fed the bytes that came and handing back the
     // bytes to send.
-    class Stream
+    class Stream final : public TlsStream
     {
     public:
         explicit Stream(const std::shared_ptr<TlsServer> &server);
-        ~Stream();
-        Stream(const Stream &) = delete;
-        Stream &operator=(const Stream &) = delete;
+        ~Stream() override;
 
-        // Takes bytes from the peer; returns the plain bytes they completed.
-        // Failed (see failure()) when the handshake or the record is bad.
-        QByteArray take(const QByteArray &bytes);
-        QByteArray encrypt(const QByteArray &plain);
         // close_notify, to send before closing.
         QByteArray closing();
-        // Bytes waiting to go to the peer: handshake messages, alerts.
-        QByteArray pending();
-        bool established() const { return m_established; }
-        bool failed() const { return !m_failure.isEmpty(); }
-        QByteArray failure() const { return m_failure; }
 
     private:
+        void handshake() override;
+
         std::shared_ptr<TlsServer> m_server;
-        ssl_st *m_ssl = nullptr;
-        bool m_established = false;
-        QByteArray m_failure;
     };
 
 private:

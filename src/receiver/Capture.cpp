@@ -62,11 +62,7 @@ QByteArray whyNotCaptured(const PacketCheck::Result &result)
     } catch (const PlatformError &) {
         return "a replay would not send it: its characters 3 and 4 are not a number";
     }
-    // A header that agrees with its record is the one a replay gives it.
-    const bool reframed = result.framed && std::any_of(result.findings.cbegin(), result.findings.cend(),
-                                                       [](const FieldTable::Finding &f) {
-                                                           return f.kind == PacketCheck::BadFraming
-                                                               || f.kind == PacketCheck::Incomplete;
-                                                       });
+    // A replay frames the record afresh: the header that came must be the one it gives.
+    const bool reframed = result.framed && Framing::framePacket(record) != result.code + result.lengthField + record;
     return reframed ? QByteArray("a replay would frame its record with another header") : QByteArray();
 }
