@@ -74,7 +74,7 @@ struct Replay
         FUZZ_CHECK(file.write(contents) == contents.size());
         file.close();
         data = std::make_unique<DataFile>(host, knobs.maxLineLength, knobs.chunkSize);
-        data->OpenDataFile();
+        data->OpenDataFile(host);
         FUZZ_CHECK(data->isDataFileOpen());
         FUZZ_CHECK(host.logLines.isEmpty());
     }

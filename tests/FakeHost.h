@@ -15,7 +15,7 @@
 #include <functional>
 #include <utility>
 
-class FakeHost final : public DataFileHost
+class FakeHost final : public DataFileHost, public DataFileChooser
 {
 public:
     QList<QByteArray> logLines;

@@ -36,7 +36,7 @@ struct Replay
         }
         file.close();
         host.dialog.choose(path);
-        data.OpenDataFile();
+        data.OpenDataFile(host);
         if (!data.isDataFileOpen() || !host.logLines.isEmpty()) {
             QTest::qFail(qPrintable(QStringLiteral("data file not opened: ") + QString::fromLatin1(host.logLines.join('\n'))),
                          __FILE__, __LINE__);

@@ -279,7 +279,7 @@ void tst_RawLog::channelNotOpen()
         Replay replay;
         QVERIFY(replay.dir.isValid());
         replay.host.dialog.choose(replay.dir.filePath(QStringLiteral("missing.dat")));
-        replay.data.OpenDataFile();
+        replay.data.OpenDataFile(replay.host);
         QVERIFY(!replay.data.isDataFileOpen());
         const QList<QByteArray> opening = replay.host.takeLog();
         QCOMPARE(opening.size(), 1);
@@ -308,7 +308,7 @@ void tst_RawLog::reopenStartsAtTheFirstLine()
     QVERIFY(replay.open(dataFileText({logLine("11111111"), logLine("22222222")})));
     QCOMPARE(replay.data.ReadRawLogRecord(), qint16(-1));
     replay.data.closeDataFile();
-    replay.data.OpenDataFile();
+    replay.data.OpenDataFile(replay.host);
     QVERIFY(replay.data.isDataFileOpen());
     QCOMPARE(replay.data.ReadRawLogRecord(), qint16(-1));
     QCOMPARE(replay.data.state().CurrentRecord, QByteArray("11111111"));

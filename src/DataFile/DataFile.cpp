@@ -22,17 +22,23 @@ void DataFile::log(const QByteArray &line)
     m_host.InsertLog(line);
 }
 
-void DataFile::OpenDataFile()
+void DataFile::notSent(const QByteArray &line)
+{
+    log(line);
+    m_host.recordNotSent(line);
+}
+
+void DataFile::OpenDataFile(DataFileChooser &chooser)
 {
     try {
         const QString defaultPath = QString::fromLatin1(DefaultDataFilePath);
-        m_host.showDataFilePath(defaultPath);
-        FileDialog &dialog = m_host.dataFileDialog();
+        chooser.showDataFilePath(defaultPath);
+        FileDialog &dialog = chooser.dataFileDialog();
         QString source = defaultPath; // the chosen name is taken from the dialog itself
-        m_host.OpenDialogBox(dialog, QString::fromLatin1(DataFileDialogTitle), source,
-                             QString::fromLatin1(DataFileFilter));
+        chooser.OpenDialogBox(dialog, QString::fromLatin1(DataFileDialogTitle), source,
+                              QString::fromLatin1(DataFileFilter));
         m_channel.open(dialog.FileName);
-        m_host.showDataFilePath(dialog.FileName);
+        chooser.showDataFilePath(dialog.FileName);
     } catch (const PlatformError &failure) {
         m_host.InsertLogText(QStringLiteral("Unable to open log file, windows reports: ") + failure.description);
     }
@@ -44,6 +50,7 @@ bool DataFile::noLineLeft(const char *endLogLine)
         return false;
     log(endLogLine);
     m_endOfData = true;
+    m_host.endOfData();
     return true;
 }
 
@@ -53,6 +60,7 @@ qint16 DataFile::reject(const QByteArray &logLine, bool resetSequence)
     if (resetSequence)
         ResetSequence();
     ++m_counts.linesRejected;
+    m_host.lineRejected(logLine);
     return 0;
 }
 
@@ -94,6 +102,7 @@ qint16 DataFile::ReadRawLogRecord()
     m_recordAt = start;
     ++m_counts.recordsRead;
     ++m_counts.linesInRecords;
+    m_host.recordRead();
     return -1;
 }
 
@@ -103,6 +112,7 @@ QByteArray DataFile::SendRecord()
     const QByteArray packet = Framing::framePacket(record);
     if (packet.isEmpty()) {
         ++m_counts.recordsTooShort;
+        m_host.recordTooShort(record);
         return {};
     }
     // The log names the record that was framed: a tick nested in the wait
@@ -118,10 +128,10 @@ QByteArray DataFile::SendRecord()
         break;
     }
     case SendResult::Busy:
-        log("RSFP: Link busy, not sent: " + record);
+        notSent("RSFP: Link busy, not sent: " + record);
         break;
     case SendResult::NoConnection:
-        log("RSFP: No connection, not sent: " + record);
+        notSent("RSFP: No connection, not sent: " + record);
         break;
     case SendResult::Withheld: // the host has said why
         break;
@@ -177,16 +187,18 @@ qint16 DataFile::ReadMultiPacketLine()
     }
 
     const int lastSlot = std::min<int>(s.PartTotal, HighestPart);
+    static constexpr char differentTerminal[] = "SFIP: Found different terminal id in sequence pkt";
     bool terminalsDiffer = false;
     for (int slot = 1; slot <= lastSlot; ++slot) {
         if (s.PartState[slot][ReplayState::Terminal] != s.TerminalId) {
-            log("SFIP: Found different terminal id in sequence pkt");
+            log(differentTerminal);
             terminalsDiffer = true;
         }
     }
     if (terminalsDiffer) {
         ResetSequence();
         ++m_counts.linesRejected;
+        m_host.lineRejected(differentTerminal);
         return 0;
     }
 
@@ -199,6 +211,7 @@ qint16 DataFile::ReadMultiPacketLine()
     }
     ResetSequence();
     ++m_counts.recordsRead;
+    m_host.recordRead();
     return -1;
 }
 

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <functional>
 
+class DataFileChooser;
 class DataFileHost;
 
 inline constexpr char DefaultDataFilePath[] = "c:\\logs\\logs\\ipnd.dat";
@@ -29,7 +30,7 @@ public:
     }
 
     // Asks for the file and opens it; a failure is logged, never raised.
-    void OpenDataFile();
+    void OpenDataFile(DataFileChooser &chooser);
     void closeDataFile() { m_channel.close(); }
     // Opens the data file on a descriptor opened already (see TextInput).
     void openDataFile(int fd, bool owned) { m_channel.openDescriptor(fd, owned); }
@@ -85,6 +86,7 @@ private:
     QByteArray tooLongText(const char *tag) const;
     void ResetSequence() { m_state.ResetSequence(); }
     void log(const QByteArray &line);
+    void notSent(const QByteArray &line);
 
     DataFileHost &m_host;
     ReplayState m_state;

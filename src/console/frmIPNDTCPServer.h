@@ -41,7 +41,7 @@ inline constexpr char DefaultServerPort[] = "50003";
 // The one window of the program. It owns every control, the socket, the timer,
 // the event log and the link flags; its handlers are named after the control
 // and the event.
-class frmIPNDTCPServer : public QWidget, public DataFileHost, public LinkHost
+class frmIPNDTCPServer : public QWidget, public DataFileHost, public DataFileChooser, public LinkHost
 {
     Q_OBJECT
 

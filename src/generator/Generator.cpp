@@ -4,7 +4,6 @@
 #include "DataFile/DataFileHost.h"
 #include "DataFile/Framing.h"
 #include "platform/CommandLine.h"
-#include "platform/FileDialog.h"
 #include "platform/SameFile.h"
 
 #include <QIODevice>
@@ -315,19 +314,9 @@ public:
         return SendResult::Sent;
     }
     void InsertLog(const QByteArray &) override {}
-    void OpenDialogBox(FileDialog &, const QString &, QString &, const QString &) override {}
-    FileDialog &dataFileDialog() override { return m_dialog; }
-    void showDataFilePath(const QString &) override {}
 
 private:
-    class NoDialog final : public FileDialog
-    {
-    public:
-        void ShowOpen() override {}
-    };
-
     const DataFormat m_format;
-    NoDialog m_dialog;
     DataFile m_data{*this};
     QList<QByteArray> m_sent;
     qint64 m_mixed = 0;

@@ -3,6 +3,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Dispatch.h"
 #include "platform/StopSignals.h"
+#include "platform/TextSink.h"
 #include "platform/Tls.h"
 #include "sender/SendOptions.h"
 #include "sender/SendRun.h"
@@ -49,12 +50,14 @@ int main(int argc, char *argv[])
             std::fputs("ipnd-send: --insecure: the server's certificate is not checked\n", stderr);
     }
 
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A reader of standard output that goes away ends the run as a signal
     // does, with the reports finished, rather than killing it mid-write.
     std::signal(SIGPIPE, SIG_IGN);
-    FILE *log = parsed.options->reports.reportFile == QLatin1String("-") ? stderr : stdout;
-    SendRun run(*parsed.options, log, stderr, ::isatty(STDERR_FILENO));
+    std::fflush(stdout);
+    DescriptorSink out(STDOUT_FILENO);
+    DescriptorSink err(STDERR_FILENO);
+    const bool logToErr = parsed.options->reports.reportFile == QLatin1String("-");
+    SendRun run(*parsed.options, logToErr ? err : out, err, &err, ::isatty(STDERR_FILENO));
     run.setCommandLine(CommandLine::shellText(arguments));
     if (tls)
         run.setTls(tls.get());

@@ -15,7 +15,7 @@ void frmIPNDTCPServer::RunControl_Click()
     } else {
         // The cycle starts whatever the open did: a failure was logged, and
         // the first period finds no file and stops the cycle again.
-        m_dataFile.OpenDataFile();
+        m_dataFile.OpenDataFile(*this);
         RunControl->setText(QStringLiteral("Stop"));
     }
     m_cycle.Running = qint16(~m_cycle.Running);
