@@ -1,9 +1,15 @@
-// ipnd-send and ipnd-receiver driven as processes, on loopback only.
+// ipnd-send's run in the test's own process, and ipnd-send and ipnd-receiver
+// as processes where only a process shows it (exit statuses, signals, the
+// standard streams); on loopback only.
 
 #include "PendingListener.h"
 #include "ReceiverProcess.h"
 #include "ReportFiles.h"
 #include "ScriptedReceiver.h"
+#include "platform/CommandLine.h"
+#include "platform/TextSink.h"
+#include "sender/SendOptions.h"
+#include "sender/SendRun.h"
 #include "report/Outcome.h"
 #include "testpackets/TestRecords.h"
 
@@ -33,12 +39,12 @@ struct Run
 
 const QRegularExpression Stamp(QStringLiteral(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) )"));
 
-Run collect(QProcess &process)
+Run collect(int exitCode, const QByteArray &out, const QByteArray &errors)
 {
     Run run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.errors = process.readAllStandardError();
-    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+    run.exitCode = exitCode;
+    run.errors = errors;
+    for (const QByteArray &line : out.split('\n')) {
         if (line.isEmpty())
             continue;
         const QRegularExpressionMatch m = Stamp.match(QString::fromLatin1(line));
@@ -50,6 +56,13 @@ Run collect(QProcess &process)
         }
     }
     return run;
+}
+
+Run collect(QProcess &process)
+{
+    const int exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const QByteArray errors = process.readAllStandardError();
+    return collect(exitCode, process.readAllStandardOutput(), errors);
 }
 
 // What the process wrote to standard output until `marker` appeared, or
@@ -153,7 +166,11 @@ private slots:
 
 private:
     bool startReceiver(const QStringList &extra = {});
+    // The run in this process: what it writes to standard output and error
+    // is kept in memory; a run not over in `timeoutMs` is stopped and gives
+    // exit code -1.
     Run send(const QStringList &arguments, int timeoutMs = 20000);
+    Run sendProcess(const QStringList &arguments, int timeoutMs = 20000);
     QByteArray saved(int packet) const;
     QString writeFile(const QString &name, const QByteArray &content);
     struct ReportPaths
@@ -191,6 +208,23 @@ bool tst_Send::startReceiver(const QStringList &extra)
 }
 
 Run tst_Send::send(const QStringList &arguments, int timeoutMs)
+{
+    const ParsedSendArguments parsed = parseSendArguments(QStringList{QStringLiteral("ipnd-send")} + arguments);
+    if (!parsed.options)
+        return collect(2, {}, "ipnd-send: " + CommandLine::bytes(parsed.error) + '\n');
+    BufferSink out;
+    BufferSink err;
+    SendRun run(*parsed.options, parsed.options->reports.reportFile == QLatin1String("-") ? err : out, err, &err, false);
+    bool timedOut = false;
+    QTimer::singleShot(timeoutMs, &run, [&] {
+        timedOut = true;
+        run.stop();
+    });
+    const int exitCode = run.run();
+    return collect(timedOut ? -1 : exitCode, out.text, err.text);
+}
+
+Run tst_Send::sendProcess(const QStringList &arguments, int timeoutMs)
 {
     QProcess sender;
     sender.start(QStringLiteral(IPND_SEND), arguments);
@@ -416,7 +450,7 @@ void tst_Send::badArguments()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, message);
-    const Run run = send(arguments);
+    const Run run = sendProcess(arguments);
     QCOMPARE(run.exitCode, 2);
     const QList<QByteArray> lines = run.errors.split('\n');
     QCOMPARE(lines.value(0), message);
