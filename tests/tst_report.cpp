@@ -3,6 +3,7 @@
 #include "report/ReportOptions.h"
 #include "ReportFiles.h"
 #include "platform/SameFile.h"
+#include "report/LogHistogram.h"
 #include "report/Reports.h"
 
 #include <QCommandLineParser>
@@ -75,6 +76,8 @@ private slots:
     void maxP99JudgesLatencyWhenThereIsOne();
     void options_data();
     void options();
+    void logHistogram_data();
+    void logHistogram();
 };
 
 void tst_Report::eachOutcomeInEveryReport()
@@ -740,6 +743,46 @@ void tst_Report::options()
         QCOMPARE(options.thresholds.minRate, 100.0);
         QVERIFY(options.expectation && options.expectation->matches("OK 9", "9"));
     }
+}
+
+void tst_Report::logHistogram_data()
+{
+    QTest::addColumn<QList<double>>("values");
+    QTest::addColumn<QList<int>>("bins"); // of each value counted, on a scale of one bin a decade from 1
+    QTest::addColumn<double>("p");
+    QTest::addColumn<qint64>("rank");
+    QTest::addColumn<double>("percentile");
+    QTest::newRow("empty") << QList<double>{} << QList<int>{} << 50.0 << qint64(0) << 0.0;
+    QTest::newRow("one value") << QList<double>{7.3} << QList<int>{0} << 99.9 << qint64(1) << 7.3;
+    // An edge is the lower one of its bin, however the logarithm rounds.
+    QTest::newRow("values on the edges") << QList<double>{10, 100, 1000} << QList<int>{1, 2, 3} << 50.0 << qint64(2)
+                                         << std::pow(10.0, 2.5);
+    // Below 0 counts as 0, NaN not at all; the last bin takes everything above.
+    QTest::newRow("outside the bins") << QList<double>{0.5, -3, 5000, 1e12, std::nan("")} << QList<int>{0, 0, 3, 3}
+                                      << 25.0 << qint64(1) << 0.0;
+    QList<double> thousand;
+    for (int i = 1; i <= 1000; ++i)
+        thousand << i;
+    QTest::newRow("p99.9 of 1000") << thousand << QList<int>{} << 99.9 << qint64(999) << std::pow(10.0, 2.5);
+}
+
+void tst_Report::logHistogram()
+{
+    QFETCH(QList<double>, values);
+    QFETCH(QList<int>, bins);
+    QFETCH(double, p);
+    QFETCH(qint64, rank);
+    QFETCH(double, percentile);
+    LogHistogram histogram(LogHistogram::Scale{1, 10, 4});
+    for (const double value : values)
+        histogram.add(value);
+    QCOMPARE(histogram.count(), std::count_if(values.cbegin(), values.cend(), [](double v) { return !std::isnan(v); }));
+    if (!bins.isEmpty()) {
+        for (int bin = 0; bin < histogram.bins(); ++bin)
+            QCOMPARE(histogram.binCount(bin), bins.count(bin));
+    }
+    QCOMPARE(nearestRank(p, histogram.count()), rank);
+    QCOMPARE(histogram.percentile(p), percentile);
 }
 
 QTEST_GUILESS_MAIN(tst_Report)

@@ -1,7 +1,7 @@
+#include "report/LogHistogram.h"
 #include "sender/LoadSchedule.h"
 #include "sender/Manifest.h"
 #include "sender/PeriodSchedule.h"
-#include "sender/RoundTripHistogram.h"
 #include "sender/RunSummary.h"
 #include "sender/SendOptions.h"
 #include "testpackets/TestRecords.h"
@@ -497,7 +497,7 @@ void tst_SendOptions::histogramPercentilesAreWithinOnePercent_data()
 void tst_SendOptions::histogramPercentilesAreWithinOnePercent()
 {
     QFETCH(QList<double>, samples);
-    RoundTripHistogram histogram;
+    LogHistogram histogram;
     for (double sample : samples)
         histogram.add(sample);
     QCOMPARE(histogram.count(), samples.size());

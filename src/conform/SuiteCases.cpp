@@ -3,6 +3,7 @@
 #include "conform/CaseRun.h"
 #include "conform/Suite.h"
 #include "link/Misbehaviour.h"
+#include "report/LogHistogram.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -239,7 +240,7 @@ Suite::LoadFigures Suite::load(CaseRun &run, double rate, double seconds)
     figures.accepted = int(latencies.size());
     std::sort(latencies.begin(), latencies.end());
     if (!latencies.isEmpty())
-        figures.p99Ms = latencies[std::max<qsizetype>(0, qsizetype(std::ceil(0.99 * double(latencies.size()))) - 1)];
+        figures.p99Ms = latencies[nearestRank(99, latencies.size()) - 1];
     return figures;
 }
 

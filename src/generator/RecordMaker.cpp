@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 namespace {
@@ -60,10 +61,9 @@ constexpr int ThreeLetterStates = 5;
 
 constexpr int DaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-template <std::size_t N>
-W pick(Prng &prng, const W (&list)[N])
+W pick(Prng &prng, std::span<const W> list)
 {
-    return list[prng.below(N)];
+    return list[prng.below(list.size())];
 }
 
 } // namespace
@@ -226,8 +226,143 @@ void RecordMaker::mobile()
     network(pick(m_prng, MobileAreas));
 }
 
-// Fields 6 to 53 of a fixed line with a full address; some parts of an
-// address are there only sometimes.
+namespace {
+
+// How a fixed line with a full address fills a field from 6 on.
+enum class Fill : unsigned char {
+    Empty,
+    Whole,       // as a full-width record fills it: the field's content has one width only
+    FromList,    // one of `list`
+    Number,      // low to high, no leading zeros
+    Suffix,      // one of the first `high` capital letters
+    Fixed,       // `text`
+    ListedName,  // a person's given name and surname, or a business
+    Business,    // "The" surname business
+    Postcode,    // in the state's range
+    Phone,       // a fixed-line number of the state's area
+    Code,        // three digits
+    NetworkName, // the state's network
+};
+
+struct AddressField
+{
+    int number = 0;
+    Fill fill = Fill::Empty;
+    int chance = 100;         // percent of records with a value; 100 draws nothing
+    bool afterFilled = false; // only when the field before it has a value
+    std::span<const W> list = {};
+    int low = 0;
+    int high = 0;
+    W text = {};
+};
+
+constexpr AddressField is(int number, Fill fill)
+{
+    return {number, fill};
+}
+constexpr AddressField fromList(int number, std::span<const W> list)
+{
+    AddressField field{number, Fill::FromList};
+    field.list = list;
+    return field;
+}
+constexpr AddressField numberIn(int number, int low, int high)
+{
+    AddressField field{number, Fill::Number};
+    field.low = low;
+    field.high = high;
+    return field;
+}
+constexpr AddressField suffix(int number, int letters)
+{
+    AddressField field{number, Fill::Suffix};
+    field.high = letters;
+    return field;
+}
+constexpr AddressField fixed(int number, W text)
+{
+    AddressField field{number, Fill::Fixed};
+    field.text = text;
+    return field;
+}
+constexpr AddressField sometimes(int percent, AddressField field)
+{
+    field.chance = percent;
+    return field;
+}
+constexpr AddressField afterFilled(AddressField field)
+{
+    field.afterFilled = true;
+    return field;
+}
+
+// Fields 6 to 53, in order. Some parts of an address are there only
+// sometimes: a building's numbers and suffixes each only after the one
+// before them, a floor's number and suffix only with its type.
+constexpr AddressField AddressFields[] = {
+    is(6, Fill::Whole),
+    fromList(7, GivenNames),
+    fromList(8, Surnames),
+    is(9, Fill::ListedName), // the name the number is listed under
+    fromList(10, Titles),
+    sometimes(40, fromList(11, BuildingTypes)),
+    sometimes(60, afterFilled(numberIn(12, 1, 999))),
+    sometimes(30, afterFilled(suffix(13, 6))),
+    sometimes(30, afterFilled(numberIn(14, 1, 999))),
+    sometimes(30, afterFilled(suffix(15, 6))),
+    sometimes(30, fromList(16, FloorTypes)),
+    afterFilled(numberIn(17, 1, 120)),
+    sometimes(30, afterFilled(suffix(18, 6))),
+    sometimes(30, fromList(19, Properties)),
+    is(20, Fill::Empty),
+    numberIn(21, 1, 9999),
+    sometimes(15, suffix(22, 4)),
+    sometimes(20, numberIn(23, 1, 9999)),
+    is(24, Fill::Empty),
+    fixed(25, "0"),
+    fixed(26, "1"),
+    is(27, Fill::Whole),
+    fromList(28, Streets),
+    fromList(29, StreetTypes),
+    is(30, Fill::Empty),
+    is(31, Fill::Empty),
+    is(32, Fill::Empty),
+    is(33, Fill::Empty),
+    fromList(34, Localities),
+    fromList(35, Districts),
+    is(36, Fill::Whole),
+    is(37, Fill::Postcode),
+    is(38, Fill::Whole),
+    sometimes(30, is(39, Fill::Whole)),
+    fromList(40, ServiceTypes),
+    sometimes(40, is(41, Fill::Business)),
+    is(42, Fill::Empty),
+    sometimes(50, is(43, Fill::Phone)),
+    sometimes(20, is(44, Fill::Code)),
+    fromList(45, Providers),
+    is(46, Fill::Whole),
+    is(47, Fill::Whole),
+    is(48, Fill::Whole),
+    is(49, Fill::Code),
+    is(50, Fill::NetworkName),
+    is(51, Fill::Whole),
+    is(52, Fill::Whole),
+    is(53, Fill::Whole),
+};
+
+constexpr bool inOrder()
+{
+    for (std::size_t i = 0; i < std::size(AddressFields); ++i) {
+        if (AddressFields[i].number != int(i) + 6)
+            return false;
+    }
+    return std::size(AddressFields) == FieldTable::FieldCount - 5;
+}
+static_assert(inOrder(), "one entry for each of fields 6 to 53, in order");
+
+} // namespace
+
+// Fields 6 to 53 of a fixed line with a full address.
 void RecordMaker::fullAddress()
 {
     const StateInfo &state = States[m_state];
@@ -237,117 +372,58 @@ void RecordMaker::fullAddress()
         putChar(' ');
         put(pick(m_prng, Businesses));
     };
-
-    putChar('|'); // 6
-    letter();
-    putChar('|'); // 7
-    put(pick(m_prng, GivenNames));
-    putChar('|'); // 8
-    put(pick(m_prng, Surnames));
-    putChar('|'); // 9: the name the number is listed under
-    if (m_prng.chance(50)) {
-        put(pick(m_prng, GivenNames));
-        putChar(' ');
-        put(pick(m_prng, Surnames));
-    } else {
-        business();
-    }
-    putChar('|'); // 10
-    put(pick(m_prng, Titles));
-    putChar('|'); // 11 to 15: building type, numbers and suffixes
-    const bool building = m_prng.chance(40);
-    if (building)
-        put(pick(m_prng, BuildingTypes));
-    putChar('|');
-    const bool first = building && m_prng.chance(60);
-    if (first)
-        anyNumber(1, 999);
-    putChar('|');
-    const bool suffix = first && m_prng.chance(30);
-    if (suffix)
-        putChar(char('A' + m_prng.below(6)));
-    putChar('|');
-    const bool second = suffix && m_prng.chance(30);
-    if (second)
-        anyNumber(1, 999);
-    putChar('|');
-    if (second && m_prng.chance(30))
-        putChar(char('A' + m_prng.below(6)));
-    putChar('|'); // 16 to 18: floor type, number, suffix
-    const bool floor = m_prng.chance(30);
-    if (floor) {
-        put(pick(m_prng, FloorTypes));
+    bool filledBefore = false;
+    for (const AddressField &field : AddressFields) {
         putChar('|');
-        anyNumber(1, 120);
-        putChar('|');
-        if (m_prng.chance(30))
-            putChar(char('A' + m_prng.below(6)));
-    } else {
-        separators(2);
+        const bool filled = field.fill != Fill::Empty && (!field.afterFilled || filledBefore)
+                         && (field.chance >= 100 || m_prng.chance(field.chance));
+        filledBefore = filled;
+        if (!filled)
+            continue;
+        switch (field.fill) {
+        case Fill::Empty:
+            break;
+        case Fill::Whole:
+            fullWidth(field.number, 0);
+            break;
+        case Fill::FromList:
+            put(pick(m_prng, field.list));
+            break;
+        case Fill::Number:
+            anyNumber(field.low, field.high);
+            break;
+        case Fill::Suffix:
+            putChar(char('A' + m_prng.below(quint64(field.high))));
+            break;
+        case Fill::Fixed:
+            put(field.text);
+            break;
+        case Fill::ListedName:
+            if (m_prng.chance(50)) {
+                put(pick(m_prng, GivenNames));
+                putChar(' ');
+                put(pick(m_prng, Surnames));
+            } else {
+                business();
+            }
+            break;
+        case Fill::Business:
+            business();
+            break;
+        case Fill::Postcode:
+            putDigits(quint64(m_prng.between(state.postcodeLow, state.postcodeHigh)), 4);
+            break;
+        case Fill::Phone:
+            fixedNumber(state.area);
+            break;
+        case Fill::Code:
+            putDigits(m_prng.below(1000), 3);
+            break;
+        case Fill::NetworkName:
+            put(state.network);
+            break;
+        }
     }
-    putChar('|'); // 19
-    if (m_prng.chance(30))
-        put(pick(m_prng, Properties));
-    separators(2); // 21, after an empty 20
-    anyNumber(1, 9999);
-    putChar('|'); // 22
-    if (m_prng.chance(15))
-        putChar(char('A' + m_prng.below(4)));
-    putChar('|'); // 23
-    if (m_prng.chance(20))
-        anyNumber(1, 9999);
-    separators(2); // 25, after an empty 24
-    put("0|1|");
-    letter(); // 27
-    putChar('|'); // 28
-    put(pick(m_prng, Streets));
-    putChar('|'); // 29
-    put(pick(m_prng, StreetTypes));
-    separators(5); // 34, after empty 30 to 33
-    put(pick(m_prng, Localities));
-    putChar('|'); // 35
-    put(pick(m_prng, Districts));
-    putChar('|'); // 36
-    put(state.name);
-    putChar('|'); // 37
-    putDigits(quint64(m_prng.between(state.postcodeLow, state.postcodeHigh)), 4);
-    putChar('|'); // 38
-    letter();
-    letter();
-    putChar('|'); // 39
-    if (m_prng.chance(30))
-        flag();
-    putChar('|'); // 40
-    put(pick(m_prng, ServiceTypes));
-    putChar('|'); // 41
-    if (m_prng.chance(40))
-        business();
-    separators(2); // 43, after an empty 42
-    if (m_prng.chance(50))
-        fixedNumber(state.area);
-    putChar('|'); // 44
-    if (m_prng.chance(20))
-        putDigits(m_prng.below(1000), 3);
-    putChar('|'); // 45
-    put(pick(m_prng, Providers));
-    for (int i = 0; i < 2; ++i) { // 46, 47
-        putChar('|');
-        date();
-        putChar(' ');
-        time();
-    }
-    putChar('|'); // 48
-    flag();
-    putChar('|'); // 49
-    putDigits(m_prng.below(1000), 3);
-    putChar('|'); // 50
-    put(state.network);
-    putChar('|'); // 51
-    put(state.name);
-    putChar('|'); // 52
-    flag();
-    putChar('|'); // 53
-    flag();
 }
 
 void RecordMaker::fullWidth(int number, quint32 id)
@@ -411,26 +487,35 @@ QByteArray bytes(W text)
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
+// The number of a field that `fits`, drawn from them. Field 1, the record
+// id, is never chosen: the receiver names the record by it.
+template <typename Fits>
+int chooseField(Prng &prng, Fits fits)
+{
+    QList<int> numbers;
+    for (int n = 2; n <= FieldTable::FieldCount; ++n) {
+        if (fits(FieldTable::field(n)))
+            numbers.append(n);
+    }
+    return numbers[qsizetype(prng.below(quint64(numbers.size())))];
+}
+
+// Whether a field holds one of `contents`.
+auto of(std::initializer_list<FieldTable::Content> contents)
+{
+    return [contents](const FieldTable::Field &f) {
+        return std::find(contents.begin(), contents.end(), f.content) != contents.end();
+    };
+}
+
 } // namespace
 
 void RecordMaker::breakRecord(QByteArray &record, GenKind kind)
 {
     using C = FieldTable::Content;
     QList<QByteArray> fields = record.split('|');
-    // Field 1, the record id, is never touched: the receiver names the
-    // record by it.
-    auto choose = [this](auto fits) {
-        QList<int> numbers;
-        for (int n = 2; n <= FieldTable::FieldCount; ++n) {
-            if (fits(FieldTable::field(n)))
-                numbers.append(n);
-        }
-        return numbers[qsizetype(m_prng.below(quint64(numbers.size())))];
-    };
-    auto any = [](const FieldTable::Field &) { return true; };
-    auto of = [](std::initializer_list<C> contents) {
-        return [contents](const FieldTable::Field &f) { return std::find(contents.begin(), contents.end(), f.content) != contents.end(); };
-    };
+    const auto choose = [this](auto fits) { return chooseField(m_prng, fits); };
+    const auto any = [](const FieldTable::Field &) { return true; };
 
     switch (kind) {
     case GenKind::FieldCount52:

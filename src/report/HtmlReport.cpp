@@ -25,6 +25,8 @@ constexpr int Width = 720;
 constexpr int Height = 260;
 constexpr double Left = 60, Right = 700, Top = 20, Bottom = 220;
 constexpr int MaxShownBytes = 200; // of a reply or a reason in the failed table
+// The charts' bins: ten a decade, from 1 microsecond to 1000 s.
+const LogHistogram::Scale ChartScale{1e-3, std::pow(10.0, 0.1), 90};
 
 QString num(double value, int decimals = 1)
 {
@@ -45,12 +47,14 @@ QString shown(const QByteArray &bytes)
     return QString::fromLatin1(text);
 }
 
+} // namespace
+
 // Elements written as an HTML parser reads them: a non-void element always
 // gets a closing tag, never "<td/>".
-class Page
+class HtmlPage
 {
 public:
-    explicit Page(QByteArray *out) : xml(out) {}
+    explicit HtmlPage(QByteArray *out) : xml(out) {}
 
     void element(const QString &name, const QString &text, const QString &cssClass = {})
     {
@@ -113,9 +117,11 @@ public:
     QXmlStreamWriter xml;
 };
 
+namespace {
+
 // The names of the axes, and a swatch of colour for each thing drawn, in
 // the margin above the plot.
-void frame(Page &html, const QString &xAxis, const QString &yAxis,
+void frame(HtmlPage &html, const QString &xAxis, const QString &yAxis,
            const QList<std::pair<QString, QString>> &legend)
 {
     html.label((Left + Right) / 2, Bottom + 34, xAxis);
@@ -135,40 +141,51 @@ void frame(Page &html, const QString &xAxis, const QString &yAxis,
     html.end();
 }
 
-// Times in log-scaled bins, `perDecade` a decade from 10^firstDecade ms.
-void histogramChart(Page &html, const QString &id, const QString &measure, const QList<qint64> &bins, int perDecade,
-                    int firstDecade)
+// A lower edge of a bin that is a power of ten.
+bool isDecade(double edge)
 {
-    const auto binStart = [&](int bin) { return std::pow(10.0, firstDecade + double(bin) / perDecade); };
-    const auto edge = [&](int bin) { return QString::number(binStart(bin), 'g', 3); };
+    const double exponent = std::log10(edge);
+    return std::abs(exponent - std::round(exponent)) < 1e-6;
+}
+
+// Times in the histogram's bins, on its log scale.
+void histogramChart(HtmlPage &html, const QString &id, const QString &measure, const LogHistogram &times)
+{
+    const auto edge = [&](int bin) { return QString::number(times.edge(bin), 'g', 3); };
     html.startSvg(id, QStringLiteral("Histogram of %1 times, log scale").arg(measure));
-    const auto firstBin = std::find_if(bins.cbegin(), bins.cend(), [](qint64 n) { return n > 0; });
-    if (firstBin == bins.cend()) {
+    if (times.count() == 0) {
         html.label((Left + Right) / 2, (Top + Bottom) / 2, QStringLiteral("No replies"));
         html.end();
         return;
     }
-    const int lo = int(firstBin - bins.cbegin());
-    const int hi = int(std::find_if(bins.crbegin(), bins.crend(), [](qint64 n) { return n > 0; }).base() - bins.cbegin()) - 1;
-    const qint64 most = *std::max_element(bins.cbegin(), bins.cend());
+    int lo = 0;
+    while (times.binCount(lo) == 0)
+        ++lo;
+    int hi = times.bins() - 1;
+    while (times.binCount(hi) == 0)
+        --hi;
+    qint64 most = 0;
+    for (int bin = lo; bin <= hi; ++bin)
+        most = std::max(most, times.binCount(bin));
     const double barWidth = (Right - Left) / (hi - lo + 1);
     for (int bin = lo; bin <= hi; ++bin) {
-        if (bins[bin] == 0)
+        const qint64 count = times.binCount(bin);
+        if (count == 0)
             continue;
-        const double h = (Bottom - Top) * double(bins[bin]) / double(most);
+        const double h = (Bottom - Top) * double(count) / double(most);
         const double x = Left + (bin - lo) * barWidth;
         html.shape(QStringLiteral("rect"),
                    {{QStringLiteral("x"), num(x)}, {QStringLiteral("y"), num(Bottom - h)},
                     {QStringLiteral("width"), num(std::max(1.0, barWidth - 1))}, {QStringLiteral("height"), num(h)},
                     {QStringLiteral("fill"), QStringLiteral("#4a7ab5")}},
-                   QStringLiteral("%1 to %2 ms: %3").arg(edge(bin), edge(bin + 1)).arg(bins[bin]));
+                   QStringLiteral("%1 to %2 ms: %3").arg(edge(bin), edge(bin + 1)).arg(count));
         if (barWidth >= 28) // room for the bar's count above it
-            html.label(x + barWidth / 2, Bottom - h - 3, QString::number(bins[bin]));
+            html.label(x + barWidth / 2, Bottom - h - 3, QString::number(count));
     }
     // Every bin's edge while they fit, else each decade's.
     const bool everyEdge = hi - lo + 1 <= 12;
     for (int bin = lo; bin <= hi + 1; ++bin) {
-        if (everyEdge || bin % perDecade == 0 || bin == lo)
+        if (everyEdge || bin == lo || isDecade(times.edge(bin)))
             html.label(Left + (bin - lo) * barWidth, Bottom + 16, edge(bin));
     }
     html.label(Left - 6, Top + 4, QString::number(most), QStringLiteral("end"));
@@ -190,7 +207,7 @@ struct Column
 
 // Each column as its lowest to highest time, the mean as a line, failures
 // as red marks along the bottom.
-void overRunChart(Page &html, const QString &id, const QString &measure, const QList<Column> &columns,
+void overRunChart(HtmlPage &html, const QString &id, const QString &measure, const QList<Column> &columns,
                   qint64 spanWidth, qint64 sent)
 {
     html.startSvg(id, QStringLiteral("%1 time over the run").arg(measure));
@@ -253,21 +270,40 @@ void overRunChart(Page &html, const QString &id, const QString &measure, const Q
            {QStringLiteral("#c00"), QStringLiteral("failed records")}});
     html.end();
 }
+
+// Kind by kind; a cell that fails the run is marked.
+void byKindTable(HtmlPage &html, const ExpectTable &byExpect)
+{
+    html.element(QStringLiteral("h2"), QStringLiteral("By kind"));
+    html.start(QStringLiteral("table"), QStringLiteral("by-expect"));
+    html.start(QStringLiteral("tr"));
+    html.element(QStringLiteral("th"), QStringLiteral("Kind"));
+    html.element(QStringLiteral("th"), QStringLiteral("sent"));
+    for (const ExpectCounts::Column &column : ExpectCounts::columns())
+        html.element(QStringLiteral("th"), outcomeName(column.outcome));
+    html.end();
+    for (const auto &[kind, counts] : byExpect.rows()) {
+        html.start(QStringLiteral("tr"));
+        html.element(QStringLiteral("th"), shown(kind));
+        html.element(QStringLiteral("td"), QString::number(counts.sent), QStringLiteral("n"));
+        for (const ExpectCounts::Column &column : ExpectCounts::columns()) {
+            const qint64 n = counts.*column.count;
+            html.element(QStringLiteral("td"), QString::number(n),
+                         n > 0 && isFailure(column.outcome) ? QStringLiteral("n fail") : QStringLiteral("n"));
+        }
+        html.end();
+    }
+    html.end();
+}
+
 } // namespace
 
 HtmlReport::HtmlReport(const QString &fileName, const QString &title, int rewriteIntervalMs)
-    : m_fileName(fileName), m_title(title), m_rewriteIntervalMs(rewriteIntervalMs)
+    : m_fileName(fileName), m_title(title), m_rewriteIntervalMs(rewriteIntervalMs), m_roundTrips(ChartScale),
+      m_latencies(ChartScale)
 {
     m_catchUp.setSingleShot(true);
     QObject::connect(&m_catchUp, &QTimer::timeout, [this] { write(nullptr, {}, false); });
-}
-
-int HtmlReport::binOf(double ms)
-{
-    if (ms <= 0)
-        return 0;
-    const double position = (std::log10(ms) - FirstDecade) * BinsPerDecade;
-    return int(std::clamp(std::floor(position + 1e-9), 0.0, double(Bins - 1)));
 }
 
 bool HtmlReport::open()
@@ -314,9 +350,9 @@ void HtmlReport::add(const OutcomeRecord &record)
     }
     if (wasSent(record.outcome)) {
         if (record.rttMs)
-            ++m_bins[binOf(*record.rttMs)];
+            m_roundTrips.add(*record.rttMs);
         if (record.latencyMs)
-            ++m_latencyBins[binOf(*record.latencyMs)];
+            m_latencies.add(*record.latencyMs);
         // This record is the tally's last one sent.
         qint64 index = (m_tally.sent - 1) / m_spanWidth;
         if (index >= MaxSpans) {
@@ -399,9 +435,25 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
     const RunFigures &f = figures ? *figures : m_tally;
     // The writer starts its buffer afresh: the doctype goes in front at the end.
     QByteArray out;
-    Page html(&out);
+    HtmlPage html(&out);
     html.start(QStringLiteral("html"));
     html.xml.writeAttribute(QStringLiteral("lang"), QStringLiteral("en"));
+    head(html, figures, passed);
+    runTable(html);
+    summaryTable(html, figures, missed);
+    if (!f.byExpect.isEmpty())
+        byKindTable(html, f.byExpect);
+    charts(html, figures);
+    failedTable(html);
+    rejectedTable(html);
+    html.end(); // body
+    html.end(); // html
+    out += '\n';
+    return "<!DOCTYPE html>\n" + out;
+}
+
+void HtmlReport::head(HtmlPage &html, const RunFigures *figures, bool passed) const
+{
     html.start(QStringLiteral("head"));
     html.xml.writeEmptyElement(QStringLiteral("meta"));
     html.xml.writeAttribute(QStringLiteral("charset"), QStringLiteral("utf-8"));
@@ -419,13 +471,16 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.xml.writeAttribute(QStringLiteral("class"), QStringLiteral("running"));
         html.xml.writeCharacters(QStringLiteral("Not finished: the run is still going, or it was cut short. "
                                                 "The figures cover the %1 lines handled so far.")
-                                     .arg(f.read + f.rejected));
+                                     .arg(m_tally.read + m_tally.rejected));
     } else {
         html.xml.writeAttribute(QStringLiteral("class"), passed ? QStringLiteral("passed") : QStringLiteral("failed"));
         html.xml.writeCharacters(passed ? QStringLiteral("Passed") : QStringLiteral("Failed"));
     }
     html.end();
+}
 
+void HtmlReport::runTable(HtmlPage &html) const
+{
     html.start(QStringLiteral("table"), QStringLiteral("run"));
     const QStringList labels{QStringLiteral("Started (UTC)"), QStringLiteral("Program"), QStringLiteral("Version"),
                              QStringLiteral("Command line"), QStringLiteral("Target"), QStringLiteral("Data file"),
@@ -439,7 +494,11 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         html.end();
     }
     html.end();
+}
 
+void HtmlReport::summaryTable(HtmlPage &html, const RunFigures *figures, const QStringList &missed) const
+{
+    const RunFigures &f = figures ? *figures : m_tally;
     html.start(QStringLiteral("table"), QStringLiteral("summary"));
     html.row(QStringLiteral("Records read"), QString::number(f.read));
     html.row(QStringLiteral("Sent"), QString::number(f.sent));
@@ -481,36 +540,14 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
             html.element(QStringLiteral("li"), line, QStringLiteral("failed"));
         html.end();
     }
+}
 
-    if (!f.byExpect.isEmpty()) {
-        // Kind by kind; a cell that fails the run is marked.
-        html.element(QStringLiteral("h2"), QStringLiteral("By kind"));
-        html.start(QStringLiteral("table"), QStringLiteral("by-expect"));
-        html.start(QStringLiteral("tr"));
-        html.element(QStringLiteral("th"), QStringLiteral("Kind"));
-        html.element(QStringLiteral("th"), QStringLiteral("sent"));
-        for (const ExpectCounts::Column &column : ExpectCounts::columns())
-            html.element(QStringLiteral("th"), outcomeName(column.outcome));
-        html.end();
-        for (const auto &[kind, counts] : f.byExpect.rows()) {
-            html.start(QStringLiteral("tr"));
-            html.element(QStringLiteral("th"), shown(kind));
-            html.element(QStringLiteral("td"), QString::number(counts.sent), QStringLiteral("n"));
-            for (const ExpectCounts::Column &column : ExpectCounts::columns()) {
-                const qint64 n = counts.*column.count;
-                html.element(QStringLiteral("td"), QString::number(n),
-                             n > 0 && isFailure(column.outcome) ? QStringLiteral("n fail") : QStringLiteral("n"));
-            }
-            html.end();
-        }
-        html.end();
-    }
-
+void HtmlReport::charts(HtmlPage &html, const RunFigures *figures) const
+{
     // Times on a log scale, ten bins a decade, and over the run. With
     // --rate the latency from the intended send time too: what a stalled
     // receiver cannot hide.
-    const bool latency = (figures && figures->latencyMs)
-                      || std::any_of(m_latencyBins.cbegin(), m_latencyBins.cend(), [](qint64 n) { return n > 0; });
+    const bool latency = (figures && figures->latencyMs) || m_latencies.count() > 0;
     for (const bool fromIntended : {false, true}) {
         if (fromIntended && !latency)
             continue;
@@ -523,78 +560,77 @@ QByteArray HtmlReport::page(const RunFigures *figures, const QStringList &missed
         const QString prefix = fromIntended ? QStringLiteral("latency-") : QString();
         html.element(QStringLiteral("h2"), fromIntended ? QStringLiteral("Latency from the intended send time")
                                                         : QStringLiteral("Round-trip times"));
-        histogramChart(html, prefix + QStringLiteral("histogram"), measure, fromIntended ? m_latencyBins : m_bins,
-                       BinsPerDecade, FirstDecade);
+        histogramChart(html, prefix + QStringLiteral("histogram"), measure, fromIntended ? m_latencies : m_roundTrips);
         html.element(QStringLiteral("h2"), fromIntended ? QStringLiteral("Latency over the run")
                                                         : QStringLiteral("Round trip over the run"));
         overRunChart(html, prefix + QStringLiteral("over-run"), measure, columns, m_spanWidth, m_tally.sent);
     }
+}
 
+void HtmlReport::failedTable(HtmlPage &html) const
+{
     html.element(QStringLiteral("h2"), QStringLiteral("Failed records"));
     if (m_failed.isEmpty()) {
         html.element(QStringLiteral("p"), QStringLiteral("None."));
-    } else {
-        html.start(QStringLiteral("table"), QStringLiteral("failed"));
-        html.start(QStringLiteral("tr"));
-        for (const QString &heading : {QStringLiteral("Line"), QStringLiteral("Record id"), QStringLiteral("Outcome"),
-                                       QStringLiteral("Kind"), QStringLiteral("Sent at"), QStringLiteral("Connection"),
-                                       QStringLiteral("Reply or reason")})
-            html.element(QStringLiteral("th"), heading);
-        html.end();
-        // Kept as their exchanges ended, shown in file order.
-        QList<OutcomeRecord> failed = m_failed;
-        std::stable_sort(failed.begin(), failed.end(),
-                         [](const OutcomeRecord &a, const OutcomeRecord &b) { return a.seq < b.seq; });
-        for (const OutcomeRecord &record : failed) {
-            html.start(QStringLiteral("tr"));
-            html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
-            html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
-            html.element(QStringLiteral("td"), outcomeName(record.outcome));
-            html.element(QStringLiteral("td"), shown(record.expect));
-            html.element(QStringLiteral("td"), isoTime(record.sentAt), QStringLiteral("d"));
-            html.element(QStringLiteral("td"), record.connection > 0 ? QString::number(record.connection) : QString(),
-                         QStringLiteral("n"));
-            html.element(QStringLiteral("td"), record.reply ? shown(*record.reply) : shown(record.reason),
-                         QStringLiteral("t"));
-            html.end();
-        }
-        html.end();
-        if (m_failedNotShown > 0)
-            html.element(QStringLiteral("p"),
-                         QStringLiteral("%1 more failed records are not shown here; the JSON Lines report "
-                                        "(--report) lists every record.")
-                             .arg(m_failedNotShown));
+        return;
     }
+    html.start(QStringLiteral("table"), QStringLiteral("failed"));
+    html.start(QStringLiteral("tr"));
+    for (const QString &heading : {QStringLiteral("Line"), QStringLiteral("Record id"), QStringLiteral("Outcome"),
+                                   QStringLiteral("Kind"), QStringLiteral("Sent at"), QStringLiteral("Connection"),
+                                   QStringLiteral("Reply or reason")})
+        html.element(QStringLiteral("th"), heading);
+    html.end();
+    // Kept as their exchanges ended, shown in file order.
+    QList<OutcomeRecord> failed = m_failed;
+    std::stable_sort(failed.begin(), failed.end(),
+                     [](const OutcomeRecord &a, const OutcomeRecord &b) { return a.seq < b.seq; });
+    for (const OutcomeRecord &record : failed) {
+        html.start(QStringLiteral("tr"));
+        html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
+        html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
+        html.element(QStringLiteral("td"), outcomeName(record.outcome));
+        html.element(QStringLiteral("td"), shown(record.expect));
+        html.element(QStringLiteral("td"), isoTime(record.sentAt), QStringLiteral("d"));
+        html.element(QStringLiteral("td"), record.connection > 0 ? QString::number(record.connection) : QString(),
+                     QStringLiteral("n"));
+        html.element(QStringLiteral("td"), record.reply ? shown(*record.reply) : shown(record.reason),
+                     QStringLiteral("t"));
+        html.end();
+    }
+    html.end();
+    if (m_failedNotShown > 0)
+        html.element(QStringLiteral("p"), QStringLiteral("%1 more failed records are not shown here; the JSON Lines "
+                                                         "report (--report) lists every record.")
+                                              .arg(m_failedNotShown));
+}
 
-    // The reader's refusals: planned ones with their manifest kind.
+// The reader's refusals: planned ones with their manifest kind.
+void HtmlReport::rejectedTable(HtmlPage &html) const
+{
     html.element(QStringLiteral("h2"), QStringLiteral("Rejected lines"));
     if (m_rejected.isEmpty()) {
         html.element(QStringLiteral("p"), QStringLiteral("None."));
-    } else {
-        html.start(QStringLiteral("table"), QStringLiteral("rejected"));
-        html.start(QStringLiteral("tr"));
-        for (const QString &heading : {QStringLiteral("Line"), QStringLiteral("Record id"), QStringLiteral("Kind"),
-                                       QStringLiteral("Reason")})
-            html.element(QStringLiteral("th"), heading);
-        html.end();
-        for (const OutcomeRecord &record : m_rejected) {
-            html.start(QStringLiteral("tr"));
-            html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
-            html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
-            html.element(QStringLiteral("td"), record.unplanned ? QStringLiteral("none planned")
-                                                                : shown(record.expect),
-                         record.unplanned ? QStringLiteral("fail") : QString());
-            html.element(QStringLiteral("td"), shown(record.reason), QStringLiteral("t"));
-            html.end();
-        }
-        html.end();
-        if (m_rejectedNotShown > 0)
-            html.element(QStringLiteral("p"), QStringLiteral("%1 more rejected lines are not shown here; the JSON Lines "
-                                                             "report (--report) lists every one.")
-                                                  .arg(m_rejectedNotShown));
+        return;
     }
-    html.end(); // body
-    html.end(); // html
-    out += '\n';
-    return "<!DOCTYPE html>\n" + out;
+    html.start(QStringLiteral("table"), QStringLiteral("rejected"));
+    html.start(QStringLiteral("tr"));
+    for (const QString &heading :
+         {QStringLiteral("Line"), QStringLiteral("Record id"), QStringLiteral("Kind"), QStringLiteral("Reason")})
+        html.element(QStringLiteral("th"), heading);
+    html.end();
+    for (const OutcomeRecord &record : m_rejected) {
+        html.start(QStringLiteral("tr"));
+        html.element(QStringLiteral("td"), QString::number(record.seq), QStringLiteral("n"));
+        html.element(QStringLiteral("td"), shown(record.id), QStringLiteral("t"));
+        html.element(QStringLiteral("td"), record.unplanned ? QStringLiteral("none planned") : shown(record.expect),
+                     record.unplanned ? QStringLiteral("fail") : QString());
+        html.element(QStringLiteral("td"), shown(record.reason), QStringLiteral("t"));
+        html.end();
+    }
+    html.end();
+    if (m_rejectedNotShown > 0)
+        html.element(QStringLiteral("p"), QStringLiteral("%1 more rejected lines are not shown here; the JSON Lines "
+                                                         "report (--report) lists every one.")
+                                              .arg(m_rejectedNotShown));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/LogHistogram.h"
 #include "report/Outcome.h"
 #include "report/RunDescription.h"
 
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 
+class HtmlPage;
 class QTemporaryDir;
 
 // A report written as the run goes: what a stopped or crashed run leaves on
@@ -181,13 +183,16 @@ private:
         double latencyMinMs = 0;
         double latencyMaxMs = 0;
     };
-    static constexpr int BinsPerDecade = 10;
-    static constexpr int FirstDecade = -3; // 1 microsecond
-    static constexpr int Decades = 9;      // to 1000 s
-    static constexpr int Bins = BinsPerDecade * Decades;
-
-    static int binOf(double ms);
     void write(const RunFigures *figures, const QStringList &missed, bool passed);
+    // The parts of the page, top to bottom: the head, the heading and the verdict;
+    // what was run; the figures and thresholds; the charts; the failed
+    // records and the rejected lines.
+    void head(HtmlPage &html, const RunFigures *figures, bool passed) const;
+    void runTable(HtmlPage &html) const;
+    void summaryTable(HtmlPage &html, const RunFigures *figures, const QStringList &missed) const;
+    void charts(HtmlPage &html, const RunFigures *figures) const;
+    void failedTable(HtmlPage &html) const;
+    void rejectedTable(HtmlPage &html) const;
 
     QString m_fileName;
     QString m_title;
@@ -195,8 +200,8 @@ private:
     QElapsedTimer m_sinceWrite;
     QTimer m_catchUp;
     RunFigures m_tally;
-    QList<qint64> m_bins = QList<qint64>(Bins, 0);
-    QList<qint64> m_latencyBins = QList<qint64>(Bins, 0);
+    LogHistogram m_roundTrips;
+    LogHistogram m_latencies;
     QList<Span> m_spans;
     qint64 m_spanWidth = 1; // records sent per span
     QList<OutcomeRecord> m_failed;

@@ -8,7 +8,7 @@ int RunSummary::exitStatus() const
     return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0 || unplannedRejections > 0) ? 1 : 0;
 }
 
-std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times)
+std::optional<RunFigures::RoundTrips> percentiles(const LogHistogram &times)
 {
     if (times.count() == 0)
         return std::nullopt;
@@ -86,7 +86,7 @@ ProgressFigures ProgressIntervals::next(qint64 nowNs, qint64 sent)
         figures.intervalP99Ms = m_times.percentile(99);
     m_startNs = nowNs;
     m_startSent = sent;
-    m_times = RoundTripHistogram();
+    m_times = LogHistogram();
     return figures;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "report/LogHistogram.h"
 #include "report/Outcome.h"
-#include "sender/RoundTripHistogram.h"
 
 #include <QByteArray>
 
@@ -22,9 +22,9 @@ struct RunSummary
     qint64 unplannedRejections = 0; // with a manifest: lines rejected that no entry planned
     ExpectTable byExpect;           // with a manifest
     bool everConnected = false;
-    RoundTripHistogram roundTrips; // one per answered record
+    LogHistogram roundTrips; // one per answered record
     // With --rate, one per answered record from its intended send time.
-    RoundTripHistogram latencies;
+    LogHistogram latencies;
     double elapsedSeconds = 0;  // from the first record to the end
     std::optional<qint64> dueRecords; // an open loop's: records its schedule made due
     std::optional<RunFigures::TlsHandshakes> tlsHandshakes; // with --tls
@@ -83,8 +83,8 @@ public:
 private:
     qint64 m_startNs = 0;
     qint64 m_startSent = 0;
-    RoundTripHistogram m_times;
+    LogHistogram m_times;
 };
 
 // min, p50, p90, p95, p99, max and p99.9 of the times; none when there are none.
-std::optional<RunFigures::RoundTrips> percentiles(const RoundTripHistogram &times);
+std::optional<RunFigures::RoundTrips> percentiles(const LogHistogram &times);
