@@ -56,6 +56,8 @@ class PoolEvents final : public ConnectionPool::Events
 public:
     void linkLog(int connection, const QByteArray &line) override
     {
+        if (clock && told.isEmpty())
+            clock->ns += 1000000; // a millisecond for the connection to come up
         lastLine[connection] = line;
         told << "log " + QByteArray::number(connection) + ": " + line;
     }
@@ -287,6 +289,9 @@ void tst_SendParts::judgeOfReplies_data()
     QTest::newRow("not as expected")
         << QByteArray("ACK {id}") << QByteArray() << QByteArray("ACK 12345679") << true << "unexpected"
         << ReplyExpectation::unexpectedLine("123456789", "ACK 12345679");
+    QTest::newRow("engine gave up")
+        << QByteArray("(x+x+)+y {id}") << QByteArray() << QByteArray(40, 'x') + "z y 12345678" << true << "unmatched"
+        << ReplyExpectation::gaveUpLine("123456789", QByteArray(40, 'x') + "z y 12345678");
     QTest::newRow("valid, accepted") << QByteArray("manifest") << QByteArray("valid") << QByteArray("ACK 12345678")
                                      << false << "accepted" << QByteArray();
     QTest::newRow("neither pattern")
@@ -369,8 +374,17 @@ void tst_SendParts::poolExchanges()
     QVERIFY(!pool.holds(1, 7));
     QCOMPARE(events.last.seq, 7);
     QCOMPARE(events.last.connection, 1);
-    if (answer == int(TestServer::Answer::Reply))
+    if (answer == int(TestServer::Answer::Reply)) {
         QCOMPARE(events.last.rttMs.value_or(-1), 3.0);
+        QCOMPARE(events.last.connectMs.value_or(-1), 1.0);
+    }
+    // The line that ended it was logged, once.
+    if (events.last.reason.startsWith("Event: "))
+        QCOMPARE(events.told.count("log 1: " + events.last.reason), 1);
+    // The connection was closed: it takes the next record.
+    QVERIFY(pool.start(1, exchangeOf("0990100|C", 8)));
+    QTRY_COMPARE(server.connectionCount(), 2);
+    pool.stopAll();
 }
 
 void tst_SendParts::poolWithNoServer()
