@@ -140,10 +140,12 @@ QByteArray readBack(std::FILE *file)
 Finished conform(quint16 port, const QStringList &extra)
 {
     QTemporaryDir dir;
-    const QString report = dir.filePath(QStringLiteral("run.json"));
+    // The report the case names, else one of its own: an option goes once.
+    const qsizetype named = extra.indexOf(QStringLiteral("--report"));
+    const QString report = named >= 0 ? extra.value(named + 1) : dir.filePath(QStringLiteral("run.json"));
     const ParsedConformArguments parsed = parseConformArguments(
-        QStringList{"ipnd-conform", "--host", "127.0.0.1", "--port", QString::number(port), "--timeout", "2",
-                    "--report", report} + extra);
+        QStringList{"ipnd-conform", "--host", "127.0.0.1", "--port", QString::number(port), "--timeout", "2"}
+        + (named >= 0 ? QStringList() : QStringList{"--report", report}) + extra);
     Finished finished;
     if (!parsed.options) {
         qWarning("%s", qPrintable(parsed.error));
