@@ -312,6 +312,7 @@ void TestConform::arguments_data()
     QTest::newRow("timeout 0") << QStringList{"--timeout", "0"}
                                << "--timeout: \"0\" is not a number of seconds from 0.01 to 3600";
     QTest::newRow("bad option") << QStringList{"--bogus"} << "unknown option --bogus";
+    QTest::newRow("twice") << QStringList{"--seed", "1", "--seed", "2"} << "--seed is given twice";
 }
 
 void TestConform::arguments()
@@ -496,6 +497,7 @@ void TestConform::linkMisbehaves_data()
     QTest::newRow("delay") << "delay:400" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Open) << 380;
     QTest::newRow("half-close") << "half-close" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Fin) << 0;
     QTest::newRow("reset") << "reset:4" << QList<QByteArray>{"ABCD"} << int(RawPeer::Reset) << 0;
+    QTest::newRow("in capitals") << "Half-Close" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Fin) << 0;
 }
 
 // ipnd-send --misbehave: the link writes the packet as told, and the reply

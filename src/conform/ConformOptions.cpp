@@ -108,17 +108,8 @@ ParsedConformArguments parseConformArguments(const QStringList &arguments, std::
                                            "valid and broken records, hostile framing, awkward delivery and load. "
                                            "One line per case on standard output, then the summary."));
     commandLine.addOptions(runOptions(&options, &port) + loadAndReportOptions(&options) + tlsClientOptions(&options.tls));
-    switch (commandLine.parse(arguments, out)) {
-    case CommandLine::Outcome::Help:
-    case CommandLine::Outcome::Version:
-        parsed.printed = true;
+    if (!commandLine.runs(arguments, out, &parsed.printed, &parsed.error))
         return parsed;
-    case CommandLine::Outcome::Error:
-        parsed.error = commandLine.error();
-        return parsed;
-    case CommandLine::Outcome::Run:
-        break;
-    }
     const auto fail = [&](const QString &error) {
         parsed.error = error;
         return parsed;

@@ -64,6 +64,23 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE 
     return m_error.isEmpty() ? Outcome::Run : Outcome::Error;
 }
 
+QString CommandLine::firstGiven(const QStringList &names) const
+{
+    for (const QString &name : names) {
+        if (parser.isSet(name))
+            return name;
+    }
+    return {};
+}
+
+bool CommandLine::runs(const QStringList &arguments, std::FILE *out, bool *printed, QString *error)
+{
+    const Outcome outcome = parse(arguments, out);
+    *printed = outcome == Outcome::Help || outcome == Outcome::Version;
+    *error = m_error;
+    return outcome == Outcome::Run;
+}
+
 void CommandLine::addOptions(const QList<OptionSpec> &table)
 {
     for (const OptionSpec &option : table)

@@ -84,6 +84,8 @@ public:
     // reader, in the order of the table.
     void addOptions(const QList<OptionSpec> &table);
     bool given(const QString &name) const { return parser.isSet(name); }
+    // The first of the options given, or empty: what goes against another.
+    QString firstGiven(const QStringList &names) const;
 
     // Parses the arguments (argv[0] first). Help and version are printed to
     // `out`; an error, an argument that is not an option among them, an
@@ -91,6 +93,9 @@ public:
     // for the program to report as it reports its own usage errors.
     Outcome parse(const QStringList &arguments, std::FILE *out = stdout);
     QString error() const { return m_error; }
+    // parse() for a program that has nothing to do but run: false when help
+    // or the version was printed (*printed) or the arguments are bad (*error).
+    bool runs(const QStringList &arguments, std::FILE *out, bool *printed, QString *error);
 
     // "ipnd-send 1.10.23"
     QString versionLine() const;

@@ -52,10 +52,9 @@ QList<OptionSpec> tlsClientOptions(TlsClientOptions *tls)
 QString checkTlsClientOptions(const CommandLine &line, const TlsClientOptions &tls)
 {
     const auto given = [&](const char *name) { return line.given(QLatin1String(name)); };
-    for (const char *option : {"ca", "insecure", "servername", "cert", "key", "ciphers", "no-resume"}) {
-        if (given(option) && !tls.enabled)
-            return QStringLiteral("--%1 goes with --tls").arg(QLatin1String(option));
-    }
+    const QString tlsOnly = line.firstGiven({"ca", "insecure", "servername", "cert", "key", "ciphers", "no-resume"});
+    if (!tls.enabled && !tlsOnly.isEmpty())
+        return QStringLiteral("--%1 goes with --tls").arg(tlsOnly);
     if (given("cert") != given("key"))
         return QStringLiteral("--cert and --key go together");
     if (given("insecure") && (given("ca") || given("servername")))

@@ -289,13 +289,10 @@ QString checkTarget(const CommandLine &line)
         return QStringLiteral("--port is required");
     if (given("record") == given("replay"))
         return QStringLiteral("give either --record or --replay");
-    if (given("record")) {
-        for (const char *replayOnly : {"format", "period", "count", "connections", "rate", "stages", "pace", "speed",
-                                       "max-backlog", "ramp-up", "duration", "loop"}) {
-            if (given(replayOnly))
-                return QStringLiteral("--%1 goes with --replay, not --record").arg(QLatin1String(replayOnly));
-        }
-    }
+    const QString replayOnly = line.firstGiven({"format", "period", "count", "connections", "rate", "stages", "pace",
+                                                "speed", "max-backlog", "ramp-up", "duration", "loop"});
+    if (given("record") && !replayOnly.isEmpty())
+        return QStringLiteral("--%1 goes with --replay, not --record").arg(replayOnly);
     return {};
 }
 
@@ -305,19 +302,16 @@ QString checkPacing(const CommandLine &line, const SendOptions &options)
     const auto given = [&](const char *name) { return line.given(QLatin1String(name)); };
     if (given("rate") && given("period"))
         return QStringLiteral("give either --rate or --period");
-    for (const char *instead : {"rate", "period", "ramp-up", "duration"}) {
-        if (given("stages") && given(instead))
-            return QStringLiteral("--stages takes the place of --%1").arg(QLatin1String(instead));
-    }
+    if (const QString instead = line.firstGiven({"rate", "period", "ramp-up", "duration"});
+        given("stages") && !instead.isEmpty())
+        return QStringLiteral("--stages takes the place of --%1").arg(instead);
     if (given("speed") && !given("pace"))
         return QStringLiteral("--speed goes with --pace recorded");
     // Only a RAWLOG line carries the time it was logged at.
     if (given("pace") && options.format != DataFormat::RawLog)
         return QStringLiteral("--pace recorded needs --format rawlog: MULTIPKT lines carry no time");
-    for (const char *instead : {"rate", "stages", "period", "loop"}) {
-        if (given("pace") && given(instead))
-            return QStringLiteral("--pace recorded does not go with --%1").arg(QLatin1String(instead));
-    }
+    if (const QString instead = line.firstGiven({"rate", "stages", "period", "loop"}); given("pace") && !instead.isEmpty())
+        return QStringLiteral("--pace recorded does not go with --%1").arg(instead);
     if (given("ramp-up") && !given("rate"))
         return QStringLiteral("--ramp-up goes with --rate");
     if (given("max-backlog") && !given("rate") && !given("stages") && !given("pace"))
@@ -390,17 +384,8 @@ ParsedSendArguments parseSendArguments(const QStringList &arguments, std::FILE *
                            + tlsClientOptions(&options.tls));
     addReportOptions(commandLine.parser);
 
-    switch (commandLine.parse(arguments, out)) {
-    case CommandLine::Outcome::Help:
-    case CommandLine::Outcome::Version:
-        parsed.printed = true;
+    if (!commandLine.runs(arguments, out, &parsed.printed, &parsed.error))
         return parsed;
-    case CommandLine::Outcome::Error:
-        parsed.error = commandLine.error();
-        return parsed;
-    case CommandLine::Outcome::Run:
-        break;
-    }
     parsed.error = checkTarget(commandLine);
     if (parsed.error.isEmpty() && options.mode == SendOptions::Mode::Replay)
         parsed.error = checkPacing(commandLine, options);
