@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <limits>
 #include <optional>
 #include <type_traits>
 #include <utility>
