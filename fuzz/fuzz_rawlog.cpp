@@ -12,11 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     fuzz::Replay replay(bytes, size);
     const QList<QByteArray> lines = fuzz::referenceLines(replay.contents);
-    const QString mode = QString::fromLatin1(RawLogMode);
 
     for (qsizetype period = 0;; ++period) {
         FUZZ_CHECK(period <= lines.size());
-        replay.period([&](DataFile &data) { data.ReadAndSendPeriod(mode, [] { return true; }); });
+        replay.period([&](DataFile &data) { data.ReadAndSendPeriod(DataFormat::RawLog, [] { return true; }); });
         if (replay.data->takeEndOfData()) {
             FUZZ_CHECK(period == lines.size());
             FUZZ_CHECK(replay.host.logLines == QList<QByteArray>{"SRLP: End of data file"});

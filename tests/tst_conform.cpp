@@ -140,10 +140,12 @@ QByteArray readBack(std::FILE *file)
 Finished conform(quint16 port, const QStringList &extra)
 {
     QTemporaryDir dir;
-    const QString report = dir.filePath(QStringLiteral("run.json"));
+    // The report the case names, else one of its own: an option goes once.
+    const qsizetype named = extra.indexOf(QStringLiteral("--report"));
+    const QString report = named >= 0 ? extra.value(named + 1) : dir.filePath(QStringLiteral("run.json"));
     const ParsedConformArguments parsed = parseConformArguments(
-        QStringList{"ipnd-conform", "--host", "127.0.0.1", "--port", QString::number(port), "--timeout", "2",
-                    "--report", report} + extra);
+        QStringList{"ipnd-conform", "--host", "127.0.0.1", "--port", QString::number(port), "--timeout", "2"}
+        + (named >= 0 ? QStringList() : QStringList{"--report", report}) + extra);
     Finished finished;
     if (!parsed.options) {
         qWarning("%s", qPrintable(parsed.error));
@@ -310,6 +312,7 @@ void TestConform::arguments_data()
     QTest::newRow("timeout 0") << QStringList{"--timeout", "0"}
                                << "--timeout: \"0\" is not a number of seconds from 0.01 to 3600";
     QTest::newRow("bad option") << QStringList{"--bogus"} << "unknown option --bogus";
+    QTest::newRow("twice") << QStringList{"--seed", "1", "--seed", "2"} << "--seed is given twice";
 }
 
 void TestConform::arguments()
@@ -494,6 +497,7 @@ void TestConform::linkMisbehaves_data()
     QTest::newRow("delay") << "delay:400" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Open) << 380;
     QTest::newRow("half-close") << "half-close" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Fin) << 0;
     QTest::newRow("reset") << "reset:4" << QList<QByteArray>{"ABCD"} << int(RawPeer::Reset) << 0;
+    QTest::newRow("in capitals") << "Half-Close" << QList<QByteArray>{"ABCDEFGH"} << int(RawPeer::Fin) << 0;
 }
 
 // ipnd-send --misbehave: the link writes the packet as told, and the reply

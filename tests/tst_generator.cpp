@@ -352,9 +352,8 @@ void tst_Generator::arrivesAgreesWithTheReaders()
 
     Replay replay;
     QVERIFY(replay.open(out.data));
-    const QString mode = QLatin1String(format == int(DataFormat::RawLog) ? RawLogMode : MultiPacketMode);
     while (!replay.data.takeEndOfData())
-        replay.data.ReadAndSendPeriod(mode, [] { return true; });
+        replay.data.ReadAndSendPeriod(DataFormat(format), [] { return true; });
     QCOMPARE(replay.host.packets, expected);
     // A broken MULTIPKT line can cost the next record too; the manifest shows it.
     if (kind == GenKind::MissingPart)

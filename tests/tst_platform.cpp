@@ -2,6 +2,7 @@
 
 #include "PendingListener.h"
 
+#include "platform/CommandLine.h"
 #include "platform/Convert.h"
 #include "platform/Dispatch.h"
 #include "platform/PlatformError.h"
@@ -67,6 +68,7 @@ private slots:
     void finishedConnectionClosedWhenIdle();
     void sameFileInAFolderNotAscii_data();
     void sameFileInAFolderNotAscii();
+    void optionTableTakesAnOptionOnceByAnyName();
 };
 
 void tst_Platform::wholeNumbers_data()
@@ -560,4 +562,19 @@ void tst_Platform::sameFileInAFolderNotAscii()
 }
 
 QTEST_MAIN(tst_Platform)
+// An option is given once, whichever of its names is typed, and its reader
+// takes what was typed.
+void tst_Platform::optionTableTakesAnOptionOnceByAnyName()
+{
+    for (const QStringList &arguments : {QStringList{"-s", "12"}, QStringList{"-s", "1", "--seed=2"}}) {
+        qint64 seed = 0;
+        CommandLine line(QStringLiteral("tool"), QStringLiteral("A tool."));
+        line.addOptions({{{"seed", "s"}, "N", "The seed.", OptionRead::number(&seed, qint64(0), qint64(99), "a seed")}});
+        const bool once = arguments.size() == 2;
+        QCOMPARE(line.parse(QStringList{"tool"} + arguments, nullptr), once ? CommandLine::Outcome::Run : CommandLine::Outcome::Error);
+        QCOMPARE(line.error(), once ? QString() : QStringLiteral("--seed is given twice"));
+        QCOMPARE(seed, once ? 12 : 0);
+    }
+}
+
 #include "tst_platform.moc"

@@ -133,6 +133,9 @@ void tst_Programs::commandLines_data()
         QTest::addRow("%s unknown option", p.name)
             << p.file << QStringList{QStringLiteral("--colour=red")} << 2 << QByteArray()
             << QByteArray(p.name) + ": unknown option --colour\n";
+        const QString first = p.equalsValue.constFirst();
+        QTest::addRow("%s option twice", p.name) << p.file << p.equalsValue + p.equalsValue << 2 << QByteArray()
+                                                 << p.name + (": " + first.left(first.indexOf('=')).toLatin1()) + " is given twice\n";
     }
     // A value given either way is the same value.
     const QByteArray oneRecord = run(QStringLiteral(IPND_GEN), {"--count", "1", "--seed", "7"},

@@ -454,7 +454,7 @@ void tst_RawLog::linesOfAndOverTheLimit()
         {{EndOfData}, {}},
     };
     for (qsizetype i = 0; i < periods.size(); ++i) {
-        replay.data.ReadAndSendPeriod(QString::fromLatin1(RawLogMode), [] { return true; });
+        replay.data.ReadAndSendPeriod(DataFormat::RawLog, [] { return true; });
         // Sizes first: a failure then names the period without printing megabytes.
         const QList<QByteArray> log = replay.host.takeLog();
         const QList<QByteArray> packets = replay.host.takePackets();

@@ -669,6 +669,7 @@ void tst_Receiver::badArguments_data()
     row("capture empty", {"--capture="}, "--capture: \"\" is not a file name");
     row("max packet not a number", {"--max-packet", "1M"},
         "--max-packet: \"1M\" is not a number of bytes (1 to 1073741824)");
+    row("port twice", {"--port", "1", "--port=2"}, "--port is given twice");
 }
 
 void tst_Receiver::badArguments()
@@ -864,6 +865,7 @@ void tst_Receiver::optionBounds_data()
     row("--misbehave", "slow:-1", -1);
     row("--misbehave", "slow:600000", 600000);
     row("--misbehave", "slow:600001", -1);
+    row("--misbehave", "SLOW:7", 7);
     row("--idle-timeout", "0", 0);
     row("--idle-timeout", "-0.001", -1);
     row("--idle-timeout", "0.001", 1);

@@ -130,6 +130,11 @@ void tst_SendOptions::goodArguments_data()
     QTest::newRow("replay multipkt, fraction, count")
         << base + QStringList{"--replay", "FILE", "--format", "multipkt", "--period", "0.2", "--count", "20"}
         << QByteArray() << "MULTIPKT" << 0.2 << qint64(20) << 10000 << 10000 << false << QString("127.0.0.1");
+    QTest::newRow("choices in any letter case")
+        << base + QStringList{"--replay", "FILE", "--format", " MultiPkt"} << QByteArray() << "MULTIPKT" << 1.0
+        << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
+    QTest::newRow("record in capitals") << base + QStringList{"--record", "NOADD"} << TestRecords::NoAdd << QString()
+                                        << 1.0 << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("closed loop") << base + QStringList{"--replay", "FILE", "--period", "0"} << QByteArray() << "RAWLOG"
                                  << 0.0 << qint64(-1) << 10000 << 10000 << false << QString("127.0.0.1");
     QTest::newRow("IPv6 in brackets") << QStringList{"--host", " [::1] ", "--port", "50003", "--record", "min"}
@@ -156,7 +161,7 @@ void tst_SendOptions::goodArguments()
     QCOMPARE(o.port, QStringLiteral("50003"));
     QCOMPARE(o.mode, record.isEmpty() ? SendOptions::Mode::Replay : SendOptions::Mode::Record);
     QCOMPARE(o.record, record);
-    QCOMPARE(o.format, format);
+    QCOMPARE(o.mode == SendOptions::Mode::Replay ? QString(dataFormatName(o.format)) : QString(), format);
     QCOMPARE(o.replayFile, record.isEmpty() ? dataFile : QString());
     QCOMPARE(o.periodSeconds, period);
     QCOMPARE(o.count, count);
@@ -213,6 +218,8 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
                                     << "unexpected argument \"extra\"";
     QTest::newRow("value missing") << QStringList{"--host", "127.0.0.1", "--port"} << "--port needs a value";
     QTest::newRow("twice") << hostPort + QStringList{"--record", "min", "--port", "2"} << "--port is given twice";
+    QTest::newRow("flag twice") << hostPort + QStringList{"--record", "min", "--quiet", "--quiet"}
+                                << "--quiet is given twice";
     QTest::newRow("stages with rate") << hostPort + QStringList{"--replay", "FILE", "--stages", "1s:5", "--rate", "5"}
                                       << "--stages takes the place of --rate";
     QTest::newRow("stages with duration")

@@ -228,12 +228,12 @@ void DataFile::ReadMultiPacketPeriod(const std::function<bool()> &keepReading)
     } while (!m_state.SequenceComplete);
 }
 
-void DataFile::ReadAndSendPeriod(const QString &inputMode, const std::function<bool()> &keepReading)
+void DataFile::ReadAndSendPeriod(DataFormat format, const std::function<bool()> &keepReading)
 {
-    if (inputMode == QLatin1String(RawLogMode)) {
+    if (format == DataFormat::RawLog) {
         if (ReadRawLogRecord())
             SendRecord();
-    } else if (inputMode == QLatin1String(MultiPacketMode)) {
+    } else {
         ReadMultiPacketPeriod(keepReading);
     }
 }

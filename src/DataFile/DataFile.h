@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DataFile/DataFormat.h"
 #include "DataFile/ReplayState.h"
 #include "platform/TextInput.h"
 
@@ -51,10 +52,10 @@ public:
     // complete and has it sent. Stops early, reading nothing more, once
     // keepReading() says the cycle was stopped, and at the end of the file.
     void ReadMultiPacketPeriod(const std::function<bool()> &keepReading);
-    // A completed period of the cycle: with "RAWLOG" one line is read and its
-    // record sent, with "MULTIPKT" the multi-packet period reading runs, and
-    // any other mode reads nothing. keepReading as above.
-    void ReadAndSendPeriod(const QString &inputMode, const std::function<bool()> &keepReading);
+    // A completed period of the cycle: in RAWLOG one line is read and its
+    // record sent, in MULTIPKT the multi-packet period reading runs.
+    // keepReading as above.
+    void ReadAndSendPeriod(DataFormat format, const std::function<bool()> &keepReading);
     // Frames CurrentRecord and hands it to the link; returns the packet, or
     // an empty text when the record was too short to send.
     QByteArray SendRecord();

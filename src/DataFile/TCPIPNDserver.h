@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DataFile/DataFormat.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -11,7 +13,7 @@ struct TCPIPNDserver
     qint16 TickCount = 0;    // position within the current period
     qint16 PeriodTicks = 0;  // ticks per period, from PktPer
     qint16 PacketsLeft = 0;  // periods that may still read and send
-    QString InputMode;       // "RAWLOG" or "MULTIPKT"; fixed while running
+    std::optional<DataFormat> InputMode; // fixed while running; none: a period reads nothing
 
     // One tick of the one-second timer while the cycle runs: counts the tick
     // and, at the end of a period with packets left, takes one packet off the
@@ -21,6 +23,3 @@ struct TCPIPNDserver
     // and the returned line says why.
     QString setPeriod(const QString &text);
 };
-
-inline constexpr char RawLogMode[] = "RAWLOG";
-inline constexpr char MultiPacketMode[] = "MULTIPKT";

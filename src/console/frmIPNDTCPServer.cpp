@@ -54,7 +54,8 @@ frmIPNDTCPServer::frmIPNDTCPServer(const WindowSettings &settings, QWidget *pare
         m_ownFileDialog = std::make_unique<QtFileDialog>(this);
         CommonDialog1 = m_ownFileDialog.get();
     }
-    m_cycle.InputMode = settings.inputMode;
+    // Any other mode reads nothing at the end of a period.
+    m_cycle.InputMode = dataFormatFromName(settings.inputMode);
     setWindowIcon(appIcon());
     createControls();
     placeControls();

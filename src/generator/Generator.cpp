@@ -10,16 +10,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
-
-const QString Count = QStringLiteral("count");
-const QString Seed = QStringLiteral("seed");
-const QString Format = QStringLiteral("format");
-const QString Invalid = QStringLiteral("invalid");
-const QString Kinds = QStringLiteral("kinds");
-const QString Manifest = QStringLiteral("manifest");
-const QString Output = QStringLiteral("output");
 
 // Where a RAWLOG line's record begins: a time stamp and two more log fields,
 // each ended by a TAB.
@@ -30,105 +23,112 @@ constexpr const char *BadStamps[] = {"2026-13-05 08:00:00", "2026-02-30 08:00:00
 constexpr int HeaderDigits = 7;
 constexpr int MostParts = 10;
 
+// --kinds K,...: each a kind that fits the format, which is read before it.
+OptionReader readKinds(GenOptions *o)
+{
+    return [o](const OptionValue &value) {
+        o->kinds.clear();
+        for (const QString &name : value.text.split(QLatin1Char(','))) {
+            const std::optional<GenKind> kind = kindFromName(name.trimmed().toLatin1());
+            if (!kind)
+                return value.error(QStringLiteral("%1 is not a kind (see --help)").arg(CommandLine::quoted(name)));
+            if (!fitsFormat(*kind, o->format))
+                return value.error(QStringLiteral("%1 does not fit --format %2")
+                                       .arg(CommandLine::quoted(name), dataFormatOption(o->format)));
+            if (!o->kinds.contains(*kind))
+                o->kinds.append(*kind);
+        }
+        return QString();
+    };
+}
+
+// A file name as typed; "-" is standard output.
+OptionReader readOutput(QByteArray *into)
+{
+    return [into](const OptionValue &value) {
+        *into = value.bytes();
+        return into->isEmpty() ? value.error(QStringLiteral("no file name given")) : QString();
+    };
+}
+
+QList<OptionSpec> genOptions(GenOptions *o)
+{
+    return {
+        {{QStringLiteral("count")},
+         QStringLiteral("N"),
+         QStringLiteral("Make N records (1 to 100000000). Required."),
+         OptionRead::number(&o->count, qint64(1), GenOptions::MostRecords,
+                            QStringLiteral("a number of records (1 to 100000000)"), NumberForm::Exact)},
+        {{QStringLiteral("seed")},
+         QStringLiteral("S"),
+         QStringLiteral("Seed S (0 to 18446744073709551615); the same seed and options give the same bytes. Without "
+                        "it a seed is chosen and shown on standard error."),
+         [o](const OptionValue &value) {
+             quint64 seed = 0;
+             const QString error = OptionRead::number(&seed, quint64(0), std::numeric_limits<quint64>::max(),
+                                                      QStringLiteral("a seed (0 to 18446744073709551615)"),
+                                                      NumberForm::Digits)(value);
+             if (error.isEmpty())
+                 o->seed = seed;
+             return error;
+         }},
+        {{QStringLiteral("format")},
+         QStringLiteral("rawlog|multipkt"),
+         QStringLiteral("Data file format: rawlog (one log line per record, the default) or multipkt (each record in "
+                        "1 to 10 parts)."),
+         OptionRead::choice(&o->format, dataFormatOptions())},
+        {{QStringLiteral("invalid")},
+         QStringLiteral("FRACTION"),
+         QStringLiteral("Share of records broken in exactly one way, 0 to 1 (default 0)."),
+         OptionRead::number(&o->invalid, 0.0, 1.0, QStringLiteral("a fraction from 0 to 1"), NumberForm::Exact)},
+        {{QStringLiteral("kinds")},
+         QStringLiteral("K,..."),
+         QStringLiteral("Kinds of break to draw from, comma-separated; needs --invalid (default: every kind that "
+                        "fits the format). In the record: field-count-52, field-count-54, too-wide, bad-char, "
+                        "not-digits, bad-date, bad-flag, bad-state, bad-code. In a rawlog line: bad-timestamp, "
+                        "bad-header. In a multipkt line: bad-header, part-out-of-range, duplicate-part, "
+                        "missing-part, terminal-change."),
+         readKinds(o)},
+        {{QStringLiteral("manifest")},
+         QStringLiteral("FILE"),
+         QStringLiteral("Write a JSON Lines manifest to FILE (- for standard output, when the data file goes to a "
+                        "file): seq, id, expect and whether a replay hands the record to the receiver."),
+         readOutput(&o->manifest)},
+        {{QStringLiteral("output")},
+         QStringLiteral("FILE"),
+         QStringLiteral("Write the data file to FILE (default, or -: standard output)."),
+         readOutput(&o->output)},
+    };
+}
+
 } // namespace
 
 ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *out)
 {
     ParsedGenArguments parsed;
+    GenOptions &o = parsed.options;
     CommandLine line(QStringLiteral("ipnd-gen"),
                      QStringLiteral("Makes IPND test records, valid and broken on purpose, as a data file that "
                                     "ipnd-send and the window replay."));
-    QCommandLineParser &p = line.parser;
-    p.addOption({Count, QStringLiteral("Make N records (1 to 100000000). Required."), QStringLiteral("N")});
-    p.addOption({Seed, QStringLiteral("Seed S (0 to 18446744073709551615); the same seed and options give the "
-                                      "same bytes. Without it a seed is chosen and shown on standard error."),
-                 QStringLiteral("S")});
-    p.addOption({Format, QStringLiteral("Data file format: rawlog (one log line per record, the default) or "
-                                        "multipkt (each record in 1 to 10 parts)."),
-                 QStringLiteral("rawlog|multipkt")});
-    p.addOption({Invalid, QStringLiteral("Share of records broken in exactly one way, 0 to 1 (default 0)."),
-                 QStringLiteral("FRACTION")});
-    p.addOption({Kinds, QStringLiteral("Kinds of break to draw from, comma-separated; needs --invalid (default: "
-                                       "every kind that fits the format). In the record: field-count-52, field-count-54, too-wide, "
-                                       "bad-char, not-digits, bad-date, bad-flag, bad-state, bad-code. In a rawlog "
-                                       "line: bad-timestamp, bad-header. In a multipkt line: bad-header, "
-                                       "part-out-of-range, duplicate-part, missing-part, terminal-change."),
-                 QStringLiteral("K,...")});
-    p.addOption({Manifest, QStringLiteral("Write a JSON Lines manifest to FILE (- for standard output, when the "
-                                          "data file goes to a file): seq, id, expect and whether a replay hands "
-                                          "the record to the receiver."),
-                 QStringLiteral("FILE")});
-    p.addOption({Output, QStringLiteral("Write the data file to FILE (default, or -: standard output)."),
-                 QStringLiteral("FILE")});
-
+    line.addOptions(genOptions(&o));
     parsed.outcome = line.parse(arguments, out);
-    if (parsed.outcome != CommandLine::Outcome::Run) {
-        parsed.error = line.error();
+    parsed.error = line.error();
+    if (parsed.outcome != CommandLine::Outcome::Run)
         return parsed;
-    }
     auto fail = [&parsed](const QString &error) {
         parsed.outcome = CommandLine::Outcome::Error;
         parsed.error = error;
         return parsed;
     };
 
-    GenOptions &o = parsed.options;
-    if (!p.isSet(Count))
+    if (!line.given(QStringLiteral("count")))
         return fail(QStringLiteral("--count is required"));
-    bool ok = false;
-    const QString count = p.value(Count);
-    o.count = count.toLongLong(&ok);
-    if (!ok || o.count < 1 || o.count > GenOptions::MostRecords || count.trimmed() != count)
-        return fail(QStringLiteral("--count: %1 is not a number of records (1 to 100000000)").arg(CommandLine::quoted(count)));
-
-    if (p.isSet(Seed)) {
-        const QString seed = p.value(Seed);
-        const quint64 value = seed.toULongLong(&ok, 10);
-        if (!ok || seed.isEmpty() || !seed.at(0).isDigit() || seed.trimmed() != seed)
-            return fail(QStringLiteral("--seed: %1 is not a seed (0 to 18446744073709551615)").arg(CommandLine::quoted(seed)));
-        o.seed = value;
-    }
-
-    const QString format = p.value(Format).isEmpty() && !p.isSet(Format) ? QStringLiteral("rawlog") : p.value(Format);
-    if (format.compare(QLatin1String("rawlog"), Qt::CaseInsensitive) == 0)
-        o.format = DataFormat::RawLog;
-    else if (format.compare(QLatin1String("multipkt"), Qt::CaseInsensitive) == 0)
-        o.format = DataFormat::MultiPacket;
-    else
-        return fail(QStringLiteral("--format: %1 is not rawlog or multipkt").arg(CommandLine::quoted(format)));
-
-    if (p.isSet(Invalid)) {
-        const QString invalid = p.value(Invalid);
-        o.invalid = invalid.toDouble(&ok);
-        if (!ok || !(o.invalid >= 0.0 && o.invalid <= 1.0) || invalid.trimmed() != invalid)
-            return fail(QStringLiteral("--invalid: %1 is not a fraction from 0 to 1").arg(CommandLine::quoted(invalid)));
-    }
-
-    o.kinds = kindsFor(o.format);
-    if (p.isSet(Kinds)) {
-        o.kinds.clear();
-        const QString formatName = o.format == DataFormat::RawLog ? QStringLiteral("rawlog") : QStringLiteral("multipkt");
-        for (const QString &name : p.value(Kinds).split(QLatin1Char(','))) {
-            const std::optional<GenKind> kind = kindFromName(name.trimmed().toLatin1());
-            if (!kind)
-                return fail(QStringLiteral("--kinds: %1 is not a kind (see --help)").arg(CommandLine::quoted(name)));
-            if (!fitsFormat(*kind, o.format))
-                return fail(QStringLiteral("--kinds: %1 does not fit --format %2").arg(CommandLine::quoted(name), formatName));
-            if (!o.kinds.contains(*kind))
-                o.kinds.append(*kind);
-        }
-        // Kinds alone break nothing: a run meant to hold broken records
-        // would quietly hold none.
-        if (!p.isSet(Invalid))
-            return fail(QStringLiteral("--kinds needs --invalid FRACTION, the share of records to break"));
-    }
-
-    o.manifest = CommandLine::bytes(p.value(Manifest));
-    o.output = CommandLine::bytes(p.value(Output));
-    if (p.isSet(Manifest) && o.manifest.isEmpty())
-        return fail(QStringLiteral("--manifest: no file name given"));
-    if (p.isSet(Output) && o.output.isEmpty())
-        return fail(QStringLiteral("--output: no file name given"));
+    if (!line.given(QStringLiteral("kinds")))
+        o.kinds = kindsFor(o.format);
+    // Kinds alone break nothing: a run meant to hold broken records would
+    // quietly hold none.
+    else if (!line.given(QStringLiteral("invalid")))
+        return fail(QStringLiteral("--kinds needs --invalid FRACTION, the share of records to break"));
     // One file for both would keep only whichever is saved last; the two in
     // one stream could not be told apart.
     const bool bothToStandardOutput = o.manifest == "-" && (o.output.isEmpty() || o.output == "-");

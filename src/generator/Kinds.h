@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DataFile/DataFormat.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -26,8 +28,6 @@ enum class GenKind {
     MissingPart,
     TerminalChange,
 };
-
-enum class DataFormat { RawLog, MultiPacket };
 
 // "field-count-52", "bad-header", ...: the names the receiver's findings use.
 QByteArray kindName(GenKind kind);

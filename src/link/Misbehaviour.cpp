@@ -14,7 +14,8 @@ std::optional<int> count(const QString &text, int most)
 std::optional<Misbehaviour> Misbehaviour::fromText(const QString &text, QString *error)
 {
     const QStringList parts = text.trimmed().split(QLatin1Char(':'));
-    const QString &name = parts.constFirst();
+    // A mode is named in any letter case, as every choice on a command line.
+    const QString name = parts.constFirst().toLower();
     Misbehaviour m;
     const auto numbers = [&](int wanted) { return parts.size() == wanted + 1; };
     std::optional<int> a;

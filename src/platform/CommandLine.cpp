@@ -4,6 +4,9 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cmath>
+
 QString versionText()
 {
     return QStringLiteral("%1.%2.%3").arg(Version::Major).arg(Version::Minor).arg(Version::Revision);
@@ -55,7 +58,65 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE 
         m_error = QStringLiteral("unexpected argument %1").arg(quoted(extra.constFirst()));
         return Outcome::Error;
     }
-    return Outcome::Run;
+    m_error = repeated();
+    if (m_error.isEmpty())
+        m_error = readValues();
+    return m_error.isEmpty() ? Outcome::Run : Outcome::Error;
+}
+
+QString CommandLine::firstGiven(const QStringList &names) const
+{
+    for (const QString &name : names) {
+        if (parser.isSet(name))
+            return name;
+    }
+    return {};
+}
+
+bool CommandLine::runs(const QStringList &arguments, std::FILE *out, bool *printed, QString *error)
+{
+    const Outcome outcome = parse(arguments, out);
+    *printed = outcome == Outcome::Help || outcome == Outcome::Version;
+    *error = m_error;
+    return outcome == Outcome::Run;
+}
+
+void CommandLine::addOptions(const QList<OptionSpec> &table)
+{
+    for (const OptionSpec &option : table)
+        parser.addOption(QCommandLineOption(option.names, option.help, option.valueName));
+    m_table += table;
+}
+
+// Which of two values was meant cannot be told, whichever comes last.
+QString CommandLine::repeated() const
+{
+    QStringList seen;
+    for (const QString &typed : parser.optionNames()) {
+        // An option by its first name, whichever of its names was typed.
+        QString name = typed;
+        for (const OptionSpec &option : m_table) {
+            if (option.names.contains(typed))
+                name = option.names.constFirst();
+        }
+        if (seen.contains(name))
+            return QStringLiteral("--%1 is given twice").arg(name);
+        seen << name;
+    }
+    return {};
+}
+
+QString CommandLine::readValues() const
+{
+    for (const OptionSpec &option : m_table) {
+        const QString &name = option.names.constFirst();
+        if (!option.read || !parser.isSet(name))
+            continue;
+        if (QString error = option.read({name, option.valueName.isEmpty() ? QString() : parser.value(name)});
+            !error.isEmpty())
+            return error;
+    }
+    return {};
 }
 
 QString CommandLine::shellText(const QStringList &arguments)
@@ -92,3 +153,123 @@ QString CommandLine::versionLine() const
 {
     return m_program + QLatin1Char(' ') + versionText();
 }
+
+QByteArray OptionValue::bytes() const
+{
+    return CommandLine::bytes(text);
+}
+
+QString OptionValue::fileName() const
+{
+    return CommandLine::fileName(text);
+}
+
+namespace {
+
+// The text a number is read from, or none when its form refuses it as it is.
+std::optional<QString> numberText(const QString &text, NumberForm form)
+{
+    switch (form) {
+    case NumberForm::Trimmed:
+        return text.trimmed();
+    case NumberForm::Exact:
+        if (text.trimmed() != text)
+            return std::nullopt;
+        return text;
+    case NumberForm::Digits:
+        if (text.isEmpty() || std::any_of(text.begin(), text.end(), [](QChar c) { return c < u'0' || c > u'9'; }))
+            return std::nullopt;
+        return text;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<qint64> OptionValue::whole(NumberForm form) const
+{
+    const std::optional<QString> number = numberText(text, form);
+    bool ok = false;
+    const qint64 value = number ? number->toLongLong(&ok) : 0;
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+std::optional<quint64> OptionValue::wholeUnsigned(NumberForm form) const
+{
+    const std::optional<QString> number = numberText(text, form);
+    bool ok = false;
+    const quint64 value = number ? number->toULongLong(&ok) : 0;
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+std::optional<double> OptionValue::real(NumberForm form) const
+{
+    const std::optional<QString> number = numberText(text, form);
+    bool ok = false;
+    const double value = number ? number->toDouble(&ok) : 0;
+    return ok && std::isfinite(value) ? std::optional(value) : std::nullopt;
+}
+
+QString OptionValue::isNot(const QString &what) const
+{
+    return QStringLiteral("--%1: %2 is not %3").arg(name, CommandLine::quoted(text), what);
+}
+
+QString OptionValue::error(const QString &why) const
+{
+    return QStringLiteral("--%1: %2").arg(name, why);
+}
+
+namespace OptionRead {
+
+OptionReader flag(bool *into)
+{
+    return [into](const OptionValue &) {
+        *into = true;
+        return QString();
+    };
+}
+
+OptionReader text(QString *into)
+{
+    return [into](const OptionValue &value) {
+        *into = value.text;
+        return QString();
+    };
+}
+
+OptionReader bytes(QByteArray *into)
+{
+    return [into](const OptionValue &value) {
+        *into = value.bytes();
+        return QString();
+    };
+}
+
+OptionReader fileName(QString *into, const QString &notWhat)
+{
+    return [into, notWhat](const OptionValue &value) {
+        *into = value.fileName();
+        return !notWhat.isEmpty() && value.text.isEmpty() ? value.isNot(notWhat) : QString();
+    };
+}
+
+OptionReader milliseconds(int *into, double least, double most, const QString &what)
+{
+    return [=](const OptionValue &value) {
+        double seconds = 0;
+        if (QString error = number(&seconds, least, most, what)(value); !error.isEmpty())
+            return error;
+        *into = int(std::lround(seconds * 1000));
+        return QString();
+    };
+}
+
+QString choiceList(const QStringList &names)
+{
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.first(names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") + names.constLast();
+}
+
+} // namespace OptionRead

@@ -24,17 +24,11 @@ std::optional<int> wholeNumber(const QByteArray &text, int maxDigits, int highes
     return value;
 }
 
-bool setPort(const QByteArray &text, ReceiverOptions *options)
-{
-    const std::optional<int> port = wholeNumber(text, 5, 65535);
-    if (port)
-        options->port = quint16(*port);
-    return bool(port);
-}
-
-bool setMisbehaviour(const QByteArray &text, ReceiverOptions *options)
+// The mode's name in any letter case, as every choice on a command line.
+bool setMisbehaviour(const QByteArray &typed, ReceiverOptions *options)
 {
     using M = ReceiverOptions::Misbehaviour;
+    const QByteArray text = typed.toLower();
     if (text == "none" || text == "silent" || text == "close" || text == "split") {
         options->misbehaviour = text == "none" ? M::None : text == "silent" ? M::Silent : text == "close" ? M::Close : M::Split;
         return true;
@@ -48,30 +42,6 @@ bool setMisbehaviour(const QByteArray &text, ReceiverOptions *options)
     options->misbehaviour = M::Slow;
     options->delay = *delay;
     return true;
-}
-
-bool setMaxPacket(const QByteArray &text, ReceiverOptions *options)
-{
-    const std::optional<int> bytes = wholeNumber(text, 10, int(ReceiverOptions::LargestMaxPacket));
-    if (bytes && *bytes > 0)
-        options->maxPacket = *bytes;
-    return bytes && *bytes > 0;
-}
-
-bool setMaxConnections(const QByteArray &text, ReceiverOptions *options)
-{
-    const std::optional<int> count = wholeNumber(text, 7, ReceiverOptions::LargestMaxConnections);
-    if (count && *count > 0)
-        options->maxConnections = *count;
-    return count && *count > 0;
-}
-
-bool setBareGap(const QByteArray &text, ReceiverOptions *options)
-{
-    const std::optional<int> gap = wholeNumber(text, 5, ReceiverOptions::LongestBareGap);
-    if (gap)
-        options->bareGap = *gap;
-    return bool(gap);
 }
 
 // Seconds with up to three decimals (a millisecond is the finest step); 0
@@ -88,110 +58,115 @@ bool setIdleTimeout(const QByteArray &text, ReceiverOptions *options)
     return true;
 }
 
-// An option that takes a value: its name, the value's name in the usage, a
-// line of help, what a bad value is not, and how a value is taken.
-struct ValueOption
+// An option whose value needs no more than to be there: a file or a directory.
+OptionReader named(QString *into, const char *what)
 {
-    const char *name;
-    const char *valueName;
-    const char *description;
-    const char *badValue; // "is not ..." after the quoted value
-    bool (*take)(const QByteArray &value, ReceiverOptions *options);
-};
+    return OptionRead::fileName(into, QLatin1String(what));
+}
 
-const QList<ValueOption> &valueOptions()
+// A whole number of plain digits, from `least` to `highest`.
+template <class T>
+OptionReader digits(T *into, T least, T highest, const char *what)
 {
-    static const QList<ValueOption> options = {
-        {"bind", "ADDR", "Listen on the IP address ADDR (default 127.0.0.1).", "is not an IP address",
-         [](const QByteArray &value, ReceiverOptions *o) { return o->bind.setAddress(QString::fromLatin1(value)); }},
-        {"port", "N", "Listen on port N (default 50003; 0 picks a free port).", "is not a port number (0 to 65535)",
-         setPort},
-        {"reply", "TEXT",
-         "Reply with the bytes of TEXT instead of \"ACK\" and the record id; {id} in TEXT stands for the record "
-         "id, and \\r, \\n, \\t and \\\\ for CR, LF, TAB and a backslash.",
-         "",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->reply = replyEscapesTaken(value);
-             return true;
+    return OptionRead::number(into, least, highest, QLatin1String(what), NumberForm::Digits);
+}
+
+// What is answered, and how.
+QList<OptionSpec> replyOptions(ReceiverOptions *o)
+{
+    return {
+        {{QStringLiteral("bind")}, QStringLiteral("ADDR"), QStringLiteral("Listen on the IP address ADDR (default 127.0.0.1)."),
+         [o](const OptionValue &value) {
+             return o->bind.setAddress(value.text) ? QString() : value.isNot(QStringLiteral("an IP address"));
          }},
-        {"misbehave", "MODE",
-         "Behave as MODE: none (reply, the default), silent (never reply), close (close without a reply), "
-         "split (reply in two pieces, 20 ms apart) or slow:MS (reply after MS milliseconds, at most 600000).",
-         "is not none, silent, close, split or slow:MS", setMisbehaviour},
-        {"idle-timeout", "SECONDS",
-         "Close a connection that has sent nothing for SECONDS (default 30, at most 86400; 0 never).",
-         "is not a number of seconds (0 to 86400)", setIdleTimeout},
-        {"save", "DIR",
-         "Keep the bytes of each packet in DIR/packet-N.bin (of a too-large packet, its first BYTES); DIR must be "
-         "writable and hold no packets of an earlier run.",
-         "is not a directory name",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->saveDirectory = CommandLine::fileName(QString::fromLatin1(value));
-             return !value.isEmpty();
+        {{QStringLiteral("port")}, QStringLiteral("N"), QStringLiteral("Listen on port N (default 50003; 0 picks a free port)."),
+         digits(&o->port, quint16(0), quint16(65535), "a port number (0 to 65535)")},
+        {{QStringLiteral("reply")}, QStringLiteral("TEXT"),
+         QStringLiteral("Reply with the bytes of TEXT instead of \"ACK\" and the record id; {id} in TEXT stands for the record "
+         "id, and \\r, \\n, \\t and \\\\ for CR, LF, TAB and a backslash."),
+         [o](const OptionValue &value) {
+             o->reply = replyEscapesTaken(value.bytes());
+             return QString();
          }},
-        {"verdicts", "FILE",
-         "Write one JSON line per packet to FILE: packet number, framed, record id, verdict and findings. A "
-         "line FILE cannot take is lost whole and counted.",
-         "is not a file name",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->verdictsFile = CommandLine::fileName(QString::fromLatin1(value));
-             return !value.isEmpty();
+        {{QStringLiteral("misbehave")}, QStringLiteral("MODE"),
+         QStringLiteral("Behave as MODE: none (reply, the default), silent (never reply), close (close without a reply), "
+         "split (reply in two pieces, 20 ms apart) or slow:MS (reply after MS milliseconds, at most 600000)."),
+         [o](const OptionValue &value) {
+             return setMisbehaviour(value.bytes(), o) ? QString()
+                                                      : value.isNot(QStringLiteral("none, silent, close, split or slow:MS"));
          }},
-        {"max-packet", "BYTES",
-         "Judge a packet longer than BYTES too-large, answer it as the mode says and close (default 1048576, "
-         "1 to 1073741824).",
-         "is not a number of bytes (1 to 1073741824)", setMaxPacket},
-        {"max-connections", "N",
-         "Serve at most N connections at once; further clients wait until one closes (default 1000, "
-         "1 to 1000000).",
-         "is not a number of connections (1 to 1000000)", setMaxConnections},
-        {"capture", "FILE",
-         "Append each packet's record to FILE as a RAWLOG line (receive time, TCPIN, the peer, the record), "
+        {{QStringLiteral("idle-timeout")}, QStringLiteral("SECONDS"),
+         QStringLiteral("Close a connection that has sent nothing for SECONDS (default 30, at most 86400; 0 never)."),
+         [o](const OptionValue &value) {
+             return setIdleTimeout(value.bytes(), o) ? QString()
+                                                     : value.isNot(QStringLiteral("a number of seconds (0 to 86400)"));
+         }},
+    };
+}
+
+// What is kept of each packet, and where.
+QList<OptionSpec> keepingOptions(ReceiverOptions *o)
+{
+    return {
+        {{QStringLiteral("save")}, QStringLiteral("DIR"),
+         QStringLiteral("Keep the bytes of each packet in DIR/packet-N.bin (of a too-large packet, its first BYTES); DIR must be "
+         "writable and hold no packets of an earlier run."),
+         named(&o->saveDirectory, "a directory name")},
+        {{QStringLiteral("verdicts")}, QStringLiteral("FILE"),
+         QStringLiteral("Write one JSON line per packet to FILE: packet number, framed, record id, verdict and findings. A "
+         "line FILE cannot take is lost whole and counted."),
+         named(&o->verdictsFile, "a file name")},
+        {{QStringLiteral("max-packet")}, QStringLiteral("BYTES"),
+         QStringLiteral("Judge a packet longer than BYTES too-large, answer it as the mode says and close (default 1048576, "
+         "1 to 1073741824)."),
+         digits(&o->maxPacket, qsizetype(1), ReceiverOptions::LargestMaxPacket, "a number of bytes (1 to 1073741824)")},
+        {{QStringLiteral("max-connections")}, QStringLiteral("N"),
+         QStringLiteral("Serve at most N connections at once; further clients wait until one closes (default 1000, "
+         "1 to 1000000)."),
+         digits(&o->maxConnections, 1, ReceiverOptions::LargestMaxConnections, "a number of connections (1 to 1000000)")},
+        {{QStringLiteral("capture")}, QStringLiteral("FILE"),
+         QStringLiteral("Append each packet's record to FILE as a RAWLOG line (receive time, TCPIN, the peer, the record), "
          "flushed as written, for ipnd-send or the window to replay; a bare packet is framed on replay. A record "
          "holding CR or LF, or one a replay would not send (10 characters or fewer, characters 3 to 8 not a "
          "number), is left out and counted. A line FILE cannot take is lost whole and counted, and a judging "
-         "receiver answers its record NAK. - is standard output (the other lines then go to standard error).",
-         "is not a file name",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->captureFile = CommandLine::fileName(QString::fromLatin1(value));
-             return !value.isEmpty();
-         }},
-        {"bare-gap", "MS",
-         "Take a bare packet, or a framed one that may go on, as whole after MS milliseconds without a new byte "
-         "once it may have ended (default 100, 0 to 60000).",
-         "is not a number of milliseconds (0 to 60000)", setBareGap},
-        {"port-file", "FILE",
-         "Once listening, write the port number and a line end to FILE, whole, in place of what it held.",
-         "is not a file name",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->portFile = CommandLine::fileName(QString::fromLatin1(value));
-             return !value.isEmpty();
-         }},
-        {"tls-cert", "FILE",
-         "Serve TLS 1.2 or later with the certificate (and its chain) in FILE (PEM); needs --tls-key. A "
-         "connection whose handshake fails, or does not end within --idle-timeout, is said and counted.",
-         "is not a file name",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->tlsCert = CommandLine::fileName(QString::fromLatin1(value));
-             return !value.isEmpty();
-         }},
-        {"tls-key", "FILE", "The private key of --tls-cert (PEM).", "is not a file name",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->tlsKey = CommandLine::fileName(QString::fromLatin1(value));
-             return !value.isEmpty();
-         }},
-        {"tls-client-ca", "FILE",
-         "With --tls-cert: require a client certificate issued by a CA in FILE (PEM).", "is not a file name",
-         [](const QByteArray &value, ReceiverOptions *o) {
-             o->tlsClientCa = CommandLine::fileName(QString::fromLatin1(value));
-             return !value.isEmpty();
-         }},
+         "receiver answers its record NAK. - is standard output (the other lines then go to standard error)."),
+         named(&o->captureFile, "a file name")},
+        {{QStringLiteral("bare-gap")}, QStringLiteral("MS"),
+         QStringLiteral("Take a bare packet, or a framed one that may go on, as whole after MS milliseconds without a new byte "
+         "once it may have ended (default 100, 0 to 60000)."),
+         digits(&o->bareGap, 0, ReceiverOptions::LongestBareGap, "a number of milliseconds (0 to 60000)")},
+        {{QStringLiteral("port-file")}, QStringLiteral("FILE"),
+         QStringLiteral("Once listening, write the port number and a line end to FILE, whole, in place of what it held."),
+         named(&o->portFile, "a file name")},
     };
-    return options;
 }
 
-const QLatin1String Judge("judge");
-const QLatin1String Quiet("quiet");
+// TLS, and the flags.
+QList<OptionSpec> serverOptions(ReceiverOptions *o)
+{
+    return {
+        {{QStringLiteral("tls-cert")}, QStringLiteral("FILE"),
+         QStringLiteral("Serve TLS 1.2 or later with the certificate (and its chain) in FILE (PEM); needs --tls-key. A "
+         "connection whose handshake fails, or does not end within --idle-timeout, is said and counted."),
+         named(&o->tlsCert, "a file name")},
+        {{QStringLiteral("tls-key")}, QStringLiteral("FILE"), QStringLiteral("The private key of --tls-cert (PEM)."),
+         named(&o->tlsKey, "a file name")},
+        {{QStringLiteral("tls-client-ca")}, QStringLiteral("FILE"),
+         QStringLiteral("With --tls-cert: require a client certificate issued by a CA in FILE (PEM)."),
+         named(&o->tlsClientCa, "a file name")},
+        {{QStringLiteral("judge")}, QString(),
+         QStringLiteral("Reply \"ACK\" and the record id to a record the checks find valid, \"NAK\", the record id and "
+                        "the verdict's kind to any other."),
+         OptionRead::flag(&o->judge)},
+        {{QStringLiteral("quiet")}, QString(), QStringLiteral("Print no line per packet, only the summary."),
+         OptionRead::flag(&o->quiet)},
+    };
+}
+
+QList<OptionSpec> receiverOptions(ReceiverOptions *o)
+{
+    return replyOptions(o) + keepingOptions(o) + serverOptions(o);
+}
 
 } // namespace
 
@@ -219,10 +194,15 @@ QByteArray replyEscapesTaken(const QByteArray &text)
 
 QByteArray receiverUsage()
 {
+    ReceiverOptions unused;
     QByteArray usage = "usage: ipnd-receiver";
-    for (const ValueOption &option : valueOptions())
-        usage += " [--" + QByteArray(option.name) + ' ' + option.valueName + ']';
-    return usage + " [--judge] [--quiet]";
+    for (const OptionSpec &option : receiverOptions(&unused)) {
+        usage += " [--" + CommandLine::bytes(option.names.constFirst());
+        if (!option.valueName.isEmpty())
+            usage += ' ' + CommandLine::bytes(option.valueName);
+        usage += ']';
+    }
+    return usage;
 }
 
 ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
@@ -232,14 +212,8 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
                                            "machine: it reads one packet per connection, checks and reports it, "
                                            "replies and closes; SIGINT or SIGTERM prints a summary. Exit "
                                            "status 1 when a line of --verdicts or --capture was lost."));
-    QCommandLineParser &parser = commandLine.parser;
-    for (const ValueOption &option : valueOptions())
-        parser.addOption({QLatin1String(option.name), QLatin1String(option.description), QLatin1String(option.valueName)});
-    parser.addOption({Judge, QStringLiteral("Reply \"ACK\" and the record id to a record the checks find valid, "
-                                            "\"NAK\", the record id and the verdict's kind to any other.")});
-    parser.addOption({Quiet, QStringLiteral("Print no line per packet, only the summary.")});
-
     ParsedOptions parsed;
+    commandLine.addOptions(receiverOptions(&parsed.options));
     const auto fail = [&parsed](const QByteArray &error) {
         parsed.outcome = ParsedOptions::Outcome::Error;
         parsed.error = error;
@@ -251,17 +225,6 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
         return fail(CommandLine::bytes(commandLine.error()));
     if (parsed.outcome != ParsedOptions::Outcome::Run)
         return parsed;
-
-    for (const ValueOption &option : valueOptions()) {
-        const QString name = QLatin1String(option.name);
-        if (!parser.isSet(name))
-            continue;
-        const QByteArray value = CommandLine::bytes(parser.values(name).constLast());
-        if (!option.take(value, &parsed.options))
-            return fail("--" + QByteArray(option.name) + ": " + CommandLine::quoted(value) + ' ' + option.badValue);
-    }
-    parsed.options.judge = parser.isSet(Judge);
-    parsed.options.quiet = parser.isSet(Quiet);
     if (parsed.options.judge && parsed.options.reply)
         return fail("--judge and --reply cannot be used together");
     if (parsed.options.tlsCert.isEmpty() != parsed.options.tlsKey.isEmpty())

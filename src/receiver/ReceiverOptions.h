@@ -17,8 +17,8 @@
 //                 [--max-connections N] [--capture FILE] [--bare-gap MS]
 //                 [--port-file FILE] [--tls-cert FILE --tls-key FILE [--tls-client-ca FILE]]
 //                 [--judge] [--quiet]
-// Each option also takes its value as --option=VALUE; a repeated option's
-// last value counts.
+// Each option also takes its value as --option=VALUE; an option given twice
+// is refused.
 struct ReceiverOptions
 {
     enum class Misbehaviour { None, Silent, Close, Split, Slow };

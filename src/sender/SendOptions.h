@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DataFile/DataFormat.h"
 #include "link/Misbehaviour.h"
 #include "platform/Tls.h"
 #include "report/ReportOptions.h"
@@ -35,7 +36,7 @@ struct SendOptions
     QByteArray record;    // the fixed record itself
     QString replayFile;   // as text, for messages and reports
     QByteArray replayPath; // as typed, opened byte for byte; "-" is standard input
-    QString format;       // "RAWLOG" or "MULTIPKT"
+    DataFormat format = DataFormat::RawLog;
     double periodSeconds = 1.0;
     qint64 count = -1;    // periods; -1 until the end of the file
     double rate = 0;      // records per second, an open loop; 0: paced by the period

@@ -114,7 +114,7 @@ RunDescription SendRun::description() const
     run.commandLine = m_commandLine;
     run.target = m_options.endpoint();
     run.dataFile = record ? QString() : m_options.replayFile;
-    run.format = record ? QString() : m_options.format.toLower();
+    run.format = record ? QString() : dataFormatOption(m_options.format);
     run.manifest = m_options.reports.manifestFile;
     return run;
 }
@@ -242,7 +242,7 @@ RunFigures SendRun::figures() const
             figures.planned = 1;
         else if (m_manifest)
             figures.planned = ManifestReader::countLines(m_options.reports.manifestFile);
-        else if (m_options.format == QLatin1String(RawLogMode) && m_options.replayPath != "-")
+        else if (m_options.format == DataFormat::RawLog && m_options.replayPath != "-")
             figures.planned = ManifestReader::countLines(m_options.replayFile);
         if (figures.planned && m_options.count > 0 && !m_manifest)
             figures.planned = std::min(*figures.planned, m_options.count);

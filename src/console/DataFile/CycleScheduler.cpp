@@ -43,7 +43,8 @@ void frmIPNDTCPServer::Timer1_Timer()
     PktNum->setText(QString::number(m_cycle.PacketsLeft));
 
     // A Stop served during a send's wait closes the file: read no further.
-    reportFailure([this] { m_dataFile.ReadAndSendPeriod(m_cycle.InputMode, [this] { return m_cycle.Running == -1; }); });
+    if (m_cycle.InputMode)
+        reportFailure([this] { m_dataFile.ReadAndSendPeriod(*m_cycle.InputMode, [this] { return m_cycle.Running == -1; }); });
     if (m_dataFile.takeEndOfData())
         stopCycle();
 }
