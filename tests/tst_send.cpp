@@ -618,10 +618,16 @@ void tst_Send::recordTooShortToSendDoesNotFailTheRun()
     QVERIFY(startReceiver({"--quiet"}));
     const QString file = writeFile(QStringLiteral("short.dat"), rawLine(TestRecords::Min) + rawLine("1234"));
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0"});
+    const QString junit = dir.filePath(QStringLiteral("run.xml"));
+    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0",
+                          "--junit", junit});
 
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.log.contains("RSFP: Record too short, not sent: 1234"));
+    // The data's fault, not the server's: skipped, not failed.
+    const JUnit cases = readJUnit(junit);
+    QCOMPARE(cases.failures, (QMap<QString, QString>{}));
+    QCOMPARE(cases.skipped.value(QStringLiteral("1234")), QStringLiteral("RSFP: Record too short, not sent: 1234"));
     QCOMPARE(run.summary.value(0),
              QByteArray("summary: records read 2, sent 1, answered 1, unexpected 0, unanswered 0, not sent 1, lines rejected 0"));
     QCOMPARE(saved(1), "0900120" + TestRecords::Min);
