@@ -2,7 +2,7 @@
 
 #include "report/ReportOptions.h"
 #include "ReportFiles.h"
-#include "platform/SameFile.h"
+#include "platform/OutputFile.h"
 #include "report/Reports.h"
 
 #include <QCommandLineParser>
