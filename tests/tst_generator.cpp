@@ -8,7 +8,7 @@
 #include "DataFile/Framing.h"
 #include "DataFile/TCPIPNDserver.h"
 #include "generator/Generator.h"
-#include "platform/SameFile.h"
+#include "platform/OutputFile.h"
 #include "receiver/PacketCheck.h"
 #include "testpackets/FieldTable.h"
 
@@ -533,7 +533,7 @@ void tst_Generator::fullOutputSaysWhy()
         const rlimit limited{rlim_t(room), before.rlim_max};
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     }
-    const std::unique_ptr<QFileDevice> file = openWhole(name, room == 0);
+    const std::unique_ptr<QFileDevice> file = openOutput(name, {OutputWay::File::Replaced, OutputWay::Other::InPlace});
     QVERIFY(file->isOpen());
     QString error;
     const bool written = generate(options(count), 1, *file, nullptr, {}, &error) && commitWhole(*file);

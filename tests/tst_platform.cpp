@@ -5,6 +5,8 @@
 #include "platform/CommandLine.h"
 #include "platform/Convert.h"
 #include "platform/Dispatch.h"
+#include "platform/JsonText.h"
+#include "platform/OutputFile.h"
 #include "platform/PlatformError.h"
 #include "platform/SameFile.h"
 
@@ -15,7 +17,10 @@
 
 #include <limits>
 #include <vector>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +45,8 @@ qsizetype openDescriptors()
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(OutputWay)
 
 class tst_Platform : public QObject
 {
@@ -69,6 +76,10 @@ private slots:
     void sameFileInAFolderNotAscii_data();
     void sameFileInAFolderNotAscii();
     void optionTableTakesAnOptionOnceByAnyName();
+    void outputEdges_data();
+    void outputEdges();
+    void jsonStrings_data();
+    void jsonStrings();
 };
 
 void tst_Platform::wholeNumbers_data()
@@ -559,6 +570,100 @@ void tst_Platform::sameFileInAFolderNotAscii()
     QVERIFY(sameFile(QByteArray("run.json"), here + "/run.json"));
     QVERIFY(sameFile(here + "/sub/../run.json", QByteArray("./run.json")));
     QVERIFY(!sameFile(QByteArray("run.json"), here + "/run.jsonl"));
+}
+
+void tst_Platform::outputEdges_data()
+{
+    using File = OutputWay::File;
+    using Other = OutputWay::Other;
+    QTest::addColumn<QByteArray>("name"); // {} the folder; "pipe" a FIFO nobody reads
+    QTest::addColumn<OutputWay>("way");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("failure"); // empty: the bytes are the file's
+    const QByteArray notUtf8 = "{}/r\xff\xfe.out";
+    QTest::newRow("- stays open after the file") << QByteArray("-") << OutputWay{File::Truncated, Other::InPlace, true}
+                                                 << QByteArray() << QString();
+    QTest::newRow("a pipe nobody reads, not waited for")
+        << QByteArray("{}/pipe") << OutputWay{File::Truncated, Other::WithoutWaiting} << QByteArray("x")
+        << QStringLiteral("no process is reading the pipe");
+    QTest::newRow("a full device, unbuffered")
+        << QByteArray("/dev/full") << OutputWay{File::Truncated, Other::WithoutWaiting, false, true} << QByteArray("x")
+        << systemError(ENOSPC);
+    QTest::newRow("a full device, in place") << QByteArray("/dev/full") << OutputWay{File::Replaced, Other::InPlace}
+                                             << QByteArray("x") << systemError(ENOSPC);
+    QTest::newRow("bytes not UTF-8, replaced") << notUtf8 << OutputWay{File::Replaced, Other::InPlace}
+                                               << QByteArray("abc") << QString();
+    QTest::newRow("bytes not UTF-8, truncated") << notUtf8 << OutputWay{File::Truncated, Other::WithoutWaiting}
+                                                << QByteArray("abc") << QString();
+}
+
+// Each way opens, writes and ends as it says, and a failure names the
+// system's reason.
+void tst_Platform::outputEdges()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(OutputWay, way);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, failure);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray path = QByteArray(name).replace("{}", QFile::encodeName(dir.path()));
+    if (name.startsWith("/dev/") && !isDeviceOrPipe(name))
+        QSKIP("no such device here");
+    if (name.endsWith("pipe"))
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    // QTemporaryDir cannot remove a name that is not UTF-8; a device stays.
+    const auto gone = qScopeGuard([&] {
+        if (path != name)
+            ::unlink(path.constData());
+    });
+    const auto entries = [&dir] {
+        int count = 0;
+        if (DIR *folder = ::opendir(QFile::encodeName(dir.path()).constData())) {
+            while (const dirent *entry = ::readdir(folder))
+                count += entry->d_name[0] != '.';
+            ::closedir(folder);
+        }
+        return count;
+    };
+
+    const std::unique_ptr<QFileDevice> file = openOutput(path, way);
+    if (isStandardOutput(name))
+        QCOMPARE(file->handle(), STDOUT_FILENO);
+    QString error;
+    const bool written = file->isOpen() && writeAll(*file, bytes, &error) && commitWhole(*file);
+    QCOMPARE(written ? QString() : (error.isEmpty() ? file->errorString() : error), failure);
+    if (isStandardOutput(name))
+        QVERIFY(::fcntl(STDOUT_FILENO, F_GETFD) != -1);
+    else if (failure.isEmpty())
+        QCOMPARE(entries(), 1); // no file beside it left
+    if (!failure.isEmpty() || isStandardOutput(name))
+        return;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    char back[8] = {};
+    const ssize_t n = ::read(fd, back, sizeof back);
+    ::close(fd);
+    QCOMPARE(QByteArray(back, int(n)), bytes);
+}
+
+void tst_Platform::jsonStrings_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("printable ASCII as it is") << QByteArray(" az~") << QByteArray("\" az~\"");
+    QTest::newRow("control bytes") << QByteArray("\x00\x1f\n", 3) << QByteArray("\"\\u0000\\u001f\\u000a\"");
+    QTest::newRow("DEL and beyond ASCII") << QByteArray("\x7f\x80\xff") << QByteArray("\"\\u007f\\u0080\\u00ff\"");
+    QTest::newRow("quote and backslash") << QByteArray("\"\\") << QByteArray("\"\\u0022\\u005c\"");
+}
+
+void tst_Platform::jsonStrings()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, json);
+    QCOMPARE(Json::string(bytes), json);
+    QCOMPARE(Json::Object().string("s", bytes).number("n", -2).boolean("b", false).text(),
+             "{\"s\": " + json + ", \"n\": -2, \"b\": false}");
 }
 
 QTEST_MAIN(tst_Platform)

@@ -2,8 +2,8 @@
 
 #include "report/ReportOptions.h"
 #include "ReportFiles.h"
-#include "platform/SameFile.h"
 #include "report/LogHistogram.h"
+#include "platform/OutputFile.h"
 #include "report/Reports.h"
 
 #include <QCommandLineParser>

@@ -5,8 +5,6 @@
 #include "platform/CommandLine.h"
 #include "report/Outcome.h"
 
-#include <QSaveFile>
-
 namespace {
 
 QByteArray escaped(const QString &text)
@@ -95,9 +93,5 @@ bool writeHtmlReport(const SuiteResult &suite, const QString &fileName, QString 
             html += caseDetail(c);
     }
     html += "</body></html>\n";
-    QSaveFile file(fileName);
-    if (file.open(QIODevice::WriteOnly) && file.write(html) == html.size() && file.commit())
-        return true;
-    *error = QStringLiteral("cannot write \"%1\": %2").arg(fileName, file.errorString());
-    return false;
+    return saveReport(fileName, html, error);
 }

@@ -1,27 +1,18 @@
 #include "conform/ConformReport.h"
 
 #include "platform/CommandLine.h"
+#include "platform/OutputFile.h"
 #include "report/Outcome.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 namespace {
 
 constexpr qsizetype SentShown = 200;
-
-bool save(const QString &fileName, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(fileName);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = QStringLiteral("cannot write \"%1\": %2").arg(fileName, file.errorString());
-    return false;
-}
 
 QString text(const QByteArray &bytes)
 {
@@ -90,7 +81,7 @@ bool writeJsonReport(const SuiteResult &suite, const QString &fileName, QString 
                              {QStringLiteral("strict"), suite.strict},
                              {QStringLiteral("cases"), cases},
                              {QStringLiteral("summary"), summary}};
-    return save(fileName, QJsonDocument(report).toJson(QJsonDocument::Indented), error);
+    return saveReport(fileName, QJsonDocument(report).toJson(QJsonDocument::Indented), error);
 }
 
 bool writeJUnitReport(const SuiteResult &suite, const QString &fileName, QString *error)
@@ -145,7 +136,7 @@ bool writeJUnitReport(const SuiteResult &suite, const QString &fileName, QString
         xml.writeEndElement();
     }
     xml.writeEndDocument();
-    return save(fileName, bytes, error);
+    return saveReport(fileName, bytes, error);
 }
 
 bool readEarlierReport(const QString &fileName, QHash<QString, CaseOutcome> *outcomes, QString *error)
@@ -173,6 +164,15 @@ bool readEarlierReport(const QString &fileName, QHash<QString, CaseOutcome> *out
             outcomes->insert(c.value(QStringLiteral("id")).toString(), *outcome);
     }
     return true;
+}
+
+bool saveReport(const QString &fileName, const QByteArray &bytes, QString *error)
+{
+    QString reason;
+    if (saveWhole(fileName, bytes, &reason))
+        return true;
+    *error = QStringLiteral("cannot write \"%1\": %2").arg(fileName, reason);
+    return false;
 }
 
 void compareWithEarlier(CaseResult *c, const QHash<QString, CaseOutcome> &earlier)

@@ -11,6 +11,8 @@
 bool writeJsonReport(const SuiteResult &suite, const QString &fileName, QString *error);
 bool writeJUnitReport(const SuiteResult &suite, const QString &fileName, QString *error);
 bool writeHtmlReport(const SuiteResult &suite, const QString &fileName, QString *error);
+// `bytes` as the whole report, renamed into place.
+bool saveReport(const QString &fileName, const QByteArray &bytes, QString *error);
 
 // An earlier JSON report: each case's outcome by id. False, with a reason,
 // when it cannot be read or is of another suite.

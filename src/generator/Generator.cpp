@@ -4,6 +4,8 @@
 #include "DataFile/DataFileHost.h"
 #include "DataFile/Framing.h"
 #include "platform/CommandLine.h"
+#include "platform/JsonText.h"
+#include "platform/OutputFile.h"
 #include "platform/SameFile.h"
 
 #include <QIODevice>
@@ -337,9 +339,13 @@ qint64 ArrivalCheck::mixed() const
 
 QByteArray manifestLine(const GenItem &item, bool arrives)
 {
-    // Ids and kind names are digits, letters and '-': nothing to escape.
-    return "{\"seq\": " + QByteArray::number(item.seq) + ", \"id\": \"" + item.id + "\", \"expect\": \"" +
-           item.expect + "\", \"arrives\": " + (arrives ? "true" : "false") + "}\n";
+    return Json::Object()
+               .number("seq", item.seq)
+               .string("id", item.id)
+               .string("expect", item.expect)
+               .boolean("arrives", arrives)
+               .text() +
+           '\n';
 }
 
 bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevice *manifest,
@@ -357,17 +363,11 @@ bool generate(const GenOptions &options, quint64 seed, QIODevice &data, QIODevic
     QByteArray manifestOut;
     out.reserve(Chunk + 8 * 1024);
     GenItem item;
-    // What one write left over is written again: a disk that fills up takes
-    // part of a write without a word, and only the next one says why.
     auto flush = [error, &data](QIODevice &device, QByteArray &bytes) {
-        for (qint64 done = 0; done < bytes.size();) {
-            const qint64 written = device.write(bytes.constData() + done, bytes.size() - done);
-            if (written <= 0) {
-                *error = (&device == &data ? QStringLiteral("the data file: ") : QStringLiteral("the manifest: ")) +
-                         device.errorString();
-                return false;
-            }
-            done += written;
+        QString reason;
+        if (!writeAll(device, bytes, &reason)) {
+            *error = (&device == &data ? QStringLiteral("the data file: ") : QStringLiteral("the manifest: ")) + reason;
+            return false;
         }
         bytes.resize(0);
         return true;

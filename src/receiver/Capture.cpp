@@ -2,6 +2,7 @@
 
 #include "DataFile/Framing.h"
 #include "DataFile/RecordTests.h"
+#include "platform/OutputFile.h"
 #include "platform/PlatformError.h"
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 bool Capture::open(const QString &path, QByteArray *error)
 {
     QByteArray reason;
-    if (path == QLatin1String("-")) {
+    if (isStandardOutput(path)) {
         if (m_file.openStandardOutput(&reason))
             return true;
         *error = "--capture: cannot write to standard output: " + reason;

@@ -1,11 +1,11 @@
 #include "receiver/LineFile.h"
 
+#include "platform/OutputFile.h"
+
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@ namespace {
 
 QByteArray errorText(int error)
 {
-    return error == EPIPE ? QByteArray("its reader has gone") : QByteArray(std::strerror(error));
+    return error == EPIPE ? QByteArray("its reader has gone") : systemError(error).toLocal8Bit();
 }
 
 } // namespace
@@ -30,10 +30,9 @@ LineFile::~LineFile()
 bool LineFile::open(const QString &path, bool append, QByteArray *reason)
 {
     // Kept non-blocking: the descriptor is this file's own.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (append ? O_APPEND : O_TRUNC), 0666);
+    const int fd = openWithoutWaiting(QFile::encodeName(path), O_CREAT | (append ? O_APPEND : O_TRUNC));
     if (fd < 0) {
-        *reason = errno == ENXIO ? QByteArray("a pipe that nobody reads") : QByteArray(std::strerror(errno));
+        *reason = errno == ENXIO ? QByteArray("a pipe that nobody reads") : errorText(errno);
         return false;
     }
     return start(fd, true, reason);
@@ -45,7 +44,7 @@ bool LineFile::openStandardOutput(QByteArray *reason)
     // socket, which a reader may stop reading, is made non-blocking.
     struct stat info{};
     if (::fstat(STDOUT_FILENO, &info) != 0) {
-        *reason = std::strerror(errno);
+        *reason = errorText(errno);
         return false;
     }
     if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
@@ -60,7 +59,7 @@ bool LineFile::start(int fd, bool owned, QByteArray *reason)
 {
     struct stat info{};
     if (::fstat(fd, &info) != 0) {
-        *reason = std::strerror(errno);
+        *reason = errorText(errno);
         if (owned)
             ::close(fd);
         return false;

@@ -1,11 +1,11 @@
 #include "receiver/Receiver.h"
 
+#include "platform/OutputFile.h"
 #include "receiver/PacketCheck.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -358,12 +358,10 @@ bool Receiver::writePortFile(QByteArray *error) const
     if (m_options.portFile.isEmpty())
         return true;
     // Renamed into place: a reader waiting for the file never sees it half.
-    QSaveFile file(m_options.portFile);
-    const QByteArray text = QByteArray::number(m_server.serverPort()) + '\n';
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+    QString reason;
+    if (saveWhole(m_options.portFile, QByteArray::number(m_server.serverPort()) + '\n', &reason))
         return true;
-    *error = "--port-file: cannot write \"" + m_options.portFile.toLocal8Bit() + "\": " +
-             file.errorString().toLocal8Bit();
+    *error = "--port-file: cannot write \"" + m_options.portFile.toLocal8Bit() + "\": " + reason.toLocal8Bit();
     return false;
 }
 
@@ -436,10 +434,12 @@ QByteArray Receiver::take(const PacketCheck::Result &result, const QByteArray &p
     if (!m_options.saveDirectory.isEmpty()) {
         const QString path =
             QDir(m_options.saveDirectory).filePath(QStringLiteral("packet-%1.bin").arg(number));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(packet) != packet.size() || !file.flush())
+        const std::unique_ptr<QFileDevice> file =
+            openOutput(path, {OutputWay::File::Truncated, OutputWay::Other::AsFile});
+        QString reason;
+        if (!file->isOpen() || !writeAll(*file, packet, &reason) || !commitWhole(*file))
             emit failure("packet " + QByteArray::number(number) + ": cannot save to " + path.toLocal8Bit() + ": " +
-                      file.errorString().toLocal8Bit());
+                         file->errorString().toLocal8Bit());
     }
     bool captureLost = false;
     if (m_capture.isOpen()) {

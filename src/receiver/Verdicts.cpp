@@ -1,30 +1,23 @@
 #include "receiver/Verdicts.h"
 
-QByteArray jsonString(const QByteArray &bytes)
-{
-    QByteArray text = "\"";
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 32 || byte > 126 || c == '"' || c == '\\')
-            text += "\\u00" + QByteArray::number(byte, 16).rightJustified(2, '0');
-        else
-            text += c;
-    }
-    return text + '"';
-}
+#include "platform/JsonText.h"
 
 QByteArray verdictLine(int packet, const PacketCheck::Result &result)
 {
-    QByteArray line = "{\"packet\": " + QByteArray::number(packet) +
-                      ", \"framed\": " + (result.framed ? "true" : "false") + ", \"id\": " +
-                      jsonString(result.recordId) + ", \"verdict\": " + jsonString(result.verdict()) +
-                      ", \"findings\": [";
-    for (qsizetype i = 0; i < result.findings.size(); ++i) {
-        const FieldTable::Finding &f = result.findings[i];
-        line += (i ? ", " : "") + QByteArray("{\"kind\": ") + jsonString(f.kind) +
-                ", \"field\": " + QByteArray::number(f.field) + ", \"detail\": " + jsonString(f.detail) + '}';
-    }
-    return line + "]}";
+    Json::Array findings;
+    for (const FieldTable::Finding &f : result.findings)
+        findings.value(Json::Object()
+                           .string("kind", f.kind)
+                           .number("field", f.field)
+                           .string("detail", f.detail)
+                           .text());
+    return Json::Object()
+        .number("packet", packet)
+        .boolean("framed", result.framed)
+        .string("id", result.recordId)
+        .string("verdict", result.verdict())
+        .value("findings", findings.text())
+        .text();
 }
 
 bool Verdicts::open(const QString &path, QByteArray *error)

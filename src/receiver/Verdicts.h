@@ -38,6 +38,3 @@ private:
 
 // A JSON line for one packet, without its line end.
 QByteArray verdictLine(int packet, const PacketCheck::Result &result);
-// A JSON string of any bytes: each byte outside printable ASCII, '"' and '\'
-// as \u00XX (bytes above 127 taken as Latin-1), so that the line is ASCII.
-QByteArray jsonString(const QByteArray &bytes);

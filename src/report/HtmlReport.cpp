@@ -1,8 +1,7 @@
 #include "report/ReportWriters.h"
 
-#include "platform/SameFile.h"
+#include "platform/OutputFile.h"
 
-#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -298,6 +297,12 @@ void byKindTable(HtmlPage &html, const ExpectTable &byExpect)
 
 } // namespace
 
+namespace {
+// A regular file is replaced whole at each rewrite; a device or a pipe is
+// written into once, opened without waiting for a reader.
+constexpr OutputWay PageWay{OutputWay::File::Replaced, OutputWay::Other::WithoutWaiting, false, true};
+} // namespace
+
 HtmlReport::HtmlReport(const QString &fileName, const QString &title, int rewriteIntervalMs)
     : m_fileName(fileName), m_title(title), m_rewriteIntervalMs(rewriteIntervalMs), m_roundTrips(ChartScale),
       m_latencies(ChartScale)
@@ -314,9 +319,9 @@ bool HtmlReport::open()
     // Opened now, without waiting for a reader, and held open until the page goes in.
     m_once = isDeviceOrPipe(m_fileName);
     if (m_once) {
-        QString reason;
-        if (!openWithoutWaiting(m_pipe, m_fileName, &reason))
-            fail(m_fileName, reason);
+        m_pipe = openOutput(m_fileName, PageWay);
+        if (!m_pipe->isOpen())
+            fail(m_fileName, m_pipe->errorString());
         return error().isEmpty();
     }
     // A run that dies before its first record still leaves a page.
@@ -410,21 +415,17 @@ void HtmlReport::write(const RunFigures *figures, const QStringList &missed, boo
 {
     m_sinceWrite.start();
     m_catchUp.stop();
-    if (m_once) {
-        QString reason;
-        if (!writeAll(m_pipe, page(figures, missed, passed), &reason))
-            fail(m_fileName, reason);
-        m_pipe.close();
-        return;
-    }
     // Whole or not at all, so that a reader never sees half a page; the
     // save is unbuffered so that a full disk is met, and named, in the write.
-    QSaveFile file(m_fileName);
+    // A device or a pipe takes its one page and is closed.
+    const std::unique_ptr<QFileDevice> file = m_once ? std::move(m_pipe) : openOutput(m_fileName, PageWay);
+    if (!file)
+        return;
     QString reason;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        reason = file.errorString();
-    else if (writeAll(file, page(figures, missed, passed), &reason) && !file.commit())
-        reason = file.errorString();
+    if (!file->isOpen())
+        reason = file->errorString();
+    else if (writeAll(*file, page(figures, missed, passed), &reason) && !m_once && !commitWhole(*file))
+        reason = file->errorString();
     // A save not committed leaves the page before it in place.
     if (!reason.isEmpty())
         fail(m_fileName, reason);

@@ -1,6 +1,6 @@
 #include "report/ReportWriters.h"
 
-#include "platform/SameFile.h"
+#include "platform/OutputFile.h"
 
 #include <QTemporaryDir>
 #include <QXmlStreamWriter>
@@ -49,7 +49,10 @@ QByteArray failureMessage(const OutcomeRecord &record)
 }
 } // namespace
 
-JUnitReport::JUnitReport(const QString &fileName, const QString &suiteName) : m_file(fileName), m_suite(suiteName) {}
+JUnitReport::JUnitReport(const QString &fileName, const QString &suiteName)
+    : m_name(fileName), m_file(std::make_unique<QFile>()), m_suite(suiteName)
+{
+}
 
 JUnitReport::~JUnitReport() = default;
 
@@ -89,9 +92,9 @@ QByteArray JUnitReport::properties() const
 
 bool JUnitReport::writeAt(qint64 position, const QByteArray &bytes)
 {
-    QString reason = m_file.errorString();
-    if (!m_file.seek(position) || !writeAll(m_file, bytes, &reason)) {
-        fail(m_file.fileName(), reason);
+    QString reason = m_file->errorString();
+    if (!m_file->seek(position) || !writeAll(*m_file, bytes, &reason)) {
+        fail(m_name, reason);
         return false;
     }
     return true;
@@ -101,14 +104,15 @@ bool JUnitReport::open()
 {
     // The counts at the top are rewritten in place as the run goes: only a
     // regular file can take that (a pipe would also block the open).
-    if (isDeviceOrPipe(m_file.fileName())) {
-        fail(m_file.fileName(), QStringLiteral("not a regular file, and a JUnit report is rewritten in place"));
+    if (isDeviceOrPipe(m_name)) {
+        fail(m_name, QStringLiteral("not a regular file, and a JUnit report is rewritten in place"));
         return false;
     }
     // Unbuffered: each write reaches the file at once, and a full disk is
     // met where it can still be undone.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        fail(m_file.fileName(), m_file.errorString());
+    m_file = openOutput(m_name, {OutputWay::File::Truncated, OutputWay::Other::AsFile, false, true});
+    if (!m_file->isOpen()) {
+        fail(m_name, m_file->errorString());
         return false;
     }
     m_unfinished = testcaseText(QStringLiteral("unfinished"), QStringLiteral("ipnd-send"), 0, Result::Failed,
@@ -193,8 +197,8 @@ void JUnitReport::append(const QByteArray &testcase, Result result)
         // the file already has, and what was written past them is cut off,
         // so that the last whole document stays.
         QString ignored;
-        if (m_file.seek(m_tailAt) && writeAll(m_file, tail(), &ignored))
-            m_file.resize(m_tailAt + tail().size());
+        if (m_file->seek(m_tailAt) && writeAll(*m_file, tail(), &ignored))
+            m_file->resize(m_tailAt + tail().size());
         return;
     }
     m_tailAt += testcase.size();
@@ -231,7 +235,7 @@ void JUnitReport::add(const OutcomeRecord &record)
             kind.seconds = (kind.lastEndMs - kind.firstSentMs) / 1000.0;
         }
         if (cases->write(text) != text.size()) {
-            fail(m_file.fileName(), cases->errorString());
+            fail(m_name, cases->errorString());
             return;
         }
     }
@@ -248,7 +252,7 @@ QFile *JUnitReport::casesOf(Kind &kind)
     if (!m_kindDir) {
         m_kindDir = std::make_unique<QTemporaryDir>();
         if (!m_kindDir->isValid()) {
-            fail(m_file.fileName(), m_kindDir->errorString());
+            fail(m_name, m_kindDir->errorString());
             return nullptr;
         }
     }
@@ -260,7 +264,7 @@ QFile *JUnitReport::casesOf(Kind &kind)
     }
     kind.cases.setFileName(kind.casesPath);
     if (!kind.cases.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        fail(m_file.fileName(), kind.cases.errorString());
+        fail(m_name, kind.cases.errorString());
         return nullptr;
     }
     m_openKinds.push_front(&kind);
@@ -270,9 +274,9 @@ QFile *JUnitReport::casesOf(Kind &kind)
 void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runTests,
                               qint64 runFailures)
 {
-    const std::unique_ptr<QFileDevice> out = openWhole(m_file.fileName(), false);
+    const std::unique_ptr<QFileDevice> out = openOutput(m_name, {OutputWay::File::Replaced, OutputWay::Other::AsFile});
     if (!out->isOpen()) {
-        fail(m_file.fileName(), out->errorString());
+        fail(m_name, out->errorString());
         return;
     }
     out->write(Declaration);
@@ -304,7 +308,7 @@ void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &
         kind.cases.close();
         kind.cases.setFileName(kind.casesPath);
         if (!kind.cases.open(QIODevice::ReadOnly)) {
-            fail(m_file.fileName(), kind.cases.errorString());
+            fail(m_name, kind.cases.errorString());
             return;
         }
         QByteArray chunk;
@@ -323,12 +327,12 @@ void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &
     }
     out->write("</testsuites>\n");
     if (!commitWhole(*out))
-        fail(m_file.fileName(), out->errorString());
+        fail(m_name, out->errorString());
 }
 
 void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, bool passed)
 {
-    if (!m_file.isOpen())
+    if (!m_file->isOpen())
         return;
     m_seconds = figures.elapsedSeconds;
     QByteArray interruption;
@@ -337,7 +341,7 @@ void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, b
                                     Result::Failed, figures.interruptedText().toLatin1(), QStringLiteral("interrupted"),
                                     QString());
     if (!error().isEmpty()) {
-        m_file.close();
+        m_file->close();
         return;
     }
     if (!interruption.isEmpty())
@@ -368,13 +372,13 @@ void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, b
     if (error().isEmpty()) {
         m_finished = true;
         if (writeAt(m_tailAt, tail())) {
-            if (m_file.resize(m_tailAt + tail().size()))
+            if (m_file->resize(m_tailAt + tail().size()))
                 rewriteHeader();
             else
-                fail(m_file.fileName(), m_file.errorString());
+                fail(m_name, m_file->errorString());
         }
     }
-    m_file.close();
+    m_file->close();
     if (figures.conformance && error().isEmpty())
         writeByKind(interruption, runCases, runTests, runFailures);
 }

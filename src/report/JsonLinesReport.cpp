@@ -1,13 +1,12 @@
 #include "report/ReportWriters.h"
 
-#include "platform/SameFile.h"
+#include "platform/OutputFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
-#include <unistd.h>
 
 void ReportWriter::fail(const QString &fileName, const QString &reason)
 {
@@ -47,22 +46,14 @@ QJsonValue percentiles(const std::optional<RunFigures::RoundTrips> &times)
 }
 } // namespace
 
-JsonLinesReport::JsonLinesReport(const QString &fileName) : m_name(fileName), m_file(fileName) {}
+JsonLinesReport::JsonLinesReport(const QString &fileName) : m_name(fileName), m_file(std::make_unique<QFile>()) {}
 
 bool JsonLinesReport::open()
 {
-    QString error;
     // Unbuffered: each line reaches the file as it is written.
-    if (m_name == QLatin1String("-")) {
-        if (!m_file.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
-            error = m_file.errorString();
-    } else if (isDeviceOrPipe(m_name)) {
-        openWithoutWaiting(m_file, m_name, &error);
-    } else if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        error = m_file.errorString();
-    }
-    if (!error.isEmpty()) {
-        fail(m_name, error);
+    m_file = openOutput(m_name, {OutputWay::File::Truncated, OutputWay::Other::WithoutWaiting, true, true});
+    if (!m_file->isOpen()) {
+        fail(m_name, m_file->errorString());
         return false;
     }
     return true;
@@ -73,14 +64,14 @@ void JsonLinesReport::writeLine(const QByteArray &line)
     if (!error().isEmpty())
         return;
     QString reason;
-    if (writeAll(m_file, line + '\n', &reason)) {
-        m_whole = m_file.pos();
+    if (writeAll(*m_file, line + '\n', &reason)) {
+        m_whole = m_file->pos();
         return;
     }
     fail(m_name, reason);
     // A line cut short by a full disk goes: the lines before it stay a whole report.
-    if (!m_file.isSequential() && m_name != QLatin1String("-"))
-        m_file.resize(m_whole);
+    if (!m_file->isSequential() && !isStandardOutput(m_name))
+        m_file->resize(m_whole);
 }
 
 void JsonLinesReport::add(const OutcomeRecord &record)
@@ -152,5 +143,5 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
     summary.insert(QStringLiteral("rtt_ms"), figures.rttMs ? percentiles(figures.rttMs) : QJsonValue(QJsonValue::Null));
     summary.insert(QStringLiteral("latency_ms"), percentiles(figures.latencyMs));
     writeLine(QJsonDocument(QJsonObject{{QStringLiteral("summary"), summary}}).toJson(QJsonDocument::Compact));
-    m_file.close();
+    m_file->close();
 }

@@ -68,7 +68,7 @@ public:
 private:
     void writeLine(const QByteArray &line);
     QString m_name; // as given: a file opened by its descriptor has none
-    QFile m_file;
+    std::unique_ptr<QFileDevice> m_file;
     qint64 m_whole = 0; // the length of the lines written whole
 };
 
@@ -135,7 +135,8 @@ private:
     bool m_finished = false;
     QByteArray m_unfinished; // the case that stands for a run not finished
 
-    QFile m_file;
+    QString m_name;
+    std::unique_ptr<QFileDevice> m_file;
     QString m_suite;
     qint64 m_headerAt = 0;
     qint64 m_headerSize = 0;
@@ -209,5 +210,5 @@ private:
     QList<OutcomeRecord> m_rejected;
     qint64 m_rejectedNotShown = 0;
     bool m_once = false; // a device or pipe: the final page only, written into it
-    QFile m_pipe;        // that device or pipe
+    std::unique_ptr<QFileDevice> m_pipe; // that device or pipe, until the page goes in
 };

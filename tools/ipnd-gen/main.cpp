@@ -2,7 +2,7 @@
 // or MULTIPKT data file, and optionally a manifest of what each one is.
 
 #include "generator/Generator.h"
-#include "platform/SameFile.h"
+#include "platform/OutputFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,21 +36,14 @@ QString shown(const QByteArray &name)
 // put a regular file where the device was.
 std::unique_ptr<QFileDevice> openOutput(const QByteArray &name, QString *error)
 {
-    if (name.isEmpty() || name == "-") {
-        auto file = std::make_unique<QFile>();
-        if (!file->open(stdout, QIODevice::WriteOnly)) {
-            *error = QStringLiteral("cannot write to standard output");
-            return nullptr;
-        }
+    auto file = ::openOutput(name.isEmpty() ? QByteArray("-") : name,
+                             {OutputWay::File::Replaced, OutputWay::Other::InPlace, true});
+    if (file->isOpen())
         return file;
-    }
-    struct stat info = {};
-    auto file = openWhole(name, ::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode));
-    if (!file->isOpen()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(shown(name), file->errorString());
-        return nullptr;
-    }
-    return file;
+    *error = isStandardOutput(name) || name.isEmpty()
+                 ? QStringLiteral("cannot write to standard output")
+                 : QStringLiteral("cannot write %1: %2").arg(shown(name), file->errorString());
+    return nullptr;
 }
 
 bool finish(QFileDevice &file, const QByteArray &name)
