@@ -24,6 +24,15 @@ namespace {
 
 // Bytes taken from the system per read; a longer reply arrives in pieces.
 constexpr size_t ReadPiece = 16384;
+
+ssize_t readPiece(int fd, char (&piece)[ReadPiece])
+{
+    ssize_t n;
+    do {
+        n = ::read(fd, piece, sizeof piece);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
 constexpr int ListenBacklog = 50;
 // After the system refused to hand over an incoming connection for want of
 // descriptors or memory, the listener rests this long before it tries again.
@@ -564,14 +573,21 @@ void Socket::onReadable()
         return;
     }
     char piece[ReadPiece];
-    ssize_t n;
-    do {
-        n = ::read(m_fd, piece, sizeof piece);
-    } while (n < 0 && errno == EINTR);
+    ssize_t n = readPiece(m_fd, piece);
     if (n > 0) {
         m_incoming.append(piece, n);
+        const bool emptied = size_t(n) < sizeof piece;
+        const quint64 connection = m_generation;
         emit dataArrival(qint32(std::min<qsizetype>(m_incoming.size(), std::numeric_limits<qint32>::max())));
-        return;
+        // Still the same connection, and still wanting what comes next.
+        if (!m_readAhead || !emptied || connection != m_generation || m_state != Connected || m_fd < 0)
+            return;
+        n = readPiece(m_fd, piece);
+        if (n > 0) {
+            m_incoming.append(piece, n);
+            emit dataArrival(qint32(std::min<qsizetype>(m_incoming.size(), std::numeric_limits<qint32>::max())));
+            return;
+        }
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return;

@@ -97,6 +97,10 @@ public:
     // default: a program that stops running its event loop would keep the
     // connection open.
     void setCloseWhenIdle(bool on) { m_closeWhenIdle = on; }
+    // After a read that emptied the socket, reads once more at once: a peer
+    // that answers and closes is then seen to close without another turn
+    // of the event loop. For a client whose every reply ends the connection.
+    void setReadAhead(bool on) { m_readAhead = on; }
     // Connections go over TLS from `tls` (not owned; null: plain TCP). The
     // Connect event comes once the TLS handshake is done, within the
     // connect timeout; a handshake that fails is an error event with the
@@ -158,6 +162,7 @@ private:
     // sleep, or soon after in a loop that never sleeps.
     int m_finishedFd = -1;
     bool m_closeWhenIdle = false;
+    bool m_readAhead = false;
     bool m_shutdownWhenSent = false;
     QPointer<QAbstractEventDispatcher> m_sleepWatch;
     QHostAddress m_peer;

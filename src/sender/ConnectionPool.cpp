@@ -24,6 +24,7 @@ struct ConnectionPool::Connection final : public LinkHost
         link.listenAfterPeerClose = false;
         link.serveEventsWhileConnecting = false;
         link.wskMessage->setCloseWhenIdle(true);
+        link.wskMessage->setReadAhead(true);
         link.wskMessage->setConnectTimeout(pool.m_settings.connectTimeoutMs);
         link.replyGapMs = pool.m_settings.replyGapMs;
         link.setMisbehaviour(pool.m_settings.misbehaviour);
