@@ -81,8 +81,8 @@ void checkJsonLines(const QByteArray &file, const QList<OutcomeRecord> &records,
         const QJsonObject o = document.object();
         if (i == records.size()) {
             const QJsonObject summary = o.value(QStringLiteral("summary")).toObject();
-            FUZZ_CHECK(summary.value(QStringLiteral("sent")).toInteger() == figures.sent);
-            FUZZ_CHECK(summary.value(QStringLiteral("rejected")).toInteger() == figures.rejected);
+            FUZZ_CHECK(summary.value(QStringLiteral("sent")).toInteger() == figures.counts.sent);
+            FUZZ_CHECK(summary.value(QStringLiteral("rejected")).toInteger() == figures.counts.rejected);
             break;
         }
         const OutcomeRecord &r = records[i];

@@ -633,11 +633,11 @@ void tst_Report::thresholds()
     QString error;
     QVERIFY2(readReportOptions(parser, &options, &error), qPrintable(error));
     RunFigures figures;
-    figures.read = 100;
-    figures.sent = 99;
-    figures.unexpected = 3;
-    figures.unanswered = 1;
-    figures.notSent = 1;
+    figures.counts.read = 100;
+    figures.counts.sent = 99;
+    figures.counts.unexpected = 3;
+    figures.counts.unanswered = 1;
+    figures.counts.notSent = 1;
     figures.elapsedSeconds = 9.9; // 10 records per second
     if (p99 >= 0)
         figures.rttMs = RunFigures::RoundTrips{0.5, 1, 2, p99, p99 + 1, p99 + 1, 3};

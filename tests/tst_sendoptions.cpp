@@ -341,11 +341,11 @@ void tst_SendOptions::exitStatus()
     QFETCH(bool, connected);
     QFETCH(int, status);
     RunSummary summary;
-    summary.recordsRead = read;
-    summary.sent = sent;
-    summary.answered = answered;
-    summary.unanswered = sent - answered;
-    summary.tooShort = tooShort;
+    summary.counts.read = read;
+    summary.counts.sent = sent;
+    summary.counts.answered = answered;
+    summary.counts.unanswered = sent - answered;
+    summary.counts.tooShort = tooShort;
     summary.connectFailures = failures;
     summary.everConnected = connected;
     QCOMPARE(summary.exitStatus(), status);
@@ -354,11 +354,11 @@ void tst_SendOptions::exitStatus()
 void tst_SendOptions::summaryText()
 {
     RunSummary summary;
-    summary.recordsRead = 4;
-    summary.sent = 3;
-    summary.answered = 2;
-    summary.unanswered = 1;
-    summary.linesRejected = 7;
+    summary.counts.read = 4;
+    summary.counts.sent = 3;
+    summary.counts.answered = 2;
+    summary.counts.unanswered = 1;
+    summary.counts.rejected = 7;
     summary.roundTrips.add(2.5);
     summary.roundTrips.add(0.5);
     summary.elapsedSeconds = 1.5;
@@ -373,8 +373,9 @@ void tst_SendOptions::summaryText()
     for (int ms = 1; ms <= 100; ++ms)
         summary.roundTrips.add(ms);
     const RunFigures figures = summary.figures();
-    QCOMPARE((QList<qint64>{figures.read, figures.sent, figures.answered, figures.unanswered, figures.notSent,
-                            figures.rejected}),
+    const RunCounts &counts = figures.counts;
+    QCOMPARE((QList<qint64>{counts.read, counts.sent, counts.answered, counts.unanswered, counts.notSent,
+                            counts.rejected}),
              (QList<qint64>{4, 3, 2, 1, 1, 7}));
     QVERIFY(figures.rttMs);
     const QList<std::pair<double, double>> rtt{{figures.rttMs->min, 1}, {figures.rttMs->p50, 50}, {figures.rttMs->p90, 90},
@@ -742,11 +743,11 @@ void tst_SendOptions::progressLine()
     QFETCH(QByteArray, line);
     ProgressFigures figures;
     figures.elapsedSeconds = elapsed;
-    figures.sent = 7;
-    figures.answered = 4;
-    figures.unexpected = 1;
-    figures.unanswered = 2;
-    figures.notSent = 3;
+    figures.counts.sent = 7;
+    figures.counts.answered = 4;
+    figures.counts.unexpected = 1;
+    figures.counts.unanswered = 2;
+    figures.counts.notSent = 3;
     figures.intervalRate = rate;
     figures.intervalP99Ms = p99;
     if (line.contains("target")) {
@@ -761,16 +762,16 @@ void tst_SendOptions::progressIntervals()
     // Each line's rate and p99 are its own interval's, not the run's so far.
     ProgressIntervals intervals;
     intervals.replied(40);
-    const ProgressFigures first = intervals.next(2'000'000'000, 100);
+    const ProgressFigures first = intervals.next(2'000'000'000, RunCounts{.sent = 100});
     QCOMPARE(first.elapsedSeconds, 2.0);
-    QCOMPARE(first.sent, qint64(100));
+    QCOMPARE(first.counts.sent, qint64(100));
     QCOMPARE(first.intervalRate, 50.0);
     QCOMPARE(first.intervalP99Ms.has_value(), true);
     intervals.replied(2);
-    const ProgressFigures second = intervals.next(2'500'000'000, 110);
+    const ProgressFigures second = intervals.next(2'500'000'000, RunCounts{.sent = 110});
     QCOMPARE(second.intervalRate, 20.0);
     QVERIFY2(std::abs(*second.intervalP99Ms - 2) < 0.05, qPrintable(QString::number(*second.intervalP99Ms)));
-    const ProgressFigures third = intervals.next(3'500'000'000, 110);
+    const ProgressFigures third = intervals.next(3'500'000'000, RunCounts{.sent = 110});
     QCOMPARE(third.intervalRate, 0.0);
     QCOMPARE(third.intervalP99Ms, std::optional<double>());
 }

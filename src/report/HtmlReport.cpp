@@ -359,7 +359,7 @@ void HtmlReport::add(const OutcomeRecord &record)
         if (record.latencyMs)
             m_latencies.add(*record.latencyMs);
         // This record is the tally's last one sent.
-        qint64 index = (m_tally.sent - 1) / m_spanWidth;
+        qint64 index = (m_tally.counts.sent - 1) / m_spanWidth;
         if (index >= MaxSpans) {
             // Twice as many records per span, in half as many spans.
             for (int i = 0; i < MaxSpans / 2; ++i) {
@@ -376,7 +376,7 @@ void HtmlReport::add(const OutcomeRecord &record)
             }
             m_spans.resize(MaxSpans / 2);
             m_spanWidth *= 2;
-            index = (m_tally.sent - 1) / m_spanWidth;
+            index = (m_tally.counts.sent - 1) / m_spanWidth;
         }
         if (index >= m_spans.size())
             m_spans.resize(index + 1);
@@ -472,7 +472,7 @@ void HtmlReport::head(HtmlPage &html, const RunFigures *figures, bool passed) co
         html.xml.writeAttribute(QStringLiteral("class"), QStringLiteral("running"));
         html.xml.writeCharacters(QStringLiteral("Not finished: the run is still going, or it was cut short. "
                                                 "The figures cover the %1 lines handled so far.")
-                                     .arg(m_tally.read + m_tally.rejected));
+                                     .arg(m_tally.counts.read + m_tally.counts.rejected));
     } else {
         html.xml.writeAttribute(QStringLiteral("class"), passed ? QStringLiteral("passed") : QStringLiteral("failed"));
         html.xml.writeCharacters(passed ? QStringLiteral("Passed") : QStringLiteral("Failed"));
@@ -500,14 +500,15 @@ void HtmlReport::runTable(HtmlPage &html) const
 void HtmlReport::summaryTable(HtmlPage &html, const RunFigures *figures, const QStringList &missed) const
 {
     const RunFigures &f = figures ? *figures : m_tally;
+    const RunCounts &counts = f.counts;
     html.start(QStringLiteral("table"), QStringLiteral("summary"));
-    html.row(QStringLiteral("Records read"), QString::number(f.read));
-    html.row(QStringLiteral("Sent"), QString::number(f.sent));
-    for (auto [word, count] : replyCounts(f.answered, f.unexpected, f.byExpect))
+    html.row(QStringLiteral("Records read"), QString::number(counts.read));
+    html.row(QStringLiteral("Sent"), QString::number(counts.sent));
+    for (auto [word, count] : replyCounts(counts, f.byExpect))
         html.row(word.replace(0, 1, word.at(0).toUpper()), QString::number(count));
-    html.row(QStringLiteral("Unanswered"), QString::number(f.unanswered));
-    html.row(QStringLiteral("Not sent"), QString::number(f.notSent));
-    html.row(QStringLiteral("Lines rejected"), QString::number(f.rejected));
+    html.row(QStringLiteral("Unanswered"), QString::number(counts.unanswered));
+    html.row(QStringLiteral("Not sent"), QString::number(counts.notSent));
+    html.row(QStringLiteral("Lines rejected"), QString::number(counts.rejected));
     if (figures) {
         const QString none = QStringLiteral("none");
         const auto &rtt = figures->rttMs;
@@ -564,7 +565,7 @@ void HtmlReport::charts(HtmlPage &html, const RunFigures *figures) const
         histogramChart(html, prefix + QStringLiteral("histogram"), measure, fromIntended ? m_latencies : m_roundTrips);
         html.element(QStringLiteral("h2"), fromIntended ? QStringLiteral("Latency over the run")
                                                         : QStringLiteral("Round trip over the run"));
-        overRunChart(html, prefix + QStringLiteral("over-run"), measure, columns, m_spanWidth, m_tally.sent);
+        overRunChart(html, prefix + QStringLiteral("over-run"), measure, columns, m_spanWidth, m_tally.counts.sent);
     }
 }
 

@@ -366,7 +366,7 @@ void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, b
                     QStringLiteral("threshold"), result);
     }
     if (!passed && m_failures == 0)
-        runCase(QStringLiteral("run"), figures.sent == 0 ? QByteArray("no record was sent") : QByteArray("the run failed"),
+        runCase(QStringLiteral("run"), figures.counts.sent == 0 ? QByteArray("no record was sent") : QByteArray("the run failed"),
                 QStringLiteral("run"), Result::Failed);
     // Only now, with every case in, does the unfinished run's case go.
     if (error().isEmpty()) {

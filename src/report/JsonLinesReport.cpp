@@ -106,11 +106,11 @@ void JsonLinesReport::add(const OutcomeRecord &record)
 void JsonLinesReport::finish(const RunFigures &figures, const QStringList &missed, bool passed)
 {
     QJsonObject summary{
-        {QStringLiteral("read"), figures.read},
-        {QStringLiteral("sent"), figures.sent},
-        {outcomeName(Outcome::Unanswered), figures.unanswered},
-        {outcomeName(Outcome::NotSent), figures.notSent},
-        {outcomeName(Outcome::Rejected), figures.rejected},
+        {QStringLiteral("read"), figures.counts.read},
+        {QStringLiteral("sent"), figures.counts.sent},
+        {outcomeName(Outcome::Unanswered), figures.counts.unanswered},
+        {outcomeName(Outcome::NotSent), figures.counts.notSent},
+        {outcomeName(Outcome::Rejected), figures.counts.rejected},
         {QStringLiteral("elapsed_s"), rounded(figures.elapsedSeconds, 6)},
         {QStringLiteral("rate"), rounded(figures.rate(), 2)},
         {QStringLiteral("target_rate"), figures.targetRate ? QJsonValue(rounded(*figures.targetRate, 2)) : QJsonValue()},
@@ -119,7 +119,7 @@ void JsonLinesReport::finish(const RunFigures &figures, const QStringList &misse
         {QStringLiteral("thresholds_missed"), QJsonArray::fromStringList(missed)},
         {QStringLiteral("thresholds_met"), QJsonArray::fromStringList(figures.thresholdsMet)},
     };
-    for (const auto &[word, count] : replyCounts(figures.answered, figures.unexpected, figures.byExpect))
+    for (const auto &[word, count] : replyCounts(figures.counts, figures.byExpect))
         summary.insert(word, count);
     QJsonObject run;
     for (const auto &[key, value] : m_run.fields())

@@ -93,29 +93,22 @@ QByteArray printable(const QByteArray &bytes)
     return out;
 }
 
-void RunFigures::count(const OutcomeRecord &record)
+void RunCounts::settled(Outcome outcome)
 {
-    byExpect.count(record);
-    const Outcome outcome = record.outcome;
-    if (outcome == Outcome::Rejected) {
-        ++rejected;
-        return;
-    }
-    ++read;
     switch (outcome) {
     case Outcome::Answered:
     case Outcome::Accepted:
     case Outcome::Refused:
-        ++sent, ++answered;
+        ++answered;
         break;
     case Outcome::Unexpected:
     case Outcome::Unmatched:
     case Outcome::FalseAccept:
     case Outcome::FalseRefuse:
-        ++sent, ++unexpected;
+        ++unexpected;
         break;
     case Outcome::Unanswered:
-        ++sent, ++unanswered;
+        ++unanswered;
         break;
     case Outcome::NotSent:
         ++notSent;
@@ -123,6 +116,23 @@ void RunFigures::count(const OutcomeRecord &record)
     case Outcome::Rejected:
         break;
     }
+}
+
+void RunCounts::count(const OutcomeRecord &record)
+{
+    if (record.outcome == Outcome::Rejected) {
+        ++rejected;
+        return;
+    }
+    ++read;
+    sent += wasSent(record.outcome);
+    settled(record.outcome);
+}
+
+void RunFigures::count(const OutcomeRecord &record)
+{
+    byExpect.count(record);
+    counts.count(record);
 }
 
 QString RunFigures::interruptedText() const
@@ -172,10 +182,10 @@ QList<std::pair<QByteArray, ExpectCounts>> ExpectTable::rows() const
     return rows;
 }
 
-QList<std::pair<QString, qint64>> replyCounts(qint64 answered, qint64 unexpected, const ExpectTable &byExpect)
+QList<std::pair<QString, qint64>> replyCounts(const RunCounts &counts, const ExpectTable &byExpect)
 {
     if (byExpect.isEmpty())
-        return {{outcomeName(Outcome::Answered), answered}, {outcomeName(Outcome::Unexpected), unexpected}};
+        return {{outcomeName(Outcome::Answered), counts.answered}, {outcomeName(Outcome::Unexpected), counts.unexpected}};
     ExpectCounts total;
     for (const auto &[kind, counts] : byExpect.rows()) {
         total.accepted += counts.accepted;
@@ -188,7 +198,7 @@ QList<std::pair<QString, qint64>> replyCounts(qint64 answered, qint64 unexpected
             {outcomeName(Outcome::Refused), total.refused},
             {outcomeName(Outcome::FalseAccept), total.falseAccept},
             {outcomeName(Outcome::FalseRefuse), total.falseRefuse},
-            {outcomeName(Outcome::Unexpected), unexpected - total.falseAccept - total.falseRefuse}};
+            {outcomeName(Outcome::Unexpected), counts.unexpected - total.falseAccept - total.falseRefuse}};
 }
 
 QByteArray ExpectTable::text() const

@@ -104,11 +104,6 @@ private:
     QMap<QByteArray, ExpectCounts> m_rows;
 };
 
-// A run's replies counted by outcome, in the words every report uses:
-// answered and unexpected, or with a manifest the table's accepted, refused,
-// false-accept, false-refuse and unexpected (a reply neither pattern takes).
-QList<std::pair<QString, qint64>> replyCounts(qint64 answered, qint64 unexpected, const ExpectTable &byExpect);
-
 // ISO 8601 in UTC with milliseconds: "2026-12-08T21:40:01.123Z". Reports
 // give times in UTC: unambiguous across zones and clock changes, and cheap
 // to write (no zone look-up per record).
@@ -121,16 +116,39 @@ QByteArray recordId(const QByteArray &record);
 // \t, any other byte outside 0x20-0x7e as \xNN.
 QByteArray printable(const QByteArray &bytes);
 
-// The figures of a whole run, as its summary gives them.
-struct RunFigures
+// What became of a run's lines, as the summary, the live and --progress
+// lines and every report give it. A report tallies them from the records
+// (count()); ipnd-send counts them as the run goes: read, rejected and too
+// short as its reader tells, sent as each record is written, and the rest
+// as each record is settled.
+struct RunCounts
 {
     qint64 read = 0; // records read; rejected lines not included
     qint64 sent = 0;
-    qint64 answered = 0;
-    qint64 unexpected = 0;
+    qint64 answered = 0;   // replies that matched --expect, when given; with a manifest, accepted or refused
+    qint64 unexpected = 0; // replies that did not
     qint64 unanswered = 0;
-    qint64 notSent = 0;
-    qint64 rejected = 0;
+    qint64 notSent = 0;    // records settled as not sent
+    qint64 rejected = 0;   // lines the reader refused
+    qint64 tooShort = 0;   // ipnd-send's: read but too short to send, the data's fault like a rejected line
+
+    // A record that has ended, counted by its outcome as answered,
+    // unexpected, unanswered or not sent; a rejected line in none of them.
+    void settled(Outcome outcome);
+    // The record whole: a rejected line, or a record read, sent if it went
+    // out, and settled.
+    void count(const OutcomeRecord &record);
+};
+
+// A run's replies counted by outcome, in the words every report uses:
+// answered and unexpected, or with a manifest the table's accepted, refused,
+// false-accept, false-refuse and unexpected (a reply neither pattern takes).
+QList<std::pair<QString, qint64>> replyCounts(const RunCounts &counts, const ExpectTable &byExpect);
+
+// The figures of a whole run, as its summary gives them.
+struct RunFigures
+{
+    RunCounts counts;
 
     struct RoundTrips
     {
@@ -167,7 +185,8 @@ struct RunFigures
     std::optional<qint64> planned;    // of how many, when known
 
     // Sent records per second.
-    double rate() const { return elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0; }
+    double rate() const { return elapsedSeconds > 0 ? double(counts.sent) / elapsedSeconds : 0; }
+    // The record in the counts and, with a kind, in the table.
     void count(const OutcomeRecord &record);
     // "Interrupted after N of M records", or "after N records" when M is not known.
     QString interruptedText() const;

@@ -44,16 +44,16 @@ ThresholdCheck percentileCheck(const Percentile &p, double limitMs, const RunFig
                 .arg(option, QLatin1String(p.name), measure, number(value, 3), limit(limitMs))};
 }
 
-ThresholdCheck failedCheck(double limitShare, const RunFigures &figures)
+ThresholdCheck failedCheck(double limitShare, const RunCounts &counts)
 {
     const QString option = QStringLiteral("--max-failed");
-    if (figures.read == 0)
+    if (counts.read == 0)
         return {option, false, QStringLiteral("%1: no record read, limit %2").arg(option, limit(limitShare))};
-    const qint64 failed = figures.unexpected + figures.unanswered + figures.notSent;
-    const double share = double(failed) / double(figures.read);
+    const qint64 failed = counts.unexpected + counts.unanswered + counts.notSent;
+    const double share = double(failed) / double(counts.read);
     return {option, share <= limitShare,
             QStringLiteral("%1: %2 of records failed (%3 of %4), limit %5")
-                .arg(option, number(share, 4), QString::number(failed), QString::number(figures.read),
+                .arg(option, number(share, 4), QString::number(failed), QString::number(counts.read),
                      limit(limitShare))};
 }
 } // namespace
@@ -76,7 +76,7 @@ QList<ThresholdCheck> checkThresholds(const Thresholds &thresholds, const RunFig
             checks << percentileCheck(p, *limitMs, figures);
     }
     if (thresholds.maxFailed)
-        checks << failedCheck(*thresholds.maxFailed, figures);
+        checks << failedCheck(*thresholds.maxFailed, figures.counts);
     if (thresholds.minRate) {
         const QString option = QStringLiteral("--min-rate");
         checks << ThresholdCheck{option, figures.rate() >= *thresholds.minRate,

@@ -45,7 +45,7 @@ void RunLog::complain(const QByteArray &text)
     m_err.write("ipnd-send: " + text + '\n');
 }
 
-void StatusLine::showLive(const Live &f)
+void StatusLine::showLive(const RunCounts &f)
 {
     m_sink.write("\r\033[K" + QByteArray::number(f.read) + " read, " + QByteArray::number(f.sent) + " sent, "
                  + QByteArray::number(f.answered) + " answered, " + QByteArray::number(f.unexpected)

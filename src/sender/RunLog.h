@@ -52,16 +52,8 @@ class StatusLine
 public:
     explicit StatusLine(TextSink &sink) : m_sink(sink) {}
 
-    struct Live
-    {
-        qint64 read = 0;
-        qint64 sent = 0;
-        qint64 answered = 0;
-        qint64 unexpected = 0;
-        qint64 unanswered = 0;
-        qint64 rejected = 0;
-    };
-    void showLive(const Live &figures);
+    // "R read, S sent, A answered, U unexpected, N unanswered, J rejected".
+    void showLive(const RunCounts &counts);
     // Takes the terminal's line back, as it was.
     void clearLive();
     void writeProgress(const ProgressFigures &figures);

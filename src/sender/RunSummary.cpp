@@ -5,7 +5,9 @@ int RunSummary::exitStatus() const
     if (connectFailures > 0 && !everConnected)
         return 3;
     // A run that sent nothing tested nothing, whatever the reason.
-    return (sent == 0 || unexpected > 0 || unanswered > 0 || notSent() - tooShort > 0 || unplannedRejections > 0) ? 1 : 0;
+    const bool failed = counts.sent == 0 || counts.unexpected > 0 || counts.unanswered > 0
+        || notSent() - counts.tooShort > 0 || unplannedRejections > 0;
+    return failed ? 1 : 0;
 }
 
 std::optional<RunFigures::RoundTrips> percentiles(const LogHistogram &times)
@@ -20,13 +22,9 @@ std::optional<RunFigures::RoundTrips> percentiles(const LogHistogram &times)
 RunFigures RunSummary::figures() const
 {
     RunFigures figures;
-    figures.read = recordsRead;
-    figures.sent = sent;
-    figures.answered = answered;
-    figures.unexpected = unexpected;
-    figures.unanswered = unanswered;
-    figures.notSent = notSent();
-    figures.rejected = linesRejected;
+    figures.counts = counts;
+    figures.counts.notSent = notSent();
+    figures.byExpect = byExpect;
     figures.rttMs = percentiles(roundTrips);
     figures.latencyMs = percentiles(latencies);
     figures.elapsedSeconds = elapsedSeconds;
@@ -38,12 +36,12 @@ RunFigures RunSummary::figures() const
 
 QByteArray RunSummary::text() const
 {
-    QByteArray out = "summary: records read " + QByteArray::number(recordsRead) + ", sent " + QByteArray::number(sent);
-    for (const auto &[word, count] : replyCounts(answered, unexpected, byExpect))
+    QByteArray out = "summary: records read " + QByteArray::number(counts.read) + ", sent "
+        + QByteArray::number(counts.sent);
+    for (const auto &[word, count] : replyCounts(counts, byExpect))
         out += ", " + word.toLatin1() + ' ' + QByteArray::number(count);
-    out += ", unanswered " + QByteArray::number(unanswered)
-        + ", not sent " + QByteArray::number(notSent()) + ", lines rejected " + QByteArray::number(linesRejected)
-        + '\n';
+    out += ", unanswered " + QByteArray::number(counts.unanswered) + ", not sent " + QByteArray::number(notSent())
+        + ", lines rejected " + QByteArray::number(counts.rejected) + '\n';
     if (roundTrips.count() == 0) {
         out += "round trip ms: none\n";
     } else {
@@ -52,8 +50,8 @@ QByteArray RunSummary::text() const
             + QByteArray::number(roundTrips.percentile(99), 'f', 3) + ", max "
             + QByteArray::number(roundTrips.max(), 'f', 3) + '\n';
     }
-    const double rate = elapsedSeconds > 0 ? double(sent) / elapsedSeconds : 0;
-    out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(sent)
+    const double rate = elapsedSeconds > 0 ? double(counts.sent) / elapsedSeconds : 0;
+    out += "rate: " + QByteArray::number(rate, 'f', 2) + " records per second (" + QByteArray::number(counts.sent)
         + " sent in " + QByteArray::number(elapsedSeconds, 'f', 3) + " s)"
         + (dueRecords ? ", target " + QByteArray::number(elapsedSeconds > 0 ? double(*dueRecords) / elapsedSeconds : 0, 'f', 2)
                             + " (" + QByteArray::number(*dueRecords) + " due)"
@@ -75,26 +73,27 @@ QByteArray RunSummary::text() const
     return out;
 }
 
-ProgressFigures ProgressIntervals::next(qint64 nowNs, qint64 sent)
+ProgressFigures ProgressIntervals::next(qint64 nowNs, const RunCounts &counts)
 {
     ProgressFigures figures;
     figures.elapsedSeconds = double(nowNs) / 1e9;
-    figures.sent = sent;
+    figures.counts = counts;
     const double interval = double(nowNs - m_startNs) / 1e9;
-    figures.intervalRate = interval > 0 ? double(sent - m_startSent) / interval : 0;
+    figures.intervalRate = interval > 0 ? double(counts.sent - m_startSent) / interval : 0;
     if (m_times.count() > 0)
         figures.intervalP99Ms = m_times.percentile(99);
     m_startNs = nowNs;
-    m_startSent = sent;
+    m_startSent = counts.sent;
     m_times = LogHistogram();
     return figures;
 }
 
 QByteArray progressLine(const ProgressFigures &f)
 {
-    return "progress: " + QByteArray::number(f.elapsedSeconds, 'f', 1) + " s, sent " + QByteArray::number(f.sent)
-        + ", answered " + QByteArray::number(f.answered) + ", unexpected " + QByteArray::number(f.unexpected)
-        + ", unanswered " + QByteArray::number(f.unanswered) + ", not sent " + QByteArray::number(f.notSent)
+    const RunCounts &c = f.counts;
+    return "progress: " + QByteArray::number(f.elapsedSeconds, 'f', 1) + " s, sent " + QByteArray::number(c.sent)
+        + ", answered " + QByteArray::number(c.answered) + ", unexpected " + QByteArray::number(c.unexpected)
+        + ", unanswered " + QByteArray::number(c.unanswered) + ", not sent " + QByteArray::number(c.notSent)
         + (f.targetRate ? ", backlog " + QByteArray::number(f.backlog) : QByteArray())
         + ", rate " + QByteArray::number(f.intervalRate, 'f', 1) + "/s"
         + (f.targetRate ? ", target " + QByteArray::number(*f.targetRate, 'f', 1) + "/s" : QByteArray()) + ", p99 "

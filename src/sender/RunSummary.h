@@ -11,13 +11,7 @@
 // prints at the end.
 struct RunSummary
 {
-    qint64 recordsRead = 0;
-    qint64 sent = 0;
-    qint64 answered = 0;        // replies that matched --expect, when given
-    qint64 unexpected = 0;      // replies that did not
-    qint64 unanswered = 0;
-    qint64 linesRejected = 0;
-    qint64 tooShort = 0;        // read but too short to send: the data's fault, like a rejected line
+    RunCounts counts;
     qint64 connectFailures = 0;
     qint64 unplannedRejections = 0; // with a manifest: lines rejected that no entry planned
     ExpectTable byExpect;           // with a manifest
@@ -29,14 +23,18 @@ struct RunSummary
     std::optional<qint64> dueRecords; // an open loop's: records its schedule made due
     std::optional<RunFigures::TlsHandshakes> tlsHandshakes; // with --tls
 
-    qint64 notSent() const { return recordsRead - sent; }
+    // Every record read that did not go out: those settled as not sent, and
+    // those never settled so (withheld by a manifest that did not fit, or
+    // planned by it to be rejected). The summary and the reports give this.
+    qint64 notSent() const { return counts.read - counts.sent; }
 
     // 0 every record sent was answered as expected and none failed to go
     // out; 1 some were not, or no record was sent at all; 3 no connection to the server
     // ever came up. Records too short to send do not count against the run.
     int exitStatus() const;
 
-    // The counts, round trips and latencies as the reports and thresholds take them.
+    // The counts, the table by kind, round trips and latencies as the
+    // reports and thresholds take them.
     RunFigures figures() const;
 
     // Three lines: the counts, the round-trip times, the rate; with --rate
@@ -50,11 +48,7 @@ struct RunSummary
 struct ProgressFigures
 {
     double elapsedSeconds = 0;
-    qint64 sent = 0;
-    qint64 answered = 0;
-    qint64 unexpected = 0;
-    qint64 unanswered = 0;
-    qint64 notSent = 0;
+    RunCounts counts; // the run's so far
     double intervalRate = 0;             // records sent per second since the last line
     std::optional<double> intervalP99Ms; // none: no reply since the last line
     // An open loop's: the rate its schedule means now, and the records
@@ -76,9 +70,9 @@ class ProgressIntervals
 public:
     // A reply's time (latency with --rate, the round trip otherwise).
     void replied(double ms) { m_times.add(ms); }
-    // The sent count, elapsed time, rate and p99 of the line at `nowNs`
-    // (since the start); the next interval starts there.
-    ProgressFigures next(qint64 nowNs, qint64 sent);
+    // The line at `nowNs` (since the start) with the run's counts so far:
+    // its elapsed time, rate and p99; the next interval starts there.
+    ProgressFigures next(qint64 nowNs, const RunCounts &counts);
 
 private:
     qint64 m_startNs = 0;

@@ -121,6 +121,7 @@ void SendRun::InsertLog(const QByteArray &source)
 
 void SendRun::recordRead()
 {
+    ++m_summary.counts.read;
     m_currentMatch.reset();
     m_sentLine.reset();
     m_logConnection = 0;
@@ -129,6 +130,7 @@ void SendRun::recordRead()
 
 void SendRun::lineRejected(const QByteArray &reason)
 {
+    ++m_summary.counts.rejected;
     if (m_manifest) {
         m_manifest->lineRejected(reason); // settled with the entries, when the next record is found
         return;
@@ -142,6 +144,7 @@ void SendRun::lineRejected(const QByteArray &reason)
 
 void SendRun::recordTooShort(const QByteArray &record)
 {
+    ++m_summary.counts.tooShort;
     const QByteArray line = "RSFP: Record too short, not sent: " + record;
     log(m_logConnection, line);
     settleUnsent(line, true);
@@ -180,7 +183,7 @@ void SendRun::settleUnsent(const QByteArray &reason, bool dataFault)
 void SendRun::written(const Exchange &exchange)
 {
     m_summary.everConnected = true;
-    ++m_summary.sent;
+    ++m_summary.counts.sent;
     if (!exchange.sentLine.isEmpty())
         log(exchange.pending.connection, exchange.sentLine);
 }

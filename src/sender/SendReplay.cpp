@@ -34,7 +34,7 @@ Pacer::Settings pacerSettings(const SendOptions &o)
 
 void SendRun::sendFixedRecord()
 {
-    m_summary.recordsRead = 1;
+    m_summary.counts.read = 1;
     SendResult result = SendResult::NoConnection;
     QByteArray reason;
     try {
@@ -80,11 +80,7 @@ void SendRun::replay()
     pace(m_pacer.emplace(pacerSettings(m_options), m_clock));
     while (m_pool.anyBusy())
         waitAndDispatchEvents();
-    const DataFile::Counts &counts = m_dataFile.counts();
-    m_summary.recordsRead = counts.recordsRead;
-    m_summary.linesRejected = counts.linesRejected;
-    m_summary.tooShort = counts.recordsTooShort;
-    if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, counts.linesRead, spareLines())) {
+    if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, m_dataFile.counts().linesRead, spareLines())) {
         m_misfit = true;
         m_log.complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": "
                        + m_manifest->error().toLocal8Bit());

@@ -188,36 +188,18 @@ int SendRun::finish()
 
 void SendRun::recordOutcome(OutcomeRecord record)
 {
-    switch (record.outcome) {
-    case Outcome::Answered:
+    // A reply is handed in answered; the judge may make it another outcome.
+    if (record.outcome == Outcome::Answered) {
         m_summary.roundTrips.add(*record.rttMs);
         if (record.latencyMs)
             m_summary.latencies.add(*record.latencyMs);
         m_progress.replied(record.latencyMs ? *record.latencyMs : *record.rttMs);
-        if (m_judge.judge(record)) {
-            ++m_summary.unexpected;
+        if (m_judge.judge(record))
             log(record.connection, record.reason);
-        } else {
-            ++m_summary.answered;
-        }
-        break;
-    case Outcome::Unanswered:
-        ++m_summary.unanswered;
-        break;
-    case Outcome::NotSent: // the summary counts it from the reader's counts
-        ++m_notSent;
-        break;
-    case Outcome::Rejected:
+    } else if (record.outcome == Outcome::Rejected) {
         m_summary.unplannedRejections += record.unplanned;
-        break;
-    case Outcome::Unexpected: // decided by the judge, never handed in
-    case Outcome::Unmatched:
-    case Outcome::Accepted:
-    case Outcome::Refused:
-    case Outcome::FalseAccept:
-    case Outcome::FalseRefuse:
-        break;
     }
+    m_summary.counts.settled(record.outcome);
     m_summary.byExpect.count(record);
     m_reports.add(record);
     reportWriteErrors();
@@ -232,7 +214,6 @@ void SendRun::reportWriteErrors()
 RunFigures SendRun::figures() const
 {
     RunFigures figures = m_summary.figures();
-    figures.byExpect = m_summary.byExpect;
     figures.conformance = m_manifest != nullptr;
     figures.interrupted = m_interruptedBy != 0;
     figures.handled = m_manifest ? m_manifest->entriesHandled() : m_seq;
@@ -252,19 +233,13 @@ RunFigures SendRun::figures() const
 
 void SendRun::showLiveLine()
 {
-    const DataFile::Counts &counts = m_dataFile.counts();
-    m_status->showLive({counts.recordsRead + (m_options.mode == SendOptions::Mode::Record), m_summary.sent,
-                        m_summary.answered, m_summary.unexpected, m_summary.unanswered, counts.linesRejected});
+    m_status->showLive(m_summary.counts);
 }
 
 void SendRun::writeProgressLine()
 {
     const qint64 now = m_clock.nsecsElapsed();
-    ProgressFigures figures = m_progress.next(now, m_summary.sent);
-    figures.answered = m_summary.answered;
-    figures.unexpected = m_summary.unexpected;
-    figures.unanswered = m_summary.unanswered;
-    figures.notSent = m_notSent;
+    ProgressFigures figures = m_progress.next(now, m_summary.counts);
     if (m_pacer && m_pacer->schedule()) {
         figures.targetRate = m_pacer->schedule()->rateAt(now);
         figures.backlog = m_backlog.size();

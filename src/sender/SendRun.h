@@ -156,5 +156,4 @@ private:
     // The connection that the data file's log lines about a send belong to.
     int m_logConnection = 0;
     ProgressIntervals m_progress;
-    qint64 m_notSent = 0;
 };
