@@ -36,7 +36,8 @@ inline QList<QJsonObject> readJsonLines(const QString &path)
 struct JUnit
 {
     QString error;
-    QXmlStreamAttributes suite;
+    QXmlStreamAttributes suite;                 // the last testsuite's
+    QMap<QString, QXmlStreamAttributes> suites; // every testsuite's, by name
     QStringList names;                  // the test cases in order
     QMap<QString, QString> failures;    // test case name: failure message
     QMap<QString, QString> skipped;     // test case name: the reason it was skipped
@@ -56,7 +57,7 @@ inline JUnit readJUnit(const QString &path)
         if (!xml.isStartElement())
             continue;
         if (xml.name() == u"testsuite")
-            junit.suite = xml.attributes();
+            junit.suites[xml.attributes().value(QLatin1String("name")).toString()] = junit.suite = xml.attributes();
         else if (xml.name() == u"testcase")
             junit.names << xml.attributes().value(QLatin1String("name")).toString();
         else if (xml.name() == u"failure")

@@ -684,6 +684,10 @@ void tst_Send::runThatSentNothingFails()
     QCOMPARE(cases.names, QStringList({"line 1", "line 2", "run"}));
     QCOMPARE(cases.failures, (QMap<QString, QString>{{"run", "no record was sent"}}));
     QCOMPARE(cases.skipped.size(), 2);
+    // As many records as the summary read: none, in a suite that says so.
+    const QStringList suites = cases.suites.keys();
+    QCOMPARE(suites.size(), 3);
+    QCOMPARE(cases.suites.value(suites.filter(QStringLiteral("ipnd-send")).value(0)).value("tests"), u"0");
 }
 
 void tst_Send::connectionsTakeRecordsInFileOrder()
@@ -1176,7 +1180,9 @@ void tst_Send::conformanceOutcomesInEveryReport()
     QCOMPARE(byExpect.value("too-wide").toObject().value("refused").toInt(), 1);
 
     const QMap<QString, QStringList> suites = junitSuites(junit);
-    QCOMPARE(suites.keys(), QStringList({"bad-char", "bad-timestamp", "too-wide", "valid"}));
+    QCOMPARE(suites.keys(), QStringList({"bad-char", "bad-timestamp", "rejected lines", "too-wide", "valid"}));
+    // A line no entry planned fails the run, and so its case.
+    QCOMPARE(suites["rejected lines"], QStringList({"1/1", "line 5: SRLP: Not a valid record"}));
     QCOMPARE(suites["bad-char"], QStringList({"1/1", id[3] + ": false-accept: bad-char, reply: ACK " + id[3]}));
     QCOMPARE(suites["bad-timestamp"], QStringList({"1/0", "09901999"}));
     QCOMPARE(suites["too-wide"], QStringList({"1/0", id[2]}));

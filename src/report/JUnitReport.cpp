@@ -144,9 +144,10 @@ void JUnitReport::rewriteHeader()
 QByteArray JUnitReport::testcase(const OutcomeRecord &record, Result *result) const
 {
     // Every line is a case. Without a manifest a rejected line, or a record
-    // too short to send, is the data's fault: skipped, not failed.
+    // too short to send, is the data's fault: skipped, not failed. With one,
+    // a line rejected that no entry planned fails the run, and its case.
     *result = Result::Passed;
-    if (!record.expect.isEmpty() ? isFailure(record) : isFailure(record.outcome) && !record.dataFault)
+    if (isFailure(record))
         *result = Result::Failed;
     else if (record.expect.isEmpty() && (record.outcome == Outcome::Rejected || record.dataFault))
         *result = Result::Skipped;
@@ -219,13 +220,14 @@ void JUnitReport::add(const OutcomeRecord &record)
 
     Result result = Result::Passed;
     const QByteArray text = testcase(record, &result);
-    if (!record.expect.isEmpty()) {
-        Kind &kind = m_kinds[record.expect];
+    {
+        Kind &kind = kindOf(record);
         QFile *cases = casesOf(kind);
         if (!cases)
             return;
         ++kind.tests;
         kind.failures += result == Result::Failed;
+        kind.skipped += result == Result::Skipped;
         // The wall time the kind's exchanges spanned: they overlap over
         // several connections, and a sum would count the overlap twice.
         if (record.sentAt.isValid()) {
@@ -240,6 +242,13 @@ void JUnitReport::add(const OutcomeRecord &record)
         }
     }
     append(text, result);
+}
+
+JUnitReport::Kind &JUnitReport::kindOf(const OutcomeRecord &record)
+{
+    if (!record.expect.isEmpty())
+        return m_kinds[record.expect];
+    return record.outcome == Outcome::Rejected ? m_rejectedLines : m_records;
 }
 
 QFile *JUnitReport::casesOf(Kind &kind)
@@ -257,7 +266,9 @@ QFile *JUnitReport::casesOf(Kind &kind)
         }
     }
     if (kind.casesPath.isEmpty())
-        kind.casesPath = m_kindDir->filePath(QString::number(m_kinds.size()));
+        kind.casesPath = &kind == &m_records          ? m_kindDir->filePath(QStringLiteral("records"))
+                         : &kind == &m_rejectedLines ? m_kindDir->filePath(QStringLiteral("rejected"))
+                                                     : m_kindDir->filePath(QString::number(m_kinds.size()));
     if (m_openKinds.size() >= MaxOpenKinds) {
         m_openKinds.back()->cases.close();
         m_openKinds.pop_back();
@@ -289,34 +300,45 @@ void JUnitReport::writeByKind(const QByteArray &interruption, const QByteArray &
         xml.writeCharacters(QStringLiteral("\n"));
     }
     out->write(head);
-    const auto suite = [&](const QString &name, qint64 tests, qint64 failures, double time) {
+    const auto suite = [&](const QString &name, qint64 tests, qint64 failures, double time, qint64 skipped = 0) {
         QByteArray start;
         QXmlStreamWriter xml(&start);
         xml.writeStartElement(QStringLiteral("testsuite"));
         xml.writeAttribute(QStringLiteral("name"), name);
         writeCounts(xml, tests, failures, time);
-        xml.writeAttribute(QStringLiteral("skipped"), QStringLiteral("0"));
+        xml.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
         if (m_firstSent.isValid())
             xml.writeAttribute(QStringLiteral("timestamp"), isoTime(m_firstSent));
         xml.writeCharacters(QStringLiteral("\n"));
         out->write(start + properties());
     };
-    m_openKinds.clear(); // each is closed as it is copied
-    for (auto &[name, kind] : m_kinds) {
-        suite(QString::fromLatin1(printable(name)), kind.tests, kind.failures, kind.seconds);
+    const auto copy = [&](const QString &name, Kind &kind) {
+        suite(name, kind.tests, kind.failures, kind.seconds, kind.skipped);
         // Copied in pieces: memory stays flat for any number of records.
         kind.cases.close();
         kind.cases.setFileName(kind.casesPath);
-        if (!kind.cases.open(QIODevice::ReadOnly)) {
+        if (kind.tests > 0 && !kind.cases.open(QIODevice::ReadOnly)) {
             fail(m_name, kind.cases.errorString());
-            return;
+            return false;
         }
         QByteArray chunk;
-        while (!(chunk = kind.cases.read(1 << 16)).isEmpty())
+        while (kind.cases.isOpen() && !(chunk = kind.cases.read(1 << 16)).isEmpty())
             out->write(chunk);
         kind.cases.close();
         out->write("</testsuite>\n");
+        return true;
+    };
+    m_openKinds.clear(); // each is closed as it is copied
+    for (auto &[name, kind] : m_kinds) {
+        if (!copy(QString::fromLatin1(printable(name)), kind))
+            return;
     }
+    // Without a manifest the records' suite is there even when none was
+    // read: its count is the summary's records read.
+    if ((m_kinds.empty() || m_records.tests > 0) && !copy(m_suite, m_records))
+        return;
+    if (m_rejectedLines.tests > 0 && !copy(QStringLiteral("rejected lines"), m_rejectedLines))
+        return;
     if (!interruption.isEmpty()) {
         suite(QStringLiteral("interrupted"), 1, 1, 0);
         out->write(interruption + "</testsuite>\n");
@@ -379,6 +401,6 @@ void JUnitReport::finish(const RunFigures &figures, const QStringList &missed, b
         }
     }
     m_file->close();
-    if (figures.conformance && error().isEmpty())
+    if (error().isEmpty())
         writeByKind(interruption, runCases, runTests, runFailures);
 }

@@ -108,8 +108,9 @@ private:
     // Writes `testcase` where the closing tags were, and them after it.
     void append(const QByteArray &testcase, Result result);
     QByteArray properties() const;
-    // The report again, one testsuite per kind, put in place whole, and the
-    // run's own cases (thresholds, a failed run) in a suite of their own.
+    // The report again, put in place whole: one testsuite per kind (or, with
+    // no manifest, one for the records read and one for the lines rejected),
+    // and the run's own cases (thresholds, a failed run) in a suite of their own.
     void writeByKind(const QByteArray &interruption, const QByteArray &runCases, qint64 runTests, qint64 runFailures);
     // What follows the last case: the failing case that stands for a run
     // not yet finished, and the closing tags.
@@ -121,6 +122,7 @@ private:
         QFile cases;
         qint64 tests = 0;
         qint64 failures = 0;
+        qint64 skipped = 0;
         double seconds = 0;
         double firstSentMs = -1; // since the epoch; -1 until one is sent
         double lastEndMs = 0;
@@ -130,6 +132,12 @@ private:
     QFile *casesOf(Kind &kind);
     static constexpr size_t MaxOpenKinds = 8;
     std::map<QByteArray, Kind> m_kinds;
+    // Without a manifest: the records read, and the lines that went into
+    // none, each a suite of its own in the finished report.
+    Kind m_records;
+    Kind m_rejectedLines;
+    // The kind a case goes to in the finished report.
+    Kind &kindOf(const OutcomeRecord &record);
     std::list<Kind *> m_openKinds; // the latest used first
     std::unique_ptr<QTemporaryDir> m_kindDir;
     bool m_finished = false;
