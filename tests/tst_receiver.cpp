@@ -666,6 +666,9 @@ void tst_Receiver::badArguments_data()
     row("save empty", {"--save", ""}, "--save: \"\" is not a directory name");
     row("quiet with value", {"--quiet=yes"}, "--quiet takes no value");
     row("judge and reply", {"--reply", "OK", "--judge"}, "--judge and --reply cannot be used together");
+    row("key without a certificate", {"--port", "0", "--tls-key", "k.pem"}, "--tls-cert and --tls-key go together");
+    row("client CA without a certificate", {"--port", "0", "--tls-client-ca", "ca.pem"},
+        "--tls-client-ca goes with --tls-cert");
     row("capture empty", {"--capture="}, "--capture: \"\" is not a file name");
     row("max packet not a number", {"--max-packet", "1M"},
         "--max-packet: \"1M\" is not a number of bytes (1 to 1073741824)");

@@ -254,6 +254,9 @@ void tst_SendOptions::badArgumentsNameTheArgument_data()
         << "--pace recorded does not go with --loop";
     QTest::newRow("bad threshold") << hostPort + QStringList{"--record", "min", "--max-p99", "soon"}
                                    << "--max-p99: \"soon\" is not a number of milliseconds above 0";
+    // A value no reader takes is named first, whatever else is missing.
+    QTest::newRow("bad threshold, no host") << QStringList{"--max-p99", "soon"}
+                                            << "--max-p99: \"soon\" is not a number of milliseconds above 0";
     QTest::newRow("manifest is the data") << hostPort + QStringList{"--replay", "FILE", "--manifest", "FILE"}
                                           << "--manifest: \"FILE\" is the data file itself";
     QTest::newRow("manifest with loop")

@@ -84,6 +84,18 @@ QList<OptionSpec> loadAndReportOptions(ConformOptions *o)
     };
 }
 
+// The server a run goes to: both must be given, unless the cases are only listed.
+QString checkServer(const QString &port, ConformOptions *options)
+{
+    if (options->host.isEmpty())
+        return QStringLiteral("--host is needed");
+    const std::optional<double> p = OptionValue{QStringLiteral("port"), port}.real();
+    if (!p || *p < 1 || *p > 65535 || *p != std::floor(*p))
+        return QStringLiteral("--port: %1 is not a port from 1 to 65535").arg(CommandLine::quoted(port));
+    options->port = quint16(*p);
+    return {};
+}
+
 } // namespace
 
 QString conformUsage()
@@ -108,24 +120,11 @@ ParsedConformArguments parseConformArguments(const QStringList &arguments, std::
                                            "valid and broken records, hostile framing, awkward delivery and load. "
                                            "One line per case on standard output, then the summary."));
     commandLine.addOptions(runOptions(&options, &port) + loadAndReportOptions(&options) + tlsClientOptions(&options.tls));
+    commandLine.addChecks({[&] { return options.list ? QString() : checkServer(port, &options); },
+                           [&] { return checkTlsClientOptions(commandLine); }});
     if (!commandLine.runs(arguments, out, &parsed.printed, &parsed.error))
         return parsed;
-    const auto fail = [&](const QString &error) {
-        parsed.error = error;
-        return parsed;
-    };
-
     options.commandLine = CommandLine::shellText(arguments);
-    if (!options.list) {
-        if (options.host.isEmpty())
-            return fail(QStringLiteral("--host is needed"));
-        const std::optional<double> p = OptionValue{QStringLiteral("port"), port}.real();
-        if (!p || *p < 1 || *p > 65535 || *p != std::floor(*p))
-            return fail(QStringLiteral("--port: %1 is not a port from 1 to 65535").arg(CommandLine::quoted(port)));
-        options.port = quint16(*p);
-    }
-    if (const QString error = checkTlsClientOptions(commandLine, options.tls); !error.isEmpty())
-        return fail(error);
     parsed.options = options;
     return parsed;
 }

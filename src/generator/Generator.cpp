@@ -113,30 +113,25 @@ ParsedGenArguments parseGenArguments(const QStringList &arguments, std::FILE *ou
                      QStringLiteral("Makes IPND test records, valid and broken on purpose, as a data file that "
                                     "ipnd-send and the window replay."));
     line.addOptions(genOptions(&o));
+    line.addChecks({[&] {
+        if (!line.given(QStringLiteral("count")))
+            return QStringLiteral("--count is required");
+        if (!line.given(QStringLiteral("kinds")))
+            o.kinds = kindsFor(o.format);
+        // Kinds alone break nothing: a run meant to hold broken records would
+        // quietly hold none.
+        else if (!line.given(QStringLiteral("invalid")))
+            return QStringLiteral("--kinds needs --invalid FRACTION, the share of records to break");
+        // One file for both would keep only whichever is saved last; the two in
+        // one stream could not be told apart.
+        const bool bothToStandardOutput = o.manifest == "-" && (o.output.isEmpty() || o.output == "-");
+        if (bothToStandardOutput || (o.manifest != "-" && o.output != "-" && sameFile(o.manifest, o.output)))
+            return QStringLiteral("--manifest: %1 is the data file too")
+                .arg(CommandLine::quoted(QFile::decodeName(o.manifest)));
+        return QString();
+    }});
     parsed.outcome = line.parse(arguments, out);
     parsed.error = line.error();
-    if (parsed.outcome != CommandLine::Outcome::Run)
-        return parsed;
-    auto fail = [&parsed](const QString &error) {
-        parsed.outcome = CommandLine::Outcome::Error;
-        parsed.error = error;
-        return parsed;
-    };
-
-    if (!line.given(QStringLiteral("count")))
-        return fail(QStringLiteral("--count is required"));
-    if (!line.given(QStringLiteral("kinds")))
-        o.kinds = kindsFor(o.format);
-    // Kinds alone break nothing: a run meant to hold broken records would
-    // quietly hold none.
-    else if (!line.given(QStringLiteral("invalid")))
-        return fail(QStringLiteral("--kinds needs --invalid FRACTION, the share of records to break"));
-    // One file for both would keep only whichever is saved last; the two in
-    // one stream could not be told apart.
-    const bool bothToStandardOutput = o.manifest == "-" && (o.output.isEmpty() || o.output == "-");
-    if (bothToStandardOutput || (o.manifest != "-" && o.output != "-" && sameFile(o.manifest, o.output)))
-        return fail(QStringLiteral("--manifest: %1 is the data file too")
-                        .arg(CommandLine::quoted(QFile::decodeName(o.manifest))));
     return parsed;
 }
 

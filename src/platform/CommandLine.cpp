@@ -60,7 +60,9 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments, std::FILE 
     }
     m_error = repeated();
     if (m_error.isEmpty())
-        m_error = readValues();
+        m_error = readOptionTable(parser, m_table);
+    for (qsizetype i = 0; m_error.isEmpty() && i < m_checks.size(); ++i)
+        m_error = m_checks[i]();
     return m_error.isEmpty() ? Outcome::Run : Outcome::Error;
 }
 
@@ -81,10 +83,28 @@ bool CommandLine::runs(const QStringList &arguments, std::FILE *out, bool *print
     return outcome == Outcome::Run;
 }
 
-void CommandLine::addOptions(const QList<OptionSpec> &table)
+void addOptionTable(QCommandLineParser &parser, const QList<OptionSpec> &table)
 {
     for (const OptionSpec &option : table)
         parser.addOption(QCommandLineOption(option.names, option.help, option.valueName));
+}
+
+QString readOptionTable(const QCommandLineParser &parser, const QList<OptionSpec> &table)
+{
+    for (const OptionSpec &option : table) {
+        const QString &name = option.names.constFirst();
+        if (!option.read || !parser.isSet(name))
+            continue;
+        if (QString error = option.read({name, option.valueName.isEmpty() ? QString() : parser.value(name)});
+            !error.isEmpty())
+            return error;
+    }
+    return {};
+}
+
+void CommandLine::addOptions(const QList<OptionSpec> &table)
+{
+    addOptionTable(parser, table);
     m_table += table;
 }
 
@@ -106,18 +126,25 @@ QString CommandLine::repeated() const
     return {};
 }
 
-QString CommandLine::readValues() const
+namespace OptionChecks {
+
+QString goesWith(const QCommandLineParser &parser, const QStringList &options, const QString &needed)
 {
-    for (const OptionSpec &option : m_table) {
-        const QString &name = option.names.constFirst();
-        if (!option.read || !parser.isSet(name))
-            continue;
-        if (QString error = option.read({name, option.valueName.isEmpty() ? QString() : parser.value(name)});
-            !error.isEmpty())
-            return error;
+    if (parser.isSet(needed))
+        return {};
+    for (const QString &name : options) {
+        if (parser.isSet(name))
+            return QStringLiteral("--%1 goes with --%2").arg(name, needed);
     }
     return {};
 }
+
+QString together(const QCommandLineParser &parser, const QString &a, const QString &b)
+{
+    return parser.isSet(a) != parser.isSet(b) ? QStringLiteral("--%1 and --%2 go together").arg(a, b) : QString();
+}
+
+} // namespace OptionChecks
 
 QString CommandLine::shellText(const QStringList &arguments)
 {

@@ -50,6 +50,16 @@ struct OptionSpec
     OptionReader read;  // run once when the option is given
 };
 
+// What options say together, once each one's value is read: empty when they
+// go together, else the usage error.
+using OptionCheck = std::function<QString()>;
+
+// A table's options on a parser of its own, and each one given read with its
+// reader in the order of the table: empty, or the first reader's error.
+// CommandLine does both for a program's whole table.
+void addOptionTable(QCommandLineParser &parser, const QList<OptionSpec> &table);
+QString readOptionTable(const QCommandLineParser &parser, const QList<OptionSpec> &table);
+
 // The command line of every program here, on QCommandLineParser: --help with
 // a line for each option, --version, "--opt value" and "--opt=value". The
 // same rules hold for every program: an option given twice is a usage error,
@@ -85,10 +95,14 @@ public:
     bool given(const QString &name) const { return parser.isSet(name); }
     // The first of the options given, or empty: what goes against another.
     QString firstGiven(const QStringList &names) const;
+    // Checks that parse() runs in order once every value is read; the first
+    // error is the usage error.
+    void addChecks(const QList<OptionCheck> &checks) { m_checks += checks; }
 
     // Parses the arguments (argv[0] first). Help and version are printed to
     // `out`; an error, an argument that is not an option among them, an
-    // option given twice or a value its reader refuses, is left in error()
+    // option given twice, a value its reader refuses or options that a check
+    // finds do not go together, is left in error()
     // for the program to report as it reports its own usage errors.
     Outcome parse(const QStringList &arguments, std::FILE *out = stdout);
     QString error() const { return m_error; }
@@ -102,12 +116,23 @@ public:
 private:
     QString errorLine() const;
     QString repeated() const;
-    QString readValues() const;
 
     QString m_program;
     QString m_error;
     QList<OptionSpec> m_table;
+    QList<OptionCheck> m_checks;
 };
+
+// The checks across options every program words alike, on the options a
+// parser was given.
+namespace OptionChecks {
+
+// "--x goes with --needed": the first of `options` given without `needed`.
+QString goesWith(const QCommandLineParser &parser, const QStringList &options, const QString &needed);
+// "--a and --b go together": one of the two given without the other.
+QString together(const QCommandLineParser &parser, const QString &a, const QString &b);
+
+} // namespace OptionChecks
 
 // The readers an option table is made of, each taking the value into *into.
 namespace OptionRead {

@@ -49,16 +49,15 @@ QList<OptionSpec> tlsClientOptions(TlsClientOptions *tls)
     };
 }
 
-QString checkTlsClientOptions(const CommandLine &line, const TlsClientOptions &tls)
+QString checkTlsClientOptions(const CommandLine &line)
 {
     const auto given = [&](const char *name) { return line.given(QLatin1String(name)); };
-    const QString tlsOnly = line.firstGiven({"ca", "insecure", "servername", "cert", "key", "ciphers", "no-resume"});
-    if (!tls.enabled && !tlsOnly.isEmpty())
-        return QStringLiteral("--%1 goes with --tls").arg(tlsOnly);
-    if (given("cert") != given("key"))
-        return QStringLiteral("--cert and --key go together");
-    if (given("insecure") && (given("ca") || given("servername")))
-        return QStringLiteral("--insecure checks no certificate: it does not go with --%1")
-            .arg(QLatin1String(given("ca") ? "ca" : "servername"));
-    return {};
+    QString error = OptionChecks::goesWith(
+        line.parser, {"ca", "insecure", "servername", "cert", "key", "ciphers", "no-resume"}, QStringLiteral("tls"));
+    if (error.isEmpty())
+        error = OptionChecks::together(line.parser, QStringLiteral("cert"), QStringLiteral("key"));
+    if (error.isEmpty() && given("insecure") && (given("ca") || given("servername")))
+        error = QStringLiteral("--insecure checks no certificate: it does not go with --%1")
+                    .arg(QLatin1String(given("ca") ? "ca" : "servername"));
+    return error;
 }

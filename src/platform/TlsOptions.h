@@ -13,4 +13,4 @@ QList<OptionSpec> tlsClientOptions(TlsClientOptions *tls);
 
 // The options given, checked against each other; a one-line reason when they
 // do not go together, else empty.
-QString checkTlsClientOptions(const CommandLine &line, const TlsClientOptions &tls);
+QString checkTlsClientOptions(const CommandLine &line);

@@ -214,22 +214,15 @@ ParsedOptions parseReceiverOptions(const QStringList &arguments, std::FILE *out)
                                            "status 1 when a line of --verdicts or --capture was lost."));
     ParsedOptions parsed;
     commandLine.addOptions(receiverOptions(&parsed.options));
-    const auto fail = [&parsed](const QByteArray &error) {
-        parsed.outcome = ParsedOptions::Outcome::Error;
-        parsed.error = error;
-        return parsed;
-    };
-
+    commandLine.addChecks({[&] {
+        if (parsed.options.judge && parsed.options.reply)
+            return QStringLiteral("--judge and --reply cannot be used together");
+        if (QString error = OptionChecks::together(commandLine.parser, QStringLiteral("tls-cert"), QStringLiteral("tls-key"));
+            !error.isEmpty())
+            return error;
+        return OptionChecks::goesWith(commandLine.parser, {"tls-client-ca"}, QStringLiteral("tls-cert"));
+    }});
     parsed.outcome = commandLine.parse(arguments, out);
-    if (parsed.outcome == ParsedOptions::Outcome::Error)
-        return fail(CommandLine::bytes(commandLine.error()));
-    if (parsed.outcome != ParsedOptions::Outcome::Run)
-        return parsed;
-    if (parsed.options.judge && parsed.options.reply)
-        return fail("--judge and --reply cannot be used together");
-    if (parsed.options.tlsCert.isEmpty() != parsed.options.tlsKey.isEmpty())
-        return fail("--tls-cert and --tls-key go together");
-    if (!parsed.options.tlsClientCa.isEmpty() && parsed.options.tlsCert.isEmpty())
-        return fail("--tls-client-ca goes with --tls-cert");
+    parsed.error = CommandLine::bytes(commandLine.error());
     return parsed;
 }
