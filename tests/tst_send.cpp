@@ -932,7 +932,8 @@ void tst_Send::replyLeftOpenEndsAtTheGapOrTheTimeout()
     QVERIFY(server.listen());
     const QString file = writeFile(QStringLiteral("one.dat"), rawLine(numbered(1)));
     const QString json = dir.filePath(QStringLiteral("open.jsonl"));
-    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--quiet", "--report", json} + options);
+    const Run run =
+        send(to(server.port()) + QStringList{"--replay", file, "--period", "0", "--quiet", "--report", json} + options);
 
     QCOMPARE(run.exitCode, 0);
     const QList<QJsonObject> lines = readJsonLines(json);
