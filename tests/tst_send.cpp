@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,18 +66,6 @@ Run collect(QProcess &process)
     return collect(exitCode, process.readAllStandardOutput(), errors);
 }
 
-// What the process wrote to standard output until `marker` appeared, or
-// until ten seconds passed.
-QByteArray outputUntil(QProcess &process, const QByteArray &marker)
-{
-    QByteArray seen;
-    for (int i = 0; i < 100 && !seen.contains(marker); ++i) {
-        if (process.waitForReadyRead(100))
-            seen += process.readAllStandardOutput();
-    }
-    return seen;
-}
-
 QByteArray rawLine(const QByteArray &record)
 {
     return "2007-11-14 13:38:24\tTCPIN\t127.0.0.1:50003\t" + record + '\n';
@@ -95,6 +84,44 @@ QByteArray printfEscaped(const QByteArray &bytes)
 QByteArray numbered(int n)
 {
     return "09901" + QByteArray::number(n).rightJustified(3, '0') + TestRecords::Min.mid(8);
+}
+
+// Records 1 to `count`, numbered, a log line each.
+QByteArray numberedLines(int count)
+{
+    QByteArray lines;
+    for (int n = 1; n <= count; ++n)
+        lines += rawLine(numbered(n));
+    return lines;
+}
+
+// The first summary line of a run without a manifest, from its counts.
+struct Counts
+{
+    int read = 0, sent = 0, answered = 0, unexpected = 0, unanswered = 0, notSent = 0, rejected = 0;
+};
+
+QByteArray summaryLine(const Counts &c)
+{
+    return "summary: records read " + QByteArray::number(c.read) + ", sent " + QByteArray::number(c.sent)
+        + ", answered " + QByteArray::number(c.answered) + ", unexpected " + QByteArray::number(c.unexpected)
+        + ", unanswered " + QByteArray::number(c.unanswered) + ", not sent " + QByteArray::number(c.notSent)
+        + ", lines rejected " + QByteArray::number(c.rejected);
+}
+
+// Each JSON line's outcome, "summary" for the summary's.
+QStringList outcomesOf(const QList<QJsonObject> &lines)
+{
+    QStringList outcomes;
+    for (const QJsonObject &line : lines)
+        outcomes << (line.contains("summary") ? QStringLiteral("summary") : line.value("outcome").toString());
+    return outcomes;
+}
+
+// The arguments that send to `port` on loopback.
+QStringList to(quint16 port)
+{
+    return {"--host", "127.0.0.1", "--port", QString::number(port)};
 }
 
 QByteArray idOf(const QByteArray &record)
@@ -166,20 +193,25 @@ private slots:
 
 private:
     bool startReceiver(const QStringList &extra = {});
+    // Asked while the run goes, with what it has written to standard output
+    // so far: true once it is time for the signal.
+    using Until = std::function<bool(const QByteArray &out)>;
     // The run in this process: what it writes to standard output and error
-    // is kept in memory; a run not over in `timeoutMs` is stopped and gives
+    // is kept in memory; once `until` holds, the run is interrupted as by
+    // `signalNumber`. A run not over in `timeoutMs` is stopped and gives
     // exit code -1.
-    Run send(const QStringList &arguments, int timeoutMs = 20000);
+    Run send(const QStringList &arguments, const Until &until = {}, int signalNumber = SIGINT, int timeoutMs = 20000);
     Run sendProcess(const QStringList &arguments, int timeoutMs = 20000);
     QByteArray saved(int packet) const;
     QString writeFile(const QString &name, const QByteArray &content);
-    struct ReportPaths
+    struct ReportRun
     {
         QString json, junit, html;
+        QStringList arguments;
     };
-    // Starts ipnd-send replaying `data` to `port` as a closed loop, with all
-    // three reports in the test's folder and `extra` arguments.
-    ReportPaths startWithReports(QProcess &sender, quint16 port, const QString &data, const QStringList &extra);
+    // ipnd-send's arguments replaying `data` to `port` as a closed loop, with
+    // all three reports in the test's folder and `extra` arguments.
+    ReportRun withReports(quint16 port, const QString &data, const QStringList &extra);
 
     QTemporaryDir dir;
     QProcess receiver;
@@ -207,14 +239,26 @@ bool tst_Send::startReceiver(const QStringList &extra)
     return port != 0;
 }
 
-Run tst_Send::send(const QStringList &arguments, int timeoutMs)
+Run tst_Send::send(const QStringList &arguments, const Until &until, int signalNumber, int timeoutMs)
 {
-    const ParsedSendArguments parsed = parseSendArguments(QStringList{QStringLiteral("ipnd-send")} + arguments);
+    const QStringList commandLine = QStringList{QStringLiteral("ipnd-send")} + arguments;
+    const ParsedSendArguments parsed = parseSendArguments(commandLine);
     if (!parsed.options)
         return collect(2, {}, "ipnd-send: " + CommandLine::bytes(parsed.error) + '\n');
     BufferSink out;
     BufferSink err;
     SendRun run(*parsed.options, parsed.options->reports.reportFile == QLatin1String("-") ? err : out, err, &err, false);
+    run.setCommandLine(CommandLine::shellText(commandLine));
+    QTimer watch;
+    if (until) {
+        connect(&watch, &QTimer::timeout, &run, [&] {
+            if (until(out.text)) {
+                watch.stop();
+                run.interrupt(signalNumber);
+            }
+        });
+        watch.start(10);
+    }
     bool timedOut = false;
     QTimer::singleShot(timeoutMs, &run, [&] {
         timedOut = true;
@@ -250,15 +294,13 @@ QString tst_Send::writeFile(const QString &name, const QByteArray &content)
     return file.fileName();
 }
 
-tst_Send::ReportPaths tst_Send::startWithReports(QProcess &sender, quint16 port, const QString &data,
-                                                   const QStringList &extra)
+tst_Send::ReportRun tst_Send::withReports(quint16 port, const QString &data, const QStringList &extra)
 {
-    const ReportPaths paths{dir.filePath(QStringLiteral("run.jsonl")), dir.filePath(QStringLiteral("run.xml")),
-                            dir.filePath(QStringLiteral("run.html"))};
-    sender.start(QStringLiteral(IPND_SEND),
-                 QStringList{"--host", "127.0.0.1", "--port", QString::number(port), "--replay", data, "--period", "0"}
-                     + extra + QStringList{"--report", paths.json, "--junit", paths.junit, "--html", paths.html});
-    return paths;
+    ReportRun run{dir.filePath(QStringLiteral("run.jsonl")), dir.filePath(QStringLiteral("run.xml")),
+                  dir.filePath(QStringLiteral("run.html")), {}};
+    run.arguments = to(port) + QStringList{"--replay", data, "--period", "0"} + extra
+        + QStringList{"--report", run.json, "--junit", run.junit, "--html", run.html};
+    return run;
 }
 
 void tst_Send::eachFixedRecordArrivesByteForByte_data()
@@ -278,15 +320,14 @@ void tst_Send::eachFixedRecordArrivesByteForByte()
     QFETCH(QByteArray, record);
     QVERIFY(startReceiver());
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--record", name});
+    const Run run = send(to(port) + QStringList{"--record", name});
 
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(saved(1), record);
     QCOMPARE(run.log, (QList<QByteArray>{"TCP TCP Originate: Local port <" + QByteArray::number(port)
                                              + "> Local IP <127.0.0.1 > ",
                                          "Event: Connected", "Event: <127.0.0.1> Data Pkt Rxd"}));
-    QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, not sent 0, lines rejected 0"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .sent = 1, .answered = 1}));
     QVERIFY(run.summary.value(1).startsWith("round trip ms: min "));
     QVERIFY(run.summary.value(2).startsWith("rate: "));
 }
@@ -305,8 +346,7 @@ void tst_Send::replayArrivesByteForByte()
     QFETCH(QString, file);
     QVERIFY(startReceiver());
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--format", format,
-                          "--period", "0"});
+    const Run run = send(to(port) + QStringList{"--replay", file, "--format", format, "--period", "0"});
 
     QCOMPARE(run.exitCode, 0);
     const QList<QByteArray> expected = {"0900311" + TestRecords::Standard, "0100164" + TestRecords::NoAdd,
@@ -315,8 +355,7 @@ void tst_Send::replayArrivesByteForByte()
     for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(saved(i + 1), expected[i]);
     QCOMPARE(saved(6), QByteArray("<no packet saved>"));
-    QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 5, sent 5, answered 5, unexpected 0, unanswered 0, not sent 0, lines rejected 3"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 5, .sent = 5, .answered = 5, .rejected = 3}));
     QCOMPARE(run.log.count("RSFP: Data Sent: " + TestRecords::Min), 1);
     QCOMPARE(run.log.last(), format == QLatin1String("rawlog") ? QByteArray("SRLP: End of data file")
                                                                 : QByteArray("SFIP: End of data file"));
@@ -331,10 +370,8 @@ void tst_Send::misbehavingReceiver_data()
     QTest::addColumn<QByteArray>("endLine"); // how each exchange ends
     QTest::addColumn<double>("minimumRoundTripMs");
     QTest::addColumn<QStringList>("extra");
-    const QByteArray answered =
-        "summary: records read 3, sent 3, answered 3, unexpected 0, unanswered 0, not sent 0, lines rejected 0";
-    const QByteArray unanswered =
-        "summary: records read 3, sent 3, answered 0, unexpected 0, unanswered 3, not sent 0, lines rejected 0";
+    const QByteArray answered = summaryLine({.read = 3, .sent = 3, .answered = 3});
+    const QByteArray unanswered = summaryLine({.read = 3, .sent = 3, .unanswered = 3});
     QTest::newRow("none") << "none" << "5" << 0 << answered << QByteArray("Event: <127.0.0.1> Data Pkt Rxd") << 0.0
                           << QStringList();
     // The reply judged whole: both halves, ended by the receiver's close.
@@ -362,11 +399,9 @@ void tst_Send::misbehavingReceiver()
     QVERIFY(startReceiver({"--misbehave", misbehave}));
     // Several records: whatever an unanswered exchange leaves on the socket
     // would make the next record "busy".
-    const QString file = writeFile(QStringLiteral("three.dat"),
-                                   rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    const QString file = writeFile(QStringLiteral("three.dat"), numberedLines(3));
 
-    const Run run = send(QStringList{"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file,
-                                     "--period", "0", "--reply-timeout", replyTimeout}
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "0", "--reply-timeout", replyTimeout}
                          + extra);
 
     QCOMPARE(run.exitCode, exitCode);
@@ -398,19 +433,18 @@ void tst_Send::serverThatCannotBeReached()
         deadPort = closed.serverPort();
     }
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min", "--junit", junit});
+    const Run run = send(to(deadPort) + QStringList{"--record", "min", "--junit", junit});
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.log.value(1), QByteArray("Event: Socket error 0: Connection refused"));
     const JUnit cases = readJUnit(junit);
     QCOMPARE(cases.failures, (QMap<QString, QString>{{idOf(TestRecords::Min), "RSFP: No connection, not sent: " + TestRecords::Min}}));
     // Also under --quiet, where no log line says it.
-    const Run quiet = send({"--host", "127.0.0.1", "--port", QString::number(deadPort), "--record", "min", "--quiet"});
+    const Run quiet = send(to(deadPort) + QStringList{"--record", "min", "--quiet"});
     QCOMPARE(quiet.exitCode, 3);
     QCOMPARE(quiet.log, QList<QByteArray>());
     QCOMPARE(quiet.errors, "ipnd-send: no connection to 127.0.0.1:" + QByteArray::number(deadPort)
                                + " came up: Event: Socket error 0: Connection refused\n");
-    QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 1, sent 0, answered 0, unexpected 0, unanswered 0, not sent 1, lines rejected 0"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .notSent = 1}));
 }
 
 void tst_Send::badArguments_data()
@@ -420,29 +454,27 @@ void tst_Send::badArguments_data()
     QTest::newRow("no arguments") << QStringList() << QByteArray("ipnd-send: --host is required");
     QTest::newRow("bad port") << QStringList{"--host", "127.0.0.1", "--port", "99999", "--record", "min"}
                               << QByteArray("ipnd-send: --port: \"99999\" is not a port number (1 to 65535)");
-    QTest::newRow("unknown option") << QStringList{"--host", "127.0.0.1", "--port", "1", "--record", "min", "--fast"}
+    QTest::newRow("unknown option") << to(1) + QStringList{"--record", "min", "--fast"}
                                     << QByteArray("ipnd-send: unknown option --fast");
-    QTest::newRow("missing file") << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", "/nonexistent"}
+    QTest::newRow("missing file") << to(1) + QStringList{"--replay", "/nonexistent"}
                                   << QByteArray("ipnd-send: --replay: \"/nonexistent\" is not a readable file");
     const QString examples = QFINDTESTDATA("../examples/ipnd-rawlog.dat");
     QTest::newRow("--expect with --manifest")
-        << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", examples, "--manifest", examples + ".none",
-                       "--expect", "OK"}
+        << to(1) + QStringList{"--replay", examples, "--manifest", examples + ".none", "--expect", "OK"}
         << QByteArray("ipnd-send: --expect and --manifest cannot go together: with a manifest, --accept and --refuse "
                       "say what the replies must be");
     QTest::newRow("--refuse without --manifest")
-        << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", examples, "--refuse", "NAK"}
+        << to(1) + QStringList{"--replay", examples, "--refuse", "NAK"}
         << QByteArray("ipnd-send: --refuse goes with --manifest");
     QTest::newRow("--accept not an expression")
-        << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", examples, "--manifest", examples,
-                       "--accept", "ACK ("}
+        << to(1) + QStringList{"--replay", examples, "--manifest", examples, "--accept", "ACK ("}
         << QByteArray("ipnd-send: --accept: not a valid regular expression: missing closing parenthesis (at character "
                       "5 of ACK ()");
     // Files that cannot be replayed: a device that never ends, a pipe, a folder.
     const QString fifo = dir.filePath(QStringLiteral("fifo"));
     QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 || QFileInfo(fifo).exists());
     for (const QString &path : {QStringLiteral("/dev/zero"), fifo, dir.path()})
-        QTest::newRow(qPrintable(path)) << QStringList{"--host", "127.0.0.1", "--port", "1", "--replay", path}
+        QTest::newRow(qPrintable(path)) << to(1) + QStringList{"--replay", path}
                                         << "ipnd-send: --replay: \"" + QFile::encodeName(path) + "\" is not a readable file";
 }
 
@@ -493,8 +525,7 @@ void tst_Send::helpVersionAndBytesAsTyped()
         const Run result = collect(sender);
         if (path != missing) {
             QCOMPARE(result.exitCode, 0);
-            QCOMPARE(result.summary.value(0), QByteArray("summary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, "
-                                                         "not sent 0, lines rejected 0"));
+            QCOMPARE(result.summary.value(0), summaryLine({.read = 1, .sent = 1, .answered = 1}));
         } else {
             QCOMPARE(result.exitCode, 2);
             QCOMPARE(result.errors.split('\n').value(0),
@@ -511,22 +542,17 @@ void tst_Send::standardInputAndOutput()
     // writes JSON Lines to standard output, the log and summary to standard error.
     QVERIFY(startReceiver({"--quiet"}));
     QProcess sender;
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(port), "--period", "0",
-                                             "--replay", "-", "--report", "-"});
+    sender.start(QStringLiteral(IPND_SEND), to(port) + QStringList{"--period", "0", "--replay", "-", "--report", "-"});
     QVERIFY(sender.waitForStarted(10000));
     sender.write(rawLine(numbered(1)) + "not a line\n" + rawLine(numbered(2)));
     sender.closeWriteChannel();
     QVERIFY(sender.waitForFinished(20000));
     QCOMPARE(sender.exitCode(), 0);
-    const QList<QJsonObject> lines = jsonLines(sender.readAllStandardOutput());
-    QStringList outcomes;
-    for (const QJsonObject &line : lines)
-        outcomes << (line.contains("summary") ? QStringLiteral("summary") : line.value("outcome").toString());
-    QCOMPARE(outcomes, QStringList({"answered", "rejected", "answered", "summary"}));
+    QCOMPARE(outcomesOf(jsonLines(sender.readAllStandardOutput())),
+             QStringList({"answered", "rejected", "answered", "summary"}));
     const QByteArray log = sender.readAllStandardError();
     QVERIFY2(log.contains("RSFP: Data Sent: " + numbered(2) + '\n'), log.constData());
-    QVERIFY(log.contains("\nsummary: records read 2, sent 2, answered 2, unexpected 0, unanswered 0, not sent 0, "
-                         "lines rejected 1\n"));
+    QVERIFY(log.contains('\n' + summaryLine({.read = 2, .sent = 2, .answered = 2, .rejected = 1}) + '\n'));
     QCOMPARE(saved(2), "0900120" + numbered(2));
 }
 
@@ -541,8 +567,8 @@ void tst_Send::periodKeepsItsPace()
     // Not a whole number of milliseconds: the slots' starts are rounded. Two
     // connections, so that a reply slowed by a loaded machine does not find
     // the link busy.
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period",
-                          "0.2005", "--count", "10", "--connections", "2"});
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "0.2005", "--count", "10",
+                                                "--connections", "2"});
 
     QVERIFY2(run.exitCode == 0, run.summary.value(0).constData());
     QList<QDateTime> sends;
@@ -567,50 +593,33 @@ void tst_Send::periodKeepsItsPace()
 void tst_Send::ctrlCPrintsTheSummary()
 {
     QVERIFY(startReceiver({"--quiet"}));
-    QByteArray content;
-    for (int i = 0; i < 10; ++i)
-        content += rawLine(TestRecords::NoAdd);
-    const QString file = writeFile(QStringLiteral("long-run.dat"), content);
+    const QString file = writeFile(QStringLiteral("long-run.dat"), rawLine(TestRecords::NoAdd).repeated(10));
 
-    QProcess sender;
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file,
-                                             "--period", "30"});
-    QVERIFY(sender.waitForStarted(10000));
     // The first record goes at once; the next would wait 30 s.
-    const QByteArray seen = outputUntil(sender, "Data Pkt Rxd");
-    QVERIFY(seen.contains("Data Pkt Rxd"));
-    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
-    QVERIFY(sender.waitForFinished(10000));
-    QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sender.exitCode(), 128 + SIGINT); // an interrupted run never passes
-    const QByteArray out = seen + sender.readAllStandardOutput();
-    QVERIFY2(out.contains(
-                 "\nsummary: records read 1, sent 1, answered 1, unexpected 0, unanswered 0, not sent 0, lines rejected 0\n"),
-             out.constData());
-    QVERIFY2(out.endsWith("\nInterrupted after 1 of 10 records\n"), out.constData());
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "30"},
+                         [](const QByteArray &out) { return out.contains("Data Pkt Rxd"); });
+
+    QCOMPARE(run.exitCode, 128 + SIGINT); // an interrupted run never passes
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .sent = 1, .answered = 1}));
+    QCOMPARE(run.summary.last(), QByteArray("Interrupted after 1 of 10 records"));
 }
 
 void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
 {
     PendingListener listener;
     QVERIFY(listener.port() != 0);
-    QProcess sender;
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(listener.port()),
-                                             "--record", "standard", "--connect-timeout", "60"});
-    QVERIFY(sender.waitForStarted(10000));
-    const QByteArray seen = outputUntil(sender, "TCP TCP Originate");
-    QVERIFY(seen.contains("TCP TCP Originate"));
-
     QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
-    QVERIFY(sender.waitForFinished(10000));
+    const Run run = send(to(listener.port()) + QStringList{"--record", "standard", "--connect-timeout", "60"},
+                         [&](const QByteArray &out) {
+                             if (out.contains("TCP TCP Originate"))
+                                 clock.start();
+                             return clock.isValid();
+                         });
+
+    QVERIFY(clock.isValid());
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(sender.exitCode(), 128 + SIGINT);
-    const QByteArray out = seen + sender.readAllStandardOutput();
-    QVERIFY2(out.contains(
-                 "\nsummary: records read 1, sent 0, answered 0, unexpected 0, unanswered 0, not sent 1, lines rejected 0\n"),
-             out.constData());
+    QCOMPARE(run.exitCode, 128 + SIGINT);
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .notSent = 1}));
 }
 
 void tst_Send::recordTooShortToSendDoesNotFailTheRun()
@@ -619,8 +628,7 @@ void tst_Send::recordTooShortToSendDoesNotFailTheRun()
     const QString file = writeFile(QStringLiteral("short.dat"), rawLine(TestRecords::Min) + rawLine("1234"));
 
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0",
-                          "--junit", junit});
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "0", "--junit", junit});
 
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.log.contains("RSFP: Record too short, not sent: 1234"));
@@ -628,8 +636,7 @@ void tst_Send::recordTooShortToSendDoesNotFailTheRun()
     const JUnit cases = readJUnit(junit);
     QCOMPARE(cases.failures, (QMap<QString, QString>{}));
     QCOMPARE(cases.skipped.value(QStringLiteral("1234")), QStringLiteral("RSFP: Record too short, not sent: 1234"));
-    QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 2, sent 1, answered 1, unexpected 0, unanswered 0, not sent 1, lines rejected 0"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 2, .sent = 1, .answered = 1, .notSent = 1}));
     QCOMPARE(saved(1), "0900120" + TestRecords::Min);
     QCOMPARE(saved(2), QByteArray("<no packet saved>"));
 }
@@ -651,20 +658,13 @@ void tst_Send::ctrlCStopsAtTheNextLineWhenNothingIsSent()
     QFETCH(QByteArray, logged);
     // Far more lines than are read before the stop takes effect.
     const QString file = writeFile(QStringLiteral("endless.dat"), line.repeated(1000000));
-    QProcess sender;
-    sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", "1", "--replay", file, "--format", format, "--period", "0"});
-    QVERIFY(sender.waitForStarted(10000));
-    QByteArray out = outputUntil(sender, logged);
-    QVERIFY(out.contains(logged));
+    const Run run = send(to(1) + QStringList{"--replay", file, "--format", format, "--period", "0"},
+                         [&](const QByteArray &out) { return out.contains(logged); });
 
-    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
-    QVERIFY(sender.waitForFinished(10000));
-    out += sender.readAllStandardOutput();
-    QCOMPARE(sender.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sender.exitCode(), 128 + SIGINT);
-    QVERIFY2(!out.contains("End of data file"), "the stop waited for the end of the file");
-    QVERIFY(out.contains("\nsummary: records read 0, sent 0, "));
+    QCOMPARE(run.exitCode, 128 + SIGINT);
+    for (const QByteArray &logLine : run.log)
+        QVERIFY2(!logLine.contains("End of data file"), "the stop waited for the end of the file");
+    QVERIFY(run.summary.value(0).startsWith("summary: records read 0, sent 0, "));
 }
 
 void tst_Send::runThatSentNothingFails()
@@ -673,12 +673,10 @@ void tst_Send::runThatSentNothingFails()
     const QString file = writeFile(QStringLiteral("rejected.dat"), "no date\n\n");
 
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0",
-                          "--junit", junit});
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "0", "--junit", junit});
 
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.summary.value(0),
-             QByteArray("summary: records read 0, sent 0, answered 0, unexpected 0, unanswered 0, not sent 0, lines rejected 2"));
+    QCOMPARE(run.summary.value(0), summaryLine({.rejected = 2}));
     // No record failed, and still the report fails, as the run does.
     const JUnit cases = readJUnit(junit);
     QCOMPARE(cases.names, QStringList({"line 1", "line 2", "run"}));
@@ -702,12 +700,10 @@ void tst_Send::connectionsTakeRecordsInFileOrder()
     }
     const QString file = writeFile(QStringLiteral("many.dat"), content);
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0",
-                          "--connections", "4"});
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "0", "--connections", "4"});
 
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 24, sent 24, answered 24, unexpected 0, unanswered 0, not sent "
-                                              "0, lines rejected 0"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 24, .sent = 24, .answered = 24}));
     // Handed out in file order, each on a connection of the four.
     QList<QByteArray> sentInOrder;
     QSet<int> used;
@@ -742,17 +738,12 @@ void tst_Send::periodsThatFindEveryConnectionBusyAreNotSent()
     // the third finds both busy, the fourth the first free again (125 ms
     // either way for a loaded machine).
     QVERIFY(startReceiver({"--quiet", "--misbehave", "slow:625"}));
-    QByteArray content;
-    for (int n = 1; n <= 4; ++n)
-        content += rawLine(numbered(n));
-    const QString file = writeFile(QStringLiteral("busy.dat"), content);
+    const QString file = writeFile(QStringLiteral("busy.dat"), numberedLines(4));
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(port), "--replay", file, "--period", "0.25",
-                          "--connections", "2"});
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "0.25", "--connections", "2"});
 
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 3, answered 3, unexpected 0, unanswered 0, not sent 1, "
-                                              "lines rejected 0"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 4, .sent = 3, .answered = 3, .notSent = 1}));
     QVERIFY(run.log.contains("[1] RSFP: Data Sent: " + numbered(1)));
     QVERIFY(run.log.contains("[2] RSFP: Data Sent: " + numbered(2)));
     QVERIFY(run.log.contains("RSFP: Link busy, not sent: " + numbered(3)));
@@ -774,14 +765,6 @@ Run finishedRun(QProcess &sender, QSignalSpy &finished)
     return collect(sender);
 }
 
-QStringList outcomesOf(const QList<QJsonObject> &lines)
-{
-    QStringList outcomes;
-    for (const QJsonObject &line : lines)
-        outcomes << (line.contains("summary") ? QStringLiteral("summary") : line.value("outcome").toString());
-    return outcomes;
-}
-
 } // namespace
 
 void tst_Send::reportsShowEachRecordsOutcome()
@@ -790,20 +773,17 @@ void tst_Send::reportsShowEachRecordsOutcome()
     QVERIFY(server.listen());
     server.answer(idOf(numbered(2)), QByteArray("NAK\r\n"));
     server.answer(idOf(numbered(3)), std::nullopt);
-    const QString file = writeFile(QStringLiteral("four.dat"), rawLine(numbered(1)) + rawLine(numbered(2))
-                                                                   + rawLine(numbered(3)) + rawLine(numbered(4))
-                                                                   + rawLine(numbered(5)));
+    const QString file = writeFile(QStringLiteral("four.dat"), numberedLines(5));
     // A long reply, in several reads.
     const QByteArray flood = "OK " + idOf(numbered(5)) + QByteArray(6000, '.');
     server.answer(idOf(numbered(5)), flood);
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    const auto [json, junit, html] = startWithReports(sender, server.port(), file, {"--reply-timeout", "0.3", "--expect", "OK {id}"});
-    const Run run = finishedRun(sender, finished);
+    const auto [json, junit, html, arguments] =
+        withReports(server.port(), file, {"--reply-timeout", "0.3", "--expect", "OK {id}"});
+    const Run run = send(arguments);
 
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 5, sent 5, answered 2, unexpected 2, "
-                                              "unanswered 1, not sent 0, lines rejected 0"));
+    QCOMPARE(run.summary.value(0),
+             summaryLine({.read = 5, .sent = 5, .answered = 2, .unexpected = 2, .unanswered = 1}));
     QCOMPARE(run.log.count("Event: Unexpected reply to record " + idOf(numbered(2)) + R"(: NAK\r\n)"), 1);
     // A long reply is judged whole, and kept in part with its whole length.
     QVERIFY(run.log.contains("Event: Unexpected reply to record " + idOf(numbered(5)) + ": "
@@ -861,14 +841,10 @@ void tst_Send::thresholdsDecideTheExitStatus()
     QFETCH(QString, threshold);
     ScriptedReceiver server;
     QVERIFY(server.listen());
-    const QString file = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
+    const QString file = writeFile(QStringLiteral("two.dat"), numberedLines(2));
 
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
-    sender.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                                        "--replay", file, "--period", "0", "--junit", junit} + options);
-    const Run run = finishedRun(sender, finished);
+    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--period", "0", "--junit", junit} + options);
 
     QCOMPARE(run.exitCode, exitCode);
     // The JUnit report fails exactly when the run does; each threshold is a
@@ -899,15 +875,10 @@ void tst_Send::ctrlCLeavesTheReports()
     ScriptedReceiver server;
     QVERIFY(server.listen());
     server.answer(idOf(numbered(2)), std::nullopt);
-    const QString file = writeFile(QStringLiteral("three.dat"),
-                                   rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    const auto [json, junit, html] = startWithReports(sender, server.port(), file, {"--reply-timeout", "60"});
+    const QString file = writeFile(QStringLiteral("three.dat"), numberedLines(3));
+    const auto [json, junit, html, arguments] = withReports(server.port(), file, {"--reply-timeout", "60"});
     // The second record waits for a reply that will not come.
-    QTRY_COMPARE_WITH_TIMEOUT(server.idsSeen.size(), 2, 10000);
-    QCOMPARE(::kill(pid_t(sender.processId()), SIGINT), 0);
-    const Run run = finishedRun(sender, finished);
+    const Run run = send(arguments, [&](const QByteArray &) { return server.idsSeen.size() == 2; });
 
     QCOMPARE(run.exitCode, 128 + SIGINT);
     const QList<QJsonObject> lines = readJsonLines(json);
@@ -929,24 +900,21 @@ void tst_Send::stuckExchangeHoldsNoReportBack()
     ScriptedReceiver server;
     QVERIFY(server.listen());
     server.answer(idOf(numbered(1)), std::nullopt);
-    QByteArray content;
-    for (int n = 1; n <= 4; ++n)
-        content += rawLine(numbered(n));
-    const QString file = writeFile(QStringLiteral("stuck.dat"), content);
+    const QString file = writeFile(QStringLiteral("stuck.dat"), numberedLines(4));
     const QString json = dir.filePath(QStringLiteral("stuck.jsonl"));
 
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file, "--period", "0",
-                  "--connections", "2", "--reply-timeout", "60", "--quiet", "--report", json});
     // Each finished exchange is on disk while the first still waits: a
     // killed run keeps them.
-    QTRY_COMPARE_WITH_TIMEOUT(readJsonLines(json).size(), 3, 10000);
-    QCOMPARE(::kill(pid_t(sender.processId()), SIGKILL), 0);
-    QVERIFY(finished.wait(10000));
+    QList<QJsonObject> onDisk;
+    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--period", "0", "--connections", "2",
+                                                         "--reply-timeout", "60", "--quiet", "--report", json},
+                         [&](const QByteArray &) {
+                             onDisk = readJsonLines(json);
+                             return onDisk.size() == 3;
+                         });
+    QCOMPARE(run.exitCode, 128 + SIGINT);
     QList<qint64> seqs;
-    for (const QJsonObject &line : readJsonLines(json))
+    for (const QJsonObject &line : onDisk)
         seqs << line.value("seq").toInteger();
     QCOMPARE(seqs, QList<qint64>({2, 3, 4}));
 }
@@ -968,11 +936,8 @@ void tst_Send::replyLeftOpenEndsAtTheGapOrTheTimeout()
     QVERIFY(server.listen());
     const QString file = writeFile(QStringLiteral("one.dat"), rawLine(numbered(1)));
     const QString json = dir.filePath(QStringLiteral("open.jsonl"));
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                                        "--replay", file, "--quiet", "--report", json} + options);
-    const Run run = finishedRun(sender, finished);
+    const Run run =
+        send(to(server.port()) + QStringList{"--replay", file, "--period", "0", "--quiet", "--report", json} + options);
 
     QCOMPARE(run.exitCode, 0);
     const QList<QJsonObject> lines = readJsonLines(json);
@@ -1002,10 +967,7 @@ void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone()
     QFETCH(QStringList, outcomes);
     ScriptedReceiver server;
     QVERIFY(server.listen());
-    QByteArray data;
-    for (int n = 1; n <= records; ++n)
-        data += rawLine(numbered(n));
-    const QString file = writeFile(QStringLiteral("many.dat"), data);
+    const QString file = writeFile(QStringLiteral("many.dat"), numberedLines(records));
     const QString json = dir.filePath(QStringLiteral("run.jsonl"));
     int gone[2] = {-1, -1};
     QCOMPARE(::pipe2(gone, O_CLOEXEC), 0);
@@ -1020,8 +982,8 @@ void tst_Send::reportsAreWholeWhenTheOutputReaderIsGone()
         ::dup2(output, STDOUT_FILENO);
         ::signal(SIGPIPE, SIG_DFL);
     });
-    sender.start(QStringLiteral(IPND_SEND), QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                                        "--replay", file, "--period", "0", "--report", json} + options);
+    sender.start(QStringLiteral(IPND_SEND),
+                 to(server.port()) + QStringList{"--replay", file, "--period", "0", "--report", json} + options);
     if (linesRead >= 0) {
         QByteArray seen;
         QTRY_VERIFY_WITH_TIMEOUT([&] {
@@ -1122,7 +1084,7 @@ void tst_Send::conformanceOutcomesInEveryReport()
     server.answer(id[5], QByteArray("what?"));
     server.answer(id[6], std::nullopt);
     const QString data = writeFile(QStringLiteral("conform.dat"),
-                                   rawLine(numbered(1)) + rawLine(numbered(2)) + "not a log line\n"
+                                   numberedLines(2) + "not a log line\n"
                                        + rawLine(numbered(3)) + "no entry planned this\n" + rawLine(numbered(4))
                                        + rawLine(numbered(5))
                                        + rawLine(numbered(6)));
@@ -1132,10 +1094,9 @@ void tst_Send::conformanceOutcomesInEveryReport()
         entry(1, id[1], "valid") + entry(2, id[2], "too-wide")
             + R"({"arrives":false, "expect":"bad-timestamp", "id":"09901999", "seq":3})" + '\n'
             + entry(4, id[3], "bad-char") + entry(5, id[4], "valid") + entry(6, id[5], "valid") + entry(7, id[6], "valid"));
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    const auto [json, junit, html] = startWithReports(sender, server.port(), data, {"--reply-timeout", "0.3", "--manifest", manifest});
-    const Run run = finishedRun(sender, finished);
+    const auto [json, junit, html, arguments] =
+        withReports(server.port(), data, {"--reply-timeout", "0.3", "--manifest", manifest});
+    const Run run = send(arguments);
 
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.errors, QByteArray());
@@ -1262,19 +1223,13 @@ void tst_Send::manifestThatDoesNotFitStopsTheRun()
     QFETCH(QByteArray, error);
     ScriptedReceiver server;
     QVERIFY(server.listen());
-    server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
-    server.answer(idOf(numbered(2)), "ACK " + idOf(numbered(2)));
-    server.answer(idOf(numbered(3)), "ACK " + idOf(numbered(3)));
+    for (int n = 1; n <= 3; ++n)
+        server.answer(idOf(numbered(n)), "ACK " + idOf(numbered(n)));
     // A record after the misfit: the run must not go on to it.
-    const QString data =
-        writeFile(QStringLiteral("three.dat"), rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    const QString data = writeFile(QStringLiteral("three.dat"), numberedLines(3));
     const QString file = writeFile(QStringLiteral("three.jsonl"), manifest);
 
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                             "--replay", data, "--period", "0", "--manifest", file});
-    const Run run = finishedRun(sender, finished);
+    const Run run = send(to(server.port()) + QStringList{"--replay", data, "--period", "0", "--manifest", file});
 
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.errors, "ipnd-send: --manifest " + file.toLocal8Bit() + ": " + error + '\n');
@@ -1299,8 +1254,7 @@ void tst_Send::interruptedRunNeverPasses()
     QVERIFY(server.listen());
     server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
     server.answer(idOf(numbered(2)), std::nullopt);
-    const QString data = writeFile(QStringLiteral("three.dat"),
-                                   rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    const QString data = writeFile(QStringLiteral("three.dat"), numberedLines(3));
     // A blank line is no entry: the run still has 3 records.
     const QString manifest = writeFile(QStringLiteral("three.jsonl"),
                                        entry(1, idOf(numbered(1)), "valid") + "\n" + entry(2, idOf(numbered(2)), "valid")
@@ -1309,7 +1263,9 @@ void tst_Send::interruptedRunNeverPasses()
     QSignalSpy finished(&sender, &QProcess::finished);
     // Whatever the test was started under (nohup), the sender has the signals' defaults.
     sender.setChildProcessModifier([] { ::signal(SIGHUP, SIG_DFL); });
-    const auto [json, junit, html] = startWithReports(sender, server.port(), data, {"--reply-timeout", "60", "--manifest", manifest});
+    const auto [json, junit, html, arguments] =
+        withReports(server.port(), data, {"--reply-timeout", "60", "--manifest", manifest});
+    sender.start(QStringLiteral(IPND_SEND), arguments);
     QTRY_COMPARE_WITH_TIMEOUT(server.idsSeen.size(), 2, 10000);
     QCOMPARE(::kill(pid_t(sender.processId()), signalNumber), 0);
     const Run run = finishedRun(sender, finished);
@@ -1340,7 +1296,7 @@ void tst_Send::manifestRunOutcomes_data()
     const QByteArray refused = "not a log line\n";
     // The entry after the last record sent is for a line never read: no outcome.
     QTest::newRow("--count ends the manifest at the last line read")
-        << rawLine(numbered(1)) + rawLine(numbered(2)) + refused + rawLine(numbered(3))
+        << numberedLines(2) + refused + rawLine(numbered(3))
         << entry(1, one, "valid") + entry(2, two, "valid") + entry(3, "09901999", "bad-timestamp", false)
                + entry(4, idOf(numbered(3)), "valid")
         << QStringList{"--period", "0", "--count", "2"} << 0 << 0 << QStringList{"accepted:valid", "accepted:valid"}
@@ -1357,7 +1313,7 @@ void tst_Send::manifestRunOutcomes_data()
         << QStringList{"--period", "0"} << 0 << 0
         << QStringList{"accepted:valid", "rejected:bad-timestamp", "rejected:too-short", "accepted:valid"} << QByteArray();
     // Record 2 comes due 100 ms in, while the only link waits for a reply.
-    QTest::newRow("a busy link") << rawLine(numbered(1)) + rawLine(numbered(2))
+    QTest::newRow("a busy link") << numberedLines(2)
                                  << entry(1, one, "valid") + entry(2, two, "valid") << QStringList{"--period", "0.1"}
                                  << 700 << 1 << QStringList{"not-sent:valid", "accepted:valid"} << QByteArray();
     // Parts the reader dropped when the next record began, none refused.
@@ -1369,11 +1325,11 @@ void tst_Send::manifestRunOutcomes_data()
         << QStringList{"accepted:valid", "rejected:missing-part", "accepted:valid"} << QByteArray();
     // A reply both patterns take is no verdict, whatever the kind.
     QTest::newRow("a reply both patterns take")
-        << rawLine(numbered(1)) + rawLine(numbered(2)) << entry(1, one, "valid") + entry(2, two, "too-wide")
+        << numberedLines(2) << entry(1, one, "valid") + entry(2, two, "too-wide")
         << QStringList{"--period", "0", "--refuse", "(ACK|NAK) {id}"} << 0 << 1
         << QStringList{"unexpected:valid", "unexpected:too-wide"} << QByteArray();
     QTest::newRow("a kind with control bytes")
-        << rawLine(numbered(1)) + rawLine(numbered(2))
+        << numberedLines(2)
         << entry(1, one, "valid") + entry(2, two, R"(\u001b[2J\u0000\r)") << QStringList{"--period", "0"} << 0 << 1
         << QStringList{"accepted:valid", QStringLiteral("false-accept:\x1b[2J") + QChar(0) + '\r'}
         << "Event: false-accept reply to record " + two + R"( (\x1b[2J\x00\r): ACK )" + two;
@@ -1397,13 +1353,8 @@ void tst_Send::manifestRunOutcomes()
     const QString dataFile = writeFile(QStringLiteral("run.dat"), data);
     const QString manifestFile = writeFile(QStringLiteral("run.jsonl"), manifest);
     const QString json = dir.filePath(QStringLiteral("report.jsonl"));
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", dataFile,
-                             "--manifest", manifestFile, "--report", json}
-                     + extra);
-    const Run run = finishedRun(sender, finished);
+    const Run run =
+        send(to(server.port()) + QStringList{"--replay", dataFile, "--manifest", manifestFile, "--report", json} + extra);
 
     QCOMPARE(run.exitCode, exitCode);
     QStringList read;
@@ -1427,7 +1378,7 @@ void tst_Send::signalEndsAWaitForTheManifest()
     ScriptedReceiver server;
     QVERIFY(server.listen());
     server.answer(idOf(numbered(1)), "ACK " + idOf(numbered(1)));
-    const QString data = writeFile(QStringLiteral("two.dat"), rawLine(numbered(1)) + rawLine(numbered(2)));
+    const QString data = writeFile(QStringLiteral("two.dat"), numberedLines(2));
     const QString fifo = dir.filePath(QStringLiteral("manifest.fifo"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_CLOEXEC);
@@ -1435,14 +1386,8 @@ void tst_Send::signalEndsAWaitForTheManifest()
     const auto closeWriter = qScopeGuard([writer] { ::close(writer); });
     const QByteArray first = entry(1, idOf(numbered(1)), "valid");
     QCOMPARE(::write(writer, first.constData(), size_t(first.size())), ssize_t(first.size()));
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                             "--replay", data, "--period", "0", "--manifest", fifo});
-    QByteArray seen;
-    QTRY_VERIFY_WITH_TIMEOUT((seen += sender.readAllStandardOutput()).contains("Data Pkt Rxd"), 10000);
-    QCOMPARE(::kill(pid_t(sender.processId()), SIGTERM), 0);
-    const Run run = finishedRun(sender, finished);
+    const Run run = send(to(server.port()) + QStringList{"--replay", data, "--period", "0", "--manifest", fifo},
+                         [](const QByteArray &out) { return out.contains("Data Pkt Rxd"); }, SIGTERM);
 
     QCOMPARE(run.exitCode, 128 + SIGTERM);
     QCOMPARE(run.errors, QByteArray());
@@ -1468,25 +1413,16 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     ScriptedReceiver server;
     QVERIFY(server.listen());
     server.stall(idOf(numbered(3)), 500);
-    QByteArray content;
-    for (int n = 1; n <= 30; ++n)
-        content += rawLine(numbered(n));
-    const QString file = writeFile(QStringLiteral("stall.dat"), content);
+    const QString file = writeFile(QStringLiteral("stall.dat"), numberedLines(30));
     const QString json = dir.filePath(QStringLiteral("stall.jsonl"));
     const QString html = dir.filePath(QStringLiteral("stall.html"));
 
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND),
-                 QStringList{"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay", file,
-                             "--rate", "100", "--report", json, "--html", html, "--progress", "0.1"}
-                     + backlog);
-    const Run run = finishedRun(sender, finished);
+    const Run run = send(to(server.port())
+                         + QStringList{"--replay", file, "--rate", "100", "--report", json, "--html", html, "--progress", "0.1"}
+                         + backlog);
 
     QCOMPARE(run.exitCode, sent == 30 ? 0 : 1);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 30, sent " + QByteArray::number(sent) + ", answered "
-                                              + QByteArray::number(sent) + ", unexpected 0, unanswered 0, not sent "
-                                              + QByteArray::number(30 - sent) + ", lines rejected 0"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 30, .sent = sent, .answered = sent, .notSent = 30 - sent}));
     QCOMPARE(run.log.count("RSFP: Link busy, not sent: " + numbered(sent + 1)), sent == 30 ? 0 : 1);
     const QList<QJsonObject> lines = readJsonLines(json);
     QCOMPARE(lines.size(), 31);
@@ -1539,12 +1475,8 @@ void tst_Send::recordedPaceKeepsTheGaps()
                                        + "\n09/12/2026 10:00:07" + fields + numbered(4) + "\n2026-12-09T10:00:01,0009"
                                        + fields + numbered(5) + '\n');
     const QString json = dir.filePath(QStringLiteral("paced.jsonl"));
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()), "--replay",
-                                             file, "--pace", "Recorded", "--speed", "2", "--connections", "2",
-                                             "--quiet", "--report", json});
-    const Run run = finishedRun(sender, finished);
+    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--pace", "Recorded", "--speed", "2",
+                                                         "--connections", "2", "--quiet", "--report", json});
     QCOMPARE(run.exitCode, 0);
     QMap<qint64, QDateTime> sentAt;
     QMap<qint64, double> intendedMs; // when each was due: its writing less its wait (latency - round trip)
@@ -1577,14 +1509,10 @@ void tst_Send::loopRunsForTheDuration()
     // Three records looped at 40 a second for half a second: 20 come due.
     ScriptedReceiver server;
     QVERIFY(server.listen());
-    const QString file =
-        writeFile(QStringLiteral("loop.dat"), rawLine(numbered(1)) + rawLine(numbered(2)) + rawLine(numbered(3)));
+    const QString file = writeFile(QStringLiteral("loop.dat"), numberedLines(3));
 
-    QProcess sender;
-    QSignalSpy finished(&sender, &QProcess::finished);
-    sender.start(QStringLiteral(IPND_SEND), {"--host", "127.0.0.1", "--port", QString::number(server.port()),
-                                             "--replay", file, "--rate", "40", "--duration", "0.5", "--loop", "--quiet"});
-    const Run run = finishedRun(sender, finished);
+    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--rate", "40", "--duration", "0.5",
+                                                         "--loop", "--quiet"});
 
     QCOMPARE(run.exitCode, 0);
     // A loaded machine may reach the end before the last few come due.
@@ -1600,17 +1528,13 @@ void tst_Send::handshakesGoSideBySide()
     // connection before the first gives up on its own.
     PendingListener listener;
     QVERIFY(listener.port() != 0);
-    QByteArray content;
-    for (int n = 1; n <= 4; ++n)
-        content += rawLine(numbered(n));
-    const QString file = writeFile(QStringLiteral("pending.dat"), content);
+    const QString file = writeFile(QStringLiteral("pending.dat"), numberedLines(4));
 
-    const Run run = send({"--host", "127.0.0.1", "--port", QString::number(listener.port()), "--replay", file,
-                          "--period", "0", "--connections", "4", "--connect-timeout", "0.5"});
+    const Run run = send(to(listener.port()) + QStringList{"--replay", file, "--period", "0", "--connections", "4",
+                                                           "--connect-timeout", "0.5"});
 
     QCOMPARE(run.exitCode, 3);
-    QCOMPARE(run.summary.value(0), QByteArray("summary: records read 4, sent 0, answered 0, unexpected 0, unanswered 0, "
-                                              "not sent 4, lines rejected 0"));
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 4, .notSent = 4}));
     QList<QByteArray> asked, failed;
     for (const QByteArray &line : run.log) {
         if (line.contains("TCP TCP Originate"))
