@@ -155,12 +155,15 @@ private slots:
     void misbehavingReceiver_data();
     void misbehavingReceiver();
     void serverThatCannotBeReached();
+    void serverThatComesUpLateWasReached();
+    void liveLineClearedAtTheEnd();
     void badArguments_data();
     void badArguments();
     void helpVersionAndBytesAsTyped();
     void standardInputAndOutput();
     void periodKeepsItsPace();
     void ctrlCPrintsTheSummary();
+    void ctrlCCountsTheRecordsPlanned();
     void ctrlCEndsAPendingConnectionAtOnce();
     void ctrlCStopsAtTheNextLineWhenNothingIsSent_data();
     void ctrlCStopsAtTheNextLineWhenNothingIsSent();
@@ -447,6 +450,37 @@ void tst_Send::serverThatCannotBeReached()
     QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .notSent = 1}));
 }
 
+void tst_Send::serverThatComesUpLateWasReached()
+{
+    quint16 latePort = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        latePort = closed.serverPort();
+    }
+    // Up once the first record has found no one: the second is sent, and left unanswered.
+    QTcpServer late;
+    const QString file = writeFile(QStringLiteral("late.dat"), numberedLines(2));
+    const Run run = send(to(latePort) + QStringList{"--replay", file, "--period", "0.3", "--reply-timeout", "0.2"},
+                         [&](const QByteArray &out) {
+                             return out.contains("Connection refused") && !late.isListening()
+                                 && !late.listen(QHostAddress::LocalHost, latePort);
+                         });
+    QCOMPARE(run.exitCode, 1);
+}
+
+void tst_Send::liveLineClearedAtTheEnd()
+{
+    QVERIFY(startReceiver({"--quiet"}));
+    const ParsedSendArguments parsed = parseSendArguments(QStringList{"ipnd-send", "--record", "min"} + to(port));
+    BufferSink out;
+    BufferSink err;
+    BufferSink status;
+    SendRun run(*parsed.options, out, err, &status, true);
+    QCOMPARE(run.run(), 0);
+    QVERIFY(status.text.endsWith("\r\033[K"));
+}
+
 void tst_Send::badArguments_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -602,6 +636,15 @@ void tst_Send::ctrlCPrintsTheSummary()
     QCOMPARE(run.exitCode, 128 + SIGINT); // an interrupted run never passes
     QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .sent = 1, .answered = 1}));
     QCOMPARE(run.summary.last(), QByteArray("Interrupted after 1 of 10 records"));
+}
+
+void tst_Send::ctrlCCountsTheRecordsPlanned()
+{
+    QVERIFY(startReceiver({"--quiet"}));
+    const QString file = writeFile(QStringLiteral("counted.dat"), rawLine(TestRecords::NoAdd).repeated(10));
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "30", "--count", "3"},
+                         [](const QByteArray &out) { return out.contains("Data Pkt Rxd"); });
+    QCOMPARE(run.summary.last(), QByteArray("Interrupted after 1 of 3 records"));
 }
 
 void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
@@ -1444,6 +1487,10 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     const QJsonObject summary = lines.last().value("summary").toObject();
     QVERIFY(summary.value("latency_ms").toObject().value("max").toDouble() >= 480);
     QVERIFY(summary.value("latency_ms").toObject().value("p99_9").isDouble());
+    // Most records waited their turn: their median latency is the wait's, not the round trip's.
+    QVERIFY(summary.value("latency_ms").toObject().value("p50").toDouble()
+                - summary.value("rtt_ms").toObject().value("p50").toDouble()
+            >= 100);
     QVERIFY(run.summary.value(3).startsWith("latency ms from the intended send time: min "));
     // The rate the schedule meant, beside the one reached.
     QVERIFY2(QRegularExpression(QStringLiteral(R"(^rate: .*, target \d+\.\d\d \(\d+ due\)$)"))
