@@ -184,6 +184,7 @@ private slots:
     void latencyRunsFromTheIntendedTime();
     void loopRunsForTheDuration();
     void recordedPaceKeepsTheGaps();
+    void recordedPaceQueuesRecordsOfOneTime();
     void handshakesGoSideBySide();
     void conformanceOutcomesInEveryReport();
     void manifestThatDoesNotFitStopsTheRun_data();
@@ -1507,6 +1508,17 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     QVERIFY2(status.size() > 3, run.errors.constData());
     for (const QByteArray &line : status.mid(0, status.size() - 1))
         QVERIFY2(progress.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void tst_Send::recordedPaceQueuesRecordsOfOneTime()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    // Logged at the same time: the second, due at once, waits for the one connection.
+    const QByteArray line = "2026-12-09 10:00:00.000\tTCPIN\t127.0.0.1:50003\t";
+    const QString file = writeFile(QStringLiteral("one-time.dat"), line + numbered(1) + '\n' + line + numbered(2) + '\n');
+    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--pace", "Recorded"});
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 2, .sent = 2, .answered = 2}));
 }
 
 void tst_Send::recordedPaceKeepsTheGaps()
