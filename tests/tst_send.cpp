@@ -182,6 +182,7 @@ private slots:
     void reportsAreWholeWhenTheOutputReaderIsGone();
     void latencyRunsFromTheIntendedTime_data();
     void latencyRunsFromTheIntendedTime();
+    void progressShowsTheLatencyAtARate();
     void loopRunsForTheDuration();
     void recordedPaceKeepsTheGaps();
     void recordedPaceQueuesRecordsOfOneTime();
@@ -1508,6 +1509,25 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     QVERIFY2(status.size() > 3, run.errors.constData());
     for (const QByteArray &line : status.mid(0, status.size() - 1))
         QVERIFY2(progress.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void tst_Send::progressShowsTheLatencyAtARate()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    // Each packet written 100 ms after its connection comes up: the records
+    // due meanwhile wait, while the round trips stay short.
+    const QString file = writeFile(QStringLiteral("delayed.dat"), numberedLines(4));
+    const Run run = send(to(server.port())
+                         + QStringList{"--replay", file, "--rate", "100", "--misbehave", "delay:100", "--progress", "0.1"});
+    QCOMPARE(run.exitCode, 0);
+    static const QRegularExpression P99(QStringLiteral(R"(, p99 (\d+\.\d+) ms$)"));
+    double p99 = 0;
+    for (const QByteArray &line : run.errors.split('\n')) {
+        if (const QRegularExpressionMatch match = P99.match(QString::fromLatin1(line)); match.hasMatch())
+            p99 = std::max(p99, match.captured(1).toDouble());
+    }
+    QVERIFY2(p99 >= 50, run.errors.constData());
 }
 
 void tst_Send::recordedPaceQueuesRecordsOfOneTime()
