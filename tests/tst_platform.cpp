@@ -9,6 +9,7 @@
 #include "platform/OutputFile.h"
 #include "platform/PlatformError.h"
 #include "platform/SameFile.h"
+#include "platform/TextSink.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <limits>
+#include <thread>
 #include <vector>
 #include <dirent.h>
 #include <fcntl.h>
@@ -73,13 +75,16 @@ private slots:
     void unansweredExchangesLeaveNothingBehind();
     void finishedConnectionClosedWhenIdle_data();
     void finishedConnectionClosedWhenIdle();
+    void readAheadAnnouncesWhatItReads();
     void sameFileInAFolderNotAscii_data();
     void sameFileInAFolderNotAscii();
     void optionTableTakesAnOptionOnceByAnyName();
+    void millisecondsRoundToTheNearest();
     void outputEdges_data();
     void outputEdges();
     void jsonStrings_data();
     void jsonStrings();
+    void descriptorSinkWritesEveryByte();
 };
 
 void tst_Platform::wholeNumbers_data()
@@ -540,6 +545,34 @@ void tst_Platform::finishedConnectionClosedWhenIdle()
     QCOMPARE(clientClosed(3), !closeWhenIdle);
 }
 
+// What the read after one that emptied the socket takes is announced too.
+void tst_Platform::readAheadAnnouncesWhatItReads()
+{
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost));
+    listener.pauseAccepting();
+    Socket socket;
+    socket.setReadAhead(true);
+    socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.setRemotePort(listener.serverPort());
+    socket.Connect();
+    socket.pollConnect();
+    QVERIFY(socket.State() == Socket::Connected
+            || dispatchUntil([&] { return socket.State() == Socket::Connected; }));
+    const int served = ::accept(int(listener.socketDescriptor()), nullptr, nullptr);
+    QVERIFY(served >= 0);
+    const auto cleanup = qScopeGuard([&] { ::close(served); });
+    QByteArray got;
+    // The second byte comes while the first is announced, before the read after it.
+    connect(&socket, &Socket::dataArrival, &socket, [&] {
+        got += socket.GetData();
+        if (got == "A")
+            QCOMPARE(::write(served, "B", 1), 1);
+    });
+    QCOMPARE(::write(served, "A", 1), 1);
+    QTRY_COMPARE(got, QByteArray("AB"));
+}
+
 void tst_Platform::sameFileInAFolderNotAscii_data()
 {
     QTest::addColumn<QByteArray>("folder");
@@ -572,6 +605,14 @@ void tst_Platform::sameFileInAFolderNotAscii()
     QVERIFY(!sameFile(QByteArray("run.json"), here + "/run.jsonl"));
 }
 
+void tst_Platform::millisecondsRoundToTheNearest()
+{
+    int ms = 0;
+    QCOMPARE(OptionRead::milliseconds(&ms, 0, 10, QStringLiteral("seconds"))({QStringLiteral("wait"), QStringLiteral("1.005")}),
+             QString());
+    QCOMPARE(ms, 1005); // 1.005 is a little less in binary
+}
+
 void tst_Platform::outputEdges_data()
 {
     using File = OutputWay::File;
@@ -593,6 +634,10 @@ void tst_Platform::outputEdges_data()
                                              << QByteArray("x") << systemError(ENOSPC);
     QTest::newRow("bytes not UTF-8, replaced") << notUtf8 << OutputWay{File::Replaced, Other::InPlace}
                                                << QByteArray("abc") << QString();
+    QTest::newRow("a longer file, truncated") << QByteArray("{}/old") << OutputWay{File::Truncated, Other::AsFile}
+                                              << QByteArray("abc") << QString();
+    QTest::newRow("a file replaced") << QByteArray("{}/old") << OutputWay{File::Replaced, Other::AsFile}
+                                     << QByteArray("abc") << QString();
     QTest::newRow("bytes not UTF-8, truncated") << notUtf8 << OutputWay{File::Truncated, Other::WithoutWaiting}
                                                 << QByteArray("abc") << QString();
 }
@@ -607,11 +652,17 @@ void tst_Platform::outputEdges()
     QFETCH(QString, failure);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    QVERIFY(!isDeviceOrPipe(QFile::encodeName(dir.path()))); // a folder is neither
     const QByteArray path = QByteArray(name).replace("{}", QFile::encodeName(dir.path()));
     if (name.startsWith("/dev/") && !isDeviceOrPipe(name))
         QSKIP("no such device here");
     if (name.endsWith("pipe"))
         QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    if (name.endsWith("old")) {
+        QFile old(QFile::decodeName(path));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("older and longer") == 16);
+        QCOMPARE(::chmod(path.constData(), 0600), 0);
+    }
     // QTemporaryDir cannot remove a name that is not UTF-8; a device stays.
     const auto gone = qScopeGuard([&] {
         if (path != name)
@@ -645,6 +696,9 @@ void tst_Platform::outputEdges()
     const ssize_t n = ::read(fd, back, sizeof back);
     ::close(fd);
     QCOMPARE(QByteArray(back, int(n)), bytes);
+    struct stat info = {};
+    if (name.endsWith("old")) // its mode kept
+        QVERIFY(::stat(path.constData(), &info) == 0 && (info.st_mode & 07777) == 0600);
 }
 
 void tst_Platform::jsonStrings_data()
@@ -664,6 +718,31 @@ void tst_Platform::jsonStrings()
     QCOMPARE(Json::string(bytes), json);
     QCOMPARE(Json::Object().string("s", bytes).number("n", -2).boolean("b", false).text(),
              "{\"s\": " + json + ", \"n\": -2, \"b\": false}");
+}
+
+// A descriptor left non-blocking still takes the whole text, in as many
+// writes as it needs.
+void tst_Platform::descriptorSinkWritesEveryByte()
+{
+    int fds[2];
+    QCOMPARE(::pipe2(fds, O_CLOEXEC), 0);
+    QCOMPARE(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+    QByteArray text;
+    for (int n = 0; n < 40000; ++n)
+        text += QByteArray::number(n) + ' '; // well beyond what a pipe holds
+    QByteArray back;
+    std::thread reader([&] {
+        char piece[4096];
+        for (ssize_t n; (n = ::read(fds[0], piece, sizeof piece)) > 0;)
+            back.append(piece, n);
+    });
+    DescriptorSink sink(fds[1]);
+    const bool written = sink.write(text);
+    ::close(fds[1]);
+    reader.join();
+    ::close(fds[0]);
+    QVERIFY(written);
+    QVERIFY(back == text);
 }
 
 QTEST_MAIN(tst_Platform)

@@ -78,6 +78,7 @@ private slots:
     void options();
     void logHistogram_data();
     void logHistogram();
+    void runCountsByOutcome();
 };
 
 void tst_Report::eachOutcomeInEveryReport()
@@ -791,6 +792,22 @@ void tst_Report::logHistogram()
     }
     QCOMPARE(nearestRank(p, histogram.count()), rank);
     QCOMPARE(histogram.percentile(p), percentile);
+}
+
+// Each outcome in its own count, as the summary, the progress and the live line show them.
+void tst_Report::runCountsByOutcome()
+{
+    RunCounts counts;
+    for (const Outcome outcome : {Outcome::Answered, Outcome::Accepted, Outcome::Refused, Outcome::Unexpected,
+                                  Outcome::Unmatched, Outcome::FalseAccept, Outcome::FalseRefuse, Outcome::Unanswered,
+                                  Outcome::NotSent, Outcome::Rejected}) {
+        OutcomeRecord record;
+        record.outcome = outcome;
+        counts.count(record);
+    }
+    QCOMPARE(QList<qint64>({counts.read, counts.sent, counts.answered, counts.unexpected, counts.unanswered,
+                            counts.notSent, counts.rejected}),
+             QList<qint64>({9, 8, 3, 4, 1, 1, 1}));
 }
 
 QTEST_GUILESS_MAIN(tst_Report)

@@ -155,12 +155,15 @@ private slots:
     void misbehavingReceiver_data();
     void misbehavingReceiver();
     void serverThatCannotBeReached();
+    void serverThatComesUpLateWasReached();
+    void liveLineClearedAtTheEnd();
     void badArguments_data();
     void badArguments();
     void helpVersionAndBytesAsTyped();
     void standardInputAndOutput();
     void periodKeepsItsPace();
     void ctrlCPrintsTheSummary();
+    void ctrlCCountsTheRecordsPlanned();
     void ctrlCEndsAPendingConnectionAtOnce();
     void ctrlCStopsAtTheNextLineWhenNothingIsSent_data();
     void ctrlCStopsAtTheNextLineWhenNothingIsSent();
@@ -179,8 +182,10 @@ private slots:
     void reportsAreWholeWhenTheOutputReaderIsGone();
     void latencyRunsFromTheIntendedTime_data();
     void latencyRunsFromTheIntendedTime();
+    void progressShowsTheLatencyAtARate();
     void loopRunsForTheDuration();
     void recordedPaceKeepsTheGaps();
+    void recordedPaceQueuesRecordsOfOneTime();
     void handshakesGoSideBySide();
     void conformanceOutcomesInEveryReport();
     void manifestThatDoesNotFitStopsTheRun_data();
@@ -447,6 +452,37 @@ void tst_Send::serverThatCannotBeReached()
     QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .notSent = 1}));
 }
 
+void tst_Send::serverThatComesUpLateWasReached()
+{
+    quint16 latePort = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        latePort = closed.serverPort();
+    }
+    // Up once the first record has found no one: the second is sent, and left unanswered.
+    QTcpServer late;
+    const QString file = writeFile(QStringLiteral("late.dat"), numberedLines(2));
+    const Run run = send(to(latePort) + QStringList{"--replay", file, "--period", "0.3", "--reply-timeout", "0.2"},
+                         [&](const QByteArray &out) {
+                             return out.contains("Connection refused") && !late.isListening()
+                                 && !late.listen(QHostAddress::LocalHost, latePort);
+                         });
+    QCOMPARE(run.exitCode, 1);
+}
+
+void tst_Send::liveLineClearedAtTheEnd()
+{
+    QVERIFY(startReceiver({"--quiet"}));
+    const ParsedSendArguments parsed = parseSendArguments(QStringList{"ipnd-send", "--record", "min"} + to(port));
+    BufferSink out;
+    BufferSink err;
+    BufferSink status;
+    SendRun run(*parsed.options, out, err, &status, true);
+    QCOMPARE(run.run(), 0);
+    QVERIFY(status.text.endsWith("\r\033[K"));
+}
+
 void tst_Send::badArguments_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -602,6 +638,15 @@ void tst_Send::ctrlCPrintsTheSummary()
     QCOMPARE(run.exitCode, 128 + SIGINT); // an interrupted run never passes
     QCOMPARE(run.summary.value(0), summaryLine({.read = 1, .sent = 1, .answered = 1}));
     QCOMPARE(run.summary.last(), QByteArray("Interrupted after 1 of 10 records"));
+}
+
+void tst_Send::ctrlCCountsTheRecordsPlanned()
+{
+    QVERIFY(startReceiver({"--quiet"}));
+    const QString file = writeFile(QStringLiteral("counted.dat"), rawLine(TestRecords::NoAdd).repeated(10));
+    const Run run = send(to(port) + QStringList{"--replay", file, "--period", "30", "--count", "3"},
+                         [](const QByteArray &out) { return out.contains("Data Pkt Rxd"); });
+    QCOMPARE(run.summary.last(), QByteArray("Interrupted after 1 of 3 records"));
 }
 
 void tst_Send::ctrlCEndsAPendingConnectionAtOnce()
@@ -1444,6 +1489,10 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     const QJsonObject summary = lines.last().value("summary").toObject();
     QVERIFY(summary.value("latency_ms").toObject().value("max").toDouble() >= 480);
     QVERIFY(summary.value("latency_ms").toObject().value("p99_9").isDouble());
+    // Most records waited their turn: their median latency is the wait's, not the round trip's.
+    QVERIFY(summary.value("latency_ms").toObject().value("p50").toDouble()
+                - summary.value("rtt_ms").toObject().value("p50").toDouble()
+            >= 100);
     QVERIFY(run.summary.value(3).startsWith("latency ms from the intended send time: min "));
     // The rate the schedule meant, beside the one reached.
     QVERIFY2(QRegularExpression(QStringLiteral(R"(^rate: .*, target \d+\.\d\d \(\d+ due\)$)"))
@@ -1460,6 +1509,36 @@ void tst_Send::latencyRunsFromTheIntendedTime()
     QVERIFY2(status.size() > 3, run.errors.constData());
     for (const QByteArray &line : status.mid(0, status.size() - 1))
         QVERIFY2(progress.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void tst_Send::progressShowsTheLatencyAtARate()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    // Each packet written 100 ms after its connection comes up: the records
+    // due meanwhile wait, while the round trips stay short.
+    const QString file = writeFile(QStringLiteral("delayed.dat"), numberedLines(4));
+    const Run run = send(to(server.port())
+                         + QStringList{"--replay", file, "--rate", "100", "--misbehave", "delay:100", "--progress", "0.1"});
+    QCOMPARE(run.exitCode, 0);
+    static const QRegularExpression P99(QStringLiteral(R"(, p99 (\d+\.\d+) ms$)"));
+    double p99 = 0;
+    for (const QByteArray &line : run.errors.split('\n')) {
+        if (const QRegularExpressionMatch match = P99.match(QString::fromLatin1(line)); match.hasMatch())
+            p99 = std::max(p99, match.captured(1).toDouble());
+    }
+    QVERIFY2(p99 >= 50, run.errors.constData());
+}
+
+void tst_Send::recordedPaceQueuesRecordsOfOneTime()
+{
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    // Logged at the same time: the second, due at once, waits for the one connection.
+    const QByteArray line = "2026-12-09 10:00:00.000\tTCPIN\t127.0.0.1:50003\t";
+    const QString file = writeFile(QStringLiteral("one-time.dat"), line + numbered(1) + '\n' + line + numbered(2) + '\n');
+    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--pace", "Recorded"});
+    QCOMPARE(run.summary.value(0), summaryLine({.read = 2, .sent = 2, .answered = 2}));
 }
 
 void tst_Send::recordedPaceKeepsTheGaps()

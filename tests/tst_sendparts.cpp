@@ -121,6 +121,7 @@ private slots:
     void poolExchanges();
     void poolWithNoServer();
     void poolConnectionsSideBySide();
+    void liveStatusLine();
 };
 
 void tst_SendParts::pacerSteps_data()
@@ -426,6 +427,15 @@ void tst_SendParts::poolConnectionsSideBySide()
                            [](const QByteArray &told) { return told.startsWith("ended unanswered"); }),
              2);
     QVERIFY(!pool.anyBusy());
+}
+
+void tst_SendParts::liveStatusLine()
+{
+    BufferSink sink;
+    StatusLine status(sink);
+    status.showLive({.read = 6, .sent = 5, .answered = 4, .unexpected = 3, .unanswered = 2, .rejected = 1});
+    status.clearLive();
+    QCOMPARE(sink.text, QByteArray("\r\033[K6 read, 5 sent, 4 answered, 3 unexpected, 2 unanswered, 1 rejected\r\033[K"));
 }
 
 QTEST_GUILESS_MAIN(tst_SendParts)
