@@ -184,6 +184,7 @@ private slots:
     void latencyRunsFromTheIntendedTime();
     void progressShowsTheLatencyAtARate();
     void loopRunsForTheDuration();
+    void loopStartsASequenceAfresh();
     void recordedPaceKeepsTheGaps();
     void recordedPaceQueuesRecordsOfOneTime();
     void handshakesGoSideBySide();
@@ -1599,6 +1600,24 @@ void tst_Send::loopRunsForTheDuration()
     for (qsizetype i = 0; i < server.idsSeen.size(); ++i)
         QCOMPARE(server.idsSeen[i], idOf(numbered(int(i % 3) + 1)));
     QVERIFY(run.errors.isEmpty());
+}
+
+void tst_Send::loopStartsASequenceAfresh()
+{
+    // The file ends within a sequence of two parts: the next pass starts
+    // with nothing held, not with that part as a duplicate of its first line.
+    ScriptedReceiver server;
+    QVERIFY(server.listen());
+    const QString file =
+        writeFile(QStringLiteral("cut.dat"), "0010101" + numbered(1) + "\n0020201" + numbered(2).left(20) + '\n');
+
+    const Run run = send(to(server.port()) + QStringList{"--replay", file, "--format", "multipkt", "--period", "0",
+                                                         "--count", "3", "--loop"});
+
+    QVERIFY2(run.exitCode == 0, (run.summary.join('\n') + '\n' + run.log.join('\n')).constData());
+    QCOMPARE(server.idsSeen, QList<QByteArray>(3, idOf(numbered(1))));
+    QCOMPARE(run.log.count("SFIP: Found duplicate sequence pkt"), 0);
+    QCOMPARE(run.log.count("SFIP: End of data file"), 2);
 }
 
 void tst_Send::handshakesGoSideBySide()

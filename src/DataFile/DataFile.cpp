@@ -30,6 +30,8 @@ void DataFile::notSent(const QByteArray &line)
 
 void DataFile::OpenDataFile(DataFileChooser &chooser)
 {
+    // A file opened again is not at its end, whoever took the last one.
+    m_endOfData = false;
     try {
         const QString defaultPath = QString::fromLatin1(DefaultDataFilePath);
         chooser.showDataFilePath(defaultPath);
