@@ -5,6 +5,7 @@
 // gives up. Nothing is ever accepted.
 
 #include <QHostAddress>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <arpa/inet.h>
@@ -47,3 +48,10 @@ private:
     quint16 m_port = 0;
     QTcpSocket m_filler;
 };
+
+// A loopback port that no one listens on: a connection to it is refused.
+inline quint16 closedPort()
+{
+    QTcpServer closed;
+    return closed.listen(QHostAddress::LocalHost, 0) ? closed.serverPort() : 0;
+}

@@ -432,12 +432,8 @@ void tst_Send::misbehavingReceiver()
 
 void tst_Send::serverThatCannotBeReached()
 {
-    quint16 deadPort = 0;
-    {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        deadPort = closed.serverPort();
-    }
+    const quint16 deadPort = closedPort();
+    QVERIFY(deadPort != 0);
     const QString junit = dir.filePath(QStringLiteral("run.xml"));
     const Run run = send(to(deadPort) + QStringList{"--record", "min", "--junit", junit});
     QCOMPARE(run.exitCode, 3);
@@ -455,12 +451,8 @@ void tst_Send::serverThatCannotBeReached()
 
 void tst_Send::serverThatComesUpLateWasReached()
 {
-    quint16 latePort = 0;
-    {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        latePort = closed.serverPort();
-    }
+    const quint16 latePort = closedPort();
+    QVERIFY(latePort != 0);
     // Up once the first record has found no one: the second is sent, and left unanswered.
     QTcpServer late;
     const QString file = writeFile(QStringLiteral("late.dat"), numberedLines(2));

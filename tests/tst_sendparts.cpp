@@ -2,6 +2,7 @@
 // the exit policy, the run's log on sinks in memory, the judge of replies,
 // and the connection pool against a server of the test's own on loopback.
 
+#include "PendingListener.h"
 #include "TestSupport.h"
 #include "sender/ConnectionPool.h"
 #include "sender/ExitPolicy.h"
@@ -390,12 +391,8 @@ void tst_SendParts::poolExchanges()
 
 void tst_SendParts::poolWithNoServer()
 {
-    quint16 port = 0;
-    {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        port = closed.serverPort();
-    }
+    const quint16 port = closedPort();
+    QVERIFY(port != 0);
     TestClock clock;
     PoolEvents events;
     ConnectionPool pool({QStringLiteral("127.0.0.1"), QString::number(port), 1, 2000, 200, 10, {}}, clock, events);
