@@ -52,8 +52,7 @@ void SendRun::sendFixedRecord()
         record.reason = reason;
         recordOutcome(record);
     }
-    while (m_pool.anyBusy())
-        waitAndDispatchEvents();
+    awaitAllConnections();
 }
 
 bool SendRun::openData()
@@ -78,8 +77,7 @@ void SendRun::replay()
         return;
     }
     pace(m_pacer.emplace(pacerSettings(m_options), m_clock));
-    while (m_pool.anyBusy())
-        waitAndDispatchEvents();
+    awaitAllConnections();
     if (m_manifest && !m_misfit && !m_manifest->finish(m_endOfData, m_dataFile.counts().linesRead, spareLines())) {
         m_misfit = true;
         m_log.complain("--manifest " + m_manifest->fileName().toLocal8Bit() + ": "
@@ -167,6 +165,12 @@ void SendRun::sleepUntil(qint64 nsSinceStart)
         // A link freed meanwhile takes a record that waits for one.
         startWaiting();
     }
+}
+
+void SendRun::awaitAllConnections()
+{
+    while (m_pool.anyBusy())
+        waitAndDispatchEvents();
 }
 
 void SendRun::waitUntil(qint64 nsSinceStart)

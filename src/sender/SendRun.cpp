@@ -24,8 +24,6 @@ ConnectionPool::Settings poolSettings(const SendOptions &options)
 
 SendRun::SendRun(const SendOptions &options, TextSink &out, TextSink &err, TextSink *status, bool terminal)
     : m_options(options)
-    , m_out(out)
-    , m_err(err)
     , m_log(out, err, m_wallClock)
     , m_pool(poolSettings(options), m_clock, *this)
     , m_dataFile(*this)

@@ -89,6 +89,8 @@ private:
     void settleUnsent(const QByteArray &reason, bool dataFault);
     // Serves events until `nsSinceStart` (-1: until the next event).
     void waitUntil(qint64 nsSinceStart);
+    // Serves events until no connection holds an exchange.
+    void awaitAllConnections();
     void sleepUntil(qint64 nsSinceStart);
     // Serves what is pending now, every few milliseconds, so that a stop and
     // the progress line are seen while lines are read without a send.
@@ -110,8 +112,6 @@ private:
     void writeProgressLine();
 
     SendOptions m_options;
-    TextSink &m_out;
-    TextSink &m_err;
     SystemClock m_wallClock;
     RunLog m_log;
     std::optional<StatusLine> m_status;
