@@ -30,8 +30,6 @@ void DataFile::notSent(const QByteArray &line)
 
 void DataFile::OpenDataFile(DataFileChooser &chooser)
 {
-    // A file opened again is not at its end, whoever took the last one.
-    m_endOfData = false;
     try {
         const QString defaultPath = QString::fromLatin1(DefaultDataFilePath);
         chooser.showDataFilePath(defaultPath);
@@ -52,7 +50,6 @@ bool DataFile::noLineLeft(const char *endLogLine)
         return false;
     log(endLogLine);
     m_endOfData = true;
-    m_host.endOfData();
     return true;
 }
 

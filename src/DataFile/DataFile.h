@@ -34,11 +34,7 @@ public:
     void OpenDataFile(DataFileChooser &chooser);
     void closeDataFile() { m_channel.close(); }
     // Opens the data file on a descriptor opened already (see TextInput).
-    void openDataFile(int fd, bool owned)
-    {
-        m_endOfData = false;
-        m_channel.openDescriptor(fd, owned);
-    }
+    void openDataFile(int fd, bool owned) { m_channel.openDescriptor(fd, owned); }
     // Reads lines handed over in memory instead of a file: ipnd-gen replays
     // each record's lines through the readers to know whether it would be sent.
     void openLines() { m_channel.openFeed(); }

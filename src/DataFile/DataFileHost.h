@@ -29,8 +29,6 @@ public:
     // The link did not take the record just read; `reason` is the log line
     // that said why. Not said of a record SendTCPPacket withheld itself.
     virtual void recordNotSent(const QByteArray &reason) { Q_UNUSED(reason); }
-    // A reader found no line left: the end of the file, or none open.
-    virtual void endOfData() {}
 };
 
 // How the window lets the operator choose the data file.

@@ -573,22 +573,23 @@ void Socket::onReadable()
         return;
     }
     char piece[ReadPiece];
-    ssize_t n = readPiece(m_fd, piece);
-    if (n > 0) {
-        m_incoming.append(piece, n);
-        const bool emptied = size_t(n) < sizeof piece;
-        const quint64 connection = m_generation;
-        emit dataArrival(qint32(std::min<qsizetype>(m_incoming.size(), std::numeric_limits<qint32>::max())));
-        // Still the same connection, and still wanting what comes next.
-        if (!m_readAhead || !emptied || connection != m_generation || m_state != Connected || m_fd < 0)
+    const quint64 connection = m_generation;
+    ssize_t n = 0;
+    // With read-ahead a second read follows one that emptied the socket,
+    // while it is still the same connection and still wants what comes next.
+    for (int pass = 0; pass < (m_readAhead ? 2 : 1); ++pass) {
+        if (pass > 0 && (connection != m_generation || m_state != Connected || m_fd < 0))
             return;
         n = readPiece(m_fd, piece);
-        if (n > 0) {
-            m_incoming.append(piece, n);
-            emit dataArrival(qint32(std::min<qsizetype>(m_incoming.size(), std::numeric_limits<qint32>::max())));
+        if (n <= 0)
+            break;
+        m_incoming.append(piece, n);
+        emit dataArrival(qint32(std::min<qsizetype>(m_incoming.size(), std::numeric_limits<qint32>::max())));
+        if (size_t(n) == sizeof piece)
             return;
-        }
     }
+    if (n > 0)
+        return;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return;
     // The end of the stream stays readable: stop watching, or it would wake

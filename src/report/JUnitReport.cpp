@@ -220,26 +220,24 @@ void JUnitReport::add(const OutcomeRecord &record)
 
     Result result = Result::Passed;
     const QByteArray text = testcase(record, &result);
-    {
-        Kind &kind = kindOf(record);
-        QFile *cases = casesOf(kind);
-        if (!cases)
-            return;
-        ++kind.tests;
-        kind.failures += result == Result::Failed;
-        kind.skipped += result == Result::Skipped;
-        // The wall time the kind's exchanges spanned: they overlap over
-        // several connections, and a sum would count the overlap twice.
-        if (record.sentAt.isValid()) {
-            const double sentMs = double(record.sentAt.toMSecsSinceEpoch());
-            kind.firstSentMs = kind.firstSentMs < 0 || sentMs < kind.firstSentMs ? sentMs : kind.firstSentMs;
-            kind.lastEndMs = std::max(kind.lastEndMs, sentMs + record.rttMs.value_or(0));
-            kind.seconds = (kind.lastEndMs - kind.firstSentMs) / 1000.0;
-        }
-        if (cases->write(text) != text.size()) {
-            fail(m_name, cases->errorString());
-            return;
-        }
+    Kind &kind = kindOf(record);
+    QFile *cases = casesOf(kind);
+    if (!cases)
+        return;
+    ++kind.tests;
+    kind.failures += result == Result::Failed;
+    kind.skipped += result == Result::Skipped;
+    // The wall time the kind's exchanges spanned: they overlap over
+    // several connections, and a sum would count the overlap twice.
+    if (record.sentAt.isValid()) {
+        const double sentMs = double(record.sentAt.toMSecsSinceEpoch());
+        kind.firstSentMs = kind.firstSentMs < 0 || sentMs < kind.firstSentMs ? sentMs : kind.firstSentMs;
+        kind.lastEndMs = std::max(kind.lastEndMs, sentMs + record.rttMs.value_or(0));
+        kind.seconds = (kind.lastEndMs - kind.firstSentMs) / 1000.0;
+    }
+    if (cases->write(text) != text.size()) {
+        fail(m_name, cases->errorString());
+        return;
     }
     append(text, result);
 }

@@ -132,7 +132,7 @@ bool SendRun::readPeriod()
         m_sentLine.reset();
         m_logConnection = 0;
         pollEvents();
-        if (!std::exchange(m_dataEnded, false))
+        if (!m_dataFile.takeEndOfData())
             return true;
         // A pass that read no record would only spin.
         if (!m_options.loop || m_stopping || m_dataFile.counts().recordsRead == m_recordsAtOpen) {

@@ -64,7 +64,6 @@ private:
     void lineRejected(const QByteArray &reason) override;
     void recordTooShort(const QByteArray &record) override;
     void recordNotSent(const QByteArray &reason) override;
-    void endOfData() override { m_dataEnded = true; }
 
     // ConnectionPool::Events.
     void linkLog(int connection, const QByteArray &line) override { log(connection, line); }
@@ -131,7 +130,6 @@ private:
     QTimer m_durationTimer;
     bool m_stopping = false;
     bool m_sendingOver = false; // --duration has passed
-    bool m_dataEnded = false;   // a reader found no line left
     bool m_endOfData = false;   // the run came to the end of the data
     bool m_openFailed = false;
     bool m_misfit = false;      // the manifest did not fit: stopped, exit 2
